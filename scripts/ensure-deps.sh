@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the kiosk need, only those missing.
+# Safe to run again and again: when everything is present it does nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libutf8proc-dev libsqlite3-dev nlohmann-json3-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
+  xvfb xauth fonts-dejavu-core clang-format
+)
+# Extra groups for the fuzzing and benchmark jobs, asked for by name.
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    *) echo "ensure-deps: unknown group '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "ensure-deps: run as root or install sudo" >&2; exit 1; }
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
