@@ -257,13 +257,20 @@ TEST_F(CSVFileTest, TheNextLaunchWritesPendingRows) {
 
 // --- Failures of a real file system, in a private mount namespace of a forked child ----------
 
-// Collects the differences a child finds, for the parent to report.
+// Collects the differences a child finds, for the parent to report. Texts are shown from a little
+// before their first difference, since the files here are a page long.
 struct Findings {
   std::string text;
   void expectEqual(const std::string& what, const std::string& actual,
                    const std::string& expected) {
-    if (actual != expected)
-      text += what + ":\n  got      [" + actual + "]\n  expected [" + expected + "]\n";
+    if (actual == expected) return;
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    const std::size_t from = at > 40 ? at - 40 : 0;
+    text += what + " (" + std::to_string(actual.size()) + " bytes, expected " +
+            std::to_string(expected.size()) + "; first difference at " + std::to_string(at) +
+            "):\n  got      [..." + actual.substr(from, 120) + "]\n  expected [..." +
+            expected.substr(from, 120) + "]\n";
   }
   void expectTrue(const std::string& what, bool condition) {
     if (!condition) text += what + "\n";
