@@ -8,7 +8,7 @@ packages=(
   libutf8proc-dev libsqlite3-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
-  xvfb xauth fonts-dejavu-core clang-format
+  xvfb xauth fonts-dejavu-core fonts-lato clang-format
 )
 # Extra groups for the fuzzing and benchmark jobs, asked for by name.
 for extra in "$@"; do
