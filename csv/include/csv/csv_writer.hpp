@@ -1,7 +1,8 @@
 // CSVWriter: turns values into comma-separated text, one field at a time, into a string or a file.
 #pragma once
 
-#include <initializer_list>
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,14 +18,21 @@ namespace csv {
 // A field list that may end early: writing stops at the first absent (nullopt) entry.
 using OptionalValueList = std::vector<std::optional<Value>>;
 
-// Quotes a field when its text contains a newline character, a double quote, a backslash or the
-// delimiter, or starts with "#"; inside quotes, quotes and backslashes are doubled. Lines end in
-// "\n". Used by one thread at a time. Destroying a file writer closes it (see closeFile).
+// Quotes a field when its text contains a newline character (U+000A-U+000D, U+0085, U+2028,
+// U+2029), a double quote, a backslash or the delimiter, or starts with "#"; inside quotes, quotes
+// and backslashes are doubled. Lines end in "\n". Text is UTF-8 and is not validated.
+//
+// Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
+// file writer whose file could not be created, whose file failed (the output from the failed
+// write on), or after closeFile(). So what did not reach the file is never lost.
+// Output encodings other than UTF-8 are converted piece by piece, without byte-order marks; a
+// piece that cannot be converted without loss is left out and recorded in error(), and the
+// writer carries on. Used by one thread at a time. Destroying a file writer closes it.
 class CSVWriter {
  public:
-  // A file writer. Non-atomic: the file at `path` is replaced by an empty file at once. Atomic:
-  // output goes to a temporary file beside `path` that replaces it in one step on closeFile.
-  // Never null; a file that cannot be created or opened is recorded in error().
+  // A file writer. Non-atomic: an existing file at `path` is replaced by an empty file at once.
+  // Atomic: output goes to a temporary file beside `path` that replaces it in one step on
+  // closeFile. Never null; a file that cannot be created or opened is recorded in error().
   static std::unique_ptr<CSVWriter> withCSVFile(const std::string& path, bool atomic);
   // A string writer: output collects in stringValue().
   static std::unique_ptr<CSVWriter> forWritingToString();
@@ -38,7 +46,7 @@ class CSVWriter {
   void setDelimiter(std::string_view delimiter);
   // The current delimiter ("," unless changed).
   const std::string& delimiter() const { return delimiter_; }
-  // Sets the encoding code for later output; any code is accepted.
+  // Sets the encoding code for later output; any code is accepted (unknown ones write nothing).
   void setEncoding(StringEncoding encoding) { encoding_ = encoding; }
   // The encoding code: 0 until the first output, then 4 (UTF-8) unless one was set.
   StringEncoding encoding() const { return encoding_; }
@@ -61,23 +69,32 @@ class CSVWriter {
   void closeFile();
   // A copy of the text collected in memory so far; nullopt when nothing was collected.
   std::optional<std::string> stringValue() const;
-  // The first failure met (opening, writing, finishing an atomic write); nullopt when none.
+  // The first failure of the file (opening, writing, finishing an atomic write), else the first
+  // piece that could not be converted; nullopt when none.
   const std::optional<Error>& error() const { return error_; }
 
   // Buffered mode (off by default): output to the file is held in memory and written in large
-  // blocks, by flush() and at closeFile(). Without it every operation reaches the file before it
-  // returns.
+  // blocks, by flush() and at closeFile(). Without it every operation reaches the file, in one
+  // write, before it returns.
   void setBuffered(bool buffered);
-  // Writes any buffered output to the file; false when a write failed (see error()).
+  // Writes any buffered output to the file; false when the file has failed (see error()).
   bool flush();
 
  private:
   CSVWriter();
   struct FileState;
 
+  std::string& beginPiece();
+  void endPiece(std::string& buffer);
   void writeString(std::string_view piece);
+  void writeFieldPieces(const Value& value);
+  void writeFieldText(std::string_view text);
+  void writeLinePieces();
   void endOperation();
-  void recordError(Error error);
+  bool needsQuoting(std::string_view text) const;
+  bool writePending();
+  void failFile(int errnoValue, std::string_view context);
+  void recordError(Error error, bool fileFailure);
 
   std::unique_ptr<FileState> file_;  // null for a string writer
   std::optional<std::string> stringValue_;
@@ -85,7 +102,10 @@ class CSVWriter {
   unsigned currentField_ = 0;
   StringEncoding encoding_ = kEncodingNone;
   std::string delimiter_;
+  // illegalCharacters as a class per byte of UTF-8 text (see needsQuoting).
+  std::array<std::uint8_t, 256> byteClass_{};
   std::optional<Error> error_;
+  bool errorIsFileFailure_ = false;
 };
 
 }  // namespace csv

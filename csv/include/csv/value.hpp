@@ -36,6 +36,8 @@ class Value {
 
   // The list held; throws std::bad_variant_access for other kinds.
   const ValueList& list() const { return std::get<ValueList>(data_); }
+  // The text held without a copy, or null for other kinds.
+  const std::string* text() const { return std::get_if<std::string>(&data_); }
 
   // The value's text: text as is, integers in decimal with a leading "-", reals in their shortest
   // round-trip form, dates as "2013-04-02 14:05:09 +0000" (UTC), lists as "(a, b)".

@@ -1,0 +1,549 @@
+#include "csv/csv_writer.hpp"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace csv {
+namespace {
+
+// Buffered output is written once it reaches this size: large enough that the system call
+// cost vanishes, small enough to stay in cache.
+constexpr std::size_t kBlockSize = 256 * 1024;
+
+// Classes of the bytes of UTF-8 field text for the quoting test.
+constexpr std::uint8_t kPlain = 0;
+constexpr std::uint8_t kAlwaysQuote = 1;  // an ASCII member of the illegal characters
+constexpr std::uint8_t kMaybeQuote = 2;   // may start U+0085, U+2028, U+2029 or the delimiter
+
+bool isNewline(char32_t c) {
+  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The one code point that `text` encodes in well-formed UTF-8; nullopt for anything else.
+std::optional<char32_t> singleCodePoint(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t length = 0;
+  char32_t c = 0;
+  char32_t smallest = 0;
+  if (p[0] < 0x80) {
+    length = 1;
+    c = p[0];
+  } else if ((p[0] & 0xE0) == 0xC0) {
+    length = 2;
+    c = p[0] & 0x1Fu;
+    smallest = 0x80;
+  } else if ((p[0] & 0xF0) == 0xE0) {
+    length = 3;
+    c = p[0] & 0x0Fu;
+    smallest = 0x800;
+  } else if ((p[0] & 0xF8) == 0xF0) {
+    length = 4;
+    c = p[0] & 0x07u;
+    smallest = 0x10000;
+  } else {
+    return std::nullopt;
+  }
+  if (text.size() != length) return std::nullopt;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return std::nullopt;
+    c = (c << 6) | (p[i] & 0x3Fu);
+  }
+  // Overlong forms and surrogates are not characters.
+  if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  return c;
+}
+
+// Length of the line break that `text` starts with, 0 when none. CR LF is one break.
+std::size_t lineBreakLength(std::string_view text) {
+  switch (static_cast<unsigned char>(text[0])) {
+    case '\r':
+      return text.size() > 1 && text[1] == '\n' ? 2 : 1;
+    case '\n':
+    case '\v':
+    case '\f':
+      return 1;
+    case 0xC2:  // U+0085
+      return text.starts_with("\xC2\x85") ? 2 : 0;
+    case 0xE2:  // U+2028, U+2029
+      return text.starts_with("\xE2\x80\xA8") || text.starts_with("\xE2\x80\xA9") ? 3 : 0;
+    default:
+      return 0;
+  }
+}
+
+const char* iconvName(StringEncoding encoding) {
+  switch (encoding) {
+    case kEncodingUTF8:
+      return "UTF-8";
+    case kEncodingMacOSRoman:
+      return "MACINTOSH";
+    // The byte order is in the name, so iconv writes no byte-order mark.
+    case kEncodingUTF16BE:
+      return "UTF-16BE";
+    case kEncodingUTF16LE:
+      return "UTF-16LE";
+    case kEncodingUTF32BE:
+      return "UTF-32BE";
+    case kEncodingUTF32LE:
+      return "UTF-32LE";
+    default:
+      return nullptr;
+  }
+}
+
+std::string encodingLabel(StringEncoding encoding) {
+  const char* name = iconvName(encoding);
+  return name != nullptr ? std::string(name) : "code " + std::to_string(encoding);
+}
+
+// Appends `in` converted through `cd` to `out`; without loss or not at all. Returns 0 or the
+// errno value of the failure.
+int convertAppend(iconv_t cd, std::string_view in, std::string& out) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  const std::size_t start = out.size();
+  std::size_t used = start;
+  // Four output bytes per input byte covers UTF-8 to UTF-32; E2BIG grows it anyway.
+  out.resize(start + in.size() * 4 + 16);
+  char* inPtr = const_cast<char*>(in.data());
+  std::size_t inLeft = in.size();
+  for (;;) {
+    char* outPtr = out.data() + used;
+    std::size_t outLeft = out.size() - used;
+    const std::size_t result = iconv(cd, inLeft > 0 ? &inPtr : nullptr, &inLeft, &outPtr, &outLeft);
+    const int failure = result == static_cast<std::size_t>(-1) ? errno : 0;
+    used = static_cast<std::size_t>(outPtr - out.data());
+    if (failure == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    // A positive result counts characters converted with loss (a substitute was written).
+    if (failure != 0 || result != 0) {
+      out.resize(start);
+      return failure != 0 ? failure : EILSEQ;
+    }
+    if (inLeft == 0) break;
+  }
+  out.resize(used);
+  return 0;
+}
+
+// A cached iconv descriptor from UTF-8 to one output encoding.
+class Converter {
+ public:
+  Converter() = default;
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  ~Converter() { reset(); }
+
+  // Appends `text` converted to `encoding` to `out`; returns 0 or the errno value of a failure
+  // (EINVAL for an encoding without a converter), leaving `out` unchanged.
+  int append(StringEncoding encoding, std::string_view text, std::string& out) {
+    if (cd_ == kNone || encoding != encoding_) {
+      reset();
+      const char* name = iconvName(encoding);
+      if (name == nullptr) return EINVAL;
+      cd_ = iconv_open(name, "UTF-8");
+      if (cd_ == kNone) return errno;
+      encoding_ = encoding;
+    }
+    return convertAppend(cd_, text, out);
+  }
+
+ private:
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+
+  void reset() {
+    if (cd_ != kNone) iconv_close(cd_);
+    cd_ = kNone;
+  }
+
+  iconv_t cd_ = kNone;
+  StringEncoding encoding_ = kEncodingNone;
+};
+
+// Bytes in `encoding` back to UTF-8; they came from UTF-8, so this is lossless.
+std::string decodeToUTF8(StringEncoding encoding, const std::string& bytes) {
+  if (encoding == kEncodingUTF8) return bytes;
+  std::string text;
+  const char* name = iconvName(encoding);
+  if (name == nullptr) return text;
+  const iconv_t cd = iconv_open("UTF-8", name);
+  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return text;
+  convertAppend(cd, bytes, text);
+  iconv_close(cd);
+  return text;
+}
+
+// A uniformly distributed 32-bit number printed as a signed decimal, as temporary names use.
+std::string randomNumberText() {
+  std::uint32_t number = 0;
+  if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number)) {
+    number = std::random_device{}();
+  }
+  return std::to_string(static_cast<std::int32_t>(number));
+}
+
+}  // namespace
+
+struct CSVWriter::FileState {
+  std::string destinationFile;
+  std::string handleFile;  // the temporary file in atomic mode, else the destination
+  std::string folder;      // the folder holding both, synced after an atomic rename
+  bool atomically = false;
+  bool buffered = false;
+  bool failed = false;  // opening, writing or finishing failed: the file is not to be trusted
+  int fd = -1;
+  std::string pending;  // bytes of the operation (or block) not yet written
+  StringEncoding pendingEncoding = kEncodingUTF8;
+  off_t committed = 0;  // bytes written before `pending`
+  std::string scratch;  // one piece of text before conversion
+  Converter converter;
+};
+
+CSVWriter::CSVWriter() { setDelimiter(","); }
+
+CSVWriter::~CSVWriter() { closeFile(); }
+
+std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
+  return std::unique_ptr<CSVWriter>(new CSVWriter());
+}
+
+std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
+  std::unique_ptr<CSVWriter> writer(new CSVWriter());
+  writer->file_ = std::make_unique<FileState>();
+  FileState& f = *writer->file_;
+  f.destinationFile = path;
+  f.atomically = atomic;
+  const std::size_t slash = path.find_last_of('/');
+  const std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  f.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+
+  int openError = 0;
+  if (atomic) {
+    // The temporary file sits beside the destination, so that the final rename stays on one
+    // file system and replaces the destination in one step. O_EXCL keeps a name clash from
+    // touching anybody else's file; a clash just draws another number.
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      f.handleFile = prefix + randomNumberText() + "-" + name;
+      f.fd = ::open(f.handleFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      openError = errno;
+      if (f.fd >= 0 || openError != EEXIST) break;
+    }
+    struct stat old {};
+    if (f.fd >= 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+      // The replacement keeps the old file's permissions (a private log stays private).
+      (void)::fchmod(f.fd, old.st_mode & 07777);
+    }
+  } else {
+    f.handleFile = path;
+    // An existing file or link is replaced by a new empty file. A device, pipe or folder is
+    // never removed: opening it reports or writes, as the caller asked.
+    struct stat old {};
+    if (::lstat(path.c_str(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode))) {
+      (void)::unlink(path.c_str());
+    }
+    // O_NONBLOCK: a pipe without a reader fails instead of hanging.
+    f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    openError = errno;
+    if (f.fd >= 0) {
+      const int flags = ::fcntl(f.fd, F_GETFL);
+      if (flags >= 0) (void)::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+  }
+  if (f.fd < 0) {
+    f.failed = true;
+    writer->recordError(Error::posix(openError, "cannot create " + f.handleFile), true);
+  }
+  return writer;
+}
+
+void CSVWriter::setDelimiter(std::string_view delimiter) {
+  if (hasStarted_) {
+    throw std::invalid_argument("You cannot set a delimiter after writing has started");
+  }
+  // One UTF-16 code unit: a single code point below U+10000.
+  const std::optional<char32_t> c = singleCodePoint(delimiter);
+  if (!c || *c >= 0x10000 || isNewline(*c) || *c == '"' || *c == '#' || *c == '\\') {
+    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
+  }
+  delimiter_.assign(delimiter);
+
+  byteClass_.fill(kPlain);
+  for (const unsigned char special : {'\n', '\v', '\f', '\r', '"', '\\'}) {
+    byteClass_[special] = kAlwaysQuote;
+  }
+  byteClass_[0xC2] = kMaybeQuote;
+  byteClass_[0xE2] = kMaybeQuote;
+  const auto lead = static_cast<unsigned char>(delimiter_[0]);
+  byteClass_[lead] = delimiter_.size() == 1 ? kAlwaysQuote : kMaybeQuote;
+}
+
+// One pass over the bytes. ASCII and most other bytes are settled by the table; only a byte
+// that can begin U+0085, U+2028, U+2029 or a non-ASCII delimiter looks at what follows. UTF-8
+// never starts a character inside another, so matching at such a byte is exact.
+bool CSVWriter::needsQuoting(std::string_view text) const {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (n > 0 && p[0] == '#') return true;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t c = byteClass_[p[i]];
+    if (c == kPlain) [[likely]] {
+      continue;
+    }
+    if (c == kAlwaysQuote) return true;
+    const std::string_view rest = text.substr(i);
+    if (lineBreakLength(rest) > 0) return true;
+    if (delimiter_.size() > 1 && rest.starts_with(delimiter_)) return true;
+  }
+  return false;
+}
+
+std::string& CSVWriter::beginPiece() {
+  if (encoding_ == kEncodingNone) encoding_ = kEncodingUTF8;
+  if (file_ && file_->fd >= 0) {
+    FileState& f = *file_;
+    if (encoding_ != f.pendingEncoding) {
+      // Pending bytes stay in one encoding, so that a failed write can turn them back into text.
+      if (!f.pending.empty()) writePending();
+      f.pendingEncoding = encoding_;
+    }
+    if (f.fd >= 0) {
+      if (encoding_ == kEncodingUTF8) return f.pending;
+      f.scratch.clear();
+      return f.scratch;
+    }
+  }
+  if (!stringValue_) stringValue_.emplace();
+  return *stringValue_;
+}
+
+void CSVWriter::endPiece(std::string& buffer) {
+  if (!file_ || &buffer != &file_->scratch) return;
+  FileState& f = *file_;
+  const int failure = f.converter.append(encoding_, buffer, f.pending);
+  if (failure != 0 && !error_) {
+    // Left out, not fatal: the rest of the output is still worth having.
+    recordError(Error::posix(failure, "cannot convert output to " + encodingLabel(encoding_) +
+                                          "; a piece was left out"),
+                false);
+  }
+}
+
+void CSVWriter::writeString(std::string_view piece) {
+  std::string& buffer = beginPiece();
+  buffer.append(piece);
+  endPiece(buffer);
+}
+
+void CSVWriter::writeField(const Value& value) {
+  writeFieldPieces(value);
+  endOperation();
+}
+
+void CSVWriter::writeFieldPieces(const Value& value) {
+  hasStarted_ = true;
+  if (const std::string* text = value.text()) {
+    writeFieldText(*text);
+  } else {
+    writeFieldText(value.description());
+  }
+}
+
+void CSVWriter::writeFieldText(std::string_view text) {
+  if (currentField_ > 0) writeString(delimiter_);
+  std::string& out = beginPiece();
+  if (!needsQuoting(text)) {
+    out.append(text);
+  } else {
+    // Quotes doubled, then backslashes doubled; neither adds the other, so one pass does both.
+    out.push_back('"');
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '"' || text[i] == '\\') {
+        out.append(text, start, i + 1 - start);
+        out.push_back(text[i]);
+        start = i + 1;
+      }
+    }
+    out.append(text, start);
+    out.push_back('"');
+  }
+  endPiece(out);
+  ++currentField_;
+}
+
+void CSVWriter::writeFields(const OptionalValueList& values) {
+  for (const std::optional<Value>& value : values) {
+    if (!value) break;
+    writeFieldPieces(*value);
+  }
+  endOperation();
+}
+
+void CSVWriter::writeLine() {
+  writeLinePieces();
+  endOperation();
+}
+
+void CSVWriter::writeLinePieces() {
+  writeString("\n");
+  currentField_ = 0;
+}
+
+void CSVWriter::writeLineWithFields(const std::vector<Value>& values) {
+  for (const Value& value : values) writeFieldPieces(value);
+  writeLinePieces();
+  endOperation();
+}
+
+void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
+  if (values.empty() || !values.front()) return;
+  for (const std::optional<Value>& value : values) {
+    if (!value) break;
+    writeFieldPieces(*value);
+  }
+  writeLinePieces();
+  endOperation();
+}
+
+void CSVWriter::writeCommentLine(std::string_view comment) {
+  if (currentField_ > 0) writeLinePieces();
+  // Every line of the text gets its own "#": a break inside a comment must not start a row.
+  std::size_t start = 0;
+  std::size_t i = 0;
+  for (;;) {
+    const std::size_t breakLength = i < comment.size() ? lineBreakLength(comment.substr(i)) : 0;
+    if (i < comment.size() && breakLength == 0) {
+      ++i;
+      continue;
+    }
+    writeString("#");
+    writeString(comment.substr(start, i - start));
+    writeLinePieces();
+    if (i >= comment.size()) break;
+    i += breakLength;
+    start = i;
+  }
+  endOperation();
+}
+
+void CSVWriter::endOperation() {
+  if (!file_ || file_->fd < 0 || file_->pending.empty()) return;
+  if (!file_->buffered || file_->pending.size() >= kBlockSize) writePending();
+}
+
+bool CSVWriter::writePending() {
+  FileState& f = *file_;
+  // One write for the whole operation (or block), so that a completed operation is in the file
+  // and a reader never sees half of one.
+  const char* data = f.pending.data();
+  std::size_t left = f.pending.size();
+  while (left > 0) {
+    const ssize_t written = ::write(f.fd, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int failure = written < 0 ? errno : EIO;
+      failFile(failure, "cannot write " + f.handleFile);
+      return false;
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  f.committed += static_cast<off_t>(f.pending.size());
+  f.pending.clear();
+  return true;
+}
+
+void CSVWriter::failFile(int errnoValue, std::string_view context) {
+  FileState& f = *file_;
+  recordError(Error::posix(errnoValue, context), true);
+  f.failed = true;
+  if (f.atomically) {
+    // The destination was never touched; the incomplete temporary file is of no use.
+    (void)::unlink(f.handleFile.c_str());
+  } else {
+    // Cut off what a failed write left of the block, so the file ends after a whole operation.
+    // If even that fails, the error above already says the file is not to be trusted.
+    (void)::ftruncate(f.fd, f.committed);
+  }
+  (void)::close(f.fd);
+  f.fd = -1;
+  // Nothing is lost: the unwritten block, as text, and all later output go to stringValue.
+  if (!stringValue_) stringValue_.emplace();
+  stringValue_->append(decodeToUTF8(f.pendingEncoding, f.pending));
+  f.pending.clear();
+}
+
+void CSVWriter::recordError(Error error, bool fileFailure) {
+  // The first failure is kept, except that a failure of the file outranks a conversion notice.
+  if (error_ && (errorIsFileFailure_ || !fileFailure)) return;
+  error_ = std::move(error);
+  errorIsFileFailure_ = fileFailure;
+}
+
+void CSVWriter::closeFile() {
+  if (!file_ || file_->fd < 0) return;
+  FileState& f = *file_;
+  if (!f.pending.empty() && !writePending()) return;
+  // The data must be on disk before the rename makes it the destination, or a crash could
+  // leave an empty or partial destination behind.
+  if (f.atomically && ::fsync(f.fd) != 0) {
+    const int failure = errno;
+    failFile(failure, "cannot sync " + f.handleFile);
+    return;
+  }
+  const int fd = std::exchange(f.fd, -1);
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int failure = errno;
+    f.failed = true;
+    if (f.atomically) (void)::unlink(f.handleFile.c_str());
+    recordError(Error::posix(failure, "cannot close " + f.handleFile), true);
+    return;
+  }
+  if (!f.atomically) return;
+  if (::rename(f.handleFile.c_str(), f.destinationFile.c_str()) != 0) {
+    const int failure = errno;
+    f.failed = true;
+    (void)::unlink(f.handleFile.c_str());
+    recordError(Error::posix(failure, "cannot move " + f.handleFile + " to " + f.destinationFile),
+                true);
+    return;
+  }
+  // The rename itself lives in the folder; it is durable once the folder is synced.
+  const int folderFd = ::open(f.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0 || ::fsync(folderFd) != 0) {
+    const int failure = errno;
+    f.failed = true;
+    recordError(Error::posix(failure, "cannot sync folder " + f.folder), true);
+  }
+  if (folderFd >= 0) (void)::close(folderFd);
+}
+
+std::optional<std::string> CSVWriter::stringValue() const { return stringValue_; }
+
+void CSVWriter::setBuffered(bool buffered) {
+  if (!file_) return;
+  file_->buffered = buffered;
+  if (!buffered) flush();
+}
+
+bool CSVWriter::flush() {
+  if (!file_) return true;
+  if (file_->fd >= 0 && !file_->pending.empty()) writePending();
+  return !file_->failed;
+}
+
+}  // namespace csv

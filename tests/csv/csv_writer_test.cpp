@@ -1,0 +1,679 @@
+#include "csv/csv_writer.hpp"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace csv {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+// What a fresh string writer holds after `write`.
+std::optional<std::string> stringOutput(const std::function<void(CSVWriter&)>& write) {
+  auto writer = CSVWriter::forWritingToString();
+  write(*writer);
+  return writer->stringValue();
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, std::string_view text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> listFolder(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "csv_writer_test.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  std::string operator/(const char* name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// Write system calls made by this process so far; nullopt without per-process I/O accounting.
+std::optional<long> writeSyscalls() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  long value = 0;
+  while (in >> key >> value) {
+    if (key == "syscw:") return value;
+  }
+  return std::nullopt;
+}
+
+// ---- quoting and escaping ----
+
+struct FieldCase {
+  std::string delimiter;
+  std::string field;
+  std::string written;
+};
+
+TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
+  const FieldCase cases[] = {
+      {",", "a", "a"},
+      {",", "b,c", "\"b,c\""},
+      {",", "say \"hi\"", "\"say \"\"hi\"\"\""},
+      {",", "a\\b", "\"a\\\\b\""},
+      {",", "a\"\\b\\", "\"a\"\"\\\\b\\\\\""},
+      {",", "#1", "\"#1\""},
+      {",", "#", "\"#\""},
+      {",", "1#", "1#"},
+      {",", "", ""},
+      {",", " blanks\tand tabs ", " blanks\tand tabs "},
+      {",", "line\nfeed", "\"line\nfeed\""},
+      {",", "carriage\rreturn", "\"carriage\rreturn\""},
+      {",", "v\vf\f", "\"v\vf\f\""},
+      {",", "next\u0085line", "\"next\u0085line\""},
+      {",", "line\u2028sep", "\"line\u2028sep\""},
+      {",", "para\u2029sep", "\"para\u2029sep\""},
+      // Neighbours of the non-ASCII newlines share their lead bytes but are not newlines.
+      {",", "nbsp\u00A0x\u2027y\u2030z", "nbsp\u00A0x\u2027y\u2030z"},
+      {",", "café 日本 😀", "café 日本 😀"},
+      {",", "cut\xE2\x80", "cut\xE2\x80"},
+      {";", "b,c", "b,c"},
+      {";", "b;c", "\"b;c\""},
+      {"\t", "a\tb", "\"a\tb\""},
+      {"\t", "a b", "a b"},
+      // Non-ASCII delimiters: found as whole characters, not by their lead byte.
+      {"é", "caféx", "\"caféx\""},
+      {"é", "cafe\u00C3", "cafe\u00C3"},
+      {"€", "a€b", "\"a€b\""},
+      {"€", "a\u2028", "\"a\u2028\""},
+      {"€", "a\u2030b", "a\u2030b"},
+      {"§", "x§", "\"x§\""},
+      {"§", "x\u0085", "\"x\u0085\""},
+      {"§", "x©", "x©"},
+  };
+  for (const FieldCase& c : cases) {
+    SCOPED_TRACE("delimiter '" + c.delimiter + "', field '" + c.field + "'");
+    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
+                w.setDelimiter(c.delimiter);
+                w.writeField(c.field);
+              }),
+              c.written);
+    // Second in a line: the same text after the delimiter.
+    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
+                w.setDelimiter(c.delimiter);
+                w.writeLineWithFields({"x", c.field});
+              }),
+              "x" + c.delimiter + c.written + "\n");
+  }
+}
+
+TEST(CSVWriterTest, BuildsLinesFromFieldsOfEveryKind) {
+  EXPECT_EQ(stringOutput([](CSVWriter& w) {
+              w.writeField("a");
+              w.writeField("b,c");
+              w.writeField("say \"hi\"");
+              w.writeLine();
+            }),
+            "a,\"b,c\",\"say \"\"hi\"\"\"\n");
+  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineWithFields({"", "x", ""}); }), ",x,\n");
+  using namespace std::chrono;
+  const Date date = sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9};
+  EXPECT_EQ(stringOutput([&](CSVWriter& w) {
+              w.writeLineWithFields({5, -3, 2.5, date, ValueList{"p", 1}});
+              w.writeField(std::int64_t{-9223372036854775807 - 1});
+            }),
+            "5,-3,2.5,2013-04-02 14:05:09 +0000,\"(p, 1)\"\n-9223372036854775808");
+}
+
+// ---- the delimiter ----
+
+TEST(CSVWriterTest, RefusesDelimitersThatAreNotOneSafeCodeUnit) {
+  const std::string refused[] = {
+      "",
+      ",,",
+      "\n",
+      "\r",
+      "\"",
+      "#",
+      "\\",
+      "\v",
+      "\f",
+      "\u0085",
+      "\u2028",
+      "\u2029",
+      "😀",             // outside the Basic Multilingual Plane: two UTF-16 code units
+      "\xFF",          // not UTF-8
+      "\xC3",          // cut short
+      "\xC0\xAC",      // overlong ','
+      "\xED\xA0\x80",  // a surrogate
+      "ab",
+      "é,",
+  };
+  for (const std::string& d : refused) {
+    SCOPED_TRACE("delimiter '" + d + "'");
+    auto writer = CSVWriter::forWritingToString();
+    try {
+      writer->setDelimiter(d);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), d + " cannot be used as a delimiter");
+    }
+    EXPECT_EQ(writer->delimiter(), ",");
+    writer->writeLineWithFields({"a", "b"});
+    EXPECT_EQ(writer->stringValue(), "a,b\n");
+  }
+  const std::string accepted[] = {"\t", ";", " ", "é", "€", "\uFFFD", std::string(1, '\0')};
+  for (const std::string& d : accepted) {
+    auto writer = CSVWriter::forWritingToString();
+    EXPECT_NO_THROW(writer->setDelimiter(d));
+    EXPECT_EQ(writer->delimiter(), d);
+  }
+}
+
+TEST(CSVWriterTest, OnlyAWrittenFieldLocksTheDelimiter) {
+  const std::pair<const char*, std::function<void(CSVWriter&)>> stillFree[] = {
+      {"comment", [](CSVWriter& w) { w.writeCommentLine("c"); }},
+      {"line end", [](CSVWriter& w) { w.writeLine(); }},
+      {"empty line list", [](CSVWriter& w) { w.writeLineWithFields({}); }},
+      {"nothing before nullopt",
+       [](CSVWriter& w) {
+         w.writeLineOfFields({std::nullopt, "x"});
+       }},
+      {"empty field list", [](CSVWriter& w) { w.writeFields({}); }},
+  };
+  for (const auto& [what, write] : stillFree) {
+    SCOPED_TRACE(what);
+    auto writer = CSVWriter::forWritingToString();
+    write(*writer);
+    EXPECT_NO_THROW(writer->setDelimiter(";"));
+  }
+  const std::pair<const char*, std::function<void(CSVWriter&)>> locked[] = {
+      {"writeField", [](CSVWriter& w) { w.writeField(""); }},
+      {"writeFields", [](CSVWriter& w) { w.writeFields({"a"}); }},
+      {"writeLineWithFields", [](CSVWriter& w) { w.writeLineWithFields({1}); }},
+      {"writeLineOfFields",
+       [](CSVWriter& w) {
+         w.writeLineOfFields({"a", std::nullopt});
+       }},
+  };
+  for (const auto& [what, write] : locked) {
+    SCOPED_TRACE(what);
+    auto writer = CSVWriter::forWritingToString();
+    write(*writer);
+    try {
+      writer->setDelimiter(";");
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
+    }
+    EXPECT_EQ(writer->delimiter(), ",");
+  }
+}
+
+// ---- lists, comments, stringValue, encoding ----
+
+TEST(CSVWriterTest, FieldListsEndAtTheFirstAbsentValue) {
+  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineWithFields({}); }), "\n");
+  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineOfFields({}); }), std::nullopt);
+  EXPECT_EQ(stringOutput([](CSVWriter& w) {
+              w.writeLineOfFields({std::nullopt, "a"});
+            }),
+            std::nullopt);
+  EXPECT_EQ(stringOutput([](CSVWriter& w) {
+              w.writeLineOfFields({"a", 2, std::nullopt, "c"});
+            }),
+            "a,2\n");
+  EXPECT_EQ(stringOutput([](CSVWriter& w) {
+              w.writeFields({"a", std::nullopt, "b"});
+              w.writeField("c");
+            }),
+            "a,c");
+  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeFields({std::nullopt}); }), std::nullopt);
+  EXPECT_EQ(stringOutput([](CSVWriter& w) {
+              w.writeField("x");
+              w.writeLineWithFields({"y"});
+              w.writeLineOfFields({"z"});
+            }),
+            "x,y\nz\n");
+}
+
+TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"note", "a,b\n#note\n"},
+      {"", "a,b\n#\n"},
+      {"x,\"y\"\\", "a,b\n#x,\"y\"\\\n"},
+      {"one\ntwo", "a,b\n#one\n#two\n"},
+      {"one\r\ntwo", "a,b\n#one\n#two\n"},
+      {"one\n\rtwo", "a,b\n#one\n#\n#two\n"},
+      {"a\rb\vc\fd\u0085e\u2028f\u2029g", "a,b\n#a\n#b\n#c\n#d\n#e\n#f\n#g\n"},
+      {"trailing\n", "a,b\n#trailing\n#\n"},
+      {"no\u2027break", "a,b\n#no\u2027break\n"},
+  };
+  for (const auto& [comment, written] : cases) {
+    SCOPED_TRACE("comment '" + comment + "'");
+    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
+                w.writeFields({"a", "b"});
+                w.writeCommentLine(comment);
+              }),
+              written);
+  }
+  // At the start of a line no line end comes first.
+  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeCommentLine("c"); }), "#c\n");
+}
+
+TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
+  auto writer = CSVWriter::forWritingToString();
+  EXPECT_EQ(writer->stringValue(), std::nullopt);
+  EXPECT_EQ(writer->encoding(), kEncodingNone);
+  writer->writeLineOfFields({});
+  EXPECT_EQ(writer->stringValue(), std::nullopt);
+  EXPECT_EQ(writer->encoding(), kEncodingNone);
+  writer->writeField("");
+  EXPECT_EQ(writer->stringValue(), "");  // an empty field is output too
+  EXPECT_EQ(writer->encoding(), kEncodingUTF8);
+  writer->writeLine();
+  const std::optional<std::string> snapshot = writer->stringValue();
+  writer->writeField("more");
+  EXPECT_EQ(snapshot, "\n");
+  EXPECT_EQ(writer->stringValue(), "\nmore");
+  EXPECT_EQ(writer->error(), std::nullopt);
+  EXPECT_TRUE(writer->flush());
+
+  auto chosen = CSVWriter::forWritingToString();
+  chosen->setEncoding(kEncodingMacOSRoman);
+  chosen->writeCommentLine("c");
+  EXPECT_EQ(chosen->encoding(), kEncodingMacOSRoman);
+  EXPECT_EQ(chosen->stringValue(), "#c\n");  // a string holds text, whatever the encoding
+}
+
+// ---- file writers ----
+
+TEST(CSVWriterFileTest, NonAtomicReplacesTheFileAtOnceAndWritesEachOperation) {
+  TempFolder folder;
+  const std::string path = folder / "results.csv";
+  writeFile(path, "old contents\n");
+  auto writer = CSVWriter::withCSVFile(path, false);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(readFile(path), "");
+  EXPECT_EQ(writer->error(), std::nullopt);
+
+  const std::optional<long> before = writeSyscalls();
+  writer->writeLineWithFields({"a", "b,c", "say \"hi\"", 4, "", "x\ny", "z"});
+  const std::optional<long> after = writeSyscalls();
+  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n");
+  if (before && after) {
+    EXPECT_EQ(*after - *before, 1) << "one write per operation";
+  }
+  writer->writeCommentLine("one\ntwo");
+  writer->writeField("f");
+  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n#one\n#two\nf");
+  EXPECT_EQ(writer->stringValue(), std::nullopt);
+
+  writer->closeFile();
+  writer->writeField("after");
+  writer->closeFile();
+  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n#one\n#two\nf");
+  EXPECT_EQ(writer->stringValue(), ",after");
+  EXPECT_EQ(writer->error(), std::nullopt);
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
+}
+
+TEST(CSVWriterFileTest, NonAtomicReplacesALinkNotItsTarget) {
+  TempFolder folder;
+  writeFile(folder / "target.csv", "keep\n");
+  fs::create_symlink("target.csv", folder / "link.csv");
+  CSVWriter::withCSVFile(folder / "link.csv", false)->writeLine();
+  EXPECT_EQ(readFile(folder / "target.csv"), "keep\n");
+  EXPECT_FALSE(fs::is_symlink(folder / "link.csv"));
+  EXPECT_EQ(readFile(folder / "link.csv"), "\n");
+}
+
+TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnClose) {
+  TempFolder folder;
+  const std::string path = folder / "results.csv";
+  writeFile(path, "old\n");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  auto writer = CSVWriter::withCSVFile(path, true);
+  writer->writeLineWithFields({"a", "b"});
+  writer->writeCommentLine("c");
+  EXPECT_EQ(readFile(path), "old\n");
+
+  // The temporary file sits beside the destination, named "<signed 32-bit number>-results.csv".
+  std::vector<std::string> names = listFolder(folder.path());
+  ASSERT_EQ(names.size(), 2u);
+  const std::string temp = names[0] == "results.csv" ? names[1] : names[0];
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(temp, match, std::regex("(-?[0-9]+)-results\\.csv")));
+  const long long number = std::stoll(match[1]);
+  EXPECT_GE(number, INT32_MIN);
+  EXPECT_LE(number, INT32_MAX);
+  EXPECT_EQ(readFile(folder.path() / temp), "a,b\n#c\n");
+
+  writer->closeFile();
+  EXPECT_EQ(readFile(path), "a,b\n#c\n");
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the replacement keeps the old permissions";
+  writeFile(path, "changed later\n");
+  writer->closeFile();
+  EXPECT_EQ(readFile(path), "changed later\n");
+  EXPECT_EQ(writer->error(), std::nullopt);
+}
+
+TEST(CSVWriterFileTest, DestroyingAWriterFinishesIt) {
+  TempFolder folder;
+  {
+    auto atomic = CSVWriter::withCSVFile(folder / "atomic.csv", true);
+    atomic->writeField("a");
+    auto buffered = CSVWriter::withCSVFile(folder / "buffered.csv", false);
+    buffered->setBuffered(true);
+    buffered->writeField("b");
+    EXPECT_EQ(readFile(folder / "buffered.csv"), "");
+  }
+  EXPECT_EQ(readFile(folder / "atomic.csv"), "a");
+  EXPECT_EQ(readFile(folder / "buffered.csv"), "b");
+  EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{"atomic.csv", "buffered.csv"}));
+}
+
+TEST(CSVWriterFileTest, TemporaryNamesAreRandomSigned32BitNumbers) {
+  TempFolder folder;
+  std::vector<std::unique_ptr<CSVWriter>> writers;
+  for (int i = 0; i < 40; ++i) writers.push_back(CSVWriter::withCSVFile(folder / "r.csv", true));
+  const std::vector<std::string> names = listFolder(folder.path());
+  EXPECT_EQ(names.size(), 40u) << "every writer has its own temporary file";
+  // Half of all 32-bit numbers print negative; 40 draws without both signs would be a fault.
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] == '-'; }));
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] != '-'; }));
+  writers.clear();
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"r.csv"});
+}
+
+TEST(CSVWriterFileTest, AFileThatCannotBeCreatedIsReportedAndNothingIsLost) {
+  TempFolder folder;
+  fs::create_directory(folder.path() / "dir.csv");
+  writeFile(folder.path() / "dir.csv" / "inside", "keep");
+  const std::tuple<std::string, bool, int> cases[] = {
+      {folder / "missing/r.csv", false, ENOENT},
+      {folder / "missing/r.csv", true, ENOENT},
+      {folder / "dir.csv", false, EISDIR},
+  };
+  for (const auto& [path, atomic, code] : cases) {
+    SCOPED_TRACE(path + (atomic ? " atomic" : ""));
+    auto writer = CSVWriter::withCSVFile(path, atomic);
+    ASSERT_TRUE(writer->error().has_value());
+    EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
+    EXPECT_EQ(writer->error()->code, code);
+    EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(std::strerror(code)));
+    writer->writeLineWithFields({"a", "b"});
+    writer->closeFile();
+    EXPECT_EQ(writer->stringValue(), "a,b\n");
+    EXPECT_FALSE(writer->flush());
+  }
+  EXPECT_EQ(readFile(folder.path() / "dir.csv" / "inside"), "keep");
+}
+
+TEST(CSVWriterFileTest, AFailedAtomicRenameKeepsTheDestinationAndRemovesTheTemporary) {
+  TempFolder folder;
+  // A folder at the destination cannot be replaced by a file.
+  fs::create_directory(folder.path() / "results.csv");
+  writeFile(folder.path() / "results.csv" / "inside", "keep");
+  auto writer = CSVWriter::withCSVFile(folder / "results.csv", true);
+  EXPECT_EQ(writer->error(), std::nullopt);
+  writer->writeLineWithFields({"a"});
+  writer->closeFile();
+  ASSERT_TRUE(writer->error().has_value());
+  EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
+  EXPECT_EQ(writer->error()->code, EISDIR);
+  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
+  EXPECT_EQ(readFile(folder.path() / "results.csv" / "inside"), "keep");
+  EXPECT_FALSE(writer->flush());
+}
+
+TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
+  TempFolder folder;
+  const std::string path = folder / "big.csv";
+  auto writer = CSVWriter::withCSVFile(path, false);
+  writer->setBuffered(true);
+  std::string expected;
+  const std::optional<long> before = writeSyscalls();
+  for (int i = 0; i < 100; ++i) {
+    writer->writeLineWithFields({i, "some text", "x,y"});
+    expected += std::to_string(i) + ",some text,\"x,y\"\n";
+  }
+  EXPECT_EQ(readFile(path), "");
+  EXPECT_TRUE(writer->flush());
+  EXPECT_EQ(readFile(path), expected);
+  // About 2 MB: the blocks go out on their own, each of them large.
+  for (int i = 0; i < 20000; ++i) {
+    writer->writeLineWithFields(
+        {"a line of text that is one hundred bytes long, or close to it", "second field", i});
+    expected += "\"a line of text that is one hundred bytes long, or close to it\",second field," +
+                std::to_string(i) + "\n";
+  }
+  const std::optional<long> after = writeSyscalls();
+  EXPECT_GT(readFile(path)->size(), expected.size() / 2);
+  if (before && after) {
+    EXPECT_LE(*after - *before, 1 + long(expected.size() / (128 * 1024)));
+  }
+  writer->setBuffered(false);  // turning it off flushes
+  EXPECT_EQ(readFile(path), expected);
+  writer->writeLine();
+  EXPECT_EQ(readFile(path), expected + "\n");
+}
+
+// ---- encodings ----
+
+TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
+  struct Case {
+    StringEncoding encoding;
+    std::string field;
+    std::string bytes;
+    int error;
+  };
+  using namespace std::string_literals;
+  const Case cases[] = {
+      {kEncodingUTF8, "é", "a,\xC3\xA9\n", 0},
+      {kEncodingUTF8, "\xFF", "a,\xFF\n", 0},  // UTF-8 output passes bytes through unchecked
+      {kEncodingUTF16BE, "é", "\0a\0,\0\xE9\0\n"s, 0},
+      {kEncodingUTF16LE, "é", "a\0,\0\xE9\0\n\0"s, 0},
+      {kEncodingUTF16BE, "😀", "\0a\0,\xD8\x3D\xDE\x00\0\n"s, 0},
+      {kEncodingUTF32BE, "é", "\0\0\0a\0\0\0,\0\0\0\xE9\0\0\0\n"s, 0},
+      {kEncodingUTF32LE, "é", "a\0\0\0,\0\0\0\xE9\0\0\0\n\0\0\0"s, 0},
+      {kEncodingMacOSRoman, "é", "a,\x8E\n", 0},
+      // A piece that cannot be converted is left out; the rest is written and the loss noted.
+      {kEncodingMacOSRoman, "日本", "a,\n", EILSEQ},
+      {kEncodingUTF16LE, "\xFF", "a\0,\0\n\0"s, EILSEQ},
+      {12345, "x", "", EINVAL},
+  };
+  TempFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("encoding " + std::to_string(c.encoding) + ", field '" + c.field + "'");
+    const std::string path = folder / "enc.csv";
+    auto writer = CSVWriter::withCSVFile(path, true);
+    writer->setEncoding(c.encoding);
+    writer->writeLineWithFields({"a", c.field});
+    writer->closeFile();
+    EXPECT_EQ(readFile(path), c.bytes);
+    EXPECT_EQ(writer->encoding(), c.encoding);
+    EXPECT_EQ(writer->error().has_value() ? writer->error()->code : 0, c.error);
+  }
+  // The encoding in force when a piece is written is the one it gets.
+  const std::string path = folder / "mixed.csv";
+  auto writer = CSVWriter::withCSVFile(path, false);
+  writer->setBuffered(true);
+  writer->writeField("é");
+  writer->setEncoding(kEncodingUTF16LE);
+  writer->writeField("é");
+  writer->setEncoding(kEncodingMacOSRoman);
+  writer->writeLine();
+  writer->closeFile();
+  EXPECT_EQ(readFile(path), "\xC3\xA9,\0\xE9\0\n"s);
+}
+
+// ---- faults of a real file system, in a private mount namespace ----
+
+constexpr int kNamespaceRefused = 77;
+
+// Runs `body` in a forked child that has its own mount namespace with a fresh tmpfs (mount
+// options `options`) at a temporary folder, so the mount disappears with the child. The child's
+// test failures fail this test. Skips when the kernel refuses the namespace or the mount.
+void inPrivateTmpfs(const char* options, const std::function<void(const fs::path&)>& body) {
+  TempFolder folder;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    bool isolated = uid == 0 && unshare(CLONE_NEWNS) == 0;
+    if (!isolated && unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+      // Root inside a user namespace of our own: enough to mount a tmpfs.
+      std::ofstream("/proc/self/setgroups") << "deny";
+      std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+      std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+      isolated = true;
+    }
+    if (!isolated || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", folder.path().c_str(), "tmpfs", 0, options) != 0) {
+      _exit(kNamespaceRefused);
+    }
+    body(folder.path());
+    std::fflush(stdout);
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died, status " << status;
+  if (WEXITSTATUS(status) == kNamespaceRefused) {
+    GTEST_SKIP() << "the kernel refused a private mount namespace and tmpfs (unshare/mount), so "
+                    "no read-only or full file system can be made";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed (see above)";
+}
+
+void remountReadOnly(const fs::path& folder) {
+  ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+      << std::strerror(errno);
+}
+
+TEST(CSVWriterFaultTest, ReadOnlyFolder) {
+  for (const bool atomic : {false, true}) {
+    SCOPED_TRACE(atomic ? "atomic" : "non-atomic");
+    inPrivateTmpfs("size=64k", [&](const fs::path& folder) {
+      const std::string path = folder / "results.csv";
+      writeFile(path, "old\n");
+      remountReadOnly(folder);
+      auto writer = CSVWriter::withCSVFile(path, atomic);
+      ASSERT_TRUE(writer->error().has_value());
+      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
+      EXPECT_EQ(writer->error()->code, EROFS);
+      writer->writeLineWithFields({"a", "b"});
+      writer->closeFile();
+      EXPECT_EQ(writer->stringValue(), "a,b\n");
+      EXPECT_EQ(writer->error()->code, EROFS);
+      EXPECT_EQ(readFile(path), "old\n");
+      EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"});
+    });
+  }
+}
+
+// Lines of about 100 bytes, enough of them to overflow a 16 KiB tmpfs several times.
+std::vector<Value> fullDiskLine(int i) {
+  return {i, "a field with a comma, so that it is quoted", "and a plain one that pads the line"};
+}
+std::string fullDiskText(int i) {
+  return std::to_string(i) +
+         ",\"a field with a comma, so that it is quoted\",and a plain one that pads the line\n";
+}
+
+TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInStringValue) {
+  for (const bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered ? "buffered" : "unbuffered");
+    inPrivateTmpfs("size=16k", [&](const fs::path& folder) {
+      const std::string path = folder / "results.csv";
+      auto writer = CSVWriter::withCSVFile(path, false);
+      writer->setBuffered(buffered);
+      // A piece MacRoman cannot hold is noted first; the disk failure must outrank it.
+      writer->setEncoding(kEncodingMacOSRoman);
+      writer->writeCommentLine("日本");
+      ASSERT_TRUE(writer->error().has_value());
+      EXPECT_EQ(writer->error()->code, EILSEQ);
+      std::string expected = "#\n";
+      for (int i = 0; i < 400; ++i) {
+        writer->writeLineWithFields(fullDiskLine(i));
+        expected += fullDiskText(i);
+        if (i == 50) {
+          EXPECT_TRUE(writer->flush());
+        }
+      }
+      EXPECT_FALSE(writer->flush());
+      writer->closeFile();
+      ASSERT_TRUE(writer->error().has_value());
+      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
+      EXPECT_EQ(writer->error()->code, ENOSPC);
+      const std::string inFile = readFile(path).value_or("<missing>");
+      const std::string rest = writer->stringValue().value_or("");
+      EXPECT_FALSE(inFile.empty());
+      EXPECT_FALSE(rest.empty());
+      EXPECT_EQ(inFile.back(), '\n') << "the file ends after a whole operation";
+      EXPECT_EQ(inFile + rest, expected) << "nothing is lost";
+    });
+  }
+}
+
+TEST(CSVWriterFaultTest, FullDiskLeavesTheAtomicDestinationAlone) {
+  inPrivateTmpfs("size=16k", [](const fs::path& folder) {
+    const std::string path = folder / "results.csv";
+    writeFile(path, "old\n");
+    auto writer = CSVWriter::withCSVFile(path, true);
+    EXPECT_EQ(writer->error(), std::nullopt);
+    for (int i = 0; i < 400; ++i) writer->writeLineWithFields(fullDiskLine(i));
+    ASSERT_TRUE(writer->error().has_value());
+    EXPECT_EQ(writer->error()->code, ENOSPC);
+    EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"})
+        << "the temporary file is removed at once";
+    writer->closeFile();
+    EXPECT_EQ(writer->error()->code, ENOSPC);
+    EXPECT_EQ(readFile(path), "old\n");
+    EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"});
+  });
+}
+
+}  // namespace
+}  // namespace csv
