@@ -1,6 +1,7 @@
 #include "platform/alert.hpp"
 
 #include <QAbstractButton>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <utility>
@@ -59,6 +60,21 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
     b->setObjectName(QStringLiteral("alertButton%1").arg(i));
     buttons_.append(b);
     if (cancel) box_->setEscapeButton(b);
+  }
+  // No icon, and no indent kept for one: the text lines up with the box's margin. Room around
+  // the text, so that the alert reads as a calm card rather than a system error box.
+  if (auto* grid = qobject_cast<QGridLayout*>(box_->layout())) {
+    for (int i = 0; i < grid->count(); ++i) {
+      int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+      grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+      if (QSpacerItem* spacer = grid->itemAt(i)->spacerItem(); spacer && column == 0) {
+        spacer->changeSize(0, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+      }
+    }
+    grid->setContentsMargins(40, 36, 40, 32);
+    grid->setHorizontalSpacing(0);
+    grid->setVerticalSpacing(20);
+    grid->invalidate();
   }
   connect(box_, &QMessageBox::buttonClicked, this,
           [this](QAbstractButton* b) { buttonChosen(static_cast<int>(buttons_.indexOf(b))); });

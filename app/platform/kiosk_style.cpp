@@ -48,8 +48,8 @@ QPushButton[role="primary"]:pressed { background: %5; }
 QPushButton[role="answer"] { font-weight: normal; color: %1; border-color: %7; }
 QPushButton[role="answer"]:checked { background: %4; color: #FFFFFF; border-color: %4; }
 
-QMessageBox { background: %3; }
-QMessageBox QLabel { font-size: 24px; min-width: 420px; }
+QMessageBox { background: %3; border: 1px solid %7; }
+QMessageBox QLabel { font-size: 24px; min-width: 480px; }
 QMessageBox[hasTitle="true"] QLabel#qt_msgbox_label { font-size: 30px; font-weight: bold; }
 QMessageBox QLabel#qt_msgbox_informativelabel { font-size: 24px; }
 QMessageBox QPushButton { min-width: 180px; min-height: 64px; }

@@ -11,6 +11,9 @@ Window::Window(QWidget* parent) : QWidget(parent) {
   layout->setSpacing(0);
   resize(kDefaultSize);
   setWindowTitle(QStringLiteral("Quorin"));
+  // The window itself holds the focus until a field is touched, so that no field starts out
+  // being edited, and touching the background ends the editing of a field.
+  setFocusPolicy(Qt::ClickFocus);
 }
 
 Window::~Window() { root_.reset(); }
@@ -42,6 +45,9 @@ void Window::makeKeyAndVisible() {
   }
   raise();
   activateWindow();
+  if (focusWidget() == nullptr || focusWidget()->window() != this || !focusWidget()->isVisible()) {
+    setFocus(Qt::OtherFocusReason);
+  }
 }
 
 }  // namespace quorin
