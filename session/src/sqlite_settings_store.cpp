@@ -130,8 +130,9 @@ std::string SqliteSettingsStore::ensureOpen() const {
   if (file.has_parent_path()) {
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
-    if (error)
+    if (error) {
       return "could not create the folder " + file.parent_path().string() + ": " + error.message();
+    }
   }
 
   auto connection = std::make_unique<Connection>();
