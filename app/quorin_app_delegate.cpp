@@ -4,20 +4,11 @@
 #include <limits>
 #include <utility>
 
-#include "placeholder_page_controller.hpp"
+#include "page_controller.hpp"
 #include "platform/alert.hpp"
 #include "start_controller.hpp"
 
 namespace quorin {
-namespace {
-
-// The page flow that startScreener installs. The placeholder stands in until the page flow is
-// built; swapping it for PageController is this function and its include.
-std::unique_ptr<PlaceholderPageController> makePageFlow(QuorinAppDelegate& app) {
-  return std::make_unique<PlaceholderPageController>(app);
-}
-
-}  // namespace
 
 QuorinAppDelegate::QuorinAppDelegate(AppEnvironment environment)
     : environment_(std::move(environment)), window_(std::make_unique<Window>()) {
@@ -68,8 +59,8 @@ void QuorinAppDelegate::setInactivityTimout(int seconds) {
 }
 
 void QuorinAppDelegate::startScreener() {
-  std::unique_ptr<PlaceholderPageController> pageFlow = makePageFlow(*this);
-  PlaceholderPageController* flow = pageFlow.get();
+  auto pageFlow = std::make_unique<PageController>(*this);
+  PageController* flow = pageFlow.get();
   // Installing loads the flow's view, where it reads the time-out; only then is the timer armed.
   window_->setRootViewController(std::move(pageFlow));
   window_->makeKeyAndVisible();

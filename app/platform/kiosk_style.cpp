@@ -53,6 +53,51 @@ QMessageBox QLabel { font-size: 24px; min-width: 480px; }
 QMessageBox[hasTitle="true"] QLabel#qt_msgbox_label { font-size: 30px; font-weight: bold; }
 QMessageBox QLabel#qt_msgbox_informativelabel { font-size: 24px; }
 QMessageBox QPushButton { min-width: 180px; min-height: 64px; }
+/* The page flow. */
+QGraphicsView#scrollView { background: %2; border: none; }
+QFrame[role="pager"] { background: %3; border: none; border-top: 1px solid %7; }
+QPushButton[role="compactPrimary"] {
+  min-height: 72px; font-size: 28px; background: %4; color: #FFFFFF; border: none;
+  border-radius: 16px;
+}
+QPushButton[role="compactPrimary"]:pressed { background: %5; }
+QLabel[role="kicker"] { font-size: 26px; font-weight: bold; color: %4; }
+QLabel[role="hero"] { font-size: 56px; font-weight: bold; }
+QLabel[role="lead"] { font-size: 28px; }
+QFrame[role="fact"] { background: %3; border: 1px solid %7; border-radius: 16px; }
+QFrame[role="fact"] QLabel { background: transparent; }
+QLabel[role="factValue"] { font-size: 38px; font-weight: bold; color: %4; }
+QLabel[role="factCaption"] { font-size: 20px; color: %6; }
+QLabel[role="step"], QFrame[role="card"] QLabel[role="step"] {
+  background: %4; color: #FFFFFF; border-radius: 26px; font-size: 26px; font-weight: bold;
+}
+QFrame[role="note"] { background: #FFF4E5; border: 2px solid #B54708; border-radius: 14px; }
+QFrame[role="note"] QLabel { background: transparent; color: #7A2E0E; }
+QLabel[role="noteHeading"] { font-size: 24px; font-weight: bold; }
+QLabel[role="noteText"] { font-size: 22px; }
+
+/* The question page: eight rows of four choices, the help question, the result. */
+QFrame[role="questionRow"] { background: %3; border: 1px solid %7; border-radius: 14px; }
+QFrame[role="helpRow"] { background: %8; border: 1px solid %4; border-radius: 14px; }
+QFrame[role="questionRow"] QLabel, QFrame[role="helpRow"] QLabel { background: transparent; }
+QLabel[role="question"] { font-size: 21px; }
+QFrame[role="questionRow"] QLabel[role="questionNumber"] {
+  background: %8; color: %4; border-radius: 18px; font-size: 20px; font-weight: bold;
+}
+QPushButton[role="choice"] {
+  min-height: 60px; padding: 0 4px; font-size: 18px; font-weight: normal; color: %1;
+  background: %3; border: 2px solid #8896A3; border-radius: 12px;
+}
+QPushButton[role="choice"]:checked {
+  background: %4; color: #FFFFFF; border-color: %4; font-weight: bold;
+}
+QPushButton[role="secondary"] { min-height: 72px; }
+QLabel[role="scoreCaption"] { font-size: 20px; color: %6; }
+QPushButton[role="score"] {
+  min-height: 0; padding: 0; font-size: 40px; font-weight: bold; color: %4;
+  background: %3; border: 3px solid %4; border-radius: 14px;
+}
+QLabel[role="scoreNumber"] { font-size: 132px; font-weight: bold; color: %4; }
 )")
       .arg(QLatin1String(kText), QLatin1String(kBackground), QLatin1String(kSurface),
            QLatin1String(kPrimary), QLatin1String(kPrimaryPressed), QLatin1String(kMutedText),

@@ -5,7 +5,11 @@
 //   QLabel:      title, subtitle, heading, body, hint
 //   QFrame:      card (white panel), band (the coloured header strip)
 //   QPushButton: primary (the main action), secondary (outlined), answer (checkable choice)
-// Screens of the page flow may add their own roles here.
+// The page flow adds:
+//   QLabel:      kicker, hero, lead, step, question, questionNumber, factValue, factCaption,
+//                noteHeading, noteText, scoreCaption, scoreNumber
+//   QFrame:      pager, fact, note (an urgent notice), questionRow, helpRow
+//   QPushButton: compactPrimary, choice (compact checkable answer), score (the score display)
 #pragma once
 
 #include <QString>

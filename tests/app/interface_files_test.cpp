@@ -10,20 +10,38 @@
 #include <map>
 
 #include "kiosk_test_support.hpp"
+#include "page_controller.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
+#include "score_page_controller.hpp"
 #include "start_controller.hpp"
+#include "tool_page_controller.hpp"
 
 namespace quorin {
 namespace {
 
 using testing::KioskHome;
 
+// A page of a page flow that is gone once the page is made (pages only hold a weak reference).
+template <class Page>
+std::shared_ptr<ViewController> page(QuorinAppDelegate& app) {
+  PageController flow(app);
+  return std::make_shared<Page>(app, flow);
+}
+
 // Each interface file and the controller that loads it. A new file needs a row here.
-using MakeController = std::function<std::unique_ptr<ViewController>(QuorinAppDelegate&)>;
+using MakeController = std::function<std::shared_ptr<ViewController>(QuorinAppDelegate&)>;
 const std::map<QString, MakeController>& controllers() {
   static const std::map<QString, MakeController> table = {
       {"Start", [](QuorinAppDelegate& app) { return std::make_unique<StartController>(app); }},
+      {"Page", [](QuorinAppDelegate& app) { return std::make_unique<PageController>(app); }},
+      {"TitlePage", page<TitlePageController>},
+      {"IntroPage", page<IntroPageController>},
+      {"AboutPage", page<AboutPageController>},
+      {"CommitteePage", page<CommitteePageController>},
+      {"ToolPage", page<ToolPageController>},
+      {"ScorePage", page<ScorePageController>},
+      {"PracticePage", page<PracticePageController>},
   };
   return table;
 }
@@ -43,7 +61,7 @@ TEST(InterfaceFilesTest, EveryFileHasAControllerAndLoadsWithItsOutlets) {
     SCOPED_TRACE(name.toStdString());
     const auto found = controllers().find(name);
     ASSERT_NE(found, controllers().end()) << "no controller is known for " << name.toStdString();
-    std::unique_ptr<ViewController> controller = found->second(app);
+    std::shared_ptr<ViewController> controller = found->second(app);
     EXPECT_EQ(controller->interfaceName(), name);
     // A missing outlet or action in a built-in file ends the process with its name.
     ASSERT_NE(controller->view(), nullptr);

@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "kiosk_test_support.hpp"
-#include "placeholder_page_controller.hpp"
+#include "page_controller.hpp"
 #include "platform/alert.hpp"
 #include "start_controller.hpp"
 
@@ -140,10 +140,12 @@ TEST(QuorinAppDelegateTest, StartScreenerInstallsThePageFlowThenArmsItsTimer) {
   auto app = home.launch();
   QPointer<ViewController> start = app->window().rootViewController();
   app->startScreener();
-  auto* flow = dynamic_cast<PlaceholderPageController*>(app->window().rootViewController());
+  auto* flow = dynamic_cast<PageController*>(app->window().rootViewController());
   ASSERT_NE(flow, nullptr);
   EXPECT_TRUE(flow->isViewLoaded());
-  EXPECT_EQ(flow->resetTimerCount(), 1);
+  // One timer, armed with the time-out the flow read while its view loaded.
+  EXPECT_EQ(home.scheduler->pendingCount(), 1u);
+  EXPECT_EQ(home.scheduler->timeToNext(), std::chrono::milliseconds(30'000));
   EXPECT_TRUE(flow->view()->isVisible());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(start.isNull());  // released: there is no way back without a new launch

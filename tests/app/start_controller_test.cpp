@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "kiosk_test_support.hpp"
-#include "placeholder_page_controller.hpp"
+#include "page_controller.hpp"
 #include "platform/alert.hpp"
 
 namespace quorin {
@@ -194,7 +194,7 @@ TEST_F(StartControllerTest, TheStartControlHandsOverWithTheTimeOutBeingTyped) {
   ASSERT_NE(button, nullptr);
   button->click();
   EXPECT_EQ(storedTimeout(), std::optional<SettingValue>(std::int64_t{75}));
-  EXPECT_NE(dynamic_cast<PlaceholderPageController*>(app_->window().rootViewController()), nullptr);
+  EXPECT_NE(dynamic_cast<PageController*>(app_->window().rootViewController()), nullptr);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(start.isNull());
 }

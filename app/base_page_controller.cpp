@@ -1,0 +1,49 @@
+#include "base_page_controller.hpp"
+
+#include <algorithm>
+
+#include "page_controller.hpp"
+#include "quorin_app_delegate.hpp"
+
+namespace quorin {
+
+BasePageController::BasePageController(QuorinAppDelegate& app, PageController& pageController,
+                                       const QMetaObject& pageClass)
+    : ViewController(interfaceNameFor(pageClass)), app_(app), pageController_(&pageController) {}
+
+QString BasePageController::interfaceNameFor(const QMetaObject& pageClass) {
+  QString name = QString::fromLatin1(pageClass.className());
+  const qsizetype scope = name.lastIndexOf(QStringLiteral("::"));
+  if (scope >= 0) name = name.mid(scope + 2);
+  static const QString suffix = QStringLiteral("Controller");
+  if (name.endsWith(suffix)) name.chop(suffix.size());
+  return name;
+}
+
+PageController* BasePageController::pageController() const { return pageController_.data(); }
+
+Tool& BasePageController::tool() const { return app_.tool(); }
+
+int BasePageController::currentPage() const {
+  return pageController_ ? pageController_->currentPage() : 0;
+}
+
+void BasePageController::scrollToPage(int page) {
+  if (pageController_) pageController_->scrollToPage(page);
+}
+
+void BasePageController::resetTimer() {
+  if (pageController_) pageController_->resetTimer();
+}
+
+void BasePageController::restart(QObject* sender) {
+  (void)sender;
+  if (pageController_) pageController_->restartAndForce(false);
+}
+
+void BasePageController::nextPage(QObject* sender) {
+  (void)sender;
+  scrollToPage(std::min(currentPage() + 1, PageController::kPageCount - 1));
+}
+
+}  // namespace quorin

@@ -1,0 +1,246 @@
+#include "page_controller.hpp"
+
+#include <QLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "base_page_controller.hpp"
+#include "platform/interface_loader.hpp"
+#include "quorin_app_delegate.hpp"
+#include "score_page_controller.hpp"
+#include "tool_page_controller.hpp"
+
+namespace quorin {
+
+namespace {
+
+// Page, the flow's interface file, holds two widget classes of the app's own.
+void registerPageFlowWidgets() {
+  static const bool registered = [] {
+    InterfaceLoader::registerWidgetClass(QStringLiteral("ScrollView"),
+                                         [](QWidget* parent) { return new ScrollView(parent); });
+    InterfaceLoader::registerWidgetClass(QStringLiteral("PageControl"),
+                                         [](QWidget* parent) { return new PageControl(parent); });
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace
+
+PageController::PageController(QuorinAppDelegate& app)
+    : ViewController(QStringLiteral("Page")), app_(app) {
+  registerPageFlowWidgets();
+  declareOutlet("scrollView", &scrollView_);
+  declareOutlet("pageControl", &pageControl_);
+  views_ = {
+      std::make_shared<TitlePageController>(app, *this),
+      std::make_shared<IntroPageController>(app, *this),
+      std::make_shared<AboutPageController>(app, *this),
+      std::make_shared<CommitteePageController>(app, *this),
+      std::make_shared<ToolPageController>(app, *this),
+      std::make_shared<ScorePageController>(app, *this),
+      std::make_shared<PracticePageController>(app, *this),
+  };
+  currentPage_ = 0;
+}
+
+PageController::~PageController() {
+  app_.scheduler().cancel(timer_);
+  // The alerts that report to this controller must not outlive it on screen.
+  for (Alert* alert : {alertView_.data(), resetView_.data()}) {
+    if (alert != nullptr && alert->isVisible()) {
+      alert->dismissWithClickedButtonIndex(alert->cancelButtonIndex(), false);
+    }
+  }
+  if (scrollView_ != nullptr) scrollView_->setDelegate(nullptr);
+}
+
+bool PageController::warningDisplayed() const {
+  return !warningView_.isNull() && warningView_->isVisible();
+}
+
+void PageController::viewDidLoad() {
+  // The scroll view's size is the size of a page; let the layout give it its size first.
+  if (QLayout* layout = view()->layout()) layout->activate();
+  scrollView_->setDelegate(this);
+  scrollView_->setPagingEnabled(true);
+  scrollView_->setBouncesZoom(true);
+
+  const int n = kPageCount;
+  const QSizeF page = scrollView_->frame().size();
+  zoomView_ = new QWidget;
+  zoomView_->setObjectName(QStringLiteral("zoomView"));
+  zoomView_->setGeometry(0, 0, static_cast<int>(n * page.width()), static_cast<int>(page.height()));
+  scrollView_->setContentSize(QSizeF(n * page.width(), page.height()));
+  scrollView_->setMaximumZoomScale(kMaximumZoomScale);
+  scrollView_->setMinimumZoomScale(kMinimumZoomScale);
+  scrollView_->addSubview(zoomView_);
+
+  pageControl_->setNumberOfPages(n);
+  pageControl_->setCurrentPage(0);
+  currentPage_ = 0;
+
+  // Taking each page's view loads its interface file; the question and score pages register
+  // with the model as they load.
+  for (int i = 0; i < n; ++i) {
+    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
+    pageView->setParent(zoomView_);
+    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
+                          static_cast<int>(page.height()));
+    pageView->show();
+  }
+
+  timeout_ = app_.inactivityTimout();
+  if (timeout_ < kShortestTimeout) timeout_ = kReplacementTimeout;
+
+  // Every entry into the flow begins a fresh session; the observers are registered by now.
+  app_.tool().restart();
+}
+
+void PageController::layoutPages() {
+  if (zoomView_ == nullptr) return;
+  const QSizeF page = scrollView_->frame().size();
+  if (page.width() <= 0 || page.height() <= 0) return;
+  zoomView_->setGeometry(0, 0, static_cast<int>(kPageCount * page.width()),
+                         static_cast<int>(page.height()));
+  scrollView_->setContentSize(QSizeF(kPageCount * page.width(), page.height()));
+  for (int i = 0; i < kPageCount; ++i) {
+    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
+    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
+                          static_cast<int>(page.height()));
+  }
+}
+
+void PageController::scrollViewDidResize(ScrollView& scrollView) {
+  (void)scrollView;
+  if (zoomView_ == nullptr) return;
+  // Pages are as large as the frame: lay them out for the new size and keep the current page
+  // in view, unzoomed.
+  layoutPages();
+  scrollView_->setZoomScale(1.0f, false);
+  scrollView_->setContentOffset(QPointF(currentPage_ * scrollView_->frame().width(), 0), false);
+  scrollView_->setPagingEnabled(true);
+  scrollView_->setBouncesZoom(true);
+}
+
+void PageController::scrollViewDidScroll(ScrollView& scrollView) {
+  resetTimer();
+  // The page under the horizontal centre of the visible area, in single precision.
+  const float x = static_cast<float>(scrollView.contentOffset().x());
+  const float w = static_cast<float>(scrollView.frame().width());
+  const float s = scrollView.zoomScale();
+  if (!(w > 0.0f) || !(s > 0.0f)) return;
+  float index = std::floor((x + 0.5f * w) / (w * s));
+  // Overscrolling more than half a page past either end counts as the nearest page: the
+  // indicator and the gate only know pages 0 to 6.
+  if (std::isnan(index)) return;
+  index = std::clamp(index, 0.0f, static_cast<float>(kPageCount - 1));
+  const int page = static_cast<int>(index);
+
+  if (page == currentPage_) return;
+  currentPage_ = page;
+  pageControl_->setCurrentPage(page);
+
+  if (page >= kFirstCompletePage && !app_.tool().complete()) {
+    if (!warningDisplayed()) warningView_ = Alert::pleaseComplete();
+    scrollToPage(kToolPage);
+  }
+}
+
+void PageController::scrollViewDidEndZooming(ScrollView& scrollView, QWidget* view, float scale) {
+  (void)view;
+  if (static_cast<double>(scale) > kPagingZoomLimit) {
+    scrollView.setPagingEnabled(false);
+    scrollView.setBouncesZoom(false);
+  } else {
+    scrollToPage(currentPage_);
+  }
+}
+
+QWidget* PageController::viewForZoomingInScrollView(ScrollView& scrollView) {
+  const QList<QWidget*> subviews = scrollView.subviews();
+  return subviews.isEmpty() ? nullptr : subviews.front();
+}
+
+void PageController::scrollToPage(int page) {
+  if (scrollView_->zoomScale() > 1.0f) {
+    scrollView_->setZoomScale(1.0f, false);
+    QPointer<PageController> self(this);
+    app_.scheduler().schedule(kUnzoomDelay, [self, page] {
+      if (self) self->performScrollToPage(page);
+    });
+  } else {
+    performScrollToPage(page);
+  }
+}
+
+void PageController::performScrollToPage(int page) {
+  const QSizeF size = scrollView_->frame().size();
+  scrollView_->scrollRectToVisible(QRectF(page * size.width(), 0, size.width(), size.height()),
+                                   true);
+  scrollView_->setPagingEnabled(true);
+  scrollView_->setBouncesZoom(true);
+}
+
+void PageController::changePage(QObject* sender) {
+  (void)sender;
+  scrollToPage(pageControl_->currentPage());
+}
+
+void PageController::resetTimer() {
+  Scheduler& scheduler = app_.scheduler();
+  scheduler.cancel(timer_);
+  QPointer<PageController> self(this);
+  timer_ = scheduler.schedule(secondsToDuration(static_cast<double>(timeout_)), [self] {
+    if (self) self->timeUp();
+  });
+}
+
+void PageController::timeUp() {
+  if (!resetView_.isNull() && resetView_->isVisible()) {
+    // The warning went unanswered for a whole interval.
+    resetView_->dismissWithClickedButtonIndex(resetView_->cancelButtonIndex(), true);
+    resetView_ = nullptr;
+    restartAndForce(true);
+  } else if (currentPage_ > 0) {
+    auto* warning = new Alert(std::nullopt, kTimeoutMessage, this, kMoreTime, {kRestart});
+    resetView_ = warning;
+    warning->show();
+  }
+  resetTimer();
+}
+
+void PageController::restartAndForce(bool force) {
+  Tool& tool = app_.tool();
+  if (tool.complete()) {
+    app_.csvFile().addToCsv(tool);
+    tool.restart();
+    scrollToPage(0);
+    return;
+  }
+  if (tool.started() && !force) {
+    auto* confirmation = new Alert(std::nullopt, kRestartMessage, this, kCancel, {kRestart});
+    alertView_ = confirmation;
+    confirmation->show();
+    return;
+  }
+  tool.restart();
+  scrollToPage(0);
+}
+
+void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {
+  const QString title = alert.buttonTitleAtIndex(buttonIndex);
+  if (title == kRestart) {
+    // The time-out warning can stand over a finished session; restarting must not lose it.
+    // (The restart confirmation only appears for unfinished ones.)
+    Tool& tool = app_.tool();
+    if (tool.complete()) app_.csvFile().addToCsv(tool);
+    tool.restart();
+    scrollToPage(0);
+  } else if (title == kMoreTime) {
+    resetTimer();
+  }
+}
+
+}  // namespace quorin

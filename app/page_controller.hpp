@@ -1,0 +1,109 @@
+// PageController: the questionnaire's page flow, its completion gate and its inactivity time-out.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "platform/alert.hpp"
+#include "platform/page_control.hpp"
+#include "platform/scheduler.hpp"
+#include "platform/scroll_view.hpp"
+#include "platform/view_controller.hpp"
+
+namespace quorin {
+
+class BasePageController;
+class QuorinAppDelegate;
+
+// Seven pages side by side in a paged, zoomable ScrollView with a PageControl (interface file
+// "Page", outlets scrollView and pageControl, the indicator's action "changePage:"). Keeps the
+// index of the page shown, keeps the person off the score pages until all eight questions are
+// answered, warns after one quiet interval away from the title page and restarts after a second,
+// and owns the restart that logs a completed session. Main thread only.
+class PageController : public ViewController, public ScrollViewDelegate, public AlertDelegate {
+  Q_OBJECT
+
+ public:
+  static constexpr int kPageCount = 7;
+  static constexpr int kToolPage = 4;
+  // Pages from this index on need all eight answers.
+  static constexpr int kFirstCompletePage = 5;
+  static constexpr float kMinimumZoomScale = 1.0f;
+  static constexpr float kMaximumZoomScale = 4.0f;
+  // A zoom ending above this scale lets the person pan freely over the enlarged page.
+  static constexpr double kPagingZoomLimit = 1.15;
+  static constexpr std::chrono::milliseconds kUnzoomDelay{10};
+  // Time-outs below kShortestTimeout seconds are replaced by kReplacementTimeout.
+  static constexpr int kShortestTimeout = 10;
+  static constexpr int kReplacementTimeout = 45;
+
+  static inline const QString kTimeoutMessage = QStringLiteral("\nWould you like more time?\n");
+  static inline const QString kRestartMessage =
+      QStringLiteral("Restart the screening tool?\n\nWarning, any progress will be lost.");
+  static inline const QString kMoreTime = QStringLiteral("More Time");
+  static inline const QString kRestart = QStringLiteral("Restart");
+  static inline const QString kCancel = QStringLiteral("Cancel");
+
+  // Creates the seven pages; arms no timer. `app` must outlive the controller.
+  explicit PageController(QuorinAppDelegate& app);
+  ~PageController() override;
+
+  // Index of the page shown, 0 to 6.
+  int currentPage() const { return currentPage_; }
+  // True while the last completion reminder is on screen.
+  bool warningDisplayed() const;
+  // The inactivity interval in seconds, read when the view loaded.
+  int timeout() const { return timeout_; }
+  // The pages, in page order.
+  const std::vector<std::shared_ptr<BasePageController>>& views() const { return views_; }
+  ScrollView* scrollView() const { return scrollView_; }
+  PageControl* pageControl() const { return pageControl_; }
+  // The last restart confirmation, completion reminder and time-out warning (null when gone).
+  Alert* alertView() const { return alertView_.data(); }
+  Alert* warningView() const { return warningView_.data(); }
+  Alert* resetView() const { return resetView_.data(); }
+
+  // Cancels the pending inactivity timer and arms a new one of `timeout` seconds.
+  void resetTimer();
+  // The inactivity timer fired: warn, or restart when the warning went unanswered.
+  void timeUp();
+  // Logs and restarts a complete session; otherwise asks first (unless `force`) when answers
+  // would be lost, then restarts.
+  void restartAndForce(bool force);
+  // Returns to scale 1 if zoomed, then scrolls to `page` with animation.
+  void scrollToPage(int page);
+  // The scroll itself: makes the page visible and turns paging and zoom bouncing back on.
+  void performScrollToPage(int page);
+  // Action of the page indicator: scrolls to the page it now shows.
+  Q_INVOKABLE void changePage(QObject* sender);
+
+  void scrollViewDidScroll(ScrollView& scrollView) override;
+  void scrollViewDidEndZooming(ScrollView& scrollView, QWidget* view, float scale) override;
+  QWidget* viewForZoomingInScrollView(ScrollView& scrollView) override;
+  void scrollViewDidResize(ScrollView& scrollView) override;
+  void clickedButtonAtIndex(Alert& alert, int buttonIndex) override;
+
+ protected:
+  // Builds the strip of pages and starts a fresh session.
+  void viewDidLoad() override;
+
+ private:
+  void layoutPages();
+
+  QuorinAppDelegate& app_;
+  std::vector<std::shared_ptr<BasePageController>> views_;
+  QWidget* zoomView_ = nullptr;  // owned by the scroll view
+  int timeout_ = 0;
+  PageControl* pageControl_ = nullptr;
+  ScrollView* scrollView_ = nullptr;
+  int currentPage_ = 0;
+  Scheduler::TaskId timer_ = 0;
+  QPointer<Alert> alertView_;
+  QPointer<Alert> warningView_;
+  QPointer<Alert> resetView_;
+};
+
+}  // namespace quorin

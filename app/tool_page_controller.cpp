@@ -1,0 +1,113 @@
+#include "tool_page_controller.hpp"
+
+#include <QAbstractButton>
+
+#include "page_controller.hpp"
+#include "platform/alert.hpp"
+#include "platform/interface_loader.hpp"
+#include "platform/log.hpp"
+#include "quorin_app_delegate.hpp"
+#include "session/tool.hpp"
+
+namespace quorin {
+
+namespace {
+
+constexpr int kQuestions = 8;
+constexpr int kChoices = 4;
+
+}  // namespace
+
+ToolPageController::ToolPageController(QuorinAppDelegate& app, PageController& pageController)
+    : BasePageController(app, pageController, staticMetaObject),
+      sound_(std::make_unique<SystemSound>()) {
+  declareOutlet("scoreButton", &scoreButton_);
+  declareOutlet("helpYesButton", &helpYesButton_);
+  declareOutlet("helpNoButton", &helpNoButton_);
+}
+
+ToolPageController::~ToolPageController() = default;
+
+int ToolPageController::questionFor(const QObject* control) { return tagOf(control) / 100; }
+
+int ToolPageController::choiceFor(const QObject* control) { return tagOf(control) % 100; }
+
+QAbstractButton* ToolPageController::answerButton(int question, int choice) const {
+  if (!isViewLoaded()) return nullptr;
+  QWidget* root = const_cast<ToolPageController*>(this)->view();
+  return qobject_cast<QAbstractButton*>(viewWithTag(root, 100 * question + choice));
+}
+
+void ToolPageController::viewDidLoad() {
+  // A clinic's own ToolPage may have lost a button; say which, and keep the rest working.
+  for (int q = 1; q <= kQuestions; ++q) {
+    for (int c = 0; c < kChoices; ++c) {
+      if (answerButton(q, c) == nullptr) {
+        qCWarning(lcKiosk).noquote()
+            << QStringLiteral("ToolPage: no answer button with tag %1 (question %2, choice %3)")
+                   .arg(100 * q + c)
+                   .arg(q)
+                   .arg(c);
+      }
+    }
+  }
+  tool().addDelegate(shared_from_this());
+}
+
+void ToolPageController::questionAnswered(QObject* sender) {
+  sound_->play();
+  resetTimer();
+  const int question = questionFor(sender);
+  const int choice = choiceFor(sender);
+  tool().setAnswer(choice, question);
+  // The four choices of a question act as one radio group; other questions stay as they are.
+  for (int i = 0; i < kChoices; ++i) {
+    if (QAbstractButton* button = answerButton(question, i)) button->setChecked(i == choice);
+  }
+}
+
+void ToolPageController::helpPressed(QObject* sender) {
+  sound_->play();
+  resetTimer();
+  const bool yes = sender == helpYesButton_;
+  tool().setHelpWanted(yes);
+  helpYesButton_->setChecked(yes);
+  helpNoButton_->setChecked(!yes);
+}
+
+void ToolPageController::showResults(QObject* sender) {
+  (void)sender;
+  if (tool().complete()) {
+    tool().showScore();
+    QPointer<ToolPageController> self(this);
+    app().scheduler().schedule(kScoreDelay, [self] {
+      if (self) self->scrollToScore();
+    });
+  } else {
+    Alert::pleaseComplete();
+  }
+}
+
+void ToolPageController::scrollToScore() {
+  if (currentPage() == PageController::kToolPage && tool().complete()) {
+    scrollToPage(PageController::kFirstCompletePage);
+  }
+}
+
+void ToolPageController::resetQuestions() {
+  for (int q = 1; q <= kQuestions; ++q) {
+    for (int c = 0; c < kChoices; ++c) {
+      if (QAbstractButton* button = answerButton(q, c)) button->setChecked(false);
+    }
+  }
+  helpYesButton_->setChecked(false);
+  helpNoButton_->setChecked(false);
+}
+
+void ToolPageController::resetScore() { scoreButton_->setText(QString()); }
+
+void ToolPageController::showScore() {
+  scoreButton_->setText(QString::fromStdString(tool().scoreAsString()));
+}
+
+}  // namespace quorin
