@@ -11,13 +11,16 @@
 #include <cstdio>
 #include <memory>
 
+#include "page_controller.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
 #include "platform/resources.hpp"
+#include "platform/scroll_view.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/sqlite_settings_store.hpp"
 #include "start_controller.hpp"
+#include "tool_page_controller.hpp"
 
 namespace {
 
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
         QDir(home.path()).filePath(QStringLiteral("settings.sqlite3")).toStdString());
     environment.documentsFolder =
         QDir(home.path()).filePath(QStringLiteral("Documents")).toStdString();
-    environment.scheduler = std::make_shared<quorin::ManualScheduler>();
+    auto clock = std::make_shared<quorin::ManualScheduler>();
+    environment.scheduler = clock;
     quorin::QuorinAppDelegate delegate(std::move(environment));
     delegate.didFinishLaunching();
     quorin::Window& window = delegate.window();
@@ -96,6 +100,36 @@ int main(int argc, char** argv) {
     start->passcodeField()->setText(QStringLiteral("7359"));
     start->textFieldShouldReturn(start->passcodeField());
     ok = saveWithAlerts(window, folder, QStringLiteral("start-wrong-passcode.png")) && ok;
+    quorin::Alert::dismissAll();
+
+    // The questionnaire, page by page, as a person fills it in.
+    quorin::ScrollView::setDefaultAnimationDuration(0);
+    delegate.startScreener();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto* flow = dynamic_cast<quorin::PageController*>(window.rootViewController());
+    const auto showPage = [&](int page, const QString& name) {
+      flow->scrollToPage(page);
+      return save(window, folder, name);
+    };
+    ok = showPage(0, QStringLiteral("title.png")) && ok;
+    ok = showPage(1, QStringLiteral("intro.png")) && ok;
+    ok = showPage(2, QStringLiteral("about.png")) && ok;
+    ok = showPage(3, QStringLiteral("committee.png")) && ok;
+    flow->scrollToPage(quorin::PageController::kToolPage);
+    auto* questions = dynamic_cast<quorin::ToolPageController*>(flow->views()[4].get());
+    const int answers[] = {1, 2, 0, 3, 1, 2, 0, 1};
+    for (int q = 1; q <= 8; ++q) questions->answerButton(q, answers[q - 1])->click();
+    questions->helpYesButton()->click();
+    questions->showResults(nullptr);
+    ok = save(window, folder, QStringLiteral("questions.png")) && ok;
+    clock->advance(quorin::ToolPageController::kScoreDelay);  // the move to the score page
+    ok = save(window, folder, QStringLiteral("score.png")) && ok;
+    ok = showPage(6, QStringLiteral("practice.png")) && ok;
+
+    // Left alone on a page other than the title page: the time-out warning.
+    flow->scrollToPage(2);
+    clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
+    ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning.png")) && ok;
     quorin::Alert::dismissAll();
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
