@@ -41,6 +41,9 @@ ScrollView::ScrollView(QWidget* parent) : QGraphicsView(parent), animationMs_(de
   setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
   setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                  QPainter::SmoothPixmapTransform);
+  // Pinches are recognised from touch events, which the viewport must accept; single touches it
+  // leaves unaccepted still reach the widgets as mouse events.
+  viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
   viewport()->grabGesture(Qt::PinchGesture);
 
   // The mouse gesture also serves touch screens, whose single touches reach widgets as mouse
