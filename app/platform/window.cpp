@@ -16,7 +16,11 @@ Window::Window(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::ClickFocus);
 }
 
-Window::~Window() { root_.reset(); }
+Window::~Window() {
+  // Replaced screens go first, while the views they may still touch on the way out are alive.
+  for (const QPointer<ViewController>& old : retired_) delete old.data();
+  root_.reset();
+}
 
 void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
   std::unique_ptr<ViewController> previous = std::move(root_);
@@ -32,7 +36,12 @@ void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
       layout()->removeWidget(old);
       old->hide();
     }
-    previous.release()->deleteLater();
+    // The old screen may be the caller (its own action installs the new root), so it is
+    // released once control is back in the event loop. The window deletes it itself if it goes
+    // first, so an old screen never outlives the views and the delegate it refers to.
+    ViewController* old = previous.release();
+    retired_.emplace_back(old);
+    old->deleteLater();
   }
 }
 

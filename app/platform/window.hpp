@@ -1,8 +1,10 @@
 // Window: the app's single top-level window, showing the view of its root view controller.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "platform/view_controller.hpp"
 
@@ -33,6 +35,7 @@ class Window : public QWidget {
 
  private:
   std::unique_ptr<ViewController> root_;
+  std::vector<QPointer<ViewController>> retired_;  // replaced roots awaiting deferred deletion
   bool kiosk_ = false;
 };
 

@@ -53,6 +53,23 @@ TEST(WindowTest, ANewRootReplacesAndReleasesTheOldOne) {
   EXPECT_TRUE(firstView.isNull());
 }
 
+TEST(WindowTest, AWindowClosedBeforeTheEventLoopRunsStillReleasesTheOldRoot) {
+  QPointer<ViewController> firstController;
+  QPointer<QWidget> firstView;
+  {
+    Window window;
+    auto first = std::make_unique<MadeInCode>("first");
+    firstController = first.get();
+    window.setRootViewController(std::move(first));
+    firstView = firstController->view();
+    window.setRootViewController(std::make_unique<MadeInCode>("second"));
+  }
+  // No deferred deletion ran: the window itself must have deleted the old screen and its view.
+  EXPECT_TRUE(firstController.isNull());
+  EXPECT_TRUE(firstView.isNull());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // nothing left to delete
+}
+
 TEST(WindowTest, KioskModeIsFullScreenWithoutDecorations) {
   Window window;
   window.setKioskMode(true);
