@@ -1,7 +1,8 @@
 // Helpers shared by the session tests: a fresh folder per test, captured diagnostic lines,
-// recording observers and alerts, and a fixed clock.
+// recording observers and alerts, a kiosk fixture with a settable clock, and a forked child.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,96 +15,58 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "csv/diagnostic_log.hpp"
 #include "session/csv_file.hpp"
-#include "session/settings_store.hpp"
-#include "session/tool_delegate.hpp"
+#include "session/sqlite_settings_store.hpp"
+#include "session/tool.hpp"
 
 namespace quorin::testing {
 
 // A new empty folder, removed with everything in it when the object goes.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorin-session-XXXXXX");
+struct TempFolder {
+  std::filesystem::path path = [] {
+    std::string pattern = std::filesystem::temp_directory_path() / "quorin-session-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
+    return pattern;
+  }();
   ~TempFolder() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path, ignored);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
 
 // Collects diagnostic lines instead of printing them, for as long as it lives.
-class DiagnosticCapture {
- public:
-  DiagnosticCapture()
-      : previous_(
-            csv::setDiagnosticSink([this](std::string_view line) { lines_.emplace_back(line); })) {}
-  ~DiagnosticCapture() { csv::setDiagnosticSink(std::move(previous_)); }
-  DiagnosticCapture(const DiagnosticCapture&) = delete;
-  DiagnosticCapture& operator=(const DiagnosticCapture&) = delete;
-
-  const std::vector<std::string>& lines() const { return lines_; }
-  void clear() { lines_.clear(); }
-
- private:
-  std::vector<std::string> lines_;
-  csv::DiagnosticSink previous_;
+struct DiagnosticCapture {
+  std::vector<std::string> lines;
+  csv::DiagnosticSink previous =
+      csv::setDiagnosticSink([this](std::string_view line) { lines.emplace_back(line); });
+  ~DiagnosticCapture() { csv::setDiagnosticSink(std::move(previous)); }
 };
 
-// An observer that writes every notification it receives, tagged with its name, to a shared log.
-class RecordingObserver : public ToolDelegate {
- public:
-  RecordingObserver(std::string name, std::shared_ptr<std::vector<std::string>> log)
-      : name_(std::move(name)), log_(std::move(log)) {}
-  void resetScore() override { log_->push_back(name_ + ".resetScore"); }
-  void showScore() override { log_->push_back(name_ + ".showScore"); }
-  void resetQuestions() override { log_->push_back(name_ + ".resetQuestions"); }
-
- protected:
-  std::string name_;
-  std::shared_ptr<std::vector<std::string>> log_;
-};
+using Notified = std::function<void(const std::string& notification)>;
 
 // An observer with no answer displays: it leaves resetQuestions to the protocol's default.
-class ScoreOnlyObserver : public ToolDelegate {
- public:
-  ScoreOnlyObserver(std::string name, std::shared_ptr<std::vector<std::string>> log)
-      : name_(std::move(name)), log_(std::move(log)) {}
-  void resetScore() override { log_->push_back(name_ + ".resetScore"); }
-  void showScore() override { log_->push_back(name_ + ".showScore"); }
-
- private:
-  std::string name_;
-  std::shared_ptr<std::vector<std::string>> log_;
+struct ScoreOnlyObserver : ToolDelegate {
+  explicit ScoreOnlyObserver(Notified notified) : on(std::move(notified)) {}
+  void resetScore() override { on("resetScore"); }
+  void showScore() override { on("showScore"); }
+  Notified on;
 };
 
-struct ShownAlert {
-  std::optional<std::string> title;
-  std::string message;
-  friend bool operator==(const ShownAlert&, const ShownAlert&) = default;
+struct Observer : ScoreOnlyObserver {
+  using ScoreOnlyObserver::ScoreOnlyObserver;
+  void resetQuestions() override { on("resetQuestions"); }
 };
 
-class RecordingAlerts : public AlertPresenter {
- public:
-  void simpleWithTitle(const std::optional<std::string>& title,
-                       const std::string& message) override {
-    shown.push_back({title, message});
+// Records each alert as "title|message".
+struct RecordingAlerts : AlertPresenter {
+  void simpleWithTitle(const std::optional<std::string>& title, const std::string& msg) override {
+    shown.push_back(title.value_or("<none>") + "|" + msg);
   }
-  std::vector<ShownAlert> shown;
+  std::vector<std::string> shown;
 };
 
 // 2013-04-02 14:05:09 UTC plus `extra`.
@@ -114,50 +77,63 @@ inline Date exampleDate(std::chrono::nanoseconds extra = {}) {
 }
 
 inline std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
-  text << file.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
 inline void writeFile(const std::string& path, const std::string& contents) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << contents;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
-// Runs `body` in a forked child and returns what it reported ("" for success), or a description
-// of how the child ended abnormally. GoogleTest assertions do not cross the fork, so a child
-// reports its findings as text; it never returns into the test runner.
-inline std::string runInChild(const std::function<std::string()>& body) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return "pipe failed";
+// Runs `body` in a forked child and returns what it reported through `reportPath` ("" for
+// success), or how the child ended abnormally. GoogleTest assertions do not cross the fork.
+inline std::string runInChild(const std::string& reportPath,
+                              const std::function<std::string()>& body) {
   const pid_t child = ::fork();
-  if (child < 0) return "fork failed";
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    const std::string report = body();
-    std::size_t written = 0;
-    while (written < report.size()) {
-      const ssize_t n = ::write(pipeFds[1], report.data() + written, report.size() - written);
-      if (n <= 0) ::_exit(3);
-      written += static_cast<std::size_t>(n);
-    }
-    ::_exit(0);
-  }
-  ::close(pipeFds[1]);
-  std::string report;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    report.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return report + " [child ended abnormally, status " + std::to_string(status) + "]";
-  }
-  return report;
+  if (child == 0) ::_exit((writeFile(reportPath, body()), 0));
+  int status = -1;
+  if (child > 0) ::waitpid(child, &status, 0);
+  return status == 0 ? readFile(reportPath) : "child failed, status " + std::to_string(status);
 }
+
+// A kiosk in a fresh folder: settings store, model on a settable clock, results log, and what
+// the observers, alerts and diagnostic log were told.
+class KioskTest : public ::testing::Test {
+ protected:
+  // Answers questions 1 to 8 in order; -1 clears a question.
+  void answer(const std::vector<int>& answers) {
+    for (int q = 1; q <= 8; ++q) tool_.setAnswer(answers[static_cast<std::size_t>(q - 1)], q);
+  }
+  std::optional<SettingValue> stored(const std::string& key) const {
+    return store_->valueForKey(key);
+  }
+  // An observer callback that logs "name.notification".
+  Notified recorder(const std::string& name) {
+    return [this, name](const std::string& notification) {
+      log_.push_back(name + "." + notification);
+    };
+  }
+  // Closes everything and opens it again on the same files, as the next launch does.
+  void relaunch() {
+    store_.reset();
+    tool_ = Tool(nullptr);
+    csv_ = CSVFile(nullptr, documents_, alerts_);
+    store_ = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
+    tool_ = Tool(store_, [this] { return now_; });
+    csv_ = CSVFile(store_, documents_, alerts_);
+  }
+
+  TempFolder folder_;
+  std::string documents_ = folder_ / "Documents";
+  std::string results_ = documents_ + "/results.csv";
+  std::shared_ptr<SettingsStore> store_ = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
+  Date now_ = exampleDate(std::chrono::milliseconds{700});
+  Tool tool_{store_, [this] { return now_; }};
+  std::shared_ptr<RecordingAlerts> alerts_ = std::make_shared<RecordingAlerts>();
+  CSVFile csv_{store_, documents_, alerts_};
+  std::vector<std::string> log_;
+  DiagnosticCapture diagnostics_;
+};
 
 }  // namespace quorin::testing
