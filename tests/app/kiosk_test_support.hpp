@@ -1,12 +1,18 @@
 // Helpers for the kiosk's tests: a temporary kiosk home with a real settings database, a store
-// that records the order of reads and writes, a fixed clock, virtual time and a recording "open
-// in" service.
+// that records the order of reads and writes, a fixed clock, virtual time, a recording "open in"
+// service, and a fixture with the page flow on screen that acts through the real controls.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -14,15 +20,28 @@
 #include <vector>
 
 #include "csv/diagnostic_log.hpp"
+#include "page_controller.hpp"
+#include "platform/alert.hpp"
 #include "platform/document_interaction.hpp"
 #include "platform/scheduler.hpp"
+#include "platform/scroll_view.hpp"
 #include "quorin_app_delegate.hpp"
+#include "score_page_controller.hpp"
 #include "session/sqlite_settings_store.hpp"
+#include "session/tool.hpp"
+#include "tool_page_controller.hpp"
 
 namespace quorin::testing {
 
-// Every read and write passes to the real store and is noted as "get key", "set key" or
-// "remove key", so tests can check what happened in which order.
+using std::chrono::milliseconds;
+using Answers = std::array<int, 8>;
+constexpr Answers kComplete = {3, 2, 1, 0, 2, 2, 0, 1};  // score 4
+constexpr Answers kSeven = {3, 2, 1, 0, 2, 2, 0, -1};
+constexpr Answers kTwo = {1, -1, 3, -1, -1, -1, -1, -1};
+inline const std::string kHeader = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8";
+
+// Every read and write passes to the real store and is noted as "get key" or "set key", so
+// tests can check what happened in which order.
 class RecordingStore : public SettingsStore {
  public:
   explicit RecordingStore(std::unique_ptr<SettingsStore> inner) : inner_(std::move(inner)) {}
@@ -34,24 +53,7 @@ class RecordingStore : public SettingsStore {
     operations.push_back("set " + std::string(key));
     return inner_->setValue(key, std::move(value));
   }
-  bool removeValueForKey(std::string_view key) override {
-    operations.push_back("remove " + std::string(key));
-    return inner_->removeValueForKey(key);
-  }
-  // The position of the first (or last) operation equal to `op`, or -1.
-  long firstIndexOf(const std::string& op) const {
-    for (std::size_t i = 0; i < operations.size(); ++i) {
-      if (operations[i] == op) return static_cast<long>(i);
-    }
-    return -1;
-  }
-  long lastIndexOf(const std::string& op) const {
-    for (std::size_t i = operations.size(); i-- > 0;) {
-      if (operations[i] == op) return static_cast<long>(i);
-    }
-    return -1;
-  }
-
+  bool removeValueForKey(std::string_view key) override { return inner_->removeValueForKey(key); }
   mutable std::vector<std::string> operations;
 
  private:
@@ -67,17 +69,11 @@ struct RecordingOpenIn : OpenInService {
   std::vector<std::pair<QUrl, QWidget*>> calls;
 };
 
-// 2 April 2013, 14:05:09 UTC.
-inline Date sessionStart() {
-  using namespace std::chrono;
-  return sys_days{year{2013} / April / 2} + hours{14} + minutes{5} + seconds{9};
-}
-
-// The moment of the launches under test: 1 May 2024, 09:30:00 UTC.
-inline Date launchTime() {
-  using namespace std::chrono;
-  return sys_days{year{2024} / May / 1} + hours{9} + minutes{30};
-}
+// When stored sessions began, and the moment of the launches under test.
+inline const Date kSessionStart = std::chrono::sys_days{std::chrono::April / 2 / 2013} +
+                                  std::chrono::seconds{14 * 3600 + 5 * 60 + 9};
+inline const Date kLaunchTime =
+    std::chrono::sys_days{std::chrono::May / 1 / 2024} + std::chrono::minutes{9 * 60 + 30};
 
 // A kiosk home in a fresh temporary folder, with what a launch needs.
 class KioskHome {
@@ -86,38 +82,36 @@ class KioskHome {
       : store(std::make_shared<RecordingStore>(SqliteSettingsStore::open(
             QDir(dir_.path()).filePath("settings.sqlite3").toStdString()))),
         documents(QDir(dir_.path()).filePath("Documents").toStdString()),
-        scheduler(std::make_shared<ManualScheduler>()),
-        openIn(std::make_shared<RecordingOpenIn>()),
-        previousSink_(csv::setDiagnosticSink(
-            [this](std::string_view line) { diagnostics.emplace_back(line); })) {}
+        previousSink_(csv::setDiagnosticSink([](std::string_view) {})) {}
   ~KioskHome() { csv::setDiagnosticSink(std::move(previousSink_)); }
 
   AppEnvironment environment() const {
-    return {store, documents, [] { return launchTime(); }, scheduler, openIn};
+    return {store, documents, [] { return kLaunchTime; }, scheduler, openIn};
   }
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto app = std::make_unique<QuorinAppDelegate>(environment());
-    app->didFinishLaunching();
+    EXPECT_TRUE(app->didFinishLaunching());
     return app;
   }
-  QString path() const { return dir_.path(); }
   std::string resultsPath() const { return documents + "/results.csv"; }
-  // The results file's lines, or nothing when there is no file.
-  std::optional<std::vector<std::string>> resultLines() const {
-    QFile file(QString::fromStdString(resultsPath()));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  // The results file's non-empty lines; none when there is no file.
+  std::vector<std::string> resultLines() const {
     std::vector<std::string> lines;
-    for (const QByteArray& line : file.readAll().split('\n')) lines.push_back(line.toStdString());
+    QFile file(QString::fromStdString(resultsPath()));
+    if (!file.open(QIODevice::ReadOnly)) return lines;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (!line.isEmpty()) lines.push_back(line.toStdString());
+    }
     return lines;
   }
-  // Stores a session with these answers (-1: unanswered), started at sessionStart().
-  void storeSession(const std::vector<int>& answers, bool helpWanted) {
+  // Stores a session with these answers (-1: unanswered), started at kSessionStart.
+  void storeSession(const Answers& answers, bool helpWanted) {
     Tool tool(store);
     for (std::size_t i = 0; i < answers.size(); ++i) {
       if (answers[i] >= 0) tool.setAnswer(answers[i], static_cast<int>(i) + 1);
     }
     tool.setHelpWanted(helpWanted);
-    tool.setStartDate(sessionStart());
+    tool.setStartDate(kSessionStart);
     store->operations.clear();
   }
 
@@ -127,12 +121,120 @@ class KioskHome {
  public:
   std::shared_ptr<RecordingStore> store;
   std::string documents;
-  std::shared_ptr<ManualScheduler> scheduler;
-  std::shared_ptr<RecordingOpenIn> openIn;
-  std::vector<std::string> diagnostics;
+  std::shared_ptr<ManualScheduler> scheduler = std::make_shared<ManualScheduler>();
+  std::shared_ptr<RecordingOpenIn> openIn = std::make_shared<RecordingOpenIn>();
 
  private:
   csv::DiagnosticSink previousSink_;
+};
+
+// The first button under `root` whose action is `action`.
+inline QAbstractButton* buttonWithAction(QWidget* root, const char* action) {
+  for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+    if (button->property("action").toByteArray() == action) return button;
+  }
+  return nullptr;
+}
+
+// Alerts on screen whose message is `message`.
+inline int visibleAlertsWith(const QString& message) {
+  const QList<Alert*> alerts = Alert::visibleAlerts();
+  return static_cast<int>(std::count_if(alerts.begin(), alerts.end(),
+                                        [&](Alert* a) { return a->message() == message; }));
+}
+
+// Chooses the button titled `title` of `alert` as the person would.
+inline void choose(Alert* alert, const QString& title) {
+  ASSERT_NE(alert, nullptr);
+  for (int i = 0; i < alert->numberOfButtons(); ++i) {
+    if (alert->buttonTitleAtIndex(i) == title) return alert->button(i)->click();
+  }
+  FAIL() << "no button " << title.toStdString();
+}
+
+// A launched kiosk; start() puts the page flow on screen, with instant scroll animations.
+class PageFlowFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScrollView::setDefaultAnimationDuration(0);
+    home_ = std::make_unique<KioskHome>();
+    app_ = home_->launch();
+  }
+  void TearDown() override {
+    Alert::dismissAll();
+    flow_ = nullptr;
+    app_.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    home_.reset();
+    ScrollView::setDefaultAnimationDuration(250);
+  }
+  // For tests that try several cases: a fresh kiosk home.
+  void relaunch() {
+    TearDown();
+    SetUp();
+  }
+
+  // Starts the questionnaire as the start screen's control does.
+  void start() {
+    app_->startScreener();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    flow_ = qobject_cast<PageController*>(app_->window().rootViewController());
+    ASSERT_NE(flow_, nullptr);
+    app_->window().resize(768, 1024);
+    QCoreApplication::processEvents();
+    ASSERT_GT(pageWidth(), 0.0);
+  }
+
+  PageController& flow() { return *flow_; }
+  Tool& tool() { return app_->tool(); }
+  ScrollView& scrollView() { return *flow_->scrollView(); }
+  ToolPageController& toolPage() {
+    return *std::static_pointer_cast<ToolPageController>(flow_->views()[4]);
+  }
+  ScorePageController& scorePage() {
+    return *std::static_pointer_cast<ScorePageController>(flow_->views()[5]);
+  }
+  double pageWidth() { return scrollView().frame().width(); }
+  void advance(milliseconds step) { home_->scheduler->advance(step); }
+  void advanceSeconds(int seconds) { advance(milliseconds(seconds * 1000)); }
+  std::vector<std::string> resultLines() const { return home_->resultLines(); }
+
+  // Puts the visible area at `x` (as a drag would), at the current zoom.
+  void scrollTo(double x) { scrollView().setContentOffset(QPointF(x, 0)); }
+  void goToPage(int page) {
+    scrollTo(page * pageWidth());
+    ASSERT_EQ(flow().currentPage(), page);
+  }
+  // Clicks the answer button of question q (1-8), choice c (0-3); -1 leaves a question alone.
+  void answer(int question, int choice) { toolPage().answerButton(question, choice)->click(); }
+  void answerAll(const Answers& answers) {
+    for (std::size_t i = 0; i < 8; ++i) {
+      if (answers[i] >= 0) answer(static_cast<int>(i) + 1, answers[i]);
+    }
+  }
+  QAbstractButton* control(int page, const char* action) {
+    return buttonWithAction(flow().views()[static_cast<std::size_t>(page)]->view(), action);
+  }
+  // The answer and help buttons that are selected, as tags (help: 1 yes, 2 no).
+  std::vector<int> selectedControls() {
+    std::vector<int> selected;
+    for (int q = 1; q <= 8; ++q) {
+      for (int c = 0; c < 4; ++c) {
+        if (toolPage().answerButton(q, c)->isChecked()) selected.push_back(100 * q + c);
+      }
+    }
+    if (toolPage().helpYesButton()->isChecked()) selected.push_back(1);
+    if (toolPage().helpNoButton()->isChecked()) selected.push_back(2);
+    return selected;
+  }
+  // The score as the question page and the score page show it.
+  std::pair<QString, QString> scores() {
+    return {toolPage().scoreButton()->text(), scorePage().scoreLabel()->text()};
+  }
+
+  std::unique_ptr<KioskHome> home_;
+  std::unique_ptr<QuorinAppDelegate> app_;
+  PageController* flow_ = nullptr;
 };
 
 }  // namespace quorin::testing

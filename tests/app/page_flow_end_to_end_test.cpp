@@ -5,7 +5,7 @@
 #include <QScroller>
 #include <QTest>
 
-#include "page_flow_fixture.hpp"
+#include "kiosk_test_support.hpp"
 
 namespace quorin::testing {
 namespace {
@@ -40,11 +40,8 @@ class PageFlowEndToEndTest : public PageFlowFixture {
 
 TEST_F(PageFlowEndToEndTest, OneSessionFromStartScreenToResultsRow) {
   app_->window().resize(768, 1024);
-  QWidget* startScreen = app_->window().rootViewController()->view();
-  QAbstractButton* startButton = nullptr;
-  for (QAbstractButton* button : startScreen->findChildren<QAbstractButton*>()) {
-    if (button->property("action").toByteArray() == "startScreener:") startButton = button;
-  }
+  QAbstractButton* startButton =
+      buttonWithAction(app_->window().rootViewController()->view(), "startScreener:");
   ASSERT_NE(startButton, nullptr);
   QTest::mouseClick(startButton, Qt::LeftButton);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -71,10 +68,10 @@ TEST_F(PageFlowEndToEndTest, OneSessionFromStartScreenToResultsRow) {
   EXPECT_EQ(toolPage().sound().playCount(), 9);
 
   tap(control(4, "showResults:"));
-  EXPECT_EQ(toolScore(), "4");
+  EXPECT_EQ(scores().first, "4");
   advanceSeconds(4);
   ASSERT_EQ(flow().currentPage(), 5);
-  EXPECT_EQ(scorePageScore(), "4");
+  EXPECT_EQ(scores().second, "4");
 
   tap(control(5, "restart:"));
   EXPECT_EQ(flow().currentPage(), 0);
@@ -83,7 +80,7 @@ TEST_F(PageFlowEndToEndTest, OneSessionFromStartScreenToResultsRow) {
 
   const std::vector<std::string> lines = resultLines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8");
+  EXPECT_EQ(lines[0], kHeader);
   const QRegularExpression row(
       QStringLiteral("^1,\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000,4,Y,2,0,3,1,2,3,0,1$"));
   EXPECT_TRUE(row.match(QString::fromStdString(lines[1])).hasMatch()) << lines[1];

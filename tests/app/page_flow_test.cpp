@@ -1,18 +1,15 @@
-// The page flow: building the strip, page tracking, the completion gate, zoom, the inactivity
-// time-out and the restarts.
+// The page flow and its question and score pages: the strip, page tracking, the completion gate,
+// zoom, the inactivity time-out, the restarts, the answer and help buttons and the result.
 #include <QScroller>
 #include <QTest>
-#include <cmath>
+#include <functional>
 #include <limits>
+#include <tuple>
 
-#include "page_flow_fixture.hpp"
+#include "kiosk_test_support.hpp"
 
 namespace quorin::testing {
 namespace {
-
-constexpr Answers kComplete = {3, 2, 1, 0, 2, 2, 0, 1};  // score 4
-constexpr Answers kSeven = {3, 2, 1, 0, 2, 2, 0, -1};
-constexpr Answers kTwo = {1, -1, 3, -1, -1, -1, -1, -1};
 
 using PageFlowTest = PageFlowFixture;
 
@@ -26,43 +23,44 @@ TEST_F(PageFlowTest, StripHoldsSevenPageSizedPagesAndStartsAFreshSession) {
   ASSERT_EQ(flow().views().size(), 7u);
   const QSizeF page = scrollView().frame().size();
   EXPECT_EQ(scrollView().contentSize(), QSizeF(7 * page.width(), page.height()));
-  EXPECT_EQ(scrollView().maximumZoomScale(), 4.0f);
   EXPECT_EQ(scrollView().minimumZoomScale(), 1.0f);
+  EXPECT_EQ(scrollView().maximumZoomScale(), 4.0f);
   EXPECT_TRUE(scrollView().isPagingEnabled());
-  for (int i = 0; i < 7; ++i) {
-    const QWidget* view = flow().views()[static_cast<std::size_t>(i)]->view();
-    EXPECT_EQ(view->geometry(),
-              QRect(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
-                    static_cast<int>(page.height())))
-        << i;
-    EXPECT_EQ(view->parentWidget(), scrollView().subviews().front());
-  }
-  EXPECT_EQ(flow().pageControl()->numberOfPages(), 7);
-  EXPECT_EQ(flow().currentPage(), 0);
-  EXPECT_EQ(flow().viewForZoomingInScrollView(scrollView()), scrollView().subviews().front());
   const QStringList names = {"TitlePage", "IntroPage", "AboutPage",   "CommitteePage",
                              "ToolPage",  "ScorePage", "PracticePage"};
   for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(flow().views()[static_cast<std::size_t>(i)]->interfaceName(), names[i]);
+    const auto& controller = flow().views()[static_cast<std::size_t>(i)];
+    EXPECT_EQ(controller->interfaceName(), names[i]);
+    EXPECT_EQ(controller->view()->geometry(),
+              QRectF(i * page.width(), 0, page.width(), page.height()).toRect());
+    EXPECT_EQ(controller->view()->parentWidget(), scrollView().subviews().front());
   }
+  EXPECT_EQ(flow().pageControl()->numberOfPages(), 7);
+  EXPECT_EQ(flow().currentPage(), 0);
+
+  // A resize keeps the current page in view.
+  goToPage(2);
+  app_->window().resize(600, 900);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(pageWidth(), 600.0);
+  EXPECT_EQ(scrollView().contentOffset(), QPointF(1200, 0));
+  EXPECT_EQ(flow().currentPage(), 2);
+  EXPECT_EQ(flow().views()[3]->view()->geometry().x(), 1800);
+  EXPECT_EQ(flow().views()[3]->view()->width(), 600);
 }
 
 TEST_F(PageFlowTest, ShortTimeoutsBecome45Seconds) {
-  struct Case {
-    int stored;
-    int interval;
-  };
-  for (const Case c :
-       {Case{9, 45}, Case{10, 10}, Case{std::numeric_limits<int>::min(), 45}, Case{30, 30}}) {
-    SCOPED_TRACE(c.stored);
-    TearDown();
-    SetUp();
-    app_->setInactivityTimout(c.stored);
+  for (const auto& [stored, interval] :
+       {std::pair{9, 45}, std::pair{10, 10}, std::pair{std::numeric_limits<int>::min(), 45},
+        std::pair{30, 30}}) {
+    SCOPED_TRACE(stored);
+    relaunch();
+    app_->setInactivityTimout(stored);
     start();
-    EXPECT_EQ(flow().timeout(), c.interval);
-    EXPECT_EQ(app_->inactivityTimout(), c.stored) << "the setting itself is left alone";
+    EXPECT_EQ(flow().timeout(), interval);
+    EXPECT_EQ(app_->inactivityTimout(), stored) << "the setting itself is left alone";
     goToPage(1);
-    advance(milliseconds(c.interval * 1000 - 1));
+    advance(milliseconds(interval * 1000 - 1));
     EXPECT_EQ(flow().resetView(), nullptr);
     advance(milliseconds(1));
     ASSERT_NE(flow().resetView(), nullptr);
@@ -72,158 +70,117 @@ TEST_F(PageFlowTest, ShortTimeoutsBecome45Seconds) {
 
 TEST_F(PageFlowTest, TitlePageNeverWarnsNorRestarts) {
   start();
-  goToPage(4);
-  answerAll(kTwo);
-  goToPage(0);
-  advanceSeconds(30 * 20);
-  EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
-  EXPECT_EQ(tool().answerAsString(1), "1");
-  EXPECT_EQ(tool().answerAsString(3), "3");
-  EXPECT_EQ(scheduler_->pendingCount(), 1u) << "the timer keeps re-arming, one at a time";
-
-  // A finished session left on the title page also waits for the next person, unlogged.
-  goToPage(4);
-  answerAll(kComplete);
-  goToPage(0);
-  advanceSeconds(30 * 20);
-  EXPECT_TRUE(tool().complete());
-  EXPECT_TRUE(resultLines().empty());
+  for (const Answers& answers : {kTwo, kComplete}) {
+    goToPage(4);
+    answerAll(answers);
+    goToPage(0);
+    advanceSeconds(30 * 20);
+    EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
+    EXPECT_EQ(tool().answerAsString(1), std::to_string(answers[0]));
+    EXPECT_EQ(home_->scheduler->pendingCount(), 1u) << "the timer re-arms, one at a time";
+  }
+  EXPECT_TRUE(resultLines().empty()) << "a finished session waits for the next person, unlogged";
 }
 
-TEST_F(PageFlowTest, WarningThenForcedRestartOneIntervalLater) {
-  struct Case {
-    const char* name;
-    Answers answers;
-    bool logged;
-  };
-  for (const Case& c : {Case{"complete", kComplete, true}, Case{"unfinished", kTwo, false}}) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    start();
-    goToPage(4);
-    answerAll(c.answers);
-    advanceSeconds(30);
-    Alert* warning = flow().resetView();
-    ASSERT_NE(warning, nullptr);
-    EXPECT_TRUE(warning->isVisible());
-    EXPECT_EQ(warning->title(), std::nullopt);
-    EXPECT_EQ(warning->message(), "\nWould you like more time?\n");
-    EXPECT_EQ(warning->cancelButtonIndex(), 0);
-    EXPECT_EQ(warning->buttonTitleAtIndex(0), "More Time");
-    EXPECT_EQ(warning->buttonTitleAtIndex(1), "Restart");
-    EXPECT_EQ(warning->numberOfButtons(), 2);
-
-    advanceSeconds(29);
-    EXPECT_TRUE(tool().started()) << "not before the second interval is over";
-    advanceSeconds(1);
-    EXPECT_EQ(flow().resetView(), nullptr);
-    EXPECT_EQ(visibleAlertsWith(PageController::kTimeoutMessage), 0);
-    EXPECT_EQ(visibleAlertsWith(PageController::kRestartMessage), 0) << "no confirmation";
-    EXPECT_FALSE(tool().started());
-    EXPECT_EQ(flow().currentPage(), 0);
-    EXPECT_EQ(scrollView().contentOffset(), QPointF(0, 0));
-    EXPECT_EQ(resultLines().size(), c.logged ? 2u : 0u);
-    if (c.logged) {
-      EXPECT_EQ(resultLines()[1].substr(0, 2), "1,");
+// Unanswered, the warning forces a restart one interval later; its "Restart" restarts at once.
+// Either way a finished session is logged, not lost, and an unfinished one is dropped.
+TEST_F(PageFlowTest, TimeOutWarningThenRestart) {
+  for (const bool chooseRestart : {false, true}) {
+    for (const Answers& answers : {kComplete, kTwo}) {
+      SCOPED_TRACE(::testing::Message() << chooseRestart << answers[1]);
+      relaunch();
+      start();
+      goToPage(4);
+      answerAll(answers);
+      advanceSeconds(30);
+      Alert* warning = flow().resetView();
+      ASSERT_NE(warning, nullptr);
+      EXPECT_TRUE(warning->isVisible());
+      EXPECT_EQ(warning->title(), std::nullopt);
+      EXPECT_EQ(warning->message(), "\nWould you like more time?\n");
+      EXPECT_EQ(warning->numberOfButtons(), 2);
+      EXPECT_EQ(warning->cancelButtonIndex(), 0);
+      EXPECT_EQ(warning->buttonTitleAtIndex(0), "More Time");
+      EXPECT_EQ(warning->buttonTitleAtIndex(1), "Restart");
+      if (chooseRestart) {
+        choose(warning, "Restart");
+      } else {
+        advanceSeconds(29);
+        EXPECT_TRUE(tool().started()) << "not before the second interval is over";
+        advanceSeconds(1);
+        EXPECT_EQ(flow().resetView(), nullptr);
+      }
+      EXPECT_TRUE(Alert::visibleAlerts().isEmpty()) << "neither warning nor confirmation";
+      EXPECT_FALSE(tool().started());
+      EXPECT_EQ(flow().currentPage(), 0);
+      EXPECT_EQ(scrollView().contentOffset(), QPointF(0, 0));
+      const std::vector<std::string> rows = resultLines();
+      ASSERT_EQ(rows.size(), answers == kComplete ? 2u : 0u);
+      if (!rows.empty()) {
+        EXPECT_EQ(rows[1], "1,2024-05-01 09:30:00 +0000,4,N,3,2,1,0,2,2,0,1");
+      }
     }
   }
 }
 
-TEST_F(PageFlowTest, MoreTimeGivesAFullIntervalFromTheChoice) {
+TEST_F(PageFlowTest, MoreTimeAndEveryScrollGiveAFullInterval) {
   start();
   goToPage(2);
   advanceSeconds(30);
   Alert* warning = flow().resetView();
-  ASSERT_NE(warning, nullptr);
   advanceSeconds(12);
   choose(warning, "More Time");
-  EXPECT_EQ(visibleAlertsWith(PageController::kTimeoutMessage), 0);
+  EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
   advance(milliseconds(30'000 - 1));
-  EXPECT_EQ(visibleAlertsWith(PageController::kTimeoutMessage), 0) << "no restart, no warning";
+  EXPECT_TRUE(Alert::visibleAlerts().isEmpty()) << "no restart, no warning";
   EXPECT_EQ(flow().currentPage(), 2);
   advance(milliseconds(1));
   EXPECT_EQ(visibleAlertsWith(PageController::kTimeoutMessage), 1);
   EXPECT_EQ(flow().currentPage(), 2);
-}
 
-TEST_F(PageFlowTest, EveryScrollRearmsTheTimer) {
+  relaunch();
   start();
   goToPage(1);
   advanceSeconds(20);
   scrollTo(1.2 * pageWidth());  // still page 1, but the person is there
-  advanceSeconds(20);
+  advanceSeconds(29);
   EXPECT_EQ(flow().resetView(), nullptr);
-  advanceSeconds(10);
+  advanceSeconds(1);
   EXPECT_NE(flow().resetView(), nullptr);
 }
 
 TEST_F(PageFlowTest, RestartControlWithNoneSomeOrAllAnswered) {
-  struct Case {
-    const char* name;
-    Answers answers;
-    bool asks;
-    bool logged;
-  };
   const Answers none = {-1, -1, -1, -1, -1, -1, -1, -1};
-  for (const Case& c : {Case{"none", none, false, false}, Case{"some", kTwo, true, false},
-                        Case{"all", kComplete, false, true}}) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
+  for (const auto& [answers, lines] :
+       {std::pair{none, 0u}, std::pair{kTwo, 0u}, std::pair{kComplete, 2u}}) {
+    SCOPED_TRACE(answers[0]);
+    relaunch();
     start();
     goToPage(4);
-    answerAll(c.answers);
+    answerAll(answers);
     QAbstractButton* restart = control(4, "restart:");
-    ASSERT_NE(restart, nullptr);
     restart->click();
-    if (!c.asks) {
-      EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
-      EXPECT_FALSE(tool().started());
-      EXPECT_EQ(flow().currentPage(), 0);
-      EXPECT_EQ(resultLines().size(), c.logged ? 2u : 0u);
-      continue;
+    if (answers == kTwo) {  // only a session in progress asks first
+      Alert* confirmation = flow().alertView();
+      ASSERT_NE(confirmation, nullptr);
+      EXPECT_EQ(confirmation->title(), std::nullopt);
+      EXPECT_EQ(confirmation->message(),
+                "Restart the screening tool?\n\nWarning, any progress will be lost.");
+      EXPECT_EQ(confirmation->buttonTitleAtIndex(0), "Cancel");
+      EXPECT_EQ(confirmation->buttonTitleAtIndex(1), "Restart");
+      EXPECT_EQ(confirmation->cancelButtonIndex(), 0);
+      EXPECT_TRUE(tool().started()) << "nothing changes until a button is chosen";
+      choose(confirmation, "Cancel");
+      EXPECT_EQ(tool().answerAsString(1), "1");
+      EXPECT_EQ(flow().currentPage(), 4);
+      restart->click();
+      choose(flow().alertView(), "Restart");
     }
-    Alert* confirmation = flow().alertView();
-    ASSERT_NE(confirmation, nullptr);
-    EXPECT_EQ(confirmation->title(), std::nullopt);
-    EXPECT_EQ(confirmation->message(),
-              "Restart the screening tool?\n\nWarning, any progress will be lost.");
-    EXPECT_EQ(confirmation->buttonTitleAtIndex(0), "Cancel");
-    EXPECT_EQ(confirmation->buttonTitleAtIndex(1), "Restart");
-    EXPECT_EQ(confirmation->cancelButtonIndex(), 0);
-    EXPECT_TRUE(tool().started()) << "nothing changes until a button is chosen";
-
-    choose(confirmation, "Cancel");
-    EXPECT_EQ(tool().answerAsString(1), "1");
-    EXPECT_EQ(flow().currentPage(), 4);
-
-    restart->click();
-    choose(flow().alertView(), "Restart");
+    EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
     EXPECT_FALSE(tool().started());
     EXPECT_EQ(flow().currentPage(), 0);
-    EXPECT_TRUE(resultLines().empty());
+    EXPECT_EQ(resultLines().size(), lines);
   }
-}
-
-TEST_F(PageFlowTest, TimeoutWarningRestartKeepsACompleteSession) {
-  start();
-  goToPage(4);
-  answerAll(kComplete);
-  advanceSeconds(30);
-  choose(flow().resetView(), "Restart");
-  ASSERT_EQ(resultLines().size(), 2u) << "a finished session is logged, not lost";
-  EXPECT_TRUE(endsWith(resultLines()[1], ",4,N,3,2,1,0,2,2,0,1")) << resultLines()[1];
-  EXPECT_FALSE(tool().started());
-  EXPECT_EQ(flow().currentPage(), 0);
-
-  // The same button over an unfinished session drops it.
-  goToPage(4);
-  answerAll(kTwo);
-  advanceSeconds(30);
-  choose(flow().resetView(), "Restart");
-  EXPECT_EQ(resultLines().size(), 2u);
-  EXPECT_FALSE(tool().started());
 }
 
 TEST_F(PageFlowTest, GateWithSevenAnswersShowsOneReminderAndReturnsToTheQuestions) {
@@ -234,7 +191,6 @@ TEST_F(PageFlowTest, GateWithSevenAnswersShowsOneReminderAndReturnsToTheQuestion
   scrollTo(4.5 * w - 1);  // the visible centre just short of the middle between the pages
   EXPECT_EQ(flow().currentPage(), 4);
   EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
-
   scrollTo(4.5 * w);
   EXPECT_EQ(visibleAlertsWith(Alert::kPleaseCompleteMessage), 1);
   EXPECT_TRUE(flow().warningDisplayed());
@@ -242,11 +198,16 @@ TEST_F(PageFlowTest, GateWithSevenAnswersShowsOneReminderAndReturnsToTheQuestion
   EXPECT_EQ(scrollView().contentOffset(), QPointF(4 * w, 0));
   EXPECT_EQ(flow().pageControl()->currentPage(), 4);
 
-  // Crossing again while the reminder is up brings no second one; page 6 is refused the same way.
+  // Crossing again while the reminder is up brings no second one; page 6, an overscroll past
+  // the end and a tap on the last dot are refused the same way.
+  PageControl* dots = flow().pageControl();
   scrollTo(4.7 * w);
   scrollTo(6 * w);
+  scrollTo(9 * w);
+  QTest::mouseClick(dots, Qt::LeftButton, {}, dots->subviews()[6]->geometry().center());
   EXPECT_EQ(visibleAlertsWith(Alert::kPleaseCompleteMessage), 1);
   EXPECT_EQ(flow().currentPage(), 4);
+  EXPECT_EQ(dots->currentPage(), 4);
 
   // Once it is closed, the next crossing reminds again.
   Alert::dismissAll();
@@ -275,73 +236,38 @@ TEST_F(PageFlowTest, DragTowardsTheScoreWithSevenAnswersComesBack) {
   EXPECT_EQ(scrollView().contentOffset(), QPointF(4 * pageWidth(), 0));
 }
 
-TEST_F(PageFlowTest, CompleteSessionReachesScoreAndPracticePages) {
-  start();
-  goToPage(4);
-  answerAll(kComplete);
-  goToPage(5);
-  goToPage(6);
-  EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
-
-  // Through the indicator: a tap on the first dot, then on the sixth.
-  PageControl* dots = flow().pageControl();
-  QTest::mouseClick(dots, Qt::LeftButton, {}, dots->subviews()[0]->geometry().center());
-  EXPECT_EQ(flow().currentPage(), 0);
-  EXPECT_EQ(scrollView().contentOffset(), QPointF(0, 0));
-  QTest::mouseClick(dots, Qt::LeftButton, {}, dots->subviews()[5]->geometry().center());
-  EXPECT_EQ(flow().currentPage(), 5);
-  EXPECT_EQ(scrollView().contentOffset(), QPointF(5 * pageWidth(), 0));
-  EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
-}
-
-TEST_F(PageFlowTest, IndicatorTapIsGatedLikeADrag) {
-  start();
-  PageControl* dots = flow().pageControl();
-  QTest::mouseClick(dots, Qt::LeftButton, {}, dots->subviews()[6]->geometry().center());
-  EXPECT_EQ(visibleAlertsWith(Alert::kPleaseCompleteMessage), 1);
-  EXPECT_EQ(flow().currentPage(), 4);
-  EXPECT_EQ(dots->currentPage(), 4);
-}
-
-TEST_F(PageFlowTest, ActiveDotFollowsThePage) {
+TEST_F(PageFlowTest, CompleteSessionReachesEveryPageAndTheActiveDotFollows) {
   start();
   goToPage(4);
   answerAll(kComplete);
   const PageControl* dots = flow().pageControl();
-  for (const int page : {1, 2, 3, 6, 5, 0}) {
+  for (const int page : {5, 6, 1, 2, 3, 6, 5, 0}) {
     scrollTo(page * pageWidth() + 0.3 * pageWidth());
+    EXPECT_EQ(flow().currentPage(), page);
     EXPECT_EQ(dots->currentPage(), page);
     for (int i = 0; i < 7; ++i) {
       EXPECT_EQ(dots->subviews()[i]->image().isNull(), i != page) << page << "/" << i;
     }
   }
+  // Through the indicator: a tap on the first dot, then on the sixth.
+  for (const int page : {5, 0}) {
+    QTest::mouseClick(flow().pageControl(), Qt::LeftButton, {},
+                      dots->subviews()[page]->geometry().center());
+    EXPECT_EQ(flow().currentPage(), page);
+    EXPECT_EQ(scrollView().contentOffset(), QPointF(page * pageWidth(), 0));
+  }
+  EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
+
+  // Overscrolling past either end counts as the nearest page.
+  for (const auto& [x, page] : {std::pair{6.9, 6}, std::pair{-0.8, 0}, std::pair{-50.0, 0}}) {
+    goToPage(3);
+    scrollTo(x * pageWidth());
+    EXPECT_EQ(flow().currentPage(), page) << x;
+    EXPECT_EQ(dots->currentPage(), page) << x;
+  }
 }
 
-TEST_F(PageFlowTest, OverscrollCountsAsTheNearestPage) {
-  start();
-  goToPage(4);
-  answerAll(kComplete);
-  goToPage(6);
-  scrollTo(6.9 * pageWidth());  // index 7 by the formula
-  EXPECT_EQ(flow().currentPage(), 6);
-  EXPECT_EQ(flow().pageControl()->currentPage(), 6);
-  goToPage(1);
-  scrollTo(-0.8 * pageWidth());  // index -1
-  EXPECT_EQ(flow().currentPage(), 0);
-  EXPECT_EQ(flow().pageControl()->currentPage(), 0);
-  scrollTo(-50 * pageWidth());
-  EXPECT_EQ(flow().currentPage(), 0);
-}
-
-TEST_F(PageFlowTest, OverscrollPastTheEndIsStillGated) {
-  start();
-  goToPage(4);
-  scrollTo(9 * pageWidth());
-  EXPECT_EQ(visibleAlertsWith(Alert::kPleaseCompleteMessage), 1);
-  EXPECT_EQ(flow().currentPage(), 4);
-}
-
-TEST_F(PageFlowTest, ZoomScaleAndOffsetGiveThePage) {
+TEST_F(PageFlowTest, ZoomGivesThePageAndSnapsBackBelowTheLimit) {
   start();
   goToPage(4);
   answerAll(kComplete);
@@ -351,74 +277,221 @@ TEST_F(PageFlowTest, ZoomScaleAndOffsetGiveThePage) {
   EXPECT_EQ(flow().currentPage(), 1);  // floor(3.5 / 2)
   scrollTo(9 * pageWidth());
   EXPECT_EQ(flow().currentPage(), 4);  // floor(9.5 / 2)
-}
 
-TEST_F(PageFlowTest, ZoomEndBelowTheLimitSnapsBack) {
-  const float nearest115 = 1.15f;
-  ASSERT_LT(static_cast<double>(nearest115), 1.15) << "the float nearest 1.15 lies below it";
-  for (const float scale : {1.1f, nearest115, 1.0f}) {
+  // Ending a pinch at 1.15 or below snaps back; above, the strip is free until the next page
+  // scroll, which first un-zooms and scrolls 0.01 s later.
+  ASSERT_LT(static_cast<double>(1.15f), 1.15) << "the float nearest 1.15 lies below it";
+  for (const float scale : {1.1f, 1.15f, 1.0f, 1.5f}) {
     SCOPED_TRACE(scale);
-    TearDown();
-    SetUp();
+    relaunch();
     start();
     goToPage(2);
-    const QPointF centre(200, 300);
-    scrollView().pinchBegan(centre);
-    scrollView().pinchChanged(scale, centre);
+    scrollView().pinchBegan(QPointF(200, 300));
+    scrollView().pinchChanged(scale, QPointF(200, 300));
     scrollView().pinchEnded();
-    EXPECT_EQ(scrollView().zoomScale(), 1.0f);
-    advance(milliseconds(10));
-    EXPECT_EQ(scrollView().contentOffset(), QPointF(2 * pageWidth(), 0));
-    EXPECT_EQ(flow().currentPage(), 2);
+    const bool frees = scale > 1.2f;
+    if (frees) {
+      EXPECT_EQ(scrollView().zoomScale(), 1.5f);
+      EXPECT_FALSE(scrollView().isPagingEnabled());
+      EXPECT_FALSE(scrollView().bouncesZoom());
+      flow().scrollToPage(1);
+      EXPECT_FALSE(scrollView().isPagingEnabled()) << "the scroll itself comes 0.01 s later";
+      advance(milliseconds(9));
+      EXPECT_NE(scrollView().contentOffset(), QPointF(pageWidth(), 0));
+    }
+    EXPECT_EQ(scrollView().zoomScale(), 1.0f) << "back to scale 1 at once, without animation";
+    advance(milliseconds(frees ? 1 : 10));
+    const int page = frees ? 1 : 2;
+    EXPECT_EQ(scrollView().contentOffset(), QPointF(page * pageWidth(), 0));
+    EXPECT_EQ(flow().currentPage(), page);
     EXPECT_TRUE(scrollView().isPagingEnabled());
     EXPECT_TRUE(scrollView().bouncesZoom());
   }
 }
 
-TEST_F(PageFlowTest, ZoomEndAboveTheLimitFreesTheStripUntilTheNextPageScroll) {
-  start();
+class ToolPageTest : public PageFlowFixture {
+ protected:
+  void SetUp() override {
+    PageFlowFixture::SetUp();
+    start();
+    goToPage(4);
+  }
+};
+
+TEST_F(ToolPageTest, ChoicesOfAQuestionActAsARadioGroup) {
+  // Tags are read as signed division truncating toward zero.
+  for (const auto& [tag, question, choice] : {std::tuple{803, 8, 3}, std::tuple{0, 0, 0},
+                                              std::tuple{-101, -1, -1}, std::tuple{1205, 12, 5}}) {
+    QObject control;
+    control.setProperty("tag", tag);
+    EXPECT_EQ(std::pair(ToolPageController::questionFor(&control),
+                        ToolPageController::choiceFor(&control)),
+              std::pair(question, choice))
+        << tag;
+  }
+  for (int q = 1; q <= 8; ++q) {
+    for (int c = 0; c < 4; ++c) {
+      QAbstractButton* button = toolPage().answerButton(q, c);
+      ASSERT_NE(button, nullptr) << q << "/" << c;
+      EXPECT_TRUE(button->isCheckable());
+      EXPECT_FALSE(button->autoExclusive()) << "the page makes the groups, not Qt";
+      EXPECT_EQ(button->property("action").toByteArray(), "questionAnswered:");
+      EXPECT_GE(button->height(), 56) << "touch-sized";
+    }
+  }
+  answer(1, 1);
+  answer(3, 2);
+  answer(3, 0);
+  answer(3, 0);  // tapping the selected choice again keeps it selected
+  EXPECT_EQ(selectedControls(), (std::vector<int>{101, 300}));
+  answer(8, 3);
+  answer(1, 0);
+  EXPECT_EQ(selectedControls(), (std::vector<int>{100, 300, 803}));
+  for (const auto& [q, a] : {std::pair{1, "0"}, std::pair{3, "0"}, std::pair{8, "3"}}) {
+    EXPECT_EQ(tool().answerAsString(q), a);
+  }
+}
+
+TEST_F(ToolPageTest, HelpButtonsStoreTheChoice) {
+  toolPage().helpYesButton()->click();
+  EXPECT_TRUE(tool().helpWanted());
+  EXPECT_EQ(selectedControls(), (std::vector<int>{1}));
+  toolPage().helpNoButton()->click();
+  toolPage().helpNoButton()->click();
+  EXPECT_FALSE(tool().helpWanted());
+  EXPECT_EQ(selectedControls(), (std::vector<int>{2}));
+  // Any sender other than the yes button itself counts as no.
+  toolPage().helpYesButton()->click();
+  toolPage().helpPressed(nullptr);
+  EXPECT_FALSE(tool().helpWanted());
+  EXPECT_EQ(selectedControls(), (std::vector<int>{2}));
+}
+
+TEST_F(ToolPageTest, EveryAnswerAndHelpTouchClicksAndRearmsTheTimer) {
+  const int before = toolPage().sound().playCount();
+  advanceSeconds(20);
+  answer(2, 1);
+  advanceSeconds(20);
+  toolPage().helpYesButton()->click();
+  advanceSeconds(20);
+  answer(2, 3);
+  EXPECT_EQ(toolPage().sound().playCount(), before + 3);
+  advanceSeconds(29);
+  EXPECT_EQ(flow().resetView(), nullptr) << "each touch gave a full interval";
+  control(4, "showResults:")->click();
+  Alert::dismissAll();
+  EXPECT_EQ(toolPage().sound().playCount(), before + 3) << "asking for the result is silent";
+  advanceSeconds(1);
+  EXPECT_NE(flow().resetView(), nullptr) << "and does not re-arm the timer";
+}
+
+TEST_F(ToolPageTest, ResultOfAnUnfinishedSessionRemindsOnly) {
+  answerAll(kSeven);
+  toolPage().helpYesButton()->click();  // the help question does not complete anything
+  control(4, "showResults:")->click();
+  EXPECT_EQ(visibleAlertsWith(Alert::kPleaseCompleteMessage), 1);
+  EXPECT_EQ(scores(), std::pair(QString(), QString()));
+  Alert::dismissAll();
+  answer(8, 1);  // the last answer alone shows nothing either
+  advanceSeconds(5);
+  EXPECT_EQ(scores(), std::pair(QString(), QString()));
+  EXPECT_EQ(flow().currentPage(), 4);
+}
+
+TEST_F(ToolPageTest, ResultShowsTheScoreOnBothPagesThenMovesOn) {
+  const Answers allHigh = {3, 3, 2, 2, 3, 2, 3, 2};
+  for (const auto& [answers, score] : {std::pair{kComplete, "4"}, std::pair{allHigh, "8"}}) {
+    answerAll(answers);
+    control(4, "showResults:")->click();
+    EXPECT_EQ(scores(), std::pair(QString(score), QString(score)));
+    EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
+    advance(milliseconds(3999));
+    EXPECT_EQ(flow().currentPage(), 4);
+    advance(milliseconds(1));
+    EXPECT_EQ(flow().currentPage(), 5);
+    EXPECT_EQ(scrollView().contentOffset(), QPointF(5 * pageWidth(), 0));
+    goToPage(4);
+  }
+}
+
+TEST_F(ToolPageTest, WithinFourSecondsOfTheResult) {
+  answerAll(kComplete);
+  // Leaving the questions stays put.
+  control(4, "showResults:")->click();
+  advanceSeconds(2);
   goToPage(3);
-  const QPointF centre(100, 100);
-  scrollView().pinchBegan(centre);
-  scrollView().pinchChanged(1.5, centre);
-  scrollView().pinchEnded();
-  EXPECT_EQ(scrollView().zoomScale(), 1.5f);
-  EXPECT_FALSE(scrollView().isPagingEnabled());
-  EXPECT_FALSE(scrollView().bouncesZoom());
-
-  flow().scrollToPage(1);
-  EXPECT_EQ(scrollView().zoomScale(), 1.0f) << "first back to scale 1, without animation";
-  EXPECT_FALSE(scrollView().isPagingEnabled()) << "the scroll itself comes 0.01 s later";
-  advance(milliseconds(9));
-  EXPECT_NE(scrollView().contentOffset(), QPointF(pageWidth(), 0));
-  advance(milliseconds(1));
-  EXPECT_EQ(scrollView().contentOffset(), QPointF(pageWidth(), 0));
-  EXPECT_EQ(flow().currentPage(), 1);
-  EXPECT_TRUE(scrollView().isPagingEnabled());
-  EXPECT_TRUE(scrollView().bouncesZoom());
+  advanceSeconds(3);
+  EXPECT_EQ(flow().currentPage(), 3);
+  // Coming back before the step runs is being on page 4 again: the step then moves on.
+  goToPage(4);
+  control(4, "showResults:")->click();
+  advanceSeconds(1);
+  goToPage(3);
+  goToPage(4);
+  advanceSeconds(3);
+  EXPECT_EQ(flow().currentPage(), 5);
+  // Changing an answer clears the score, but the session is still complete: it moves on.
+  goToPage(4);
+  control(4, "showResults:")->click();
+  advanceSeconds(1);
+  answer(4, 3);
+  EXPECT_EQ(scores(), std::pair(QString(), QString()));
+  advanceSeconds(3);
+  EXPECT_EQ(flow().currentPage(), 5);
+  // A restart (complete: logged, no question asked) cancels the move.
+  goToPage(4);
+  control(4, "showResults:")->click();
+  advanceSeconds(1);
+  control(4, "restart:")->click();
+  goToPage(4);
+  advanceSeconds(3);
+  EXPECT_EQ(flow().currentPage(), 4);
+  EXPECT_EQ(resultLines().size(), 2u);
 }
 
-TEST_F(PageFlowTest, ResizeKeepsTheCurrentPageInView) {
-  start();
-  goToPage(2);
-  app_->window().resize(600, 900);
-  QCoreApplication::processEvents();
-  const QSizeF page = scrollView().frame().size();
-  EXPECT_EQ(page.width(), 600.0);
-  EXPECT_EQ(scrollView().contentOffset(), QPointF(2 * page.width(), 0));
-  EXPECT_EQ(flow().currentPage(), 2);
-  EXPECT_EQ(flow().views()[3]->view()->geometry().x(), static_cast<int>(3 * page.width()));
-  EXPECT_EQ(flow().views()[3]->view()->width(), static_cast<int>(page.width()));
-}
-
-TEST_F(PageFlowTest, PortraitOnly) {
-  start();
-  EXPECT_TRUE(flow().shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
-  EXPECT_TRUE(
-      flow().shouldAutorotateToInterfaceOrientation(InterfaceOrientation::PortraitUpsideDown));
-  EXPECT_FALSE(flow().shouldAutorotateToInterfaceOrientation(InterfaceOrientation::LandscapeLeft));
-  EXPECT_FALSE(flow().views()[4]->shouldAutorotateToInterfaceOrientation(
-      InterfaceOrientation::LandscapeRight));
+// Every way a session ends clears every answer control, both help controls and both scores.
+TEST_F(ToolPageTest, EveryRestartClearsAllControls) {
+  const auto fillEverything = [this] {
+    goToPage(4);
+    answerAll(kComplete);
+    tool().showScore();
+    ASSERT_EQ(scores(), std::pair(QString("4"), QString("4")));
+    // Select all 32 and both help buttons at once, which no person can, to see each one cleared.
+    for (int q = 1; q <= 8; ++q) {
+      for (int c = 0; c < 4; ++c) toolPage().answerButton(q, c)->setChecked(true);
+    }
+    toolPage().helpYesButton()->setChecked(true);
+    toolPage().helpNoButton()->setChecked(true);
+  };
+  const std::pair<const char*, std::function<void()>> endings[] = {
+      {"restart control, complete", [&] { control(4, "restart:")->click(); }},
+      {"confirmation's Restart",
+       [&] {
+         tool().setAnswer(-1, 8);
+         control(4, "restart:")->click();
+         choose(flow().alertView(), "Restart");
+       }},
+      {"time-out warning's Restart",
+       [&] {
+         advanceSeconds(30);
+         choose(flow().resetView(), "Restart");
+       }},
+      {"forced restart", [&] { advanceSeconds(60); }},
+      {"score page's restart control",
+       [&] {
+         goToPage(5);
+         control(5, "restart:")->click();
+       }},
+  };
+  for (const auto& [how, end] : endings) {
+    SCOPED_TRACE(how);
+    fillEverything();
+    end();
+    EXPECT_TRUE(selectedControls().empty());
+    EXPECT_EQ(scores(), std::pair(QString(), QString()));
+    EXPECT_FALSE(tool().started());
+  }
+  EXPECT_EQ(resultLines().size(), 5u) << "four complete sessions logged";
 }
 
 }  // namespace
