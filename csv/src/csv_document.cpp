@@ -163,35 +163,53 @@ std::optional<CSVLines> arrayWithContentsOfCSVString(std::string_view text, Stri
   return withContentsOfCSVString(text, encoding, error);
 }
 
+namespace detail {
+
+RowFileWriter::RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically) {
+  // A non-atomic writer empties an existing file on creation: a delimiter that would make the
+  // writer refuse to go on must be found before that.
+  CSVWriter::forWritingToString()->setDelimiter(delimiter);
+  writer_ = CSVWriter::withCSVFile(path, atomically);
+  writer_->setDelimiter(delimiter);
+  // Nobody watches the file while it grows, so it is written in large blocks.
+  writer_->setBuffered(true);
+}
+
+RowFileWriter::~RowFileWriter() = default;
+
+// After a failed write the writer keeps further output in memory, which nobody here would read.
+bool RowFileWriter::good() const { return !writer_->error(); }
+
+void RowFileWriter::writeRow(std::span<const Value> row) {
+  for (const Value& field : row) writer_->writeField(field);
+  writer_->writeLine();
+}
+
+bool RowFileWriter::finish(Error* error) {
+  writer_->closeFile();
+  if (writer_->error()) {
+    setError(error, *writer_->error());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace detail
+
 bool writeToCSVFile(const ValueList& rows, const std::string& path, std::string_view delimiter,
                     bool atomically, Error* error) {
-  // Both checks come first: a list or a delimiter that cannot be written must not cost the
-  // caller an existing file (a non-atomic writer empties it on creation).
+  // Before anything else: a list that cannot be written must not cost the caller an existing
+  // file (a non-atomic writer empties it on creation).
   if (firstNonRow(rows) != nullptr) {
     setError(error, invalidStructure());
     return false;
   }
-  CSVWriter::forWritingToString()->setDelimiter(delimiter);
-
-  std::unique_ptr<CSVWriter> writer = CSVWriter::withCSVFile(path, atomically);
-  if (writer->error()) {
-    setError(error, *writer->error());
-    return false;
-  }
-  writer->setDelimiter(delimiter);
-  // Nobody watches the file while it grows, so it is written in large blocks.
-  writer->setBuffered(true);
+  detail::RowFileWriter writer(path, delimiter, atomically);
   for (const Value& row : rows) {
-    writer->writeLineWithFields(row.list());
-    // After a failed write the writer keeps the rest in memory; there is no point in that here.
-    if (writer->error()) break;
+    if (!writer.good()) break;
+    writer.writeRow(row.list());
   }
-  writer->closeFile();
-  if (writer->error()) {
-    setError(error, *writer->error());
-    return false;
-  }
-  return true;
+  return writer.finish(error);
 }
 
 bool writeToCSVFile(const ValueList& rows, const std::string& path, bool atomically, Error* error) {

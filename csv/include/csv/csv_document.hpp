@@ -2,9 +2,12 @@
 // write a list of rows into a file or a string.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ranges>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +19,8 @@
 #include "csv/value.hpp"
 
 namespace csv {
+
+class CSVWriter;
 
 // A read document: its lines in order, each the (at least one) cleaned fields of that line.
 using CSVLines = std::vector<std::vector<std::string>>;
@@ -124,6 +129,45 @@ bool writeToCSVFile(const ValueList& rows, const std::string& path, bool atomica
 // Refused at compile time: a delimiter needs the atomic flag too (a text would pass as `true`).
 bool writeToCSVFile(const ValueList& rows, const std::string& path, const char* delimiter,
                     Error* error = nullptr) = delete;
+
+// A document whose rows are known to be rows by their type: any range of contiguous runs of
+// values (a std::vector<ValueList>, or a view that makes or borrows each row as it goes).
+template <class Rows>
+concept CSVRowRange = std::ranges::input_range<Rows> &&
+    std::convertible_to<std::ranges::range_reference_t<Rows>, std::span<const Value>>;
+
+namespace detail {
+// The file side of writeToCSVFile: one buffered file writer for the whole document.
+class RowFileWriter {
+ public:
+  // Checks the delimiter (throwing std::invalid_argument) before the file is created.
+  RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically);
+  ~RowFileWriter();
+  RowFileWriter(const RowFileWriter&) = delete;
+  RowFileWriter& operator=(const RowFileWriter&) = delete;
+  // False once the file has failed: further rows could not reach it.
+  bool good() const;
+  // Writes one row as one line.
+  void writeRow(std::span<const Value> row);
+  // Closes (an atomic writer moves its file into place); false with the error in *error.
+  bool finish(Error* error);
+
+ private:
+  std::unique_ptr<CSVWriter> writer_;
+};
+}  // namespace detail
+
+// Writes a typed document as writeToCSVFile above, without first copying it into one ValueList.
+template <CSVRowRange Rows>
+bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delimiter,
+                    bool atomically, Error* error = nullptr) {
+  detail::RowFileWriter writer(path, delimiter, atomically);
+  for (auto&& row : rows) {
+    if (!writer.good()) break;
+    writer.writeRow(row);
+  }
+  return writer.finish(error);
+}
 
 // The CSV text of `rows`, every line ending in "\n"; nullopt for an empty list (*error reset to
 // Error{}, code 0: no failure) and for an element that is not a row (code 2, "Invalid array
