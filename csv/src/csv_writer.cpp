@@ -1,5 +1,7 @@
 #include "csv/csv_writer.hpp"
 
+#include "byte_buffer.hpp"
+
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/random.h>
@@ -25,6 +27,17 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 constexpr std::uint8_t kPlain = 0;
 constexpr std::uint8_t kAlwaysQuote = 1;  // an ASCII member of the illegal characters
 constexpr std::uint8_t kMaybeQuote = 2;   // may start U+0085, U+2028, U+2029 or the delimiter
+
+// Word-at-a-time byte tests (eight bytes in a 64-bit word); each tells whether any byte matches.
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+constexpr std::uint64_t hasZeroByte(std::uint64_t word) {
+  return (word - kOnes) & ~word & kHighBits;
+}
+// Exact for n <= 128 as a test of existence.
+constexpr std::uint64_t hasByteBelow(std::uint64_t word, std::uint8_t n) {
+  return (word - kOnes * n) & ~word & kHighBits;
+}
 
 bool isNewline(char32_t c) {
   return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
@@ -110,33 +123,31 @@ std::string encodingLabel(StringEncoding encoding) {
 
 // Appends `in` converted through `cd` to `out`; without loss or not at all. Returns 0 or the
 // errno value of the failure.
-int convertAppend(iconv_t cd, std::string_view in, std::string& out) {
+int convertAppend(iconv_t cd, std::string_view in, detail::ByteBuffer& out) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   const std::size_t start = out.size();
-  std::size_t used = start;
-  // Four output bytes per input byte covers UTF-8 to UTF-32; E2BIG grows it anyway.
-  out.resize(start + in.size() * 4 + 16);
+  // Four output bytes per input byte covers UTF-8 to UTF-32; E2BIG asks for more anyway.
+  std::size_t room = in.size() * 4 + 16;
   char* inPtr = const_cast<char*>(in.data());
   std::size_t inLeft = in.size();
   for (;;) {
-    char* outPtr = out.data() + used;
-    std::size_t outLeft = out.size() - used;
+    char* const begin = out.reserve(room);
+    char* outPtr = begin;
+    std::size_t outLeft = room;
     const std::size_t result = iconv(cd, inLeft > 0 ? &inPtr : nullptr, &inLeft, &outPtr, &outLeft);
     const int failure = result == static_cast<std::size_t>(-1) ? errno : 0;
-    used = static_cast<std::size_t>(outPtr - out.data());
+    out.commit(static_cast<std::size_t>(outPtr - begin));
     if (failure == E2BIG) {
-      out.resize(out.size() * 2);
+      room *= 2;
       continue;
     }
     // A positive result counts characters converted with loss (a substitute was written).
     if (failure != 0 || result != 0) {
-      out.resize(start);
+      out.truncate(start);
       return failure != 0 ? failure : EILSEQ;
     }
-    if (inLeft == 0) break;
+    if (inLeft == 0) return 0;
   }
-  out.resize(used);
-  return 0;
 }
 
 // A cached iconv descriptor from UTF-8 to one output encoding.
@@ -149,7 +160,7 @@ class Converter {
 
   // Appends `text` converted to `encoding` to `out`; returns 0 or the errno value of a failure
   // (EINVAL for an encoding without a converter), leaving `out` unchanged.
-  int append(StringEncoding encoding, std::string_view text, std::string& out) {
+  int append(StringEncoding encoding, std::string_view text, detail::ByteBuffer& out) {
     if (cd_ == kNone || encoding != encoding_) {
       reset();
       const char* name = iconvName(encoding);
@@ -173,17 +184,18 @@ class Converter {
   StringEncoding encoding_ = kEncodingNone;
 };
 
-// Bytes in `encoding` back to UTF-8; they came from UTF-8, so this is lossless.
-std::string decodeToUTF8(StringEncoding encoding, const std::string& bytes) {
-  if (encoding == kEncodingUTF8) return bytes;
-  std::string text;
+// Appends bytes in `encoding` to `text` as UTF-8; they came from UTF-8, so this is lossless.
+void appendAsUTF8(StringEncoding encoding, std::string_view bytes, detail::ByteBuffer& text) {
+  if (encoding == kEncodingUTF8) {
+    text.append(bytes);
+    return;
+  }
   const char* name = iconvName(encoding);
-  if (name == nullptr) return text;
+  if (name == nullptr) return;
   const iconv_t cd = iconv_open("UTF-8", name);
-  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return text;
+  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return;
   convertAppend(cd, bytes, text);
   iconv_close(cd);
-  return text;
 }
 
 // A uniformly distributed 32-bit number printed as a signed decimal, as temporary names use.
@@ -205,10 +217,10 @@ struct CSVWriter::FileState {
   bool buffered = false;
   bool failed = false;  // opening, writing or finishing failed: the file is not to be trusted
   int fd = -1;
-  std::string pending;  // bytes of the operation (or block) not yet written
+  detail::ByteBuffer pending;  // bytes of the operation (or block) not yet written
   StringEncoding pendingEncoding = kEncodingUTF8;
-  off_t committed = 0;  // bytes written before `pending`
-  std::string scratch;  // one piece of text before conversion
+  off_t committed = 0;         // bytes written before `pending`
+  detail::ByteBuffer scratch;  // one piece of text before conversion
   Converter converter;
 };
 
@@ -289,30 +301,81 @@ void CSVWriter::setDelimiter(std::string_view delimiter) {
   byteClass_[0xE2] = kMaybeQuote;
   const auto lead = static_cast<unsigned char>(delimiter_[0]);
   byteClass_[lead] = delimiter_.size() == 1 ? kAlwaysQuote : kMaybeQuote;
+  // A non-ASCII delimiter is caught by the test for bytes from 0x80 up.
+  delimiterWord_ = kOnes * (delimiter_.size() == 1 ? lead : '"');
 }
 
-// One pass over the bytes. ASCII and most other bytes are settled by the table; only a byte
-// that can begin U+0085, U+2028, U+2029 or a non-ASCII delimiter looks at what follows. UTF-8
-// never starts a character inside another, so matching at such a byte is exact.
-bool CSVWriter::needsQuoting(std::string_view text) const {
+// One pass over the bytes, copying as it goes, eight at a time: a word with nothing that can
+// matter (no byte below 0x0E, which takes in the ASCII newlines with the other controls as
+// harmless extras; no quote, backslash or ASCII delimiter; no byte from 0x80 up) is passed at
+// once. The bytes of any other word are settled by the table; only a byte that can begin U+0085,
+// U+2028, U+2029 or a non-ASCII delimiter looks at what follows. UTF-8 never starts a character
+// inside another, so matching at such a byte is exact.
+bool CSVWriter::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (n > 0 && p[0] == '#') return true;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint8_t c = byteClass_[p[i]];
-    if (c == kPlain) [[likely]] {
-      continue;
+  if (n > 0 && p[0] == '#') return false;
+  auto bytesArePlain = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      const std::uint8_t c = byteClass_[p[i]];
+      if (c == kPlain) continue;
+      if (c == kAlwaysQuote) return false;
+      const std::string_view rest = text.substr(i);
+      if (lineBreakLength(rest) > 0) return false;
+      if (delimiter_.size() > 1 && rest.starts_with(delimiter_)) return false;
     }
-    if (c == kAlwaysQuote) return true;
-    const std::string_view rest = text.substr(i);
-    if (lineBreakLength(rest) > 0) return true;
-    if (delimiter_.size() > 1 && rest.starts_with(delimiter_)) return true;
+    return true;
+  };
+  auto copyWord = [&](std::size_t at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p + at, sizeof word);
+    std::memcpy(dest + at, &word, sizeof word);
+    const std::uint64_t mayMatter =
+        (word & kHighBits) | hasByteBelow(word, 0x0E) | hasZeroByte(word ^ (kOnes * '"')) |
+        hasZeroByte(word ^ (kOnes * '\\')) | hasZeroByte(word ^ delimiterWord_);
+    return mayMatter == 0 || bytesArePlain(at, at + 8);
+  };
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i) dest[i] = text[i];
+    return bytesArePlain(0, n);
   }
-  return false;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    if (!copyWord(i)) return false;
+  }
+  // The last word overlaps bytes already passed, which changes nothing.
+  return i == n || copyWord(n - 8);
 }
 
-std::string& CSVWriter::beginPiece() {
+void CSVWriter::appendField(detail::ByteBuffer& out, std::string_view text,
+                            bool withDelimiter) const {
+  const std::size_t d = withDelimiter ? delimiter_.size() : 0;
+  // Room for the worst case: every byte doubled, and two quotes.
+  char* const begin = out.reserve(d + 2 * text.size() + 2);
+  for (std::size_t k = 0; k < d; ++k) begin[k] = delimiter_[k];
+  if (copyIfPlain(text, begin + d)) {
+    out.commit(d + text.size());
+    return;
+  }
+  // Quotes doubled, then backslashes doubled; neither adds the other, so one pass does both.
+  char* end = begin + d;
+  *end++ = '"';
+  for (const char c : text) {
+    *end++ = c;
+    if (c == '"' || c == '\\') *end++ = c;
+  }
+  *end++ = '"';
+  out.commit(static_cast<std::size_t>(end - begin));
+}
+
+detail::ByteBuffer* CSVWriter::directBuffer() const {
+  return encoding_ == directEncoding_ ? direct_ : nullptr;
+}
+
+detail::ByteBuffer& CSVWriter::beginPiece() {
   if (encoding_ == kEncodingNone) encoding_ = kEncodingUTF8;
+  direct_ = nullptr;
+  directEncoding_ = encoding_;
   if (file_ && file_->fd >= 0) {
     FileState& f = *file_;
     if (encoding_ != f.pendingEncoding) {
@@ -321,19 +384,23 @@ std::string& CSVWriter::beginPiece() {
       f.pendingEncoding = encoding_;
     }
     if (f.fd >= 0) {
-      if (encoding_ == kEncodingUTF8) return f.pending;
+      if (encoding_ == kEncodingUTF8) {
+        direct_ = &f.pending;
+        return f.pending;
+      }
       f.scratch.clear();
       return f.scratch;
     }
   }
-  if (!stringValue_) stringValue_.emplace();
+  if (!stringValue_) stringValue_ = std::make_unique<detail::ByteBuffer>();
+  direct_ = stringValue_.get();  // collected text is UTF-8, whatever the encoding
   return *stringValue_;
 }
 
-void CSVWriter::endPiece(std::string& buffer) {
+void CSVWriter::endPiece(detail::ByteBuffer& buffer) {
   if (!file_ || &buffer != &file_->scratch) return;
   FileState& f = *file_;
-  const int failure = f.converter.append(encoding_, buffer, f.pending);
+  const int failure = f.converter.append(encoding_, buffer.view(), f.pending);
   if (failure != 0 && !error_) {
     // Left out, not fatal: the rest of the output is still worth having.
     recordError(Error::posix(failure, "cannot convert output to " + encodingLabel(encoding_) +
@@ -343,7 +410,11 @@ void CSVWriter::endPiece(std::string& buffer) {
 }
 
 void CSVWriter::writeString(std::string_view piece) {
-  std::string& buffer = beginPiece();
+  if (detail::ByteBuffer* out = directBuffer()) {
+    out->append(piece);
+    return;
+  }
+  detail::ByteBuffer& buffer = beginPiece();
   buffer.append(piece);
   endPiece(buffer);
 }
@@ -363,25 +434,15 @@ void CSVWriter::writeFieldPieces(const Value& value) {
 }
 
 void CSVWriter::writeFieldText(std::string_view text) {
-  if (currentField_ > 0) writeString(delimiter_);
-  std::string& out = beginPiece();
-  if (!needsQuoting(text)) {
-    out.append(text);
+  if (detail::ByteBuffer* out = directBuffer()) {
+    // Nothing to convert: delimiter and field go straight to their place.
+    appendField(*out, text, currentField_ > 0);
   } else {
-    // Quotes doubled, then backslashes doubled; neither adds the other, so one pass does both.
-    out.push_back('"');
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '"' || text[i] == '\\') {
-        out.append(text, start, i + 1 - start);
-        out.push_back(text[i]);
-        start = i + 1;
-      }
-    }
-    out.append(text, start);
-    out.push_back('"');
+    if (currentField_ > 0) writeString(delimiter_);
+    detail::ByteBuffer& buffer = beginPiece();
+    appendField(buffer, text, false);
+    endPiece(buffer);
   }
-  endPiece(out);
   ++currentField_;
 }
 
@@ -449,7 +510,7 @@ bool CSVWriter::writePending() {
   FileState& f = *file_;
   // One write for the whole operation (or block), so that a completed operation is in the file
   // and a reader never sees half of one.
-  const char* data = f.pending.data();
+  const char* data = f.pending.view().data();
   std::size_t left = f.pending.size();
   while (left > 0) {
     const ssize_t written = ::write(f.fd, data, left);
@@ -481,9 +542,10 @@ void CSVWriter::failFile(int errnoValue, std::string_view context) {
   }
   (void)::close(f.fd);
   f.fd = -1;
+  direct_ = nullptr;
   // Nothing is lost: the unwritten block, as text, and all later output go to stringValue.
-  if (!stringValue_) stringValue_.emplace();
-  stringValue_->append(decodeToUTF8(f.pendingEncoding, f.pending));
+  if (!stringValue_) stringValue_ = std::make_unique<detail::ByteBuffer>();
+  appendAsUTF8(f.pendingEncoding, f.pending.view(), *stringValue_);
   f.pending.clear();
 }
 
@@ -506,6 +568,7 @@ void CSVWriter::closeFile() {
     return;
   }
   const int fd = std::exchange(f.fd, -1);
+  direct_ = nullptr;
   if (::close(fd) != 0 && errno != EINTR) {
     const int failure = errno;
     f.failed = true;
@@ -532,7 +595,10 @@ void CSVWriter::closeFile() {
   if (folderFd >= 0) (void)::close(folderFd);
 }
 
-std::optional<std::string> CSVWriter::stringValue() const { return stringValue_; }
+std::optional<std::string> CSVWriter::stringValue() const {
+  if (!stringValue_) return std::nullopt;
+  return std::string(stringValue_->view());
+}
 
 void CSVWriter::setBuffered(bool buffered) {
   if (!file_) return;

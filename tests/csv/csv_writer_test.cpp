@@ -142,6 +142,47 @@ TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
   }
 }
 
+// The word-at-a-time scan against the rule stated plainly, with every special character at
+// every position of fields that cross one or two eight-byte words, in ASCII and non-ASCII text.
+TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
+  auto replaceAll = [](std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+      text.replace(at, from.size(), to);
+    }
+    return text;
+  };
+  const std::string newlines[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
+  const std::string specials[] = {",",      "\t",     "é",      "€",      "\"",   "\\",
+                                  "#",      "\n",     "\r",     "\v",     "\f",   "\u0085",
+                                  "\u2028", "\u2029", "\u00A0", "\u2027", "\xC2", "\xE2\x80"};
+  for (const std::string delimiter : {",", "\t", "é", "€"}) {
+    for (const std::string filler : {"a", "ü"}) {
+      for (const std::string& special : specials) {
+        for (std::size_t length = 0; length <= 20; ++length) {
+          for (std::size_t at = 0; at <= length; ++at) {
+            std::string text;
+            for (std::size_t i = 0; i < length; ++i) text += i == at ? special + filler : filler;
+            if (at == length) text += special;
+            bool quoted = text.starts_with("#") || text.find('"') != std::string::npos ||
+                          text.find('\\') != std::string::npos ||
+                          text.find(delimiter) != std::string::npos;
+            for (const std::string& n : newlines) quoted |= text.find(n) != std::string::npos;
+            const std::string field =
+                quoted ? "\"" + replaceAll(replaceAll(text, "\"", "\"\""), "\\", "\\\\") + "\""
+                       : text;
+            const std::optional<std::string> written = stringOutput([&](CSVWriter& w) {
+              w.setDelimiter(delimiter);
+              w.writeLineWithFields({"x", text});
+            });
+            ASSERT_EQ(written, "x" + delimiter + field + "\n")
+                << "delimiter '" << delimiter << "', text '" << text << "'";
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(CSVWriterTest, BuildsLinesFromFieldsOfEveryKind) {
   EXPECT_EQ(stringOutput([](CSVWriter& w) {
               w.writeField("a");

@@ -15,6 +15,10 @@
 
 namespace csv {
 
+namespace detail {
+class ByteBuffer;
+}
+
 // A field list that may end early: writing stops at the first absent (nullopt) entry.
 using OptionalValueList = std::vector<std::optional<Value>>;
 
@@ -84,26 +88,34 @@ class CSVWriter {
   CSVWriter();
   struct FileState;
 
-  std::string& beginPiece();
-  void endPiece(std::string& buffer);
+  detail::ByteBuffer* directBuffer() const;
+  detail::ByteBuffer& beginPiece();
+  void endPiece(detail::ByteBuffer& buffer);
   void writeString(std::string_view piece);
   void writeFieldPieces(const Value& value);
   void writeFieldText(std::string_view text);
+  void appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
   void writeLinePieces();
   void endOperation();
-  bool needsQuoting(std::string_view text) const;
+  bool copyIfPlain(std::string_view text, char* dest) const;
   bool writePending();
   void failFile(int errnoValue, std::string_view context);
   void recordError(Error error, bool fileFailure);
 
-  std::unique_ptr<FileState> file_;  // null for a string writer
-  std::optional<std::string> stringValue_;
+  std::unique_ptr<FileState> file_;                  // null for a string writer
+  std::unique_ptr<detail::ByteBuffer> stringValue_;  // null while nothing was collected
   bool hasStarted_ = false;
   unsigned currentField_ = 0;
   StringEncoding encoding_ = kEncodingNone;
   std::string delimiter_;
-  // illegalCharacters as a class per byte of UTF-8 text (see needsQuoting).
+  // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
+  // of a word (see copyIfPlain).
   std::array<std::uint8_t, 256> byteClass_{};
+  std::uint64_t delimiterWord_ = 0;
+  // Where output goes as UTF-8 without conversion while the encoding is directEncoding_; set by
+  // beginPiece, cleared when the file closes.
+  detail::ByteBuffer* direct_ = nullptr;
+  StringEncoding directEncoding_ = kEncodingNone;
   std::optional<Error> error_;
   bool errorIsFileFailure_ = false;
 };
