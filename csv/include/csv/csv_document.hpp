@@ -36,6 +36,8 @@ class CSVArrayAggregator : public CSVParserDelegate {
   // Hands the collected lines over to the caller, leaving none behind.
   std::optional<CSVLines> takeLines();
 
+  // The protocol: a new list at the document's start, a new line at each line's start, fields
+  // appended, a line with fields kept at its end, a failure recorded.
   void didFailWithError(CSVParser& parser, const Error& error) override;
   void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override;
   void didReadField(CSVParser& parser, std::string field) override;
