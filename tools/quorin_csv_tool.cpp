@@ -21,6 +21,7 @@
 #include "csv/csv_parser.hpp"
 #include "csv/csv_parser_delegate.hpp"
 #include "csv/csv_writer.hpp"
+#include "csv/diagnostic_log.hpp"
 #include "csv/error.hpp"
 #include "csv/input_stream.hpp"
 #include "csv/string_encoding.hpp"
@@ -70,7 +71,8 @@ Options:
                   (write) Write to FILE instead of standard output.
   -h, --help      Shows this text.
 
-Text output is UTF-8. Failures print "quorin-csv: error <code>: <description>" to standard
+Text output is UTF-8. When the encoding is detected without a byte-order mark, a note says what
+was assumed. Failures print "quorin-csv: error <code>: <description>" to standard
 error. Exit status: 0 success, 1 failure, 2 usage error (unknown command or option, refused
 delimiter or encoding).
 )";
@@ -534,6 +536,11 @@ int run(const std::vector<std::string_view>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The library's notices (which encoding detection assumed) are worth seeing, marked as ours.
+  csv::setDiagnosticSink([](std::string_view message) {
+    std::fprintf(stderr, "quorin-csv: note: %.*s\n", static_cast<int>(message.size()),
+                 message.data());
+  });
   std::vector<std::string_view> args(argv + 1, argv + argc);
   return run(args);
 }
