@@ -8,12 +8,14 @@ packages=(
   libutf8proc-dev libsqlite3-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
-  xvfb xauth fonts-dejavu-core clang-format
+  xvfb xauth fonts-dejavu-core fonts-lato clang-format
 )
-# Extra groups for the fuzzing and benchmark jobs, asked for by name.
+# Extra groups, asked for by name: the fuzzing job's compiler, and the headless kiosk's VNC
+# server (scripts/kiosk.sh on a machine without a display).
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    vnc) packages+=(x11vnc) ;;
     *) echo "ensure-deps: unknown group '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -277,7 +277,10 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   }
   if (f.fd < 0) {
     f.failed = true;
-    writer->recordError(Error::posix(openError, "cannot create " + f.handleFile), true);
+    const std::string what = atomic
+                                 ? "cannot create temporary file " + f.handleFile + " for " + path
+                                 : "cannot create " + path;
+    writer->recordError(Error::posix(openError, what), true);
   }
   return writer;
 }

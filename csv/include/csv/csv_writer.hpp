@@ -27,8 +27,10 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // and backslashes are doubled. Lines end in "\n". Text is UTF-8 and is not validated.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
-// file writer whose file could not be created, whose file failed (the output from the failed
-// write on), or after closeFile(). So what did not reach the file is never lost.
+// file writer whose file could not be created, or after closeFile(). A failed write (a full
+// disk) closes the file: a non-atomic file keeps the whole operations written before it, an
+// atomic writer removes its temporary file and leaves the destination as it was, and the output
+// from the failed write on collects in stringValue(). Every such failure is kept in error().
 // Output encodings other than UTF-8 are converted piece by piece, without byte-order marks; a
 // piece that cannot be converted without loss is left out and recorded in error(), and the
 // writer carries on. Used by one thread at a time. Destroying a file writer closes it.

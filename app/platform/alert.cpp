@@ -1,0 +1,140 @@
+#include "platform/alert.hpp"
+
+#include <QAbstractButton>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <utility>
+
+namespace quorin {
+namespace {
+
+QList<Alert*>& onScreen() {
+  static QList<Alert*> alerts;
+  return alerts;
+}
+
+QPointer<QWidget>& presentingWindow() {
+  static QPointer<QWidget> window;
+  return window;
+}
+
+}  // namespace
+
+Alert* Alert::simpleWithTitle(const std::optional<QString>& title, const QString& message) {
+  auto* alert = new Alert(title, message, nullptr, kClose, {});
+  alert->show();
+  return alert;
+}
+
+Alert* Alert::simple(const QString& message) { return simpleWithTitle(std::nullopt, message); }
+
+Alert* Alert::pleaseComplete() { return simple(kPleaseCompleteMessage); }
+
+Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* delegate,
+             const QString& cancelButtonTitle, const QStringList& otherButtonTitles)
+    : title_(std::move(title)),
+      message_(std::move(message)),
+      delegate_(delegate),
+      hasCancel_(!cancelButtonTitle.isEmpty()) {
+  if (hasCancel_) titles_.append(cancelButtonTitle);
+  titles_.append(otherButtonTitles);
+
+  box_ = new QMessageBox(presentingWindow());
+  box_->setObjectName(QStringLiteral("alert"));
+  // Styled as a title line over the message when there is a title (see kiosk_style.cpp).
+  box_->setProperty("hasTitle", title_.has_value());
+  box_->setWindowTitle(title_.value_or(QStringLiteral("Quorin")));
+  box_->setTextFormat(Qt::PlainText);
+  box_->setIcon(QMessageBox::NoIcon);
+  if (title_) {
+    box_->setText(*title_);
+    box_->setInformativeText(message_);
+  } else {
+    box_->setText(message_);
+  }
+  for (int i = 0; i < titles_.size(); ++i) {
+    const bool cancel = hasCancel_ && i == 0;
+    QPushButton* b =
+        box_->addButton(titles_[i], cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    b->setObjectName(QStringLiteral("alertButton%1").arg(i));
+    buttons_.append(b);
+    if (cancel) box_->setEscapeButton(b);
+  }
+  // No icon, and no indent kept for one: the text lines up with the box's margin. Room around
+  // the text, so that the alert reads as a calm card rather than a system error box.
+  if (auto* grid = qobject_cast<QGridLayout*>(box_->layout())) {
+    for (int i = 0; i < grid->count(); ++i) {
+      int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+      grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+      if (QSpacerItem* spacer = grid->itemAt(i)->spacerItem(); spacer && column == 0) {
+        spacer->changeSize(0, 0, QSizePolicy::Fixed, QSizePolicy::Fixed);
+      }
+    }
+    grid->setContentsMargins(40, 36, 40, 32);
+    grid->setHorizontalSpacing(0);
+    grid->setVerticalSpacing(20);
+    grid->invalidate();
+  }
+  connect(box_, &QMessageBox::buttonClicked, this,
+          [this](QAbstractButton* b) { buttonChosen(static_cast<int>(buttons_.indexOf(b))); });
+  // Closed without a button (window manager, Escape with no cancel button): the cancel choice.
+  connect(box_, &QDialog::finished, this, [this] {
+    if (hasCancel_) {
+      buttonChosen(0);
+    } else {
+      finish();
+    }
+  });
+}
+
+Alert::~Alert() {
+  onScreen().removeAll(this);
+  delete box_.data();
+}
+
+void Alert::show() {
+  if (visible_ || finished_) return;
+  visible_ = true;
+  onScreen().append(this);
+  box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
+  box_->show();
+}
+
+void Alert::dismissWithClickedButtonIndex(int /*buttonIndex*/, bool /*animated*/) { finish(); }
+
+QAbstractButton* Alert::button(int index) const { return buttons_.value(index); }
+
+QList<Alert*> Alert::visibleAlerts() { return onScreen(); }
+
+void Alert::dismissAll() {
+  const QList<Alert*> alerts = onScreen();  // finish() removes from the list
+  for (Alert* alert : alerts) alert->finish();
+}
+
+void Alert::setPresentingWindow(QWidget* window) { presentingWindow() = window; }
+
+void Alert::buttonChosen(int index) {
+  if (finished_ || index < 0) return;
+  // As on the tablet, the delegate hears of the choice while the alert is still up.
+  if (delegate_) delegate_->clickedButtonAtIndex(*this, index);
+  finish();
+}
+
+void Alert::finish() {
+  if (finished_) return;
+  finished_ = true;
+  visible_ = false;
+  onScreen().removeAll(this);
+  if (box_) box_->hide();
+  deleteLater();
+}
+
+void AlertPresenterAdapter::simpleWithTitle(const std::optional<std::string>& title,
+                                            const std::string& message) {
+  std::optional<QString> qtitle;
+  if (title) qtitle = QString::fromStdString(*title);
+  Alert::simpleWithTitle(qtitle, QString::fromStdString(message));
+}
+
+}  // namespace quorin

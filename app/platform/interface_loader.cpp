@@ -1,0 +1,232 @@
+#include "platform/interface_loader.hpp"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QUiLoader>
+#include <QVariant>
+#include <memory>
+#include <utility>
+
+#include "platform/log.hpp"
+
+namespace quorin {
+namespace {
+
+using WidgetFactory = std::function<QWidget*(QWidget* parent)>;
+
+QString& overrideFolderSetting() {
+  static QString folder;
+  return folder;
+}
+
+QHash<QString, WidgetFactory>& widgetClasses() {
+  static QHash<QString, WidgetFactory> classes;
+  return classes;
+}
+
+// QUiLoader that also knows the app's own widget classes.
+class Loader : public QUiLoader {
+ public:
+  QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
+    const auto found = widgetClasses().constFind(className);
+    if (found == widgetClasses().constEnd())
+      return QUiLoader::createWidget(className, parent, name);
+    QWidget* widget = (*found)(parent);
+    widget->setObjectName(name);
+    return widget;
+  }
+};
+
+// Signals that fire a control's action when its `actionSignal` property does not name one; the
+// equivalents of a touch inside a button and a control's value change.
+constexpr const char* kDefaultActionSignals[] = {"clicked", "valueChanged", "activated",
+                                                 "returnPressed"};
+
+// The signal called `name` with the fewest parameters, or an invalid method.
+QMetaMethod signalNamed(const QMetaObject* meta, const QByteArray& name) {
+  QMetaMethod best;
+  for (int i = 0; i < meta->methodCount(); ++i) {
+    const QMetaMethod m = meta->method(i);
+    if (m.methodType() != QMetaMethod::Signal || m.name() != name) continue;
+    if (!best.isValid() || m.parameterCount() < best.parameterCount()) best = m;
+  }
+  return best;
+}
+
+QMetaMethod actionSignalOf(QObject* control) {
+  const QByteArray chosen = control->property("actionSignal").toByteArray();
+  if (!chosen.isEmpty()) return signalNamed(control->metaObject(), chosen);
+  for (const char* name : kDefaultActionSignals) {
+    const QMetaMethod m = signalNamed(control->metaObject(), name);
+    if (m.isValid()) return m;
+  }
+  return {};
+}
+
+// The owner's method for an action such as "restart:": a slot or invokable called "restart"
+// taking one QObject* (the sender) or nothing.
+QMetaMethod actionMethodOf(const QObject* owner, const QByteArray& action) {
+  const qsizetype colon = action.indexOf(':');
+  const QByteArray name = colon < 0 ? action : action.left(colon);
+  const QMetaObject* meta = owner->metaObject();
+  for (const QByteArray& signature : {name + "(QObject*)", name + "()"}) {
+    const int index = meta->indexOfMethod(signature.constData());
+    if (index >= 0 && meta->method(index).methodType() != QMetaMethod::Signal) {
+      return meta->method(index);
+    }
+  }
+  return {};
+}
+
+struct ActionWiring {
+  QObject* control;
+  QMetaMethod signal;
+  QMetaMethod method;
+};
+
+}  // namespace
+
+// Forwards one control's action signal to its owner's method, with the control as the sender.
+class ActionRelay : public QObject {
+  Q_OBJECT
+ public:
+  ActionRelay(QObject* control, QObject* owner, QMetaMethod method)
+      : QObject(control), control_(control), owner_(owner), method_(std::move(method)) {}
+
+ public slots:
+  void fire() {
+    if (owner_.isNull()) return;
+    if (method_.parameterCount() == 1) {
+      method_.invoke(owner_, Qt::DirectConnection, Q_ARG(QObject*, control_));
+    } else {
+      method_.invoke(owner_, Qt::DirectConnection);
+    }
+  }
+
+ private:
+  QObject* control_;
+  QPointer<QObject> owner_;
+  QMetaMethod method_;
+};
+
+QString InterfaceLoader::overrideFolder() { return overrideFolderSetting(); }
+
+void InterfaceLoader::setOverrideFolder(const QString& folder) { overrideFolderSetting() = folder; }
+
+QString InterfaceLoader::builtInPath(const QString& name) {
+  return QStringLiteral(":/ui/%1.ui").arg(name);
+}
+
+QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
+                                   const std::vector<Outlet>& outlets, QString* error) {
+  const QString file = QFileInfo(path).fileName();
+  auto fail = [&](const QString& message) -> QWidget* {
+    if (error) *error = QStringLiteral("%1 (%2): %3").arg(file, path, message);
+    return nullptr;
+  };
+
+  QFile input(path);
+  if (!input.open(QIODevice::ReadOnly))
+    return fail(QStringLiteral("cannot open: %1").arg(input.errorString()));
+  Loader loader;
+  loader.setLanguageChangeEnabled(false);
+  loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
+  std::unique_ptr<QWidget> form(loader.load(&input));
+  if (!form)
+    return fail(QStringLiteral("not a valid interface file: %1").arg(loader.errorString()));
+
+  // Check everything before touching the owner, so that a failed load leaves no half-wired state.
+  std::vector<QObject*> found;
+  found.reserve(outlets.size());
+  for (const Outlet& outlet : outlets) {
+    QObject* match = nullptr;
+    if (form->objectName().toUtf8() == outlet.name) match = form.get();
+    const QList<QObject*> named = form->findChildren<QObject*>(QString::fromUtf8(outlet.name));
+    if (match == nullptr && !named.isEmpty()) match = named.front();
+    if (match == nullptr) {
+      return fail(QStringLiteral("outlet '%1' (%2) is missing")
+                      .arg(QString::fromUtf8(outlet.name), outlet.type->className()));
+    }
+    if (named.size() + (match == form.get() ? 1 : 0) > 1) {
+      return fail(QStringLiteral("outlet '%1' names more than one object")
+                      .arg(QString::fromUtf8(outlet.name)));
+    }
+    if (!match->metaObject()->inherits(outlet.type)) {
+      return fail(QStringLiteral("outlet '%1' is a %2, not a %3")
+                      .arg(QString::fromUtf8(outlet.name), match->metaObject()->className(),
+                           outlet.type->className()));
+    }
+    found.push_back(match);
+  }
+
+  std::vector<ActionWiring> actions;
+  QList<QObject*> objects = form->findChildren<QObject*>();
+  objects.prepend(form.get());
+  for (QObject* object : objects) {
+    const QVariant action = object->property("action");
+    if (!action.isValid()) continue;
+    const QByteArray actionName = action.toByteArray();
+    const QMetaMethod method = actionMethodOf(owner, actionName);
+    if (!method.isValid()) {
+      return fail(QStringLiteral("control '%1' names the action '%2', which %3 does not have")
+                      .arg(object->objectName(), QString::fromUtf8(actionName),
+                           owner->metaObject()->className()));
+    }
+    const QMetaMethod signal = actionSignalOf(object);
+    if (!signal.isValid()) {
+      return fail(QStringLiteral("control '%1' (%2) has no signal to send the action '%3'")
+                      .arg(object->objectName(), object->metaObject()->className(),
+                           QString::fromUtf8(actionName)));
+    }
+    actions.push_back({object, signal, method});
+  }
+
+  for (std::size_t i = 0; i < outlets.size(); ++i) outlets[i].assign(found[i]);
+  for (const ActionWiring& wiring : actions) {
+    auto* relay = new ActionRelay(wiring.control, owner, wiring.method);
+    const QMetaMethod fire =
+        relay->metaObject()->method(relay->metaObject()->indexOfSlot("fire()"));
+    QObject::connect(wiring.control, wiring.signal, relay, fire);
+  }
+  return form.release();
+}
+
+QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
+                               const std::vector<Outlet>& outlets) {
+  QString error;
+  const QString folder = overrideFolder();
+  if (!folder.isEmpty()) {
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".ui"));
+    if (QFileInfo::exists(path)) {
+      if (QWidget* form = loadFile(path, owner, outlets, &error)) return form;
+      qCWarning(lcKiosk).noquote()
+          << "Ignoring the interface override:" << error << "- using the built-in" << name;
+    }
+  }
+  if (QWidget* form = loadFile(builtInPath(name), owner, outlets, &error)) return form;
+  qFatal("Built-in interface file is faulty: %s", qPrintable(error));
+}
+
+void InterfaceLoader::registerWidgetClass(const QString& className, WidgetFactory factory) {
+  widgetClasses().insert(className, std::move(factory));
+}
+
+int tagOf(const QObject* object) { return object->property("tag").toInt(); }
+
+QWidget* viewWithTag(QWidget* view, int tag) {
+  if (view == nullptr) return nullptr;
+  if (tagOf(view) == tag) return view;
+  for (QWidget* child : view->findChildren<QWidget*>()) {
+    if (tagOf(child) == tag) return child;
+  }
+  return nullptr;
+}
+
+}  // namespace quorin
+
+#include "interface_loader.moc"

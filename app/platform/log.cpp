@@ -1,0 +1,3 @@
+#include "platform/log.hpp"
+
+Q_LOGGING_CATEGORY(lcKiosk, "quorin.kiosk")

@@ -1,0 +1,62 @@
+// ViewController: the base of every screen. It owns a view made from the interface file of its
+// name on first access, then runs viewDidLoad().
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "platform/interface_loader.hpp"
+
+namespace quorin {
+
+// The device orientations a screen is asked about; values as the tablet platforms number them.
+enum class InterfaceOrientation {
+  Portrait = 1,
+  PortraitUpsideDown = 2,
+  LandscapeRight = 3,
+  LandscapeLeft = 4,
+};
+
+// Subclasses declare their outlets in the constructor and their actions as Q_INVOKABLE methods
+// taking the sender (QObject*). Main thread only.
+class ViewController : public QObject {
+  Q_OBJECT
+
+ public:
+  // A controller whose view comes from the interface file `interfaceName` (for example "Start").
+  explicit ViewController(QString interfaceName, QObject* parent = nullptr);
+  // Deletes the view, wherever it is shown.
+  ~ViewController() override;
+
+  // The view; the first access loads it and runs viewDidLoad().
+  QWidget* view();
+  // True once the view has been loaded.
+  bool isViewLoaded() const { return !view_.isNull(); }
+  // The interface file's name.
+  const QString& interfaceName() const { return interfaceName_; }
+  // Screens turn between the two portrait orientations only.
+  virtual bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) const;
+
+ protected:
+  // Makes the view; the default loads the interface file with the declared outlets and actions.
+  virtual QWidget* loadView();
+  // Runs once, right after the view is loaded and its outlets are set.
+  virtual void viewDidLoad() {}
+  // Declares that the interface file must hold an object `name` of class T, stored in *field.
+  template <class T>
+  void declareOutlet(const char* name, T** field) {
+    outlets_.push_back({name, &T::staticMetaObject,
+                        [field](QObject* object) { *field = qobject_cast<T*>(object); }});
+  }
+  const std::vector<Outlet>& outlets() const { return outlets_; }
+
+ private:
+  QString interfaceName_;
+  QPointer<QWidget> view_;
+  std::vector<Outlet> outlets_;
+};
+
+}  // namespace quorin

@@ -1,0 +1,71 @@
+// QuorinAppDelegate: owns the application-wide objects (the screening model, the results log, the
+// window) and the kiosk's one setting; launches the start screen and, on request, the page flow.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "platform/document_interaction.hpp"
+#include "platform/scheduler.hpp"
+#include "platform/window.hpp"
+#include "session/csv_file.hpp"
+#include "session/settings_store.hpp"
+#include "session/tool.hpp"
+
+namespace quorin {
+
+// What the kiosk runs on; main() gives the real ones, tests give fakes and temporary folders.
+struct AppEnvironment {
+  std::shared_ptr<SettingsStore> store;
+  std::string documentsFolder;
+  Clock clock;                                   // "now" for the model; empty: the system clock
+  std::shared_ptr<Scheduler> scheduler;          // timers and delayed steps
+  std::shared_ptr<OpenInService> openInService;  // the export's "open in"
+};
+
+// Lives for the whole run. Main thread only.
+class QuorinAppDelegate : public QObject {
+  Q_OBJECT
+
+ public:
+  static inline const std::string kTimeoutKey = "qn_timeout";
+  static constexpr int kDefaultTimeout = 30;
+
+  explicit QuorinAppDelegate(AppEnvironment environment);
+  ~QuorinAppDelegate() override;
+
+  // The launch: model, log, logging of a complete stored session, start screen. Returns true.
+  bool didFinishLaunching();
+
+  // The single window (kiosk mode is set on it before the launch).
+  Window& window() { return *window_; }
+  // The screening model; valid from the launch on.
+  Tool& tool() { return *tool_; }
+  // The results log; valid from the launch on.
+  CSVFile& csvFile() { return *csvFile_; }
+  // Seconds under qn_timeout, or 30 when absent.
+  int inactivityTimout() const;
+  // Stores `seconds` under qn_timeout, unchecked.
+  void setInactivityTimout(int seconds);
+  // The administrator passcode.
+  const QString& secretCode() const { return secretCode_; }
+  // Replaces the start screen by the page flow and arms its inactivity timer.
+  void startScreener();
+
+  Scheduler& scheduler() { return *environment_.scheduler; }
+  const std::shared_ptr<OpenInService>& openInService() const { return environment_.openInService; }
+
+ private:
+  AppEnvironment environment_;
+  const QString secretCode_ = QStringLiteral("7395");
+  std::unique_ptr<Window> window_;
+  std::unique_ptr<Tool> tool_;
+  std::unique_ptr<CSVFile> csvFile_;
+};
+
+// The interface override folder: $QUORIN_UI_DIR when set, else `kioskHome`/ui.
+QString defaultInterfaceOverrideFolder(const QString& kioskHome);
+
+}  // namespace quorin

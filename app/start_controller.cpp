@@ -1,0 +1,71 @@
+#include "start_controller.hpp"
+
+#include <QFileInfo>
+#include <QLineEdit>
+
+#include "platform/alert.hpp"
+#include "platform/text_integer.hpp"
+#include "quorin_app_delegate.hpp"
+
+namespace quorin {
+namespace {
+
+const QString kErrorTitle = QStringLiteral("Error");
+
+}  // namespace
+
+StartController::StartController(QuorinAppDelegate& app)
+    : ViewController(QStringLiteral("Start")), app_(app) {
+  declareOutlet("passcodeField", &passcodeField_);
+  declareOutlet("timeoutField", &timeoutField_);
+}
+
+StartController::~StartController() {
+  // The fields die with the view after this object is gone; they must not call back into it.
+  if (passcodeField_) setTextFieldDelegate(passcodeField_, nullptr);
+  if (timeoutField_) setTextFieldDelegate(timeoutField_, nullptr);
+}
+
+void StartController::viewDidLoad() {
+  setTextFieldDelegate(passcodeField_, this);
+  setTextFieldDelegate(timeoutField_, this);
+  timeoutField_->setText(QString::number(app_.inactivityTimout()));
+}
+
+void StartController::textFieldDidEndEditing(QLineEdit* field) {
+  if (field != timeoutField_) return;
+  app_.setInactivityTimout(integerValue(field->text()));
+}
+
+bool StartController::textFieldShouldReturn(QLineEdit* field) {
+  if (field != passcodeField_) return true;
+  if (field->text() != app_.secretCode()) {
+    Alert::simpleWithTitle(kErrorTitle, kWrongCodeMessage);
+    return false;
+  }
+  openDoc(nullptr);
+  field->setText(QString());
+  return true;
+}
+
+void StartController::openDoc(QObject* /*unused*/) {
+  CSVFile& log = app_.csvFile();
+  if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
+    Alert::simpleWithTitle(kErrorTitle, kNoResultsMessage);
+    return;
+  }
+  docsCtrl_ = std::make_unique<DocumentInteraction>(QUrl(QString::fromStdString(log.fileUrl())),
+                                                    app_.openInService());
+  const QRect anchor(passcodeField_->mapTo(view(), QPoint(0, 0)), passcodeField_->size());
+  if (!docsCtrl_->presentOpenInMenu(anchor, view(), true)) {
+    Alert::simpleWithTitle(kOpenFileErrorTitle, kNoApplicationMessage);
+  }
+}
+
+void StartController::startScreener(QObject* /*sender*/) {
+  // A time-out still being typed is stored before the page flow reads it.
+  if (timeoutField_ && timeoutField_->hasFocus()) timeoutField_->clearFocus();
+  app_.startScreener();
+}
+
+}  // namespace quorin

@@ -1,0 +1,103 @@
+// Renders the kiosk's screens to PNG files, offscreen, from a fresh temporary kiosk home, so the
+// pictures in docs/ show exactly what a new installation shows.
+// Usage: quorin_screenshots OUTPUT_FOLDER
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <memory>
+
+#include "platform/alert.hpp"
+#include "platform/interface_loader.hpp"
+#include "platform/kiosk_style.hpp"
+#include "platform/resources.hpp"
+#include "quorin_app_delegate.hpp"
+#include "session/sqlite_settings_store.hpp"
+#include "start_controller.hpp"
+
+namespace {
+
+bool save(QWidget& window, const QDir& folder, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString path = folder.filePath(name);
+  if (!window.grab().save(path, "PNG")) {
+    std::fprintf(stderr, "quorin_screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+// The window with the alerts now on screen drawn over it, centred on a dimmed screen, as a
+// window manager would show them.
+bool saveWithAlerts(QWidget& window, const QDir& folder, const QString& name) {
+  QCoreApplication::processEvents();
+  QPixmap picture = window.grab();
+  QPainter painter(&picture);
+  painter.fillRect(picture.rect(), QColor(20, 33, 43, 110));
+  for (quorin::Alert* alert : quorin::Alert::visibleAlerts()) {
+    QWidget* box = alert->button(0)->window();
+    box->adjustSize();
+    const QPixmap boxPicture = box->grab();
+    painter.drawPixmap((picture.width() - boxPicture.width()) / 2,
+                       (picture.height() - boxPicture.height()) / 2, boxPicture);
+  }
+  painter.end();
+  const QString path = folder.filePath(name);
+  if (!picture.save(path, "PNG")) {
+    std::fprintf(stderr, "quorin_screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: quorin_screenshots OUTPUT_FOLDER\n");
+    return 2;
+  }
+  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  if (!QDir().mkpath(folder.path())) {
+    std::fprintf(stderr, "quorin_screenshots: cannot make %s\n", argv[1]);
+    return 1;
+  }
+  QTemporaryDir home;
+  if (!home.isValid()) return 1;
+
+  quorin::initResources();
+  quorin::InterfaceLoader::setOverrideFolder(QString());  // the built-in screens
+  quorin::applyKioskStyle(app);
+
+  bool ok = true;
+  {
+    quorin::AppEnvironment environment;
+    environment.store = quorin::SqliteSettingsStore::open(
+        QDir(home.path()).filePath(QStringLiteral("settings.sqlite3")).toStdString());
+    environment.documentsFolder =
+        QDir(home.path()).filePath(QStringLiteral("Documents")).toStdString();
+    environment.scheduler = std::make_shared<quorin::ManualScheduler>();
+    quorin::QuorinAppDelegate delegate(std::move(environment));
+    delegate.didFinishLaunching();
+    quorin::Window& window = delegate.window();
+    window.resize(quorin::Window::kDefaultSize);
+    ok = save(window, folder, QStringLiteral("start.png")) && ok;
+
+    // A mistyped passcode: the alert staff see.
+    auto* start = dynamic_cast<quorin::StartController*>(window.rootViewController());
+    start->passcodeField()->setText(QStringLiteral("7359"));
+    start->textFieldShouldReturn(start->passcodeField());
+    ok = saveWithAlerts(window, folder, QStringLiteral("start-wrong-passcode.png")) && ok;
+    quorin::Alert::dismissAll();
+  }
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return ok ? 0 : 1;
+}

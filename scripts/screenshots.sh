@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Renders the kiosk's screens offscreen into docs/screenshots/ (start.png, ...), from a fresh
+# temporary kiosk home. Usage: scripts/screenshots.sh [OUTPUT_FOLDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-docs/screenshots}
+scripts/ensure-deps.sh
+cmake --preset dev >/dev/null
+cmake --build --preset dev --target quorin_screenshots
+QT_QPA_PLATFORM=offscreen build/dev/app/quorin_screenshots "$out"
