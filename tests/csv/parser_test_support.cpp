@@ -81,7 +81,7 @@ std::ptrdiff_t ScriptedStream::read(std::uint8_t* buffer, std::size_t maxLength)
 }
 
 void ScriptedStream::close() {
-  closed = true;
+  if (closedFlag != nullptr) *closedFlag = true;
   status_ = StreamStatusClosed;
 }
 

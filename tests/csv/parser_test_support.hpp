@@ -56,7 +56,7 @@ class ScriptedStream : public InputStream {
 
   std::vector<std::size_t> asked;  // maxLength of each read
   std::size_t delivered = 0;       // bytes handed out so far
-  bool closed = false;
+  bool* closedFlag = nullptr;      // set to true by close(), if given
 
  private:
   std::string bytes_;

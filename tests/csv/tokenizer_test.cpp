@@ -28,6 +28,8 @@ std::string malformed(int line, const std::string& field) {
          field + "\"";
 }
 
+void PrintTo(const DialectCase& c, std::ostream* out) { *out << c.name; }
+
 class DialectTest : public ::testing::TestWithParam<DialectCase> {};
 
 // Names each instance after its case.
@@ -135,6 +137,9 @@ const DialectCase kClusters[] = {
     {"MarkAfterDelimiterBeforeLineEnd", "a,\u0301\n", "1[a][\u0301]"},
     {"MarksInsideFields", "e\u0301,a\u0300\u0316\n", "1[e\u0301][a\u0300\u0316]"},
     {"PrependSwallowsDelimiter", "\u0600,x\n", "1[\u0600,x]"},
+    {"PrependSwallowsDelimiterInField", "a\u0600,b,c\n", "1[a\u0600,b][c]"},
+    {"PrependSwallowsQuoteInField", "a\u0600\"b,c\n", "1[a\u0600\"b][c]"},
+    {"PrependSwallowsQuoteInComment", "#\u0600\"x\na\n", "1[a]"},
     {"PrependSwallowsQuote", "a\u0600\"b\n", "1[a\u0600\"b]"},
     {"PrependSwallowsBackslash", "a\u0600\\,b\n", "1[a\u0600][b]"},
     {"PrependDoesNotSwallowLineEnd", "a\u0600\nb\n", "1[a\u0600] 2[b]"},
