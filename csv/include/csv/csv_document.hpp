@@ -1,0 +1,185 @@
+// Whole CSV documents in one call: read a stream, a file or a string into a list of lines, and
+// write a list of rows into a file or a string.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ranges>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "csv/csv_parser_delegate.hpp"
+#include "csv/error.hpp"
+#include "csv/input_stream.hpp"
+#include "csv/string_encoding.hpp"
+#include "csv/value.hpp"
+
+namespace csv {
+
+class CSVWriter;
+
+// A read document: its lines in order, each the (at least one) cleaned fields of that line.
+using CSVLines = std::vector<std::vector<std::string>>;
+
+// Collects what a parser reports into a list of lines. Lines without a field are left out.
+// Serves one parse; all of its state lives in the object.
+class CSVArrayAggregator : public CSVParserDelegate {
+ public:
+  // Every completed line that held a field; nullopt until the document starts.
+  const std::optional<CSVLines>& lines() const { return lines_; }
+  // The failure the parser reported; nullopt when there was none.
+  const std::optional<Error>& error() const { return error_; }
+  // Hands the collected lines over to the caller, leaving none behind.
+  std::optional<CSVLines> takeLines();
+
+  // The protocol: a new list at the document's start, a new line at each line's start, fields
+  // appended, a line with fields kept at its end, a failure recorded.
+  void didFailWithError(CSVParser& parser, const Error& error) override;
+  void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override;
+  void didReadField(CSVParser& parser, std::string field) override;
+  void didEndLine(CSVParser& parser, std::uint32_t line) override;
+  void didStartLine(CSVParser& parser, std::uint32_t line) override;
+  void didStartDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override;
+
+ private:
+  std::optional<CSVLines> lines_;
+  std::optional<std::vector<std::string>> currentLine_;
+  std::optional<Error> error_;
+  std::size_t lastWidth_ = 0;  // fields of the previous line, to size the next one
+};
+
+// Reading. Each reader parses the whole source before it returns and gives:
+//  - the lines, when the parse succeeded;
+//  - nullopt, with the parser's error in *error, when the parse failed (earlier lines dropped);
+//  - an empty list, with error code 1 in *error, when the source could not be opened.
+// An encoding place (StringEncoding*) is used when it holds a non-zero code, asks for detection
+// when it holds 0 (or is null), and receives the code used. An encoding value is used as given,
+// 0 asking for detection. The delimiter is "," unless given; a refused delimiter throws
+// std::invalid_argument. `error` may be null: nothing is stored then.
+
+// Reads `stream` (the designated reader).
+std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                StringEncoding* usedEncoding,
+                                                std::string_view delimiter, Error* error = nullptr);
+// Reads `stream` with the delimiter ",".
+std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                StringEncoding* usedEncoding,
+                                                Error* error = nullptr);
+// Reads `stream` in `encoding` (0 = detect).
+std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                StringEncoding encoding, std::string_view delimiter,
+                                                Error* error = nullptr);
+// Reads `stream` in `encoding` (0 = detect) with the delimiter ",".
+std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                StringEncoding encoding, Error* error = nullptr);
+// Reads the file at `path`.
+std::optional<CSVLines> withContentsOfCSVFile(const std::string& path, StringEncoding* usedEncoding,
+                                              std::string_view delimiter, Error* error = nullptr);
+// Reads the file at `path` with the delimiter ",".
+std::optional<CSVLines> withContentsOfCSVFile(const std::string& path, StringEncoding* usedEncoding,
+                                              Error* error = nullptr);
+// Reads the file at `path` in `encoding` (0 = detect).
+std::optional<CSVLines> withContentsOfCSVFile(const std::string& path, StringEncoding encoding,
+                                              std::string_view delimiter, Error* error = nullptr);
+// Reads the file at `path` in `encoding` (0 = detect) with the delimiter ",".
+std::optional<CSVLines> withContentsOfCSVFile(const std::string& path, StringEncoding encoding,
+                                              Error* error = nullptr);
+// Reads UTF-8 `text` as bytes in `encoding` (0 = UTF-8); nullopt with error code 1 when the text
+// cannot be represented in that encoding.
+std::optional<CSVLines> withContentsOfCSVString(std::string_view text, StringEncoding encoding,
+                                                std::string_view delimiter, Error* error = nullptr);
+// As above with the delimiter ",".
+std::optional<CSVLines> withContentsOfCSVString(std::string_view text, StringEncoding encoding,
+                                                Error* error = nullptr);
+
+// The class-level constructors: the same readers, always with the delimiter ",".
+std::optional<CSVLines> arrayWithContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                     StringEncoding encoding,
+                                                     Error* error = nullptr);
+// Reads `stream`; *usedEncoding as for the readers above.
+std::optional<CSVLines> arrayWithContentsOfCSVStream(std::unique_ptr<InputStream> stream,
+                                                     StringEncoding* usedEncoding,
+                                                     Error* error = nullptr);
+// Reads the file at `path` in `encoding` (0 = detect).
+std::optional<CSVLines> arrayWithContentsOfCSVFile(const std::string& path, StringEncoding encoding,
+                                                   Error* error = nullptr);
+// Reads the file at `path`; *usedEncoding as for the readers above.
+std::optional<CSVLines> arrayWithContentsOfCSVFile(const std::string& path,
+                                                   StringEncoding* usedEncoding,
+                                                   Error* error = nullptr);
+// Reads UTF-8 `text` as bytes in `encoding` (0 = UTF-8).
+std::optional<CSVLines> arrayWithContentsOfCSVString(std::string_view text, StringEncoding encoding,
+                                                     Error* error = nullptr);
+
+// Writing. `rows` is a list whose every element must be a list (a row) of field values.
+
+// Writes `rows` to the file at `path`, one line each, through the writer in buffered mode. Every
+// element is checked to be a row before the disk is touched (else false with code 2, "Invalid
+// array structure"), and so is the delimiter (a refused one throws std::invalid_argument). An
+// atomic write replaces the file only once all is written, so a failure leaves the old file as
+// it was. False, with the writer's (OS) error in *error, when the file cannot be created,
+// written or moved into place.
+bool writeToCSVFile(const ValueList& rows, const std::string& path, std::string_view delimiter,
+                    bool atomically, Error* error = nullptr);
+// As above with the delimiter ",".
+bool writeToCSVFile(const ValueList& rows, const std::string& path, bool atomically,
+                    Error* error = nullptr);
+// Refused at compile time: a delimiter needs the atomic flag too (a text would pass as `true`).
+bool writeToCSVFile(const ValueList& rows, const std::string& path, const char* delimiter,
+                    Error* error = nullptr) = delete;
+
+// A document whose rows are known to be rows by their type: any range of contiguous runs of
+// values (a std::vector<ValueList>, or a view that makes or borrows each row as it goes).
+template <class Rows>
+concept CSVRowRange = std::ranges::input_range<Rows> &&
+    std::convertible_to<std::ranges::range_reference_t<Rows>, std::span<const Value>>;
+
+namespace detail {
+// The file side of writeToCSVFile: one buffered file writer for the whole document.
+class RowFileWriter {
+ public:
+  // Checks the delimiter (throwing std::invalid_argument) before the file is created.
+  RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically);
+  ~RowFileWriter();
+  RowFileWriter(const RowFileWriter&) = delete;
+  RowFileWriter& operator=(const RowFileWriter&) = delete;
+  // False once the file has failed: further rows could not reach it.
+  bool good() const;
+  // Writes one row as one line.
+  void writeRow(std::span<const Value> row);
+  // Closes (an atomic writer moves its file into place); false with the error in *error.
+  bool finish(Error* error);
+
+ private:
+  std::unique_ptr<CSVWriter> writer_;
+};
+}  // namespace detail
+
+// Writes a typed document as writeToCSVFile above, without first copying it into one ValueList.
+template <CSVRowRange Rows>
+bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delimiter,
+                    bool atomically, Error* error = nullptr) {
+  detail::RowFileWriter writer(path, delimiter, atomically);
+  for (auto&& row : rows) {
+    if (!writer.good()) break;
+    writer.writeRow(row);
+  }
+  return writer.finish(error);
+}
+
+// The CSV text of `rows`, every line ending in "\n"; nullopt for an empty list (*error reset to
+// Error{}, code 0: no failure) and for an element that is not a row (code 2, "Invalid array
+// structure"). A refused delimiter throws std::invalid_argument.
+std::optional<std::string> CSVStringWithDelimiter(const ValueList& rows, std::string_view delimiter,
+                                                  Error* error = nullptr);
+// As above with the delimiter ",", the reason dropped.
+std::optional<std::string> CSVString(const ValueList& rows);
+
+// The lines of the CSV text `text` (UTF-8), or nullopt when it does not parse.
+std::optional<CSVLines> CSVComponents(std::string_view text);
+
+}  // namespace csv

@@ -1,0 +1,408 @@
+#include "decoder.hpp"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <cstdio>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "encoding_table.hpp"
+#include "grapheme.hpp"
+
+namespace csv::detail {
+
+namespace {
+
+std::size_t scalarValidUTF8Prefix(const std::uint8_t* p, std::size_t n, bool* invalid) {
+  *invalid = false;
+  std::size_t i = 0;
+  while (i < n) {
+    if (p[i] < 0x80) {
+      // Runs of ASCII are checked sixteen bytes at a time.
+      while (i + 16 <= n) {
+        std::uint64_t a;
+        std::uint64_t b;
+        std::memcpy(&a, p + i, 8);
+        std::memcpy(&b, p + i + 8, 8);
+        if (((a | b) & 0x8080808080808080ull) != 0) break;
+        i += 16;
+      }
+      while (i < n && p[i] < 0x80) ++i;
+      continue;
+    }
+    // Well-formed sequences (Unicode table 3-7): the lead byte fixes the length and the range of
+    // the second byte; every further byte is 80..BF.
+    const unsigned lead = p[i];
+    std::size_t length;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // overlong
+      if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // overlong
+      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+      *invalid = true;
+      return i;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      if (i + k >= n) return i;  // incomplete: the next bytes may finish it
+      const unsigned byte = p[i + k];
+      if (byte < (k == 1 ? low : 0x80u) || byte > (k == 1 ? high : 0xBFu)) {
+        *invalid = true;
+        return i;
+      }
+    }
+    i += length;
+  }
+  return i;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORIN_HAVE_AVX2_VALIDATOR 1
+
+// Keiser and Lemire's validation ("Validating UTF-8 in less than one instruction per byte",
+// 2021): three nibble lookups classify every pair of adjacent bytes, and a check on the bytes two
+// and three back catches missing or extra continuation bytes. It only says whether a block is
+// clean; a dirty block, and the tail, are left to the exact scalar check.
+__attribute__((target("avx2"))) std::size_t avx2CleanPrefix(const std::uint8_t* p, std::size_t n) {
+  constexpr char kTooShort = 1 << 0;
+  constexpr char kTooLong = 1 << 1;
+  constexpr char kOverlong3 = 1 << 2;
+  constexpr char kTooLarge = 1 << 3;
+  constexpr char kSurrogate = 1 << 4;
+  constexpr char kOverlong2 = 1 << 5;
+  constexpr char kTooLarge1000 = 1 << 6;
+  constexpr char kOverlong4 = 1 << 6;
+  constexpr char kTwoConts = static_cast<char>(1 << 7);
+  constexpr char kCarry = kTooShort | kTooLong | kTwoConts;
+  const __m256i byte1High = _mm256_setr_epi8(
+      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+      kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+      kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,
+      kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTwoConts,
+      kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
+      kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4);
+  constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+  const __m256i byte1Low = _mm256_setr_epi8(
+      kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
+      kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
+      kLarge | kSurrogate, kLarge, kLarge, kCarry | kOverlong3 | kOverlong2 | kOverlong4,
+      kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge,
+      kLarge, kLarge, kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge);
+  constexpr char kCont = kTooLong | kOverlong2 | kTwoConts;
+  const __m256i byte2High = _mm256_setr_epi8(
+      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+      kCont | kOverlong3 | kTooLarge1000 | kOverlong4, kCont | kOverlong3 | kTooLarge,
+      kCont | kSurrogate | kTooLarge, kCont | kSurrogate | kTooLarge, kTooShort, kTooShort,
+      kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+      kTooShort, kTooShort, kCont | kOverlong3 | kTooLarge1000 | kOverlong4,
+      kCont | kOverlong3 | kTooLarge, kCont | kSurrogate | kTooLarge,
+      kCont | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort);
+  const __m256i lowNibble = _mm256_set1_epi8(0x0F);
+  const __m256i thirdByteBase = _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80));
+  const __m256i fourthByteBase = _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80));
+  const __m256i high = _mm256_set1_epi8(static_cast<char>(0x80));
+
+  __m256i previous = _mm256_setzero_si256();  // what came before counts as ASCII
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    const __m256i carried = _mm256_permute2x128_si256(previous, input, 0x21);
+    const __m256i prev1 = _mm256_alignr_epi8(input, carried, 15);
+    const __m256i prev2 = _mm256_alignr_epi8(input, carried, 14);
+    const __m256i prev3 = _mm256_alignr_epi8(input, carried, 13);
+    const __m256i special = _mm256_and_si256(
+        _mm256_and_si256(_mm256_shuffle_epi8(
+                             byte1High, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowNibble)),
+                         _mm256_shuffle_epi8(byte1Low, _mm256_and_si256(prev1, lowNibble))),
+        _mm256_shuffle_epi8(byte2High, _mm256_and_si256(_mm256_srli_epi16(input, 4), lowNibble)));
+    const __m256i mustContinue =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, thirdByteBase),
+                                         _mm256_subs_epu8(prev3, fourthByteBase)),
+                         high);
+    const __m256i error = _mm256_xor_si256(mustContinue, special);
+    if (!_mm256_testz_si256(error, error)) break;
+    previous = input;
+  }
+  // Step back over a sequence that may run on past the checked blocks.
+  for (std::size_t k = 1; k <= 3 && k <= i; ++k) {
+    const std::uint8_t b = p[i - k];
+    if ((b & 0xC0) == 0x80) continue;
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    if (k < length) i -= k;
+    break;
+  }
+  return i;
+}
+#endif
+
+}  // namespace
+
+std::size_t validUTF8Prefix(const std::uint8_t* p, std::size_t n, bool* invalid) {
+#if defined(QUORIN_HAVE_AVX2_VALIDATOR)
+  static const bool haveAVX2 = __builtin_cpu_supports("avx2");
+  if (haveAVX2 && n >= 64) {
+    const std::size_t clean = avx2CleanPrefix(p, n);
+    return clean + scalarValidUTF8Prefix(p + clean, n - clean, invalid);
+  }
+#endif
+  return scalarValidUTF8Prefix(p, n, invalid);
+}
+
+namespace {
+
+class UTF16Decoder final : public Decoder {
+ public:
+  explicit UTF16Decoder(bool bigEndian) : bigEndian_(bigEndian) {}
+
+  DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) override {
+    DecodeResult r;
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i + 2 <= n) {
+      const char32_t unit = unitAt(in + i);
+      char32_t cp = unit;
+      std::size_t length = 2;
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (i + 4 > n) break;  // the low surrogate has not arrived yet
+        const char32_t low = unitAt(in + i + 2);
+        if (low < 0xDC00 || low > 0xDFFF) {
+          r.invalid = true;
+          break;
+        }
+        cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        length = 4;
+      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        r.invalid = true;
+        break;
+      }
+      o += encodeUTF8(cp, out + o);
+      i += length;
+    }
+    r.consumed = i;
+    r.produced = o;
+    return r;
+  }
+  std::size_t maxOutput(std::size_t n) const override { return n / 2 * 3 + 4; }
+
+ private:
+  char32_t unitAt(const std::uint8_t* p) const {
+    return bigEndian_ ? static_cast<char32_t>((p[0] << 8) | p[1])
+                      : static_cast<char32_t>((p[1] << 8) | p[0]);
+  }
+  bool bigEndian_;
+};
+
+class UTF32Decoder final : public Decoder {
+ public:
+  explicit UTF32Decoder(bool bigEndian) : bigEndian_(bigEndian) {}
+
+  DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) override {
+    DecodeResult r;
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i + 4 <= n) {
+      const std::uint8_t* p = in + i;
+      const std::uint32_t cp = bigEndian_
+                                   ? (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                                         (std::uint32_t{p[2]} << 8) | p[3]
+                                   : (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) |
+                                         (std::uint32_t{p[1]} << 8) | p[0];
+      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        r.invalid = true;
+        break;
+      }
+      o += encodeUTF8(cp, out + o);
+      i += 4;
+    }
+    r.consumed = i;
+    r.produced = o;
+    return r;
+  }
+  std::size_t maxOutput(std::size_t n) const override { return n + 4; }
+
+ private:
+  bool bigEndian_;
+};
+
+// ASCII (bytes above 0x7F are invalid) and ISO Latin 1 (every byte is its own code point).
+class SingleByteDecoder final : public Decoder {
+ public:
+  explicit SingleByteDecoder(bool latin1) : latin1_(latin1) {}
+
+  DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) override {
+    DecodeResult r;
+    std::size_t i = 0;
+    std::size_t o = 0;
+    for (; i < n; ++i) {
+      if (in[i] >= 0x80 && !latin1_) {
+        r.invalid = true;
+        break;
+      }
+      o += encodeUTF8(in[i], out + o);
+    }
+    r.consumed = i;
+    r.produced = o;
+    return r;
+  }
+  std::size_t maxOutput(std::size_t n) const override { return 2 * n; }
+
+ private:
+  bool latin1_;
+};
+
+// Everything else goes through the C library's iconv, which keeps any shift state between calls.
+class IconvDecoder final : public Decoder {
+ public:
+  explicit IconvDecoder(iconv_t cd) : cd_(cd) {}
+  ~IconvDecoder() override { iconv_close(cd_); }
+  IconvDecoder(const IconvDecoder&) = delete;
+  IconvDecoder& operator=(const IconvDecoder&) = delete;
+
+  DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) override {
+    DecodeResult r;
+    char* input = const_cast<char*>(reinterpret_cast<const char*>(in));
+    std::size_t inputLeft = n;
+    char* output = out;
+    std::size_t outputLeft = maxOutput(n);
+    const std::size_t done = iconv(cd_, &input, &inputLeft, &output, &outputLeft);
+    if (done == static_cast<std::size_t>(-1) && errno == EILSEQ) r.invalid = true;
+    // EINVAL: an incomplete sequence at the end, which stays for the next call.
+    r.consumed = n - inputLeft;
+    r.produced = static_cast<std::size_t>(output - out);
+    return r;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> makeDecoder(StringEncoding encoding) {
+  switch (encoding) {
+    case kEncodingUTF16BE:
+      return std::make_unique<UTF16Decoder>(true);
+    case kEncodingUTF16LE:
+      return std::make_unique<UTF16Decoder>(false);
+    case kEncodingUTF32BE:
+      return std::make_unique<UTF32Decoder>(true);
+    case kEncodingUTF32LE:
+      return std::make_unique<UTF32Decoder>(false);
+    case kEncodingASCII:
+      return std::make_unique<SingleByteDecoder>(false);
+    case kEncodingISOLatin1:
+      return std::make_unique<SingleByteDecoder>(true);
+    default:
+      break;
+  }
+  const EncodingEntry* entry = findEncoding(encoding);
+  if (entry == nullptr || encoding == kEncodingUTF8) return nullptr;
+  iconv_t cd = iconv_open("UTF-8", entry->iconvName);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  return std::make_unique<IconvDecoder>(cd);
+}
+
+std::string encodingName(StringEncoding encoding) {
+  if (const EncodingEntry* entry = findEncoding(encoding)) return entry->displayName;
+  char text[32];
+  std::snprintf(text, sizeof text, encoding < 0x10000 ? "encoding %u" : "encoding 0x%X",
+                static_cast<unsigned>(encoding));
+  return text;
+}
+
+namespace {
+
+std::string describeCodePoint(char32_t cp) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(cp));
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> encodeText(std::string_view utf8, StringEncoding encoding,
+                                      std::string* why) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  bool invalid = false;
+  if (validUTF8Prefix(bytes, utf8.size(), &invalid) != utf8.size()) {
+    *why = "the text is not valid UTF-8";
+    return std::nullopt;
+  }
+  if (encoding == kEncodingNone || encoding == kEncodingUTF8) return std::string(utf8);
+
+  const bool utf16 = encoding == kEncodingUTF16BE || encoding == kEncodingUTF16LE;
+  const bool utf32 = encoding == kEncodingUTF32BE || encoding == kEncodingUTF32LE;
+  const bool bigEndian = encoding == kEncodingUTF16BE || encoding == kEncodingUTF32BE;
+  const bool singleByte = encoding == kEncodingASCII || encoding == kEncodingISOLatin1;
+  if (utf16 || utf32 || singleByte) {
+    std::string out;
+    const auto put = [&](std::uint32_t unit, int size) {
+      for (int k = 0; k < size; ++k) {
+        const int shift = 8 * (bigEndian ? size - 1 - k : k);
+        out.push_back(static_cast<char>((unit >> shift) & 0xFF));
+      }
+    };
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+      std::size_t length = 0;
+      const char32_t cp = decodeUTF8(utf8.data() + i, &length);
+      i += length;
+      if (singleByte) {
+        if (cp >= (encoding == kEncodingASCII ? 0x80u : 0x100u)) {
+          *why = "the character " + describeCodePoint(cp) + " cannot be represented in " +
+                 encodingName(encoding);
+          return std::nullopt;
+        }
+        out.push_back(static_cast<char>(cp));
+      } else if (utf32) {
+        put(cp, 4);
+      } else if (cp < 0x10000) {
+        put(cp, 2);
+      } else {
+        put(0xD800 + ((cp - 0x10000) >> 10), 2);
+        put(0xDC00 + ((cp - 0x10000) & 0x3FF), 2);
+      }
+    }
+    return out;
+  }
+
+  const EncodingEntry* entry = findEncoding(encoding);
+  iconv_t cd =
+      entry != nullptr ? iconv_open(entry->iconvName, "UTF-8") : reinterpret_cast<iconv_t>(-1);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    *why = encodingName(encoding) + " is not supported";
+    return std::nullopt;
+  }
+  std::string out(4 * utf8.size() + 16, '\0');
+  char* input = const_cast<char*>(utf8.data());
+  std::size_t inputLeft = utf8.size();
+  char* output = out.data();
+  std::size_t outputLeft = out.size();
+  std::size_t done = iconv(cd, &input, &inputLeft, &output, &outputLeft);
+  if (done != static_cast<std::size_t>(-1)) {
+    done = iconv(cd, nullptr, nullptr, &output, &outputLeft);  // back to the initial shift state
+  }
+  iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1)) {
+    std::size_t length = 0;
+    *why = inputLeft > 0 ? "the character " + describeCodePoint(decodeUTF8(input, &length)) +
+                               " cannot be represented in " + encodingName(encoding)
+                         : "the text cannot be converted to " + encodingName(encoding);
+    return std::nullopt;
+  }
+  out.resize(out.size() - outputLeft);
+  return out;
+}
+
+}  // namespace csv::detail

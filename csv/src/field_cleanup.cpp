@@ -1,0 +1,113 @@
+#include "field_cleanup.hpp"
+
+#include <cstring>
+
+#include "grapheme.hpp"
+
+namespace csv::detail {
+namespace {
+
+// Removes code points for which the predicate holds from both ends of the text.
+template <class Predicate>
+std::string_view trimCharactersInSet(std::string_view text, Predicate inSet) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end) {
+    std::size_t length = 0;
+    if (!inSet(decodeUTF8(text.data() + begin, &length))) break;
+    begin += length;
+  }
+  while (end > begin) {
+    const char* start = codePointStartBefore(text.data() + end);
+    std::size_t length = 0;
+    if (!inSet(decodeUTF8(start, &length))) break;
+    end = static_cast<std::size_t>(start - text.data());
+  }
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+std::string_view trimNewlines(std::string_view text) {
+  return trimCharactersInSet(text, isNewlineCharacter);
+}
+
+std::string_view trimWhitespaceAndNewlines(std::string_view text) {
+  return trimCharactersInSet(text, isWhitespaceOrNewline);
+}
+
+void replaceOccurrences(std::string& text, std::string_view target, std::string_view replacement) {
+  if (target.empty()) return;
+  std::size_t at = text.find(target);
+  if (at == std::string::npos) return;
+  if (replacement.size() > target.size()) {
+    std::string out;
+    std::size_t from = 0;
+    for (; at != std::string::npos; at = text.find(target, from)) {
+      out.append(text, from, at - from).append(replacement);
+      from = at + target.size();
+    }
+    text = out.append(text, from);
+    return;
+  }
+  // Shrinking in place: one pass, copying each kept piece once.
+  std::size_t write = at;
+  std::size_t from = at;
+  while (at != std::string::npos) {
+    text.replace(write, replacement.size(), replacement);
+    write += replacement.size();
+    from = at + target.size();
+    at = text.find(target, from);
+    const std::size_t keep = (at == std::string::npos ? text.size() : at) - from;
+    std::memmove(text.data() + write, text.data() + from, keep);
+    write += keep;
+  }
+  text.resize(write);
+}
+
+void removeEscapes(std::string& text) {
+  std::size_t out = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\\') {
+      ++i;
+      if (i == text.size()) break;
+      // The escaped character is kept whole, so a backslash after a backslash survives.
+      std::size_t length = 0;
+      decodeUTF8(text.data() + i, &length);
+      for (std::size_t k = 0; k < length; ++k) text[out++] = text[i++];
+    } else {
+      text[out++] = text[i++];
+    }
+  }
+  text.resize(out);
+}
+
+std::string_view cleanField(std::string_view raw, std::string_view delimiter,
+                            bool mayNeedUnescaping, std::string& scratch) {
+  std::string_view text = raw;
+  // The common field needs none of the trimming steps; its edges say so.
+  if (!isCleanField(raw, delimiter.front(), false)) {
+    text = trimNewlines(text);  // (1)
+    bool unquoted = false;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {  // (2)
+      text = text.substr(1, text.size() - 2);
+      unquoted = true;
+    }
+    if (!unquoted && !text.empty() && text.front() == delimiter.front() &&  // (3)
+        text.substr(0, delimiter.size()) == delimiter) {
+      text.remove_prefix(delimiter.size());
+    }
+    text = trimWhitespaceAndNewlines(text);  // (4)
+  }
+  if (!mayNeedUnescaping || text.empty()) return text;
+  const bool quotes = std::memchr(text.data(), '"', text.size()) != nullptr;
+  const bool backslashes = std::memchr(text.data(), '\\', text.size()) != nullptr;
+  if (!quotes && !backslashes) return text;
+  scratch.assign(text);
+  if (quotes) replaceOccurrences(scratch, "\"\"", "\"");  // (5)
+  if (backslashes) removeEscapes(scratch);                // (6)
+  return scratch;
+}
+
+}  // namespace csv::detail

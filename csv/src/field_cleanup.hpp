@@ -1,0 +1,45 @@
+// The clean-up of a field's raw text before it is reported, and the text helpers it is built of.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "grapheme.hpp"
+
+namespace csv::detail {
+
+// The view without newline-set characters at either end.
+std::string_view trimNewlines(std::string_view text);
+// The view without white-space-and-newline characters at either end.
+std::string_view trimWhitespaceAndNewlines(std::string_view text);
+// Replaces every occurrence of `target` by `replacement`, scanning forward, without overlaps.
+void replaceOccurrences(std::string& text, std::string_view target, std::string_view replacement);
+// Deletes each backslash and keeps the character after it, even if that is a backslash too.
+void removeEscapes(std::string& text);
+
+// True when cleanField would return the raw text unchanged, as its edges show for most fields:
+// no quote or delimiter first, and no character of the trimmed sets at either end. delimiterLead
+// is the delimiter's first byte.
+inline bool isCleanField(std::string_view raw, char delimiterLead, bool mayNeedUnescaping) {
+  if (raw.empty()) return true;
+  if (mayNeedUnescaping || raw.front() == '"' || raw.front() == delimiterLead) return false;
+  const auto isTrimmedAt = [](const char* p) {
+    const auto b = static_cast<unsigned char>(*p);
+    return b < 0x80 ? b == ' ' || (b >= 0x09 && b <= 0x0D) : characterHasFlag(p, kTrimmed);
+  };
+  const char* end = raw.data() + raw.size();
+  return !isTrimmedAt(raw.data()) &&
+         !isTrimmedAt(raw.size() >= 4 ? characterStartBefore(end) : codePointStartBefore(end));
+}
+
+// Cleans a field's raw text, in order: (1) trim newline characters; (2) drop one enclosing pair of
+// double quotes; (3) when (2) did not apply, drop a leading delimiter, the remnant of a line that
+// ends right after a delimiter; (4) trim white space and newlines; (5) "" becomes "; (6) drop
+// escaping backslashes. A lone double quote stays as it is. `mayNeedUnescaping` false promises
+// that the text holds no '"' or '\' byte, which skips (5) and (6). The result views `raw` or
+// `scratch`.
+std::string_view cleanField(std::string_view raw, std::string_view delimiter,
+                            bool mayNeedUnescaping, std::string& scratch);
+
+}  // namespace csv::detail

@@ -1,0 +1,122 @@
+#include "grapheme.hpp"
+
+#include <utf8proc.h>
+
+namespace csv::detail {
+
+std::size_t encodeUTF8(char32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+namespace {
+
+std::uint8_t computeCodePointFlags(char32_t cp) {
+  const auto value = static_cast<utf8proc_int32_t>(cp);
+  std::uint8_t flags = 0;
+  const utf8proc_category_t category = utf8proc_category(value);
+  if (category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+      category == UTF8PROC_CATEGORY_ZP) {
+    flags |= kWhitespace;
+  }
+  const int boundclass = utf8proc_get_property(value)->boundclass;
+  if (boundclass == UTF8PROC_BOUNDCLASS_PREPEND) flags |= kPrepend;
+  if (boundclass == UTF8PROC_BOUNDCLASS_EXTEND || boundclass == UTF8PROC_BOUNDCLASS_ZWJ ||
+      boundclass == UTF8PROC_BOUNDCLASS_SPACINGMARK) {
+    flags |= kJoinsPrevious;
+  }
+  if (cp == 0x85 || cp == 0x2028 || cp == 0x2029) flags |= kNewline;
+  return flags;
+}
+
+}  // namespace
+
+std::atomic<std::uint8_t> gLeadSummaries[256];
+std::atomic<std::uint8_t> gLead4Summaries[5 * 64];
+std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
+std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
+
+namespace {
+
+std::uint8_t summarize(char32_t first, char32_t count) {
+  std::uint8_t summary = kSummaryComputed;
+  for (char32_t cp = first; cp < first + count; ++cp) summary |= computeCodePointFlags(cp);
+  return summary;
+}
+
+}  // namespace
+
+std::uint8_t computeLeadSummary(unsigned char lead) {
+  // The code points whose UTF-8 form starts with `lead`; bytes that never lead have none.
+  std::uint8_t summary = kSummaryComputed;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    summary = summarize(static_cast<char32_t>(lead & 0x1F) << 6, 0x40);
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    summary = summarize(static_cast<char32_t>(lead & 0x0F) << 12, 0x1000);
+  }
+  gLeadSummaries[lead].store(summary, std::memory_order_release);
+  return summary;
+}
+
+std::uint8_t computeLead4Summary(std::size_t index) {
+  // Lead F0 + (index >> 6), second byte 80 + (index & 63): code points index << 12 onwards.
+  const auto first = static_cast<char32_t>(index << 12);
+  const std::uint8_t summary = first < 0x110000 ? summarize(first, 0x1000) : kSummaryComputed;
+  gLead4Summaries[index].store(summary, std::memory_order_release);
+  return summary;
+}
+
+std::uint8_t computeFlagBlock(std::size_t index) {
+  auto* flags = new std::uint8_t[256];
+  std::uint8_t summary = kSummaryComputed;
+  for (char32_t i = 0; i < 256; ++i) {
+    flags[i] = computeCodePointFlags(static_cast<char32_t>(index << 8) + i);
+    summary |= flags[i];
+  }
+  const std::uint8_t* expected = nullptr;
+  if (!gFlagBlocks[index].compare_exchange_strong(expected, flags, std::memory_order_acq_rel)) {
+    delete[] flags;  // another thread was first with the same block
+  }
+  // The block is published before the summary that tells readers to look at it.
+  gFlagBlockSummaries[index].store(summary, std::memory_order_release);
+  return summary;
+}
+
+std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final) {
+  std::size_t length = 0;
+  char32_t previous = decodeUTF8(text + start, &length);
+  std::size_t i = start + length;
+  // utf8proc's state carries the regional-indicator and emoji-sequence context; it starts afresh
+  // at a cluster boundary, which utf8proc documents as safe.
+  utf8proc_int32_t state = UTF8PROC_BOUNDCLASS_START;
+  while (i < size) {
+    const char32_t next = decodeUTF8(text + i, &length);
+    if (utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
+                                         static_cast<utf8proc_int32_t>(next), &state)) {
+      return i;
+    }
+    previous = next;
+    i += length;
+  }
+  return final ? size : kClusterNeedsMoreText;
+}
+
+}  // namespace csv::detail

@@ -1,0 +1,147 @@
+// Code points and grapheme clusters over validated UTF-8 text (UAX #29 through utf8proc).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace csv::detail {
+
+// Decodes the code point at p; the text must be valid UTF-8. *length receives its byte count.
+inline char32_t decodeUTF8(const char* p, std::size_t* length) {
+  const auto* s = reinterpret_cast<const unsigned char*>(p);
+  const unsigned b = s[0];
+  if (b < 0x80) {
+    *length = 1;
+    return b;
+  }
+  if (b < 0xE0) {
+    *length = 2;
+    return static_cast<char32_t>(((b & 0x1Fu) << 6) | (s[1] & 0x3Fu));
+  }
+  if (b < 0xF0) {
+    *length = 3;
+    return static_cast<char32_t>(((b & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu));
+  }
+  *length = 4;
+  return static_cast<char32_t>(((b & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) |
+                               ((s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu));
+}
+
+// The start of the code point that ends just before `end` (valid UTF-8, at least one code point).
+inline const char* codePointStartBefore(const char* end) {
+  const char* p = end - 1;
+  while ((static_cast<unsigned char>(*p) & 0xC0u) == 0x80u) --p;
+  return p;
+}
+
+// Writes the UTF-8 form of a scalar value to out (room for 4 bytes); returns its length.
+std::size_t encodeUTF8(char32_t cp, char* out);
+
+// The newline set: U+000A to U+000D, U+0085, U+2028, U+2029.
+inline bool isNewlineCharacter(char32_t cp) {
+  return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+}
+
+// Properties of a code point, from utf8proc's tables.
+enum CodePointFlag : std::uint8_t {
+  kWhitespace = 1,     // general category Z (Zs, Zl, Zp)
+  kPrepend = 2,        // Grapheme_Cluster_Break=Prepend: joins the character after it (GB9b)
+  kJoinsPrevious = 4,  // Extend, ZWJ or SpacingMark: joins any non-control before it (GB9, 9a)
+  kNewline = 8,        // in the newline set (U+0085, U+2028, U+2029 beyond ASCII)
+};
+inline constexpr std::uint8_t kTrimmed = kWhitespace | kNewline;
+
+// Two caches, each filled when first needed, so that a process pays only for the scripts it
+// meets, and thread-safe. Per lead byte, the union of the flags of every code point that starts
+// with it: the usual answer, "no character of this script has that property", costs one load of
+// a 256-byte table and no decoding. Per block of 256 code points, their flags, and the union of
+// them.
+extern std::atomic<std::uint8_t> gLeadSummaries[256];
+// Four-byte characters are summarised by their first two bytes (4096 code points each).
+extern std::atomic<std::uint8_t> gLead4Summaries[5 * 64];
+inline constexpr std::size_t kFlagBlockCount = 0x110000 / 256;
+extern std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
+extern std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
+inline constexpr std::uint8_t kSummaryComputed = 0x80;
+// Compute a cache entry (if another thread has not) and return its summary.
+std::uint8_t computeLeadSummary(unsigned char lead);
+std::uint8_t computeLead4Summary(std::size_t index);
+std::uint8_t computeFlagBlock(std::size_t index);
+
+// False when no code point that starts like the (valid, non-ASCII) character at p has the flag.
+inline bool leadMayHave(const char* p, std::uint8_t flag) {
+  const auto lead = static_cast<unsigned char>(p[0]);
+  std::uint8_t summary;
+  if (lead < 0xF0) {
+    summary = gLeadSummaries[lead].load(std::memory_order_acquire);
+    if (summary == 0) summary = computeLeadSummary(lead);
+  } else {
+    const std::size_t index = ((lead & 0x07u) << 6) | (static_cast<unsigned char>(p[1]) & 0x3Fu);
+    summary = gLead4Summaries[index].load(std::memory_order_acquire);
+    if (summary == 0) summary = computeLead4Summary(index);
+  }
+  return (summary & flag) != 0;
+}
+
+// True when the code point has the flag. Decoded text holds no value above U+10FFFF.
+inline bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
+  const std::size_t index = cp >> 8;
+  std::uint8_t summary = gFlagBlockSummaries[index].load(std::memory_order_acquire);
+  if (summary == 0) summary = computeFlagBlock(index);
+  if ((summary & flag) == 0) return false;
+  return (gFlagBlocks[index].load(std::memory_order_acquire)[cp & 0xFF] & flag) != 0;
+}
+
+// True when the UTF-8 character at p (valid) has the flag.
+inline bool characterHasFlag(const char* p, std::uint8_t flag) {
+  const auto lead = static_cast<unsigned char>(*p);
+  if (lead < 0x80 || !leadMayHave(p, flag)) return false;
+  std::size_t length = 0;
+  return hasCodePointFlag(decodeUTF8(p, &length), flag);
+}
+
+// The start of the character that ends just before p, without branching on its length. Reads
+// the four bytes before p, which must be readable (TextSource keeps padding before its text);
+// bytes before the character's own start do not matter.
+inline const char* characterStartBefore(const char* p) {
+  std::uint32_t word;
+  std::memcpy(&word, p - 4, 4);
+  word = __builtin_bswap32(word);  // p[-1] in the low byte: shifts then walk backwards
+  const std::uint32_t continuation = word & ~(word << 1) & 0x80808080u;
+  // Trailing continuation bytes, counted from p[-1]: the first byte that is not one is the lead.
+  const std::uint32_t notContinuation = ~continuation & 0x80808080u;
+  return p - 1 - (__builtin_ctz(notContinuation) >> 3);
+}
+
+// The white-space-and-newline set: general category Z, U+0009 to U+000D and U+0085.
+inline bool isWhitespaceOrNewline(char32_t cp) {
+  if (cp < 0x80) return cp == ' ' || (cp >= 0x09 && cp <= 0x0D);
+  return hasCodePointFlag(cp, kTrimmed);
+}
+
+// True for code points of Grapheme_Cluster_Break=Prepend, which join the character after them.
+inline bool isPrepend(char32_t cp) { return cp >= 0x80 && hasCodePointFlag(cp, kPrepend); }
+
+// The end of the cluster starting with an ASCII code point at text[start] whose next code point
+// (complete, at start + 1) exists: CR LF is one cluster (GB3); otherwise a following ASCII code
+// point, or anything after a control (GB4), starts a new one, and a non-ASCII one joins only if it
+// extends (GB9, GB9a). Returns 0 when the cluster may be longer and clusterEnd must decide.
+inline std::size_t asciiClusterEnd(const char* text, std::size_t start) {
+  const auto first = static_cast<unsigned char>(text[start]);
+  const auto second = static_cast<unsigned char>(text[start + 1]);
+  if (second < 0x80) return start + (first == '\r' && second == '\n' ? 2 : 1);
+  if (first < 0x20 || first == 0x7F) return start + 1;
+  return characterHasFlag(text + start + 1, kJoinsPrevious) ? 0 : start + 1;
+}
+
+// Marker returned by clusterEnd when the text ends before the cluster is known to end.
+inline constexpr std::size_t kClusterNeedsMoreText = static_cast<std::size_t>(-1);
+
+// The end of the extended grapheme cluster that starts at `start` (a cluster boundary) in
+// text[0, size). When the cluster reaches `size` and more text may follow (`final` false) the
+// answer is kClusterNeedsMoreText. CR LF is one cluster (GB3).
+std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final);
+
+}  // namespace csv::detail

@@ -1,0 +1,41 @@
+// The state behind a CSVParser: its stream, the decoded text and the tokenizer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "csv/csv_parser.hpp"
+#include "text_source.hpp"
+#include "tokenizer.hpp"
+
+namespace csv::detail {
+
+struct ParserCore {
+  explicit ParserCore(std::unique_ptr<InputStream> stream)
+      : csvReadStream_(std::move(stream)), text_(*csvReadStream_), tokenizer_(text_) {}
+
+  std::unique_ptr<InputStream> csvReadStream_;  // opened by the factory, closed by ~CSVParser
+  TextSource text_;
+  Tokenizer tokenizer_;
+  CSVParserDelegate* parserDelegate_ = nullptr;
+  StringEncoding fileEncoding_ = kEncodingNone;
+  std::optional<std::string> csvFile_;
+  bool hasStarted_ = false;
+  std::string delimiter_ = ",";
+  std::optional<Error> error_;
+  std::uint32_t chunkSize_ = CSVParser::kDefaultChunkSize;
+};
+
+// Access to a parser's internals for the differential tests.
+struct ParserAccess {
+  static ParserCore& core(CSVParser& parser) { return *parser.core_; }
+};
+
+// Sends every cluster through the slow path (the reference) when `enabled` is false.
+inline void setFastPathsEnabled(CSVParser& parser, bool enabled) {
+  ParserAccess::core(parser).tokenizer_.setFastPathsEnabled(enabled);
+}
+
+}  // namespace csv::detail

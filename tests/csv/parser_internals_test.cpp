@@ -1,0 +1,350 @@
+// The parser's inner stages, each against an independent statement of its rule: the UTF-8
+// validator against a plain decoder, the decoders fed in every split, the grapheme shortcuts
+// against utf8proc segmenting the whole text, and the field clean-up.
+#include <gtest/gtest.h>
+#include <utf8proc.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decoder.hpp"
+#include "field_cleanup.hpp"
+#include "grapheme.hpp"
+
+namespace csv::detail {
+namespace {
+
+// The longest prefix of complete, valid UTF-8, by the definition: decode code point by code
+// point, with utf8proc, which rejects overlong forms, surrogates and values above U+10FFFF.
+std::size_t referenceValidPrefix(const std::string& s, bool* invalid) {
+  std::size_t i = 0;
+  *invalid = false;
+  while (i < s.size()) {
+    utf8proc_int32_t cp = 0;
+    const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(s.data() + i),
+                                    static_cast<utf8proc_ssize_t>(s.size() - i), &cp);
+    if (n > 0) {
+      i += static_cast<std::size_t>(n);
+      continue;
+    }
+    // Invalid here, or only cut short: some continuation would complete it.
+    for (const char* tail : {"\x80", "\x80\x80", "\x80\x80\x80", "\x90\x80\x80", "\xA0\x80", "\xBF",
+                             "\xBF\xBF", "\xBF\xBF\xBF", "\x8F\x80\x80", "\x9F\x80"}) {
+      const std::string completed = s.substr(i) + tail;
+      if (utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(completed.data()),
+                           static_cast<utf8proc_ssize_t>(completed.size()),
+                           &cp) == static_cast<utf8proc_ssize_t>(completed.size())) {
+        return i;
+      }
+    }
+    *invalid = true;
+    return i;
+  }
+  return i;
+}
+
+std::size_t validPrefix(const std::string& s, bool* invalid) {
+  return validUTF8Prefix(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), invalid);
+}
+
+TEST(UTF8ValidatorTest, Table) {
+  struct Case {
+    std::string bytes;
+    std::size_t prefix;
+    bool invalid;
+  };
+  const Case cases[] = {
+      {"", 0, false},
+      {"abc", 3, false},
+      {"\xC3\xA9", 2, false},
+      {"\xC3", 0, false},              // incomplete
+      {"a\xE2\x82", 1, false},         // incomplete
+      {"a\xF0\x9F\x98", 1, false},     // incomplete
+      {"\xC0\x80", 0, true},           // overlong
+      {"\xC1\xBF", 0, true},           // overlong
+      {"\xE0\x80\x80", 0, true},       // overlong
+      {"\xE0\x9F", 0, true},           // overlong, already
+      {"\xED\xA0\x80", 0, true},       // surrogate
+      {"\xED\x9F\xBF", 3, false},      // U+D7FF
+      {"\xF0\x8F\xBF\xBF", 0, true},   // overlong
+      {"\xF4\x8F\xBF\xBF", 4, false},  // U+10FFFF
+      {"\xF4\x90\x80\x80", 0, true},   // above U+10FFFF
+      {"\xF5\x80", 0, true},
+      {"\xFF", 0, true},
+      {"a\x80", 1, true},  // lone continuation
+      {"\xE2\x82\x41", 0, true},
+      {"\xEF\xBB\xBF", 3, false},
+  };
+  for (const Case& c : cases) {
+    bool invalid = false;
+    EXPECT_EQ(validPrefix(c.bytes, &invalid), c.prefix) << ::testing::PrintToString(c.bytes);
+    EXPECT_EQ(invalid, c.invalid) << ::testing::PrintToString(c.bytes);
+  }
+}
+
+// Long inputs take the vector path; one bad or cut sequence is put at every position of a text
+// mixing ASCII and two-, three- and four-byte characters.
+TEST(UTF8ValidatorTest, AgreesWithTheDefinitionAtEveryPosition) {
+  const std::string unit = "ab\u00E9\u20AC\U0001F600 \u0915\u094D,";
+  std::string text;
+  while (text.size() < 300) text += unit;
+  const char* faults[] = {"\xFF",     "\x80",         "\xC3",
+                          "\xE2\x82", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xC0\xAF", "\xF0\x9F\x98"};
+  for (std::size_t at = 0; at <= text.size(); ++at) {
+    for (const char* fault : faults) {
+      for (const bool atEnd : {false, true}) {
+        const std::string s = text.substr(0, at) + fault + (atEnd ? "" : text.substr(at));
+        bool expectedInvalid = false;
+        bool invalid = false;
+        const std::size_t expected = referenceValidPrefix(s, &expectedInvalid);
+        ASSERT_EQ(validPrefix(s, &invalid), expected) << "at " << at;
+        ASSERT_EQ(invalid, expectedInvalid) << "at " << at;
+      }
+    }
+  }
+}
+
+TEST(UTF8ValidatorTest, AgreesWithTheDefinitionOnRandomBytes) {
+  std::mt19937 random(7);
+  const std::string pieces[] = {"a",    ",",    "\xC3",   "\xA9",      "\x80", "\xBF",
+                                "\xE2", "\xED", "\xA0",   "\xF0",      "\x9F", "\xF4",
+                                "\x90", "\xFF", "\u20AC", "\U0001F600"};
+  for (int round = 0; round < 3000; ++round) {
+    std::string s;
+    const int length = static_cast<int>(random() % 120);
+    for (int i = 0; i < length; ++i) s += pieces[random() % std::size(pieces)];
+    bool expectedInvalid = false;
+    bool invalid = false;
+    const std::size_t expected = referenceValidPrefix(s, &expectedInvalid);
+    ASSERT_EQ(validPrefix(s, &invalid), expected) << ::testing::PrintToString(s);
+    ASSERT_EQ(invalid, expectedInvalid) << ::testing::PrintToString(s);
+  }
+}
+
+// Feeding a decoder its input in two pieces, split anywhere, gives the same text as whole.
+std::string decodeInTwo(StringEncoding encoding, const std::string& bytes, std::size_t split,
+                        bool* invalid) {
+  auto decoder = makeDecoder(encoding);
+  std::string out;
+  std::string pending;
+  *invalid = false;
+  for (const std::string& piece : {bytes.substr(0, split), bytes.substr(split)}) {
+    pending += piece;
+    std::string buffer(decoder->maxOutput(pending.size()), '\0');
+    const DecodeResult r = decoder->decode(reinterpret_cast<const std::uint8_t*>(pending.data()),
+                                           pending.size(), buffer.data());
+    out.append(buffer, 0, r.produced);
+    pending.erase(0, r.consumed);
+    if (r.invalid) {
+      *invalid = true;
+      break;
+    }
+  }
+  return out;
+}
+
+TEST(DecoderTest, EveryEncodingAnySplit) {
+  struct Case {
+    StringEncoding encoding;
+    std::string bytes;
+    std::string text;
+    bool invalid;
+  };
+  const Case cases[] = {
+      {kEncodingUTF16BE, std::string("\x00\xE9\xD8\x3D\xDE\x00\x00,", 8), "\u00E9\U0001F600,",
+       false},
+      {kEncodingUTF16LE, std::string("\xE9\x00\x3D\xD8\x00\xDE,\x00", 8), "\u00E9\U0001F600,",
+       false},
+      {kEncodingUTF16LE, std::string("a\x00\x00\xDC", 4), "a", true},    // lone low half
+      {kEncodingUTF16BE, std::string("\xD8\x3D\x00\x61", 4), "", true},  // high half alone
+      {kEncodingUTF32BE, std::string("\x00\x01\xF6\x00\x00\x00\x00\x41", 8), "\U0001F600A", false},
+      {kEncodingUTF32LE, std::string("\x41\x00\x00\x00\x00\xD8\x00\x00", 8), "A", true},
+      {kEncodingUTF32LE, std::string("\x00\x00\x11\x00", 4), "", true},  // above U+10FFFF
+      {kEncodingMacOSRoman, "caf\x8E\xA5", "caf\u00E9\u2022", false},
+      {kEncodingISOLatin1, "\xE9\xFF", "\u00E9\u00FF", false},
+      {kEncodingASCII, "ab\x80", "ab", true},
+      {0x80000A02, "\xC1\xC2", "\u0430\u0431", false},  // KOI8-R through iconv
+      {8, "\x82\xA0", "\u3042", false},                 // Shift JIS, a two-byte sequence
+  };
+  for (const Case& c : cases) {
+    for (std::size_t split = 0; split <= c.bytes.size(); ++split) {
+      bool invalid = false;
+      EXPECT_EQ(decodeInTwo(c.encoding, c.bytes, split, &invalid), c.text)
+          << encodingName(c.encoding) << " split " << split;
+      EXPECT_EQ(invalid, c.invalid) << encodingName(c.encoding) << " split " << split;
+    }
+  }
+  EXPECT_EQ(makeDecoder(12345), nullptr);
+  EXPECT_EQ(encodingName(12345), "encoding 12345");
+  EXPECT_EQ(encodingName(0x9C000100), "UTF-32 little-endian");
+}
+
+TEST(DecoderTest, EncodeTextRoundTrips) {
+  const std::string text = "\u00E9,\u20AC\U0001F600\n";
+  for (const StringEncoding encoding :
+       {kEncodingUTF8, kEncodingUTF16BE, kEncodingUTF16LE, kEncodingUTF32BE, kEncodingUTF32LE}) {
+    std::string why;
+    const auto bytes = encodeText(text, encoding, &why);
+    ASSERT_TRUE(bytes) << why;
+    bool invalid = false;
+    if (encoding == kEncodingUTF8) {
+      EXPECT_EQ(*bytes, text);
+    } else {
+      EXPECT_EQ(decodeInTwo(encoding, *bytes, 0, &invalid), text);
+    }
+  }
+  std::string why;
+  EXPECT_EQ(encodeText("\u00E9", kEncodingMacOSRoman, &why), std::string("\x8E"));
+  EXPECT_FALSE(encodeText("\u0100", kEncodingISOLatin1, &why));
+  EXPECT_EQ(why, "the character U+0100 cannot be represented in ISO Latin 1");
+}
+
+// Boundaries found by utf8proc over the whole text, with one state carried from start to end.
+std::vector<std::size_t> referenceBoundaries(const std::string& s) {
+  std::vector<std::size_t> out;
+  utf8proc_int32_t state = 0;
+  utf8proc_int32_t previous = -1;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    utf8proc_int32_t cp = 0;
+    const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(s.data() + i),
+                                    static_cast<utf8proc_ssize_t>(s.size() - i), &cp);
+    if (previous >= 0 && utf8proc_grapheme_break_stateful(previous, cp, &state)) out.push_back(i);
+    previous = cp;
+    i += static_cast<std::size_t>(n);
+  }
+  out.push_back(s.size());
+  return out;
+}
+
+const std::vector<std::string> kClusterAlphabet = {
+    "a",          ",",          "\"",         "\\",         "#",      "\r",     "\n",
+    "\t",         " ",          "\u0301",     "\u200D",     "\uFE0F", "\u0600", "\u0903",
+    "\U0001F1EB", "\U0001F1F7", "\U0001F469", "\U0001F3FD", "\u1100", "\u1161", "\u11A8",
+    "\uAC00",     "\u0915",     "\u094D",     "\u2028",     "\u0085", "\u00E9", "\u6771"};
+
+TEST(GraphemeTest, ClusterEndMatchesSegmentingTheWholeText) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string s;
+    const int length = 1 + static_cast<int>(random() % 12);
+    for (int i = 0; i < length; ++i) s += kClusterAlphabet[random() % kClusterAlphabet.size()];
+    std::vector<std::size_t> found;
+    for (std::size_t at = 0; at < s.size();) {
+      at = clusterEnd(s.data(), at, s.size(), true);
+      found.push_back(at);
+    }
+    ASSERT_EQ(found, referenceBoundaries(s)) << ::testing::PrintToString(s);
+  }
+}
+
+TEST(GraphemeTest, ShortcutsAgreeWithClusterEnd) {
+  for (const std::string& first : kClusterAlphabet) {
+    for (const std::string& second : kClusterAlphabet) {
+      const std::string s = first + second + "a";
+      const std::size_t end = clusterEnd(s.data(), 0, s.size(), true);
+      if (static_cast<unsigned char>(s[0]) < 0x80) {
+        const std::size_t quick = asciiClusterEnd(s.data(), 0);
+        if (quick != 0) {
+          EXPECT_EQ(quick, end) << ::testing::PrintToString(s);
+        }
+      }
+      // The last character before a position, found without branching.
+      std::string padded = "____" + first + second;
+      const char* p = padded.data() + padded.size();
+      EXPECT_EQ(characterStartBefore(p), codePointStartBefore(p));
+    }
+  }
+  EXPECT_FALSE(clusterEnd("a\u0301", 0, 1, false) != kClusterNeedsMoreText);
+}
+
+TEST(GraphemeTest, FlagsMatchUtf8proc) {
+  for (char32_t cp = 0; cp < 0x30000; cp += (cp < 0x3100 ? 1 : 61)) {
+    const auto* property = utf8proc_get_property(static_cast<utf8proc_int32_t>(cp));
+    const auto category = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+    const bool whitespace = category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
+                            category == UTF8PROC_CATEGORY_ZP;
+    ASSERT_EQ(hasCodePointFlag(cp, kPrepend), property->boundclass == UTF8PROC_BOUNDCLASS_PREPEND)
+        << static_cast<unsigned>(cp);
+    ASSERT_EQ(hasCodePointFlag(cp, kWhitespace), whitespace) << static_cast<unsigned>(cp);
+    if (cp >= 0x80 && (cp < 0xD800 || cp > 0xDFFF)) {
+      char bytes[4];
+      encodeUTF8(cp, bytes);
+      // A lead byte's summary never hides a flag of one of its characters.
+      for (const std::uint8_t flag : {kPrepend, kWhitespace, kJoinsPrevious, kNewline}) {
+        if (hasCodePointFlag(cp, flag)) {
+          ASSERT_TRUE(leadMayHave(bytes, flag)) << static_cast<unsigned>(cp);
+          ASSERT_TRUE(characterHasFlag(bytes, flag)) << static_cast<unsigned>(cp);
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(isWhitespaceOrNewline(0x3000));
+  EXPECT_TRUE(isWhitespaceOrNewline(0x2029));
+  EXPECT_FALSE(isWhitespaceOrNewline(0x200B));  // zero width space is Cf
+  EXPECT_FALSE(isWhitespaceOrNewline(0x180E));  // no longer Zs
+}
+
+struct CleanupCase {
+  std::string raw;
+  std::string cleaned;
+  std::string delimiter = ",";
+};
+
+TEST(FieldCleanupTest, Steps) {
+  const CleanupCase cases[] = {
+      {"plain", "plain"},
+      {"", ""},
+      {"\n a \n", "a"},               // (1) then (4)
+      {"\"quoted\"", "quoted"},       // (2)
+      {"\n\"quoted\"\r", "quoted"},   // (1) then (2)
+      {" \"quoted\"", "\"quoted\""},  // white space hides the quotes from (2)
+      {"\"", "\""},                   // a lone quote stays
+      {"\"\"", ""},
+      {"\"\"\"\"", "\""},     // (2) then (5)
+      {",", ""},              // (3): the leftover delimiter
+      {",\u0301", "\u0301"},  // only the delimiter itself goes
+      {"\",a\"", ",a"},       // quoted: (3) does not apply
+      {";x", "x", ";"},
+      {"a\"\"\"\"b", "a\"\"b"},  // (5) without overlaps
+      {"a\\,b", "a,b"},          // (6)
+      {"a\\\\\\\\b", "a\\\\b"},  // each backslash keeps the next one
+      {"a\\", "a"},
+      {"\\\u00E9", "\u00E9"},
+      {"\"a\\\"\"\"b\"", "a\"\"b"},
+      {"\\\"\\\"", "\"\""},  // (5) before (6): the other order would give one quote
+      {"\u00A0\u2003x\u3000\u2028", "x"},
+      {"\u200Bx", "\u200Bx"},
+  };
+  for (const CleanupCase& c : cases) {
+    std::string scratch;
+    EXPECT_EQ(cleanField(c.raw, c.delimiter, true, scratch), c.cleaned)
+        << ::testing::PrintToString(c.raw);
+    const bool special = c.raw.find_first_of("\"\\") != std::string::npos;
+    if (isCleanField(c.raw, c.delimiter.front(), special)) {
+      EXPECT_EQ(c.cleaned, c.raw) << "called clean: " << ::testing::PrintToString(c.raw);
+    }
+  }
+}
+
+TEST(FieldCleanupTest, Helpers) {
+  std::string text = "a\"\"\"b\"\"";
+  replaceOccurrences(text, "\"\"", "\"");
+  EXPECT_EQ(text, "a\"\"b\"");
+  text = "xaxbx";
+  replaceOccurrences(text, "x", "yy");
+  EXPECT_EQ(text, "yyayybyy");
+  text = "aaaa";
+  replaceOccurrences(text, "aa", "");
+  EXPECT_EQ(text, "");
+  text = "\\\\\\";
+  removeEscapes(text);
+  EXPECT_EQ(text, "\\");
+  EXPECT_EQ(trimNewlines("\r\n a \u2028"), " a ");
+  EXPECT_EQ(trimWhitespaceAndNewlines("\t\u0085 a b\u00A0"), "a b");
+}
+
+}  // namespace
+}  // namespace csv::detail

@@ -1,0 +1,166 @@
+#include "parser_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "parser_core.hpp"
+
+namespace csv::testing {
+
+void RecordingDelegate::record(CSVParser& parser, std::string event) {
+  events.push_back(event);
+  if (afterEvent) afterEvent(parser, event);
+}
+
+void RecordingDelegate::didFailWithError(CSVParser& parser, const Error& error) {
+  std::string text = "fail " + std::to_string(error.code);
+  if (error.description) text += ": " + *error.description;
+  if (error.underlying && error.underlying->description) {
+    text += ", caused by: " + *error.underlying->description;
+  }
+  record(parser, text);
+}
+
+void RecordingDelegate::didEndDocument(CSVParser& parser, const std::optional<std::string>& file) {
+  lastCsvFile = file;
+  record(parser, "end");
+}
+
+void RecordingDelegate::didReadField(CSVParser& parser, std::string field) {
+  record(parser, "[" + field + "]");
+}
+
+void RecordingDelegate::didEndLine(CSVParser& parser, std::uint32_t line) {
+  record(parser, "end line " + std::to_string(line));
+}
+
+void RecordingDelegate::didStartLine(CSVParser& parser, std::uint32_t line) {
+  record(parser, "line " + std::to_string(line));
+}
+
+void RecordingDelegate::didStartDocument(CSVParser& parser,
+                                         const std::optional<std::string>& file) {
+  lastCsvFile = file;
+  record(parser, "start");
+}
+
+void ScriptedStream::open() {
+  if (refuseToOpen_) {
+    status_ = StreamStatusError;
+    error_ = Error::posix(EACCES, "scripted");
+    return;
+  }
+  status_ = StreamStatusOpen;
+}
+
+std::ptrdiff_t ScriptedStream::read(std::uint8_t* buffer, std::size_t maxLength) {
+  asked.push_back(maxLength);
+  const std::size_t index = reads_++;
+  if (index == failAt_) {
+    switch (failure_) {
+      case Failure::kNegative:
+        status_ = StreamStatusError;
+        error_ = Error::posix(EIO, "scripted");
+        return -1;
+      case Failure::kThrow:
+        throw std::runtime_error("the disk caught fire");
+      case Failure::kThrowNonStd:
+        throw 42;
+      case Failure::kNone:
+        break;
+    }
+  }
+  if (status_ == StreamStatusAtEnd) return 0;
+  const std::size_t count = std::min({maxLength, maxPerRead_, bytes_.size() - delivered});
+  if (count > 0) std::memcpy(buffer, bytes_.data() + delivered, count);
+  delivered += count;
+  if (delivered == bytes_.size() && count < maxLength) status_ = StreamStatusAtEnd;
+  return static_cast<std::ptrdiff_t>(count);
+}
+
+void ScriptedStream::close() {
+  if (closedFlag != nullptr) *closedFlag = true;
+  status_ = StreamStatusClosed;
+}
+
+std::vector<std::string> parseEvents(const std::string& bytes, const Feed& feed) {
+  auto stream = std::make_unique<ScriptedStream>(bytes, feed.maxPerRead);
+  Error error;
+  std::unique_ptr<CSVParser> parser =
+      CSVParser::withStream(std::move(stream), feed.encoding, &error);
+  if (!parser) return {"construction failed: " + error.description.value_or("")};
+  parser->setDelimiter(feed.delimiter);
+  parser->setChunkSize(feed.chunkSize);
+  detail::setFastPathsEnabled(*parser, feed.fastPaths);
+  RecordingDelegate delegate;
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  return delegate.events;
+}
+
+std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
+                                       const std::string& delimiter) {
+  Feed whole;
+  whole.encoding = encoding;
+  whole.delimiter = delimiter;
+  whole.chunkSize = static_cast<std::uint32_t>(bytes.size() + 1);
+  const std::vector<std::string> expected = parseEvents(bytes, whole);
+
+  std::vector<Feed> feeds;
+  for (std::uint32_t chunk : {1u, 2u, 3u, 4u, 5u, 7u, 11u, 16u, 64u, 2048u}) {
+    Feed feed = whole;
+    feed.chunkSize = chunk;
+    feeds.push_back(feed);
+  }
+  Feed oneByte = whole;
+  oneByte.chunkSize = CSVParser::kDefaultChunkSize;
+  oneByte.maxPerRead = 1;
+  feeds.push_back(oneByte);
+  for (std::uint32_t chunk : {1u, 3u, 2048u}) {
+    Feed reference = whole;
+    reference.chunkSize = chunk;
+    reference.fastPaths = false;
+    feeds.push_back(reference);
+  }
+  for (const Feed& feed : feeds) {
+    EXPECT_EQ(parseEvents(bytes, feed), expected)
+        << "chunk size " << feed.chunkSize << ", at most " << feed.maxPerRead
+        << " bytes per read, fast paths " << (feed.fastPaths ? "on" : "off");
+  }
+  return expected;
+}
+
+std::string summarize(const std::vector<std::string>& events) {
+  std::string out;
+  std::size_t i = 0;
+  if (i < events.size() && events[i] == "start") {
+    ++i;
+  } else {
+    out += "?no start";
+  }
+  while (i < events.size() && events[i].rfind("line ", 0) == 0) {
+    const std::string number = events[i].substr(5);
+    if (!out.empty()) out += ' ';
+    out += number;
+    ++i;
+    while (i < events.size() && !events[i].empty() && events[i][0] == '[') out += events[i++];
+    if (i < events.size() && events[i] == "end line " + number) {
+      ++i;
+    } else {
+      out += "?unended";
+    }
+  }
+  if (i < events.size() && events[i] == "end") {
+    ++i;
+  } else if (i < events.size() && events[i].rfind("fail ", 0) == 0) {
+    out += (out.empty() ? "" : " ") + events[i++];
+  } else {
+    out += "?no end";
+  }
+  for (; i < events.size(); ++i) out += " ?" + events[i];
+  return out;
+}
+
+}  // namespace csv::testing

@@ -1,0 +1,313 @@
+// The dialect as the tokenizer reads it: every input is parsed whole, with chunk sizes from one
+// byte up, one byte per read, and through the reference path without fast paths, and all must
+// report the same calls.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "parser_core.hpp"
+#include "parser_test_support.hpp"
+
+namespace csv {
+namespace {
+
+using testing::parseEveryWay;
+using testing::summarize;
+
+struct DialectCase {
+  const char* name;
+  std::string input;
+  std::string expected;  // summarize() form
+  std::string delimiter = ",";
+};
+
+// Error 2's description for line n after the raw field text.
+std::string malformed(int line, const std::string& field) {
+  return "fail 2: Invalid CSV format on line #" + std::to_string(line) + " immediately after \"" +
+         field + "\"";
+}
+
+void PrintTo(const DialectCase& c, std::ostream* out) { *out << c.name; }
+
+class DialectTest : public ::testing::TestWithParam<DialectCase> {};
+
+// Names each instance after its case.
+struct CaseName {
+  template <class Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
+    return c.param.name;
+  }
+};
+
+TEST_P(DialectTest, ReportsTheSameLinesAndFieldsEveryWay) {
+  const DialectCase& c = GetParam();
+  EXPECT_EQ(summarize(parseEveryWay(c.input, kEncodingUTF8, c.delimiter)), c.expected);
+}
+
+const DialectCase kBasics[] = {
+    {"TwoLines", "a,b\nc,d\n", "1[a][b] 2[c][d]"},
+    {"NoFinalLineFeed", "a,b", "1[a][b]"},
+    {"EmptyFieldBeforeLineEnd", "a,\n", "1[a][]"},
+    {"NoFieldAfterFinalDelimiter", "a,", "1[a]"},
+    {"EmptyMiddleField", "a,,b\n", "1[a][][b]"},
+    {"BlankLineIsAbsorbed", "a\n\nb\n", "1[a] 2[b]"},
+    {"BlankLineAtTheEnd", "a\n\n", "1[a] 2[]"},
+    {"LineEndFirst", "\na\n", "1[] 2[a]"},
+    {"OnlyDelimiters", ",,\n", "1[][][]"},
+    {"EmptyInput", "", ""},
+    {"WhitespaceIsTrimmed", "  a  ,\tb\n", "1[a][b]"},
+    {"UnicodeSpacesAreTrimmed", "\u00A0a\u3000,\u2003b\u202F\n", "1[a][b]"},
+    {"InnerSpacesStay", "a b , c  d\n", "1[a b][c  d]"},
+    {"WhitespaceOnlyLine", "a\n  \nb\n", "1[a] 2[] 3[b]"},
+    {"SemicolonDelimiter", "a;b,c\n", "1[a][b,c]", ";"},
+    {"TabDelimiter", "a\tb\t c\n", "1[a][b][c]", "\t"},
+    {"SpaceDelimiter", "a b  c\n", "1[a][b][][c]", " "},
+    {"NonASCIIDelimiter", "a\u00A7b\u00A7\u00A7c\n", "1[a][b][][c]", "\u00A7"},
+    {"CJKDelimiter", "\u6771\u3001\u4EAC\n", "1[\u6771][\u4EAC]", "\u3001"},
+};
+INSTANTIATE_TEST_SUITE_P(Basics, DialectTest, ::testing::ValuesIn(kBasics), CaseName());
+
+const DialectCase kLineEnds[] = {
+    {"CRLFIsOneLineEnd", "a,b\r\nc\r\n", "1[a][b] 2[c]"},
+    {"CRAlone", "a\rb\r", "1[a] 2[b]"},
+    {"CRLFBlankLine", "a\r\n\r\nb\r\n", "1[a] 2[b]"},
+    {"LFCRIsTwoLineEnds", "a\n\rb", "1[a] 2[b]"},
+    {"VerticalTabAndFormFeed", "a\vb\fc", "1[a] 2[b] 3[c]"},
+    {"NextLine", "a\u0085b\u0085", "1[a] 2[b]"},
+    {"LineAndParagraphSeparators", "a\u2028b\u2029c", "1[a] 2[b] 3[c]"},
+    {"CRLFAtTheVeryEnd", "a\r\n", "1[a]"},
+};
+INSTANTIATE_TEST_SUITE_P(LineEnds, DialectTest, ::testing::ValuesIn(kLineEnds), CaseName());
+
+const DialectCase kComments[] = {
+    {"CommentLineIsSkipped", "#note\na\n", "1[a]"},
+    {"HashInsideAField", "a#b\n", "1[a#b]"},
+    {"HashStartsOnlyLines", "a,#b\n#c\n", "1[a][#b]"},
+    {"CommentsDoNotCount", "#x\na\n#y\nb\n", "1[a] 2[b]"},
+    {"QuoteThenLineEndInComment", "#x\"\na\n", "1[a]"},
+    {"QuotedTextInComment", "#say \"hi\"\n", malformed(0, "")},
+    {"MalformedCommentQuotesNewlinesBefore", "a\n#say \"hi\"\n", "1[a] " + malformed(1, "\n")},
+    {"MalformedAfterTwoComments", "a\n#x\n#say \"hi\"\n", "1[a] " + malformed(1, "\n\n")},
+    {"EscapedQuoteInComment", "#say \\\"hi\n", ""},
+    {"HashWithMarkIsNoComment", "#\u0301,x\n", "1[#\u0301][x]"},
+};
+INSTANTIATE_TEST_SUITE_P(Comments, DialectTest, ::testing::ValuesIn(kComments), CaseName());
+
+const DialectCase kQuotes[] = {
+    {"DelimiterInQuotes", "\"x,y\"\n", "1[x,y]"},
+    {"LineFeedInQuotes", "\"a\nb\"\n", "1[a\nb]"},
+    {"DoubledQuote", "\"a\"\"b\"\n", "1[a\"b]"},
+    {"EmptyQuoted", "\"\"\n", "1[]"},
+    {"CharacterAfterClosingQuote", "\"abc\"d\n", "1[abc] " + malformed(1, "\"abc\"")},
+    {"SpaceAfterClosingQuote", "\"abc\" ,d\n", "1[abc] " + malformed(1, "\"abc\"")},
+    {"SpaceBeforeOpeningQuote", " \"abc\"\n", "1[\"abc\"]"},
+    {"QuotedFieldKeepsLeadingDelimiter", "\",a\"\n", "1[,a]"},
+    {"QuotedFieldOfDelimiterOnly", "x,\",\"\n", "1[x][,]"},
+    {"UnclosedQuoteSwallowsTheRest", "\"abc", "1[\"abc]"},
+    {"UnclosedQuoteAcrossLines", "\"a,b\nc", "1[\"a,b\nc]"},
+    {"LoneQuoteAtTheEnd", "a,\"", "1[a][\"]"},
+    {"LoneQuoteThenLineFeeds", "a,\"\n\n", "1[a][\"]"},
+    {"QuoteInsideUnquotedField", "ab\"c,d\"e\n", "1[ab\"c,d\"] " + malformed(1, "ab\"c,d\"")},
+    {"SpacesInsideQuotesAreTrimmed", "\" a \",b\n", "1[a][b]"},
+    {"QuoteWithMark", "\"\u0301a\"\n", "1[\u0301a]"},
+    // The closing quote's cluster holds the mark, so the field no longer ends with a quote.
+    {"ClosingQuoteWithMarkThenText", "\"a\"\u0301b\n",
+     "1[\"a\"\u0301] " + malformed(1, "\"a\"\u0301")},
+    {"ManyQuotedFields", "\"a\",\"b\"\n\"c\",\"d\"", "1[a][b] 2[c][d]"},
+    {"QuotedThenCRLF", "\"a\"\r\n\"b\"", "1[a] 2[b]"},
+};
+INSTANTIATE_TEST_SUITE_P(Quotes, DialectTest, ::testing::ValuesIn(kQuotes), CaseName());
+
+const DialectCase kEscapes[] = {
+    {"EscapedDelimiter", "a\\,b\n", "1[a,b]"},
+    {"EscapedBackslash", "a\\\\b\n", "1[a\\b]"},
+    {"EscapedLineFeed", "a\\\nb\n", "1[a\nb]"},
+    {"EscapedQuoteOpensNothing", "\\\"x,y\n", "1[\"x][y]"},
+    {"EscapedQuoteInsideQuotes", "\"a\\\"b\"\n", "1[a\"b]"},
+    {"BackslashAtTheEnd", "a\\", "1[a]"},
+    {"EscapedMultiByteCharacter", "\\\u00E9x\n", "1[\u00E9x]"},
+};
+INSTANTIATE_TEST_SUITE_P(Escapes, DialectTest, ::testing::ValuesIn(kEscapes), CaseName());
+
+// Grapheme clusters decide where structural characters are: a mark after a delimiter is part of
+// the delimiter's cluster; a Prepend character (U+0600) takes the character after it in.
+const DialectCase kClusters[] = {
+    {"MarkAfterDelimiterBelongsToIt", "a,\u0301b\n", "1[a][b]"},
+    {"MarkAfterDelimiterBeforeLineEnd", "a,\u0301\n", "1[a][\u0301]"},
+    {"MarksInsideFields", "e\u0301,a\u0300\u0316\n", "1[e\u0301][a\u0300\u0316]"},
+    {"PrependSwallowsDelimiter", "\u0600,x\n", "1[\u0600,x]"},
+    {"PrependSwallowsDelimiterInField", "a\u0600,b,c\n", "1[a\u0600,b][c]"},
+    {"PrependSwallowsQuoteInField", "a\u0600\"b,c\n", "1[a\u0600\"b][c]"},
+    {"PrependSwallowsQuoteInComment", "#\u0600\"x\na\n", "1[a]"},
+    {"PrependSwallowsQuote", "a\u0600\"b\n", "1[a\u0600\"b]"},
+    {"PrependSwallowsBackslash", "a\u0600\\,b\n", "1[a\u0600][b]"},
+    {"PrependDoesNotSwallowLineEnd", "a\u0600\nb\n", "1[a\u0600] 2[b]"},
+    {"PrependAtFieldStart", "x,\u0600,y\n", "1[x][\u0600,y]"},
+    {"EmojiSequences", "\U0001F469\u200D\U0001F469\u200D\U0001F467,\U0001F1EB\U0001F1F7\n",
+     "1[\U0001F469\u200D\U0001F469\u200D\U0001F467][\U0001F1EB\U0001F1F7]"},
+    {"KeycapAtFieldStart", "1\uFE0F\u20E3,x\n", "1[1\uFE0F\u20E3][x]"},
+    {"DelimiterThatIsAMark", "a\u0301b\u0301", "1[a\u0301b\u0301]", "\u0301"},
+    {"MarkDelimiterAfterControl", "\t\u0301b", "1[][b]", "\u0301"},
+    {"HangulSyllableParts", "\u1100\u1161\u11A8,x\n", "1[\u1100\u1161\u11A8][x]"},
+};
+INSTANTIATE_TEST_SUITE_P(Clusters, DialectTest, ::testing::ValuesIn(kClusters), CaseName());
+
+// Each callback cancels the parse: the current character is finished, nothing after it is read.
+struct CancelCase {
+  const char* name;
+  std::string cancelAfter;  // the event after which cancelParsing() is called
+  std::vector<std::string> expected;
+};
+
+class CancelTest : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(CancelTest, StopsWithCodeThree) {
+  const CancelCase& c = GetParam();
+  for (std::uint32_t chunk : {1u, 2048u}) {
+    for (bool fast : {true, false}) {
+      auto parser = CSVParser::withCSVString("a,b\nc,d\n", kEncodingUTF8);
+      ASSERT_TRUE(parser);
+      parser->setChunkSize(chunk);
+      detail::setFastPathsEnabled(*parser, fast);
+      testing::RecordingDelegate delegate;
+      delegate.afterEvent = [&](CSVParser& p, const std::string& event) {
+        if (event == c.cancelAfter) p.cancelParsing();
+      };
+      parser->setParserDelegate(&delegate);
+      parser->parse();
+      EXPECT_EQ(delegate.events, c.expected) << "chunk " << chunk << " fast " << fast;
+      ASSERT_TRUE(parser->error());
+      EXPECT_EQ(parser->error()->code, CSVErrorCodeCancelled);
+      EXPECT_FALSE(parser->error()->description);
+    }
+  }
+}
+
+const CancelCase kCancels[] = {
+    {"FromStartDocument", "start", {"start", "fail 3"}},
+    {"FromStartLine",
+     "line 2",
+     {"start", "line 1", "[a]", "[b]", "end line 1", "line 2", "fail 3"}},
+    {"FromFieldBeforeDelimiter", "[a]", {"start", "line 1", "[a]", "fail 3"}},
+    // The field ended by a line end: the end of that line is still reported.
+    {"FromFieldAtLineEnd", "[b]", {"start", "line 1", "[a]", "[b]", "end line 1", "fail 3"}},
+    {"FromEndLine", "end line 1", {"start", "line 1", "[a]", "[b]", "end line 1", "fail 3"}},
+    {"FromEndDocument",
+     "end",
+     {"start", "line 1", "[a]", "[b]", "end line 1", "line 2", "[c]", "[d]", "end line 2", "end"}},
+};
+INSTANTIATE_TEST_SUITE_P(EachCallback, CancelTest, ::testing::ValuesIn(kCancels), CaseName());
+
+TEST(CancelTest, BeforeParseNoCharacterIsRead) {
+  auto parser = CSVParser::withCSVString("a,b\n", kEncodingUTF8);
+  testing::RecordingDelegate delegate;
+  parser->setParserDelegate(&delegate);
+  parser->cancelParsing();
+  parser->parse();
+  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "fail 3"}));
+}
+
+TEST(CancelTest, FromStartLineOfALineThatStartsWithItsEnd) {
+  // The cancelled state still runs the rest of that character: its line end finishes the line.
+  auto parser = CSVParser::withCSVString("\na\n", kEncodingUTF8);
+  testing::RecordingDelegate delegate;
+  delegate.afterEvent = [](CSVParser& p, const std::string& event) {
+    if (event == "line 1") p.cancelParsing();
+  };
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  EXPECT_EQ(delegate.events,
+            (std::vector<std::string>{"start", "line 1", "[]", "end line 1", "fail 3"}));
+}
+
+TEST(CancelTest, FromFinishingAtTheEndOfInput) {
+  // The last field comes from the end-of-input finishing; cancelling there skips the line end.
+  auto parser = CSVParser::withCSVString("a,b", kEncodingUTF8);
+  testing::RecordingDelegate delegate;
+  delegate.afterEvent = [](CSVParser& p, const std::string& event) {
+    if (event == "[b]") p.cancelParsing();
+  };
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "line 1", "[a]", "[b]", "fail 3"}));
+}
+
+TEST(DelimiterTest, RefusedTexts) {
+  auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
+  for (const std::string text :
+       {"", ",,", "\n", "\r", "\u0085", "\u2028", "#", "\"", "\\", "\U0001F600", "\xFF", "ab"}) {
+    try {
+      parser->setDelimiter(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), text + " cannot be used as a delimiter");
+    }
+    EXPECT_EQ(parser->delimiter(), ",");
+  }
+}
+
+TEST(DelimiterTest, AcceptedTexts) {
+  auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
+  for (const std::string text : {";", "\t", " ", "|", "\u00A7", "\uFFFD", "\x7F"}) {
+    parser->setDelimiter(text);
+    EXPECT_EQ(parser->delimiter(), text);
+  }
+}
+
+TEST(DelimiterTest, RefusedWhileParsingAndAllowedAfter) {
+  auto parser = CSVParser::withCSVString("a,b\n", kEncodingUTF8);
+  testing::RecordingDelegate delegate;
+  std::vector<std::string> messages;
+  delegate.afterEvent = [&](CSVParser& p, const std::string& event) {
+    try {
+      p.setDelimiter(";");
+    } catch (const std::invalid_argument& e) {
+      messages.push_back(event + ": " + e.what());
+    }
+  };
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  EXPECT_EQ(messages.size(), delegate.events.size());
+  EXPECT_EQ(messages.front(), "start: You cannot set a delimiter after parsing has started");
+  EXPECT_EQ(parser->delimiter(), ",");
+  parser->setDelimiter(";");
+  EXPECT_EQ(parser->delimiter(), ";");
+}
+
+TEST(ParseTest, WithoutDelegateStillReadsToTheEnd) {
+  auto parser = CSVParser::withCSVString("\"a\"b", kEncodingUTF8);
+  parser->parse();
+  ASSERT_TRUE(parser->error());
+  EXPECT_EQ(parser->error()->code, CSVErrorCodeInvalidFormat);
+}
+
+TEST(ParseTest, SecondParseStartsWhereTheFirstStopped) {
+  auto parser = CSVParser::withCSVString("a\n", kEncodingUTF8);
+  testing::RecordingDelegate delegate;
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  parser->parse();
+  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "line 1", "[a]", "end line 1",
+                                                       "end", "start", "end"}));
+}
+
+TEST(ParseTest, LongFieldsAndLinesCrossEveryBufferBoundary) {
+  std::string input;
+  std::string expected;
+  for (int line = 1; line <= 40; ++line) {
+    const std::string field(static_cast<std::size_t>(line * 97),
+                            static_cast<char>('a' + line % 26));
+    input += field + ",\"" + field + "\"\"x\"\r\n";
+    expected += (line > 1 ? " " : "") + std::to_string(line) + "[" + field + "][" + field + "\"x]";
+  }
+  EXPECT_EQ(summarize(parseEveryWay(input, kEncodingUTF8)), expected);
+}
+
+TEST(ParseTest, LineNumbersCountOnlyLinesBegun) {
+  const auto events = parseEveryWay("#c\na\n\nb\n#d\n\"c\nd\"\n", kEncodingUTF8);
+  EXPECT_EQ(summarize(events), "1[a] 2[b] 3[c\nd]");
+}
+
+}  // namespace
+}  // namespace csv
