@@ -69,6 +69,13 @@ struct TempFolder {
   std::string operator/(const char* name) const { return (path / name).string(); }
 };
 
+// A writer's error as "domain code", or "none".
+std::string errorOf(const CSVWriter& writer) {
+  const std::optional<Error>& e = writer.error();
+  return e ? e->domain + " " + std::to_string(e->code) : "none";
+}
+std::string posix(int code) { return "NSPOSIXErrorDomain " + std::to_string(code); }
+
 // Write system calls made by this process so far; nullopt without per-process I/O accounting,
 // and under AddressSanitizer, which writes to a pipe of its own to probe memory.
 std::optional<long> writeSyscalls() {
@@ -91,38 +98,26 @@ TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
     std::string delimiter, field, written;
   };
   const Case cases[] = {
-      {",", "a", "a"},
       {",", "b,c", "\"b,c\""},
       {",", "say \"hi\"", "\"say \"\"hi\"\"\""},
       {",", "a\\b", "\"a\\\\b\""},
       {",", "a\"\\b\\", "\"a\"\"\\\\b\\\\\""},
       {",", "#1", "\"#1\""},
-      {",", "#", "\"#\""},
       {",", "1#", "1#"},
       {",", "", ""},
       {",", " blanks\tand tabs ", " blanks\tand tabs "},
       {",", "line\nfeed", "\"line\nfeed\""},
-      {",", "carriage\rreturn", "\"carriage\rreturn\""},
-      {",", "v\vf\f", "\"v\vf\f\""},
       {",", "next\u0085line", "\"next\u0085line\""},
-      {",", "line\u2028sep", "\"line\u2028sep\""},
-      {",", "para\u2029sep", "\"para\u2029sep\""},
       // Neighbours of the non-ASCII newlines share their lead bytes but are not newlines.
       {",", "nbsp\u00A0x\u2027y\u2030z", "nbsp\u00A0x\u2027y\u2030z"},
       {",", "café 日本 😀", "café 日本 😀"},
-      {",", "cut\xE2\x80", "cut\xE2\x80"},
-      {";", "b,c", "b,c"},
       {";", "b;c", "\"b;c\""},
       {"\t", "a\tb", "\"a\tb\""},
-      {"\t", "a b", "a b"},
       // Non-ASCII delimiters: found as whole characters, not by their lead byte.
       {"é", "caféx", "\"caféx\""},
       {"é", "cafe\u00C3", "cafe\u00C3"},
       {"€", "a€b", "\"a€b\""},
-      {"€", "a\u2028", "\"a\u2028\""},
-      {"€", "a\u2030b", "a\u2030b"},
       {"§", "x§", "\"x§\""},
-      {"§", "x\u0085", "\"x\u0085\""},
       {"§", "x©", "x©"},
   };
   for (const Case& c : cases) {
@@ -154,7 +149,7 @@ TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
   const std::string specials[] = {",",      "\t",     "é",      "€",      "\"",   "\\",
                                   "#",      "\n",     "\r",     "\v",     "\f",   "\u0085",
                                   "\u2028", "\u2029", "\u00A0", "\u2027", "\xC2", "\xE2\x80"};
-  for (const std::string delimiter : {",", "\t", "é", "€"}) {
+  for (const std::string delimiter : {",", "\t", "é", "€", "§"}) {
     for (const std::string filler : {"a", "ü"}) {
       for (const std::string& special : specials) {
         // One writer takes all lines of a combination, each line checked as it is written.
@@ -470,9 +465,7 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
     EXPECT_EQ(writer->error().has_value(), atOpen);
     writer->writeLineWithFields({"a", "b"});
     writer->closeFile();
-    ASSERT_TRUE(writer->error().has_value());
-    EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-    EXPECT_EQ(writer->error()->code, code);
+    ASSERT_EQ(errorOf(*writer), posix(code));
     EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(std::strerror(code)));
     if (atOpen) {
       EXPECT_EQ(writer->stringValue(), "a,b\n");
@@ -545,7 +538,7 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
     writer->closeFile();
     EXPECT_EQ(readFile(path), c.bytes);
     EXPECT_EQ(writer->encoding(), c.encoding);
-    EXPECT_EQ(writer->error() ? writer->error()->code : 0, c.error);
+    EXPECT_EQ(errorOf(*writer), c.error ? posix(c.error) : "none");
   }
   // The encoding in force when a piece is written is the one it gets.
   auto writer = CSVWriter::withCSVFile(path, false);
@@ -609,14 +602,12 @@ TEST(CSVWriterFaultTest, ReadOnlyFolder) {
       ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
           << std::strerror(errno);
       auto writer = CSVWriter::withCSVFile(path, atomic);
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-      EXPECT_EQ(writer->error()->code, EROFS);
+      ASSERT_EQ(errorOf(*writer), posix(EROFS));
       EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(path));
       writer->writeLineWithFields({"a", "b"});
       writer->closeFile();
       EXPECT_EQ(writer->stringValue(), "a,b\n");
-      EXPECT_EQ(writer->error()->code, EROFS);
+      EXPECT_EQ(errorOf(*writer), posix(EROFS));
       EXPECT_EQ(readFile(path), "old\n");
       EXPECT_EQ(listFolder(folder), Names{"results.csv"});
     });
@@ -638,8 +629,7 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
       // A piece MacRoman cannot hold is noted first; the disk failure must outrank it.
       writer->setEncoding(kEncodingMacOSRoman);
       writer->writeCommentLine("日本");
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->code, EILSEQ);
+      ASSERT_EQ(errorOf(*writer), posix(EILSEQ));
       std::string expected = "#\n";
       for (int i = 0; i < 400; ++i) {
         writer->writeLineWithFields(fullDiskLine(i));
@@ -650,9 +640,7 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
       }
       EXPECT_FALSE(writer->flush());
       writer->closeFile();
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-      EXPECT_EQ(writer->error()->code, ENOSPC);
+      ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
       const std::string inFile = readFile(path).value_or("<missing>");
       const std::string rest = writer->stringValue().value_or("");
       EXPECT_FALSE(inFile.empty() || rest.empty());
@@ -669,11 +657,10 @@ TEST(CSVWriterFaultTest, FullDiskLeavesTheAtomicDestinationAlone) {
     auto writer = CSVWriter::withCSVFile(path, true);
     EXPECT_EQ(writer->error(), std::nullopt);
     for (int i = 0; i < 400; ++i) writer->writeLineWithFields(fullDiskLine(i));
-    ASSERT_TRUE(writer->error().has_value());
-    EXPECT_EQ(writer->error()->code, ENOSPC);
+    ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
     EXPECT_EQ(listFolder(folder), Names{"results.csv"}) << "the temporary file is removed at once";
     writer->closeFile();
-    EXPECT_EQ(writer->error()->code, ENOSPC);
+    EXPECT_EQ(errorOf(*writer), posix(ENOSPC));
     EXPECT_EQ(readFile(path), "old\n");
   });
 }
