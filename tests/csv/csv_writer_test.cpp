@@ -1,6 +1,5 @@
 #include "csv/csv_writer.hpp"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -19,7 +18,6 @@
 #include <functional>
 #include <iterator>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 
 namespace csv {
@@ -27,9 +25,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using Write = std::function<void(CSVWriter&)>;
+using Names = std::vector<std::string>;
+using namespace std::string_literals;
 
 // What a fresh string writer holds after `write`.
-std::optional<std::string> stringOutput(const std::function<void(CSVWriter&)>& write) {
+std::optional<std::string> stringOutput(const Write& write) {
   auto writer = CSVWriter::forWritingToString();
   write(*writer);
   return writer->stringValue();
@@ -45,31 +46,35 @@ void writeFile(const fs::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::vector<std::string> listFolder(const fs::path& folder) {
-  std::vector<std::string> names;
+Names listFolder(const fs::path& folder) {
+  Names names;
   for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
+struct TempFolder {
+  fs::path path = [] {
     std::string pattern = (fs::temp_directory_path() / "csv_writer_test.XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
+    return fs::path(pattern);
+  }();
+  TempFolder() = default;
+  TempFolder(const TempFolder&) = delete;
   ~TempFolder() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(path, ignored);
   }
-  const fs::path& path() const { return path_; }
-  std::string operator/(const char* name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
+  std::string operator/(const char* name) const { return (path / name).string(); }
 };
+
+// A writer's error as "domain code", or "none".
+std::string errorOf(const CSVWriter& writer) {
+  const std::optional<Error>& e = writer.error();
+  return e ? e->domain + " " + std::to_string(e->code) : "none";
+}
+std::string posix(int code) { return "NSPOSIXErrorDomain " + std::to_string(code); }
 
 // Write system calls made by this process so far; nullopt without per-process I/O accounting,
 // and under AddressSanitizer, which writes to a pipe of its own to probe memory.
@@ -88,49 +93,34 @@ std::optional<long> writeSyscalls() {
 
 // ---- quoting and escaping ----
 
-struct FieldCase {
-  std::string delimiter;
-  std::string field;
-  std::string written;
-};
-
 TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
-  const FieldCase cases[] = {
-      {",", "a", "a"},
+  struct Case {
+    std::string delimiter, field, written;
+  };
+  const Case cases[] = {
       {",", "b,c", "\"b,c\""},
       {",", "say \"hi\"", "\"say \"\"hi\"\"\""},
       {",", "a\\b", "\"a\\\\b\""},
       {",", "a\"\\b\\", "\"a\"\"\\\\b\\\\\""},
       {",", "#1", "\"#1\""},
-      {",", "#", "\"#\""},
       {",", "1#", "1#"},
       {",", "", ""},
       {",", " blanks\tand tabs ", " blanks\tand tabs "},
       {",", "line\nfeed", "\"line\nfeed\""},
-      {",", "carriage\rreturn", "\"carriage\rreturn\""},
-      {",", "v\vf\f", "\"v\vf\f\""},
       {",", "next\u0085line", "\"next\u0085line\""},
-      {",", "line\u2028sep", "\"line\u2028sep\""},
-      {",", "para\u2029sep", "\"para\u2029sep\""},
       // Neighbours of the non-ASCII newlines share their lead bytes but are not newlines.
       {",", "nbsp\u00A0x\u2027y\u2030z", "nbsp\u00A0x\u2027y\u2030z"},
       {",", "café 日本 😀", "café 日本 😀"},
-      {",", "cut\xE2\x80", "cut\xE2\x80"},
-      {";", "b,c", "b,c"},
       {";", "b;c", "\"b;c\""},
       {"\t", "a\tb", "\"a\tb\""},
-      {"\t", "a b", "a b"},
       // Non-ASCII delimiters: found as whole characters, not by their lead byte.
       {"é", "caféx", "\"caféx\""},
       {"é", "cafe\u00C3", "cafe\u00C3"},
       {"€", "a€b", "\"a€b\""},
-      {"€", "a\u2028", "\"a\u2028\""},
-      {"€", "a\u2030b", "a\u2030b"},
       {"§", "x§", "\"x§\""},
-      {"§", "x\u0085", "\"x\u0085\""},
       {"§", "x©", "x©"},
   };
-  for (const FieldCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE("delimiter '" + c.delimiter + "', field '" + c.field + "'");
     EXPECT_EQ(stringOutput([&](CSVWriter& w) {
                 w.setDelimiter(c.delimiter);
@@ -150,200 +140,105 @@ TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
 // every position of fields that fill less than one, one, or two eight-byte words and a tail, in
 // ASCII and non-ASCII text.
 TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
-  auto replaceAll = [](std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-      text.replace(at, from.size(), to);
-    }
-    return text;
+  auto quoted = [](const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) out += c == '"' || c == '\\' ? std::string(2, c) : std::string(1, c);
+    return out + "\"";
   };
   const std::string newlines[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
   const std::string specials[] = {",",      "\t",     "é",      "€",      "\"",   "\\",
                                   "#",      "\n",     "\r",     "\v",     "\f",   "\u0085",
                                   "\u2028", "\u2029", "\u00A0", "\u2027", "\xC2", "\xE2\x80"};
-  for (const std::string delimiter : {",", "\t", "é", "€"}) {
+  for (const std::string delimiter : {",", "\t", "é", "€", "§"}) {
     for (const std::string filler : {"a", "ü"}) {
       for (const std::string& special : specials) {
-        // One writer takes all lines of a combination; each line's place in the expected text
-        // is kept so that a difference can be traced to its field.
+        // One writer takes all lines of a combination, each line checked as it is written.
         auto writer = CSVWriter::forWritingToString();
         writer->setDelimiter(delimiter);
         std::string expected;
-        std::vector<std::pair<std::size_t, std::string>> lines;
         for (std::size_t length = 0; length <= 17; ++length) {
           for (std::size_t at = 0; at <= length; ++at) {
             std::string text;
             for (std::size_t i = 0; i < length; ++i) text += i == at ? special + filler : filler;
             if (at == length) text += special;
-            bool quoted = text.starts_with("#") || text.find('"') != std::string::npos ||
-                          text.find('\\') != std::string::npos ||
-                          text.find(delimiter) != std::string::npos;
-            for (const std::string& n : newlines) quoted |= text.find(n) != std::string::npos;
-            lines.emplace_back(expected.size(), text);
-            expected += "x" + delimiter;
-            expected += quoted
-                            ? "\"" + replaceAll(replaceAll(text, "\"", "\"\""), "\\", "\\\\") + "\""
-                            : text;
-            expected += "\n";
+            bool quote = text.starts_with("#") || text.find_first_of("\"\\") != std::string::npos ||
+                         text.find(delimiter) != std::string::npos;
+            for (const std::string& n : newlines) quote |= text.find(n) != std::string::npos;
+            expected += "x" + delimiter + (quote ? quoted(text) : text) + "\n";
             writer->writeLineWithFields({"x", text});
+            if (writer->stringValue() != expected) {
+              FAIL() << "delimiter '" << delimiter << "', text '" << text << "'";
+            }
           }
         }
-        const std::string written = writer->stringValue().value_or("<absent>");
-        if (written == expected) continue;
-        const auto differ = static_cast<std::size_t>(
-            std::mismatch(written.begin(), written.end(), expected.begin(), expected.end()).first -
-            written.begin());
-        auto line = std::upper_bound(lines.begin(), lines.end(), differ,
-                                     [](std::size_t at, const auto& l) { return at < l.first; });
-        FAIL() << "delimiter '" << delimiter << "', text '" << std::prev(line)->second
-               << "': expected\n"
-               << expected.substr(std::prev(line)->first, 40) << "\nwritten\n"
-               << written.substr(std::prev(line)->first, 40);
       }
     }
   }
 }
 
-TEST(CSVWriterTest, BuildsLinesFromFieldsOfEveryKind) {
-  EXPECT_EQ(stringOutput([](CSVWriter& w) {
-              w.writeField("a");
-              w.writeField("b,c");
-              w.writeField("say \"hi\"");
-              w.writeLine();
-            }),
-            "a,\"b,c\",\"say \"\"hi\"\"\"\n");
-  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineWithFields({"", "x", ""}); }), ",x,\n");
+// ---- fields, lists, comments, stringValue ----
+
+TEST(CSVWriterTest, WritesFieldsAndListsThatEndAtTheFirstAbsentValue) {
   using namespace std::chrono;
   const Date date = sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9};
-  EXPECT_EQ(stringOutput([&](CSVWriter& w) {
-              w.writeLineWithFields({5, -3, 2.5, date, ValueList{"p", 1}});
-              w.writeField(std::int64_t{-9223372036854775807 - 1});
-            }),
-            "5,-3,2.5,2013-04-02 14:05:09 +0000,\"(p, 1)\"\n-9223372036854775808");
-}
-
-// ---- the delimiter ----
-
-TEST(CSVWriterTest, RefusesDelimitersThatAreNotOneSafeCodeUnit) {
-  const std::string refused[] = {
-      "",
-      ",,",
-      "\n",
-      "\r",
-      "\"",
-      "#",
-      "\\",
-      "\v",
-      "\f",
-      "\u0085",
-      "\u2028",
-      "\u2029",
-      "😀",             // outside the Basic Multilingual Plane: two UTF-16 code units
-      "\xFF",          // not UTF-8
-      "\xC3",          // cut short
-      "\xC0\xAC",      // overlong ','
-      "\xED\xA0\x80",  // a surrogate
-      "ab",
-      "é,",
+  const std::pair<Write, std::optional<std::string>> cases[] = {
+      {[](CSVWriter& w) {
+         w.writeField("a");
+         w.writeField("b,c");
+         w.writeLine();
+       },
+       "a,\"b,c\"\n"},
+      {[](CSVWriter& w) {
+         w.writeLineWithFields({"", "x", ""});
+       },
+       ",x,\n"},
+      {[&](CSVWriter& w) {
+         w.writeLineWithFields({5, -3, 2.5, date, ValueList{"p", 1}});
+         w.writeField(std::int64_t{-9223372036854775807 - 1});
+       },
+       "5,-3,2.5,2013-04-02 14:05:09 +0000,\"(p, 1)\"\n-9223372036854775808"},
+      {[](CSVWriter& w) { w.writeLineWithFields({}); }, "\n"},
+      {[](CSVWriter& w) { w.writeLineOfFields({}); }, std::nullopt},
+      {[](CSVWriter& w) {
+         w.writeLineOfFields({std::nullopt, "a"});
+       },
+       std::nullopt},
+      {[](CSVWriter& w) {
+         w.writeLineOfFields({"a", 2, std::nullopt, "c"});
+       },
+       "a,2\n"},
+      {[](CSVWriter& w) {
+         w.writeFields({"a", std::nullopt, "b"});
+         w.writeField("c");
+       },
+       "a,c"},
+      {[](CSVWriter& w) { w.writeFields({std::nullopt}); }, std::nullopt},
+      {[](CSVWriter& w) {
+         w.writeField("x");
+         w.writeLineWithFields({"y"});
+         w.writeLineOfFields({"z"});
+       },
+       "x,y\nz\n"},
+      // At the start of a line no line end comes before a comment.
+      {[](CSVWriter& w) { w.writeCommentLine("c"); }, "#c\n"},
   };
-  for (const std::string& d : refused) {
-    SCOPED_TRACE("delimiter '" + d + "'");
-    auto writer = CSVWriter::forWritingToString();
-    try {
-      writer->setDelimiter(d);
-      ADD_FAILURE() << "accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()), d + " cannot be used as a delimiter");
-    }
-    EXPECT_EQ(writer->delimiter(), ",");
-    writer->writeLineWithFields({"a", "b"});
-    EXPECT_EQ(writer->stringValue(), "a,b\n");
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    EXPECT_EQ(stringOutput(cases[i].first), cases[i].second);
   }
-  const std::string accepted[] = {"\t", ";", " ", "é", "€", "\uFFFD", std::string(1, '\0')};
-  for (const std::string& d : accepted) {
-    auto writer = CSVWriter::forWritingToString();
-    EXPECT_NO_THROW(writer->setDelimiter(d));
-    EXPECT_EQ(writer->delimiter(), d);
-  }
-}
-
-TEST(CSVWriterTest, OnlyAWrittenFieldLocksTheDelimiter) {
-  const std::pair<const char*, std::function<void(CSVWriter&)>> stillFree[] = {
-      {"comment", [](CSVWriter& w) { w.writeCommentLine("c"); }},
-      {"line end", [](CSVWriter& w) { w.writeLine(); }},
-      {"empty line list", [](CSVWriter& w) { w.writeLineWithFields({}); }},
-      {"nothing before nullopt",
-       [](CSVWriter& w) {
-         w.writeLineOfFields({std::nullopt, "x"});
-       }},
-      {"empty field list", [](CSVWriter& w) { w.writeFields({}); }},
-  };
-  for (const auto& [what, write] : stillFree) {
-    SCOPED_TRACE(what);
-    auto writer = CSVWriter::forWritingToString();
-    write(*writer);
-    EXPECT_NO_THROW(writer->setDelimiter(";"));
-  }
-  const std::pair<const char*, std::function<void(CSVWriter&)>> locked[] = {
-      {"writeField", [](CSVWriter& w) { w.writeField(""); }},
-      {"writeFields", [](CSVWriter& w) { w.writeFields({"a"}); }},
-      {"writeLineWithFields", [](CSVWriter& w) { w.writeLineWithFields({1}); }},
-      {"writeLineOfFields",
-       [](CSVWriter& w) {
-         w.writeLineOfFields({"a", std::nullopt});
-       }},
-  };
-  for (const auto& [what, write] : locked) {
-    SCOPED_TRACE(what);
-    auto writer = CSVWriter::forWritingToString();
-    write(*writer);
-    try {
-      writer->setDelimiter(";");
-      ADD_FAILURE() << "accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
-    }
-    EXPECT_EQ(writer->delimiter(), ",");
-  }
-}
-
-// ---- lists, comments, stringValue, encoding ----
-
-TEST(CSVWriterTest, FieldListsEndAtTheFirstAbsentValue) {
-  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineWithFields({}); }), "\n");
-  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeLineOfFields({}); }), std::nullopt);
-  EXPECT_EQ(stringOutput([](CSVWriter& w) {
-              w.writeLineOfFields({std::nullopt, "a"});
-            }),
-            std::nullopt);
-  EXPECT_EQ(stringOutput([](CSVWriter& w) {
-              w.writeLineOfFields({"a", 2, std::nullopt, "c"});
-            }),
-            "a,2\n");
-  EXPECT_EQ(stringOutput([](CSVWriter& w) {
-              w.writeFields({"a", std::nullopt, "b"});
-              w.writeField("c");
-            }),
-            "a,c");
-  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeFields({std::nullopt}); }), std::nullopt);
-  EXPECT_EQ(stringOutput([](CSVWriter& w) {
-              w.writeField("x");
-              w.writeLineWithFields({"y"});
-              w.writeLineOfFields({"z"});
-            }),
-            "x,y\nz\n");
 }
 
 TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
   const std::pair<std::string, std::string> cases[] = {
-      {"note", "a,b\n#note\n"},
-      {"", "a,b\n#\n"},
-      {"x,\"y\"\\", "a,b\n#x,\"y\"\\\n"},
-      {"one\ntwo", "a,b\n#one\n#two\n"},
-      {"one\r\ntwo", "a,b\n#one\n#two\n"},
-      {"one\n\rtwo", "a,b\n#one\n#\n#two\n"},
-      {"a\rb\vc\fd\u0085e\u2028f\u2029g", "a,b\n#a\n#b\n#c\n#d\n#e\n#f\n#g\n"},
-      {"trailing\n", "a,b\n#trailing\n#\n"},
-      {"no\u2027break", "a,b\n#no\u2027break\n"},
+      {"note", "#note\n"},
+      {"", "#\n"},
+      {"x,\"y\"\\", "#x,\"y\"\\\n"},
+      {"one\ntwo", "#one\n#two\n"},
+      {"one\r\ntwo", "#one\n#two\n"},
+      {"one\n\rtwo", "#one\n#\n#two\n"},
+      {"a\rb\vc\fd\u0085e\u2028f\u2029g", "#a\n#b\n#c\n#d\n#e\n#f\n#g\n"},
+      {"trailing\n", "#trailing\n#\n"},
+      {"no\u2027break", "#no\u2027break\n"},
   };
   for (const auto& [comment, written] : cases) {
     SCOPED_TRACE("comment '" + comment + "'");
@@ -351,16 +246,12 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
                 w.writeFields({"a", "b"});
                 w.writeCommentLine(comment);
               }),
-              written);
+              "a,b\n" + written);
   }
-  // At the start of a line no line end comes first.
-  EXPECT_EQ(stringOutput([](CSVWriter& w) { w.writeCommentLine("c"); }), "#c\n");
 }
 
 TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
   auto writer = CSVWriter::forWritingToString();
-  EXPECT_EQ(writer->stringValue(), std::nullopt);
-  EXPECT_EQ(writer->encoding(), kEncodingNone);
   writer->writeLineOfFields({});
   EXPECT_EQ(writer->stringValue(), std::nullopt);
   EXPECT_EQ(writer->encoding(), kEncodingNone);
@@ -382,49 +273,121 @@ TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
   EXPECT_EQ(chosen->stringValue(), "#c\n");  // a string holds text, whatever the encoding
 }
 
+// ---- the delimiter ----
+
+TEST(CSVWriterTest, RefusesDelimitersThatAreNotOneSafeCodeUnit) {
+  const std::string refused[] = {
+      "",
+      ",,",
+      "\n",
+      "\r",
+      "\"",
+      "#",
+      "\\",
+      "\v",
+      "\f",
+      "\u0085",
+      "\u2028",
+      "\u2029",
+      "ab",
+      "é,",
+      "😀",             // outside the Basic Multilingual Plane: two UTF-16 code units
+      "\xFF",          // not UTF-8
+      "\xC3",          // cut short
+      "\xC0\xAC",      // overlong ','
+      "\xED\xA0\x80",  // a surrogate
+  };
+  for (const std::string& d : refused) {
+    SCOPED_TRACE("delimiter '" + d + "'");
+    auto writer = CSVWriter::forWritingToString();
+    try {
+      writer->setDelimiter(d);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), d + " cannot be used as a delimiter");
+    }
+    writer->writeLineWithFields({"a", "b"});
+    EXPECT_EQ(writer->stringValue(), "a,b\n");
+  }
+  for (const std::string& d : {"\t"s, ";"s, " "s, "é"s, "€"s, "\uFFFD"s, "\0"s}) {
+    auto writer = CSVWriter::forWritingToString();
+    EXPECT_NO_THROW(writer->setDelimiter(d));
+    EXPECT_EQ(writer->delimiter(), d);
+  }
+}
+
+TEST(CSVWriterTest, OnlyAWrittenFieldLocksTheDelimiter) {
+  const std::tuple<const char*, Write, bool> cases[] = {
+      {"comment", [](CSVWriter& w) { w.writeCommentLine("c"); }, false},
+      {"line end", [](CSVWriter& w) { w.writeLine(); }, false},
+      {"empty line list", [](CSVWriter& w) { w.writeLineWithFields({}); }, false},
+      {"nothing before nullopt",
+       [](CSVWriter& w) {
+         w.writeLineOfFields({std::nullopt, "x"});
+       },
+       false},
+      {"empty field list", [](CSVWriter& w) { w.writeFields({}); }, false},
+      {"writeField", [](CSVWriter& w) { w.writeField(""); }, true},
+      {"writeFields", [](CSVWriter& w) { w.writeFields({"a"}); }, true},
+      {"writeLineWithFields", [](CSVWriter& w) { w.writeLineWithFields({1}); }, true},
+      {"writeLineOfFields",
+       [](CSVWriter& w) {
+         w.writeLineOfFields({"a", std::nullopt});
+       },
+       true},
+  };
+  for (const auto& [what, write, locked] : cases) {
+    SCOPED_TRACE(what);
+    auto writer = CSVWriter::forWritingToString();
+    write(*writer);
+    try {
+      writer->setDelimiter(";");
+      EXPECT_FALSE(locked) << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_TRUE(locked);
+      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
+    }
+    EXPECT_EQ(writer->delimiter(), locked ? "," : ";");
+  }
+}
+
 // ---- file writers ----
 
-TEST(CSVWriterFileTest, NonAtomicReplacesTheFileAtOnceAndWritesEachOperation) {
+TEST(CSVWriterFileTest, NonAtomicReplacesTheFileOrLinkAtOnceAndWritesEachOperation) {
   TempFolder folder;
   const std::string path = folder / "results.csv";
   writeFile(path, "old contents\n");
   auto writer = CSVWriter::withCSVFile(path, false);
-  ASSERT_NE(writer, nullptr);
   EXPECT_EQ(readFile(path), "");
-  EXPECT_EQ(writer->error(), std::nullopt);
-
   const std::optional<long> before = writeSyscalls();
-  writer->writeLineWithFields({"a", "b,c", "say \"hi\"", 4, "", "x\ny", "z"});
+  writer->writeLineWithFields({"a", "b,c", 4, "", "x\ny"});
   const std::optional<long> after = writeSyscalls();
-  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n");
+  const std::string line = "a,\"b,c\",4,,\"x\ny\"\n";
+  EXPECT_EQ(readFile(path), line);
   if (before && after) {
     EXPECT_EQ(*after - *before, 1) << "one write per operation";
   }
   writer->writeCommentLine("one\ntwo");
   writer->writeField("f");
-  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n#one\n#two\nf");
+  EXPECT_EQ(readFile(path), line + "#one\n#two\nf");
   EXPECT_EQ(writer->stringValue(), std::nullopt);
-
   writer->closeFile();
   writer->writeField("after");
   writer->closeFile();
-  EXPECT_EQ(readFile(path), "a,\"b,c\",\"say \"\"hi\"\"\",4,,\"x\ny\",z\n#one\n#two\nf");
+  EXPECT_EQ(readFile(path), line + "#one\n#two\nf");
   EXPECT_EQ(writer->stringValue(), ",after");
   EXPECT_EQ(writer->error(), std::nullopt);
-  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
-}
+  EXPECT_EQ(listFolder(folder.path), Names{"results.csv"});
 
-TEST(CSVWriterFileTest, NonAtomicReplacesALinkNotItsTarget) {
-  TempFolder folder;
-  writeFile(folder / "target.csv", "keep\n");
-  fs::create_symlink("target.csv", folder / "link.csv");
+  // A link is replaced, not its target.
+  fs::create_symlink("results.csv", folder / "link.csv");
   CSVWriter::withCSVFile(folder / "link.csv", false)->writeLine();
-  EXPECT_EQ(readFile(folder / "target.csv"), "keep\n");
+  EXPECT_EQ(readFile(path), line + "#one\n#two\nf");
   EXPECT_FALSE(fs::is_symlink(folder / "link.csv"));
   EXPECT_EQ(readFile(folder / "link.csv"), "\n");
 }
 
-TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnClose) {
+TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnCloseAndKeepsItsPermissions) {
   TempFolder folder;
   const std::string path = folder / "results.csv";
   writeFile(path, "old\n");
@@ -433,28 +396,40 @@ TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnClose) {
   writer->writeLineWithFields({"a", "b"});
   writer->writeCommentLine("c");
   EXPECT_EQ(readFile(path), "old\n");
-
-  // The temporary file sits beside the destination, named "<signed 32-bit number>-results.csv".
-  std::vector<std::string> names = listFolder(folder.path());
-  ASSERT_EQ(names.size(), 2u);
-  const std::string temp = names[0] == "results.csv" ? names[1] : names[0];
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(temp, match, std::regex("(-?[0-9]+)-results\\.csv")));
-  const long long number = std::stoll(match[1]);
-  EXPECT_GE(number, INT32_MIN);
-  EXPECT_LE(number, INT32_MAX);
-  EXPECT_EQ(readFile(folder.path() / temp), "a,b\n#c\n");
-
   writer->closeFile();
   EXPECT_EQ(readFile(path), "a,b\n#c\n");
-  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
+  EXPECT_EQ(listFolder(folder.path), Names{"results.csv"});
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the replacement keeps the old permissions";
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   writeFile(path, "changed later\n");
   writer->closeFile();
   EXPECT_EQ(readFile(path), "changed later\n");
   EXPECT_EQ(writer->error(), std::nullopt);
+}
+
+TEST(CSVWriterFileTest, TemporaryFilesSitBesideTheDestinationNamedByRandomSigned32BitNumbers) {
+  TempFolder folder;
+  std::vector<std::unique_ptr<CSVWriter>> writers;
+  for (int i = 0; i < 40; ++i) {
+    writers.push_back(CSVWriter::withCSVFile(folder / "r.csv", true));
+    writers.back()->writeField(i);
+  }
+  const Names names = listFolder(folder.path);
+  EXPECT_EQ(names.size(), 40u) << "every writer has its own temporary file";
+  for (const std::string& name : names) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(name, match, std::regex("(-?[0-9]+)-r\\.csv"))) << name;
+    EXPECT_GE(std::stoll(match[1]), INT32_MIN);
+    EXPECT_LE(std::stoll(match[1]), INT32_MAX);
+    const std::string text = readFile(folder.path / name).value_or("");
+    EXPECT_TRUE(text.size() == 1 || text.size() == 2) << "each holds its writer's field";
+  }
+  // Half of all 32-bit numbers print negative; 40 draws without both signs would be a fault.
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] == '-'; }));
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] != '-'; }));
+  writers.clear();
+  EXPECT_EQ(listFolder(folder.path), Names{"r.csv"});
 }
 
 TEST(CSVWriterFileTest, DestroyingAWriterFinishesIt) {
@@ -469,61 +444,36 @@ TEST(CSVWriterFileTest, DestroyingAWriterFinishesIt) {
   }
   EXPECT_EQ(readFile(folder / "atomic.csv"), "a");
   EXPECT_EQ(readFile(folder / "buffered.csv"), "b");
-  EXPECT_EQ(listFolder(folder.path()), (std::vector<std::string>{"atomic.csv", "buffered.csv"}));
+  EXPECT_EQ(listFolder(folder.path), (Names{"atomic.csv", "buffered.csv"}));
 }
 
-TEST(CSVWriterFileTest, TemporaryNamesAreRandomSigned32BitNumbers) {
+// Nothing is lost: what could not go to the file is in stringValue; a folder in the way keeps
+// its contents, and an atomic writer that cannot rename leaves no temporary file.
+TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   TempFolder folder;
-  std::vector<std::unique_ptr<CSVWriter>> writers;
-  for (int i = 0; i < 40; ++i) writers.push_back(CSVWriter::withCSVFile(folder / "r.csv", true));
-  const std::vector<std::string> names = listFolder(folder.path());
-  EXPECT_EQ(names.size(), 40u) << "every writer has its own temporary file";
-  // Half of all 32-bit numbers print negative; 40 draws without both signs would be a fault.
-  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] == '-'; }));
-  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](auto& n) { return n[0] != '-'; }));
-  writers.clear();
-  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"r.csv"});
-}
-
-TEST(CSVWriterFileTest, AFileThatCannotBeCreatedIsReportedAndNothingIsLost) {
-  TempFolder folder;
-  fs::create_directory(folder.path() / "dir.csv");
-  writeFile(folder.path() / "dir.csv" / "inside", "keep");
-  const std::tuple<std::string, bool, int> cases[] = {
-      {folder / "missing/r.csv", false, ENOENT},
-      {folder / "missing/r.csv", true, ENOENT},
-      {folder / "dir.csv", false, EISDIR},
+  fs::create_directory(folder.path / "dir.csv");
+  writeFile(folder.path / "dir.csv" / "inside", "keep");
+  const std::tuple<std::string, bool, int, bool> cases[] = {
+      {folder / "missing/r.csv", false, ENOENT, true},
+      {folder / "missing/r.csv", true, ENOENT, true},
+      {folder / "dir.csv", false, EISDIR, true},
+      {folder / "dir.csv", true, EISDIR, false},  // fails at the rename
   };
-  for (const auto& [path, atomic, code] : cases) {
+  for (const auto& [path, atomic, code, atOpen] : cases) {
     SCOPED_TRACE(path + (atomic ? " atomic" : ""));
     auto writer = CSVWriter::withCSVFile(path, atomic);
-    ASSERT_TRUE(writer->error().has_value());
-    EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-    EXPECT_EQ(writer->error()->code, code);
-    EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(std::strerror(code)));
+    EXPECT_EQ(writer->error().has_value(), atOpen);
     writer->writeLineWithFields({"a", "b"});
     writer->closeFile();
-    EXPECT_EQ(writer->stringValue(), "a,b\n");
+    ASSERT_EQ(errorOf(*writer), posix(code));
+    EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(std::strerror(code)));
+    if (atOpen) {
+      EXPECT_EQ(writer->stringValue(), "a,b\n");
+    }
     EXPECT_FALSE(writer->flush());
+    EXPECT_EQ(listFolder(folder.path), Names{"dir.csv"});
   }
-  EXPECT_EQ(readFile(folder.path() / "dir.csv" / "inside"), "keep");
-}
-
-TEST(CSVWriterFileTest, AFailedAtomicRenameKeepsTheDestinationAndRemovesTheTemporary) {
-  TempFolder folder;
-  // A folder at the destination cannot be replaced by a file.
-  fs::create_directory(folder.path() / "results.csv");
-  writeFile(folder.path() / "results.csv" / "inside", "keep");
-  auto writer = CSVWriter::withCSVFile(folder / "results.csv", true);
-  EXPECT_EQ(writer->error(), std::nullopt);
-  writer->writeLineWithFields({"a"});
-  writer->closeFile();
-  ASSERT_TRUE(writer->error().has_value());
-  EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-  EXPECT_EQ(writer->error()->code, EISDIR);
-  EXPECT_EQ(listFolder(folder.path()), std::vector<std::string>{"results.csv"});
-  EXPECT_EQ(readFile(folder.path() / "results.csv" / "inside"), "keep");
-  EXPECT_FALSE(writer->flush());
+  EXPECT_EQ(readFile(folder.path / "dir.csv" / "inside"), "keep");
 }
 
 TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
@@ -534,18 +484,17 @@ TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
   std::string expected;
   const std::optional<long> before = writeSyscalls();
   for (int i = 0; i < 100; ++i) {
-    writer->writeLineWithFields({i, "some text", "x,y"});
-    expected += std::to_string(i) + ",some text,\"x,y\"\n";
+    writer->writeLineWithFields({i, "x,y"});
+    expected += std::to_string(i) + ",\"x,y\"\n";
   }
   EXPECT_EQ(readFile(path), "");
   EXPECT_TRUE(writer->flush());
   EXPECT_EQ(readFile(path), expected);
   // About 600 KB: the blocks go out on their own, each of them large.
+  const std::string text(96, 'x');
   for (int i = 0; i < 6000; ++i) {
-    writer->writeLineWithFields(
-        {"a line of text that is one hundred bytes long, or close to it", "second field", i});
-    expected += "\"a line of text that is one hundred bytes long, or close to it\",second field," +
-                std::to_string(i) + "\n";
+    writer->writeLineWithFields({text, i});
+    expected += text + "," + std::to_string(i) + "\n";
   }
   const std::optional<long> after = writeSyscalls();
   EXPECT_GT(readFile(path)->size(), expected.size() / 2);
@@ -559,16 +508,12 @@ TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
   EXPECT_TRUE(readFile(path) == expected + "\n");
 }
 
-// ---- encodings ----
-
 TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
   struct Case {
     StringEncoding encoding;
-    std::string field;
-    std::string bytes;
+    std::string field, bytes;
     int error;
   };
-  using namespace std::string_literals;
   const Case cases[] = {
       {kEncodingUTF8, "é", "a,\xC3\xA9\n", 0},
       {kEncodingUTF8, "\xFF", "a,\xFF\n", 0},  // UTF-8 output passes bytes through unchecked
@@ -584,19 +529,18 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
       {12345, "x", "", EINVAL},
   };
   TempFolder folder;
+  const std::string path = folder / "enc.csv";
   for (const Case& c : cases) {
     SCOPED_TRACE("encoding " + std::to_string(c.encoding) + ", field '" + c.field + "'");
-    const std::string path = folder / "enc.csv";
     auto writer = CSVWriter::withCSVFile(path, true);
     writer->setEncoding(c.encoding);
     writer->writeLineWithFields({"a", c.field});
     writer->closeFile();
     EXPECT_EQ(readFile(path), c.bytes);
     EXPECT_EQ(writer->encoding(), c.encoding);
-    EXPECT_EQ(writer->error().has_value() ? writer->error()->code : 0, c.error);
+    EXPECT_EQ(errorOf(*writer), c.error ? posix(c.error) : "none");
   }
   // The encoding in force when a piece is written is the one it gets.
-  const std::string path = folder / "mixed.csv";
   auto writer = CSVWriter::withCSVFile(path, false);
   writer->setBuffered(true);
   writer->writeField("é");
@@ -632,10 +576,10 @@ void inPrivateTmpfs(const char* options, const std::function<void(const fs::path
       isolated = true;
     }
     if (!isolated || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", folder.path().c_str(), "tmpfs", 0, options) != 0) {
+        mount("tmpfs", folder.path.c_str(), "tmpfs", 0, options) != 0) {
       _exit(kNamespaceRefused);
     }
-    body(folder.path());
+    body(folder.path);
     std::fflush(stdout);
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
@@ -649,41 +593,31 @@ void inPrivateTmpfs(const char* options, const std::function<void(const fs::path
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed (see above)";
 }
 
-void remountReadOnly(const fs::path& folder) {
-  ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-      << std::strerror(errno);
-}
-
 TEST(CSVWriterFaultTest, ReadOnlyFolder) {
   for (const bool atomic : {false, true}) {
     SCOPED_TRACE(atomic ? "atomic" : "non-atomic");
     inPrivateTmpfs("size=64k", [&](const fs::path& folder) {
       const std::string path = folder / "results.csv";
       writeFile(path, "old\n");
-      remountReadOnly(folder);
+      ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+          << std::strerror(errno);
       auto writer = CSVWriter::withCSVFile(path, atomic);
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-      EXPECT_EQ(writer->error()->code, EROFS);
+      ASSERT_EQ(errorOf(*writer), posix(EROFS));
       EXPECT_THAT(writer->error()->description.value_or(""), HasSubstr(path));
       writer->writeLineWithFields({"a", "b"});
       writer->closeFile();
       EXPECT_EQ(writer->stringValue(), "a,b\n");
-      EXPECT_EQ(writer->error()->code, EROFS);
+      EXPECT_EQ(errorOf(*writer), posix(EROFS));
       EXPECT_EQ(readFile(path), "old\n");
-      EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"});
+      EXPECT_EQ(listFolder(folder), Names{"results.csv"});
     });
   }
 }
 
 // Lines of about 100 bytes, enough of them to overflow a 16 KiB tmpfs several times.
-std::vector<Value> fullDiskLine(int i) {
-  return {i, "a field with a comma, so that it is quoted", "and a plain one that pads the line"};
-}
-std::string fullDiskText(int i) {
-  return std::to_string(i) +
-         ",\"a field with a comma, so that it is quoted\",and a plain one that pads the line\n";
-}
+const std::string kPadding(90, 'p');
+std::vector<Value> fullDiskLine(int i) { return {i, "x,y", kPadding}; }
+std::string fullDiskText(int i) { return std::to_string(i) + ",\"x,y\"," + kPadding + "\n"; }
 
 TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInStringValue) {
   for (const bool buffered : {false, true}) {
@@ -695,8 +629,7 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
       // A piece MacRoman cannot hold is noted first; the disk failure must outrank it.
       writer->setEncoding(kEncodingMacOSRoman);
       writer->writeCommentLine("日本");
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->code, EILSEQ);
+      ASSERT_EQ(errorOf(*writer), posix(EILSEQ));
       std::string expected = "#\n";
       for (int i = 0; i < 400; ++i) {
         writer->writeLineWithFields(fullDiskLine(i));
@@ -707,13 +640,10 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
       }
       EXPECT_FALSE(writer->flush());
       writer->closeFile();
-      ASSERT_TRUE(writer->error().has_value());
-      EXPECT_EQ(writer->error()->domain, "NSPOSIXErrorDomain");
-      EXPECT_EQ(writer->error()->code, ENOSPC);
+      ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
       const std::string inFile = readFile(path).value_or("<missing>");
       const std::string rest = writer->stringValue().value_or("");
-      EXPECT_FALSE(inFile.empty());
-      EXPECT_FALSE(rest.empty());
+      EXPECT_FALSE(inFile.empty() || rest.empty());
       EXPECT_EQ(inFile.back(), '\n') << "the file ends after a whole operation";
       EXPECT_EQ(inFile + rest, expected) << "nothing is lost";
     });
@@ -727,14 +657,11 @@ TEST(CSVWriterFaultTest, FullDiskLeavesTheAtomicDestinationAlone) {
     auto writer = CSVWriter::withCSVFile(path, true);
     EXPECT_EQ(writer->error(), std::nullopt);
     for (int i = 0; i < 400; ++i) writer->writeLineWithFields(fullDiskLine(i));
-    ASSERT_TRUE(writer->error().has_value());
-    EXPECT_EQ(writer->error()->code, ENOSPC);
-    EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"})
-        << "the temporary file is removed at once";
+    ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
+    EXPECT_EQ(listFolder(folder), Names{"results.csv"}) << "the temporary file is removed at once";
     writer->closeFile();
-    EXPECT_EQ(writer->error()->code, ENOSPC);
+    EXPECT_EQ(errorOf(*writer), posix(ENOSPC));
     EXPECT_EQ(readFile(path), "old\n");
-    EXPECT_EQ(listFolder(folder), std::vector<std::string>{"results.csv"});
   });
 }
 
