@@ -20,17 +20,20 @@ void removeEscapes(std::string& text);
 
 // True when cleanField would return the raw text unchanged, as its edges show for most fields:
 // no quote or delimiter first, and no character of the trimmed sets at either end. delimiterLead
-// is the delimiter's first byte.
-inline bool isCleanField(std::string_view raw, char delimiterLead, bool mayNeedUnescaping) {
+// is the delimiter's first byte. With `pairs` (pairSummaries()) the text must be a view into
+// TextSource's buffer, readable around it, which allows the branch-free look-ups.
+inline bool isCleanField(std::string_view raw, char delimiterLead, bool mayNeedUnescaping,
+                         const SummaryTable* pairs = nullptr) {
   if (raw.empty()) return true;
   if (mayNeedUnescaping || raw.front() == '"' || raw.front() == delimiterLead) return false;
-  const auto isTrimmedAt = [](const char* p) {
-    const auto b = static_cast<unsigned char>(*p);
-    return b < 0x80 ? b == ' ' || (b >= 0x09 && b <= 0x0D) : characterHasFlag(p, kTrimmed);
-  };
   const char* end = raw.data() + raw.size();
-  return !isTrimmedAt(raw.data()) &&
-         !isTrimmedAt(raw.size() >= 4 ? characterStartBefore(end) : codePointStartBefore(end));
+  if (pairs != nullptr) {
+    return !characterHasFlag(raw.data(), kTrimmed, pairs) &&
+           !characterHasFlag(characterStartBefore(end), kTrimmed, pairs);
+  }
+  std::size_t length = 0;
+  return !isWhitespaceOrNewline(decodeUTF8(raw.data(), &length)) &&
+         !isWhitespaceOrNewline(decodeUTF8(codePointStartBefore(end), &length));
 }
 
 // Cleans a field's raw text, in order: (1) trim newline characters; (2) drop one enclosing pair of
