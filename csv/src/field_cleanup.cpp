@@ -83,13 +83,13 @@ void removeEscapes(std::string& text) {
   text.resize(out);
 }
 
-std::string_view cleanField(std::string_view raw, std::string_view delimiter,
-                            bool mayNeedUnescaping, std::string& scratch) {
+std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
+                            std::string& scratch) {
   std::string_view text = raw;
+  bool unquoted = false;
   // The common field needs none of the trimming steps; its edges say so.
   if (!isCleanField(raw, delimiter.front(), false)) {
-    text = trimNewlines(text);  // (1)
-    bool unquoted = false;
+    text = trimNewlines(text);                                            // (1)
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {  // (2)
       text = text.substr(1, text.size() - 2);
       unquoted = true;
@@ -100,9 +100,13 @@ std::string_view cleanField(std::string_view raw, std::string_view delimiter,
     }
     text = trimWhitespaceAndNewlines(text);  // (4)
   }
-  if (!mayNeedUnescaping || text.empty()) return text;
-  const bool quotes = std::memchr(text.data(), '"', text.size()) != nullptr;
-  const bool backslashes = std::memchr(text.data(), '\\', text.size()) != nullptr;
+  if (!bytes.any() || text.empty()) return text;
+  // A doubled quote needs two quotes besides the pair that (2) removed.
+  const std::uint32_t inner =
+      bytes.quotes == kUncounted ? kUncounted : bytes.quotes - (unquoted ? 2 : 0);
+  const bool quotes = inner >= 2 && std::memchr(text.data(), '"', text.size()) != nullptr;
+  const bool backslashes =
+      bytes.backslashes && std::memchr(text.data(), '\\', text.size()) != nullptr;
   if (!quotes && !backslashes) return text;
   scratch.assign(text);
   if (quotes) replaceOccurrences(scratch, "\"\"", "\"");  // (5)

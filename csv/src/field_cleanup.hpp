@@ -36,13 +36,22 @@ inline bool isCleanField(std::string_view raw, char delimiterLead, bool mayNeedU
          !isWhitespaceOrNewline(decodeUTF8(codePointStartBefore(end), &length));
 }
 
+// What the tokenizer knows of the '"' and '\\' bytes of a field: how many quotes
+// (kUncounted when it did not count them), and whether there may be a backslash.
+inline constexpr std::uint32_t kUncounted = 0xFFFFFFFF;
+struct FieldBytes {
+  std::uint32_t quotes = 0;
+  bool backslashes = false;
+  bool any() const { return quotes != 0 || backslashes; }
+  void addQuote() { quotes += quotes != kUncounted ? 1 : 0; }  // stays uncounted
+};
+
 // Cleans a field's raw text, in order: (1) trim newline characters; (2) drop one enclosing pair of
 // double quotes; (3) when (2) did not apply, drop a leading delimiter, the remnant of a line that
 // ends right after a delimiter; (4) trim white space and newlines; (5) "" becomes "; (6) drop
-// escaping backslashes. A lone double quote stays as it is. `mayNeedUnescaping` false promises
-// that the text holds no '"' or '\' byte, which skips (5) and (6). The result views `raw` or
-// `scratch`.
-std::string_view cleanField(std::string_view raw, std::string_view delimiter,
-                            bool mayNeedUnescaping, std::string& scratch);
+// escaping backslashes. A lone double quote stays as it is. `bytes` may only overstate what the
+// text holds; it lets (5) and (6) be skipped without looking. The result views `raw` or `scratch`.
+std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
+                            std::string& scratch);
 
 }  // namespace csv::detail

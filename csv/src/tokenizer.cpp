@@ -342,7 +342,7 @@ bool Tokenizer::skipOrdinary() {
   } else {
     stop = skipRun<RunKind::kQuoted>(start, end, delimiter, wide_, pairs_, &joinedSpecial);
   }
-  if (joinedSpecial && state_ == kInField) mayNeedUnescaping_ = true;
+  if (joinedSpecial && state_ == kInField) fieldBytes_ = {kUncounted, true};
   const bool found = stop != end;
   // Without a stop, the last code point may still be joined by what follows (a Prepend
   // character): leave it to be looked at again with more text.
@@ -422,18 +422,18 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
   Kind previous = previous_;
   Kind beforePrevious = beforePrevious_;
   bool quotes = balancedQuotes_;
-  bool unescape = mayNeedUnescaping_;
+  FieldBytes bytes = fieldBytes_;
 
   const auto reportField = [&](std::size_t at) {
     const std::string_view raw(data + fieldStart, at - fieldStart);
-    const std::string_view field = isCleanField(raw, delimiterLead_, unescape, pairs_)
+    const std::string_view field = isCleanField(raw, delimiterLead_, bytes.any(), pairs_)
                                        ? raw
-                                       : cleanField(raw, delimiter_, unescape, scratch_);
+                                       : cleanField(raw, delimiter_, bytes, scratch_);
     if (CSVParserDelegate* delegate = context.delegate) {
       delegate->didReadFieldView(context.parser, field);
     }
     fieldStart = at;
-    unescape = false;
+    bytes = {};
     state = state_ == kCancelled ? kCancelled : kInLine;
   };
   const auto reportLineEnd = [&] {
@@ -468,6 +468,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
         const Kind kind = byteKind(b);
         if (kind == Kind::kQuote) {
           quotes = false;
+          bytes.addQuote();
         } else if (b == delimiter) {
           reportField(pos);
         } else if (kind == Kind::kNewline) {
@@ -490,7 +491,8 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
             !characterHasFlag(characterStartBefore(data + stop), kPrepend, pairs_)) {
           break;
         }
-        if (b == '"' || b == '\\') unescape = true;
+        if (b == '"') bytes.addQuote();
+        if (b == '\\') bytes.backslashes = true;
         ++stop;
       }
       if (stop == size) break;  // the general path finishes the run when more text comes
@@ -506,7 +508,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
       const Kind kind = byteKind(b);
       if (kind == Kind::kQuote) {
         quotes = !quotes;
-        unescape = true;
+        bytes.addQuote();
       } else if (b == delimiter) {  // only a stop outside quotes
         reportField(pos);
       } else if (kind == Kind::kNewline && previous != Kind::kNewline) {
@@ -542,7 +544,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
     if (state != kCancelled || kind == Kind::kOther) {
       fieldStart = pos;
       quotes = kind != Kind::kQuote;
-      unescape = kind == Kind::kQuote;
+      bytes = {kind == Kind::kQuote ? 1u : 0u, false};
       if (state != kCancelled) state = kInField;
     }
     advance(next, kind);
@@ -554,7 +556,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
   beforePrevious_ = beforePrevious;
   balancedQuotes_ = quotes;
   balancedEscapes_ = true;
-  mayNeedUnescaping_ = unescape;
+  fieldBytes_ = bytes;
 }
 
 bool Tokenizer::processClusterFast(const TokenizerContext& context) {
@@ -678,7 +680,8 @@ inline void Tokenizer::dispatch(const TokenizerContext& context, std::size_t end
   }
 
   // C. Append the cluster, unless in a comment: the field's range now reaches its end.
-  if (state_ != kInComment) mayNeedUnescaping_ = mayNeedUnescaping_ || holdsQuoteOrBackslash;
+  // The slow path does not count: a quote or backslash anywhere makes the clean-up look.
+  if (state_ != kInComment && holdsQuoteOrBackslash) fieldBytes_ = {kUncounted, true};
   pos_ = end;
   beforePrevious_ = previous_;
   previous_ = kind;
@@ -695,7 +698,7 @@ void Tokenizer::beginCurrentLine(const TokenizerContext& context) {
 inline void Tokenizer::beginCurrentField(std::size_t at) {
   if (!leftover_.empty()) leftover_.clear();
   fieldStart_ = at;
-  mayNeedUnescaping_ = false;
+  fieldBytes_ = {};
   balancedQuotes_ = true;
   balancedEscapes_ = true;
   setState(kInField);
@@ -705,20 +708,20 @@ inline void Tokenizer::finishCurrentField(const TokenizerContext& context, std::
   const std::string_view raw(text_.data() + fieldStart_, at - fieldStart_);
   std::string_view field;
   if (leftover_.empty()) [[likely]] {
-    field = isCleanField(raw, delimiterLead_, mayNeedUnescaping_, pairs_)
+    field = isCleanField(raw, delimiterLead_, fieldBytes_.any(), pairs_)
                 ? raw
-                : cleanField(raw, delimiter_, mayNeedUnescaping_, scratch_);
+                : cleanField(raw, delimiter_, fieldBytes_, scratch_);
   } else {
     joined_ = leftover_;
     joined_.append(raw);
     leftover_.clear();
-    field = cleanField(joined_, delimiter_, true, scratch_);
+    field = cleanField(joined_, delimiter_, {kUncounted, true}, scratch_);
   }
   if (CSVParserDelegate* delegate = context.delegate) {
     delegate->didReadFieldView(context.parser, field);
   }
   fieldStart_ = at;
-  mayNeedUnescaping_ = false;
+  fieldBytes_ = {};
   setState(kInLine);
 }
 

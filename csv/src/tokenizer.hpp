@@ -29,6 +29,7 @@
 
 #include "csv/csv_parser_delegate.hpp"
 #include "csv/error.hpp"
+#include "field_cleanup.hpp"
 #include "grapheme.hpp"
 #include "text_source.hpp"
 
@@ -126,9 +127,9 @@ class Tokenizer {
   std::size_t pos_ = 0;
   std::size_t fieldStart_ = 0;
   std::string leftover_;
-  bool mayNeedUnescaping_ = false;  // the field may hold a '"' or '\' byte
-  std::string joined_;              // leftover_ and the range, when both are needed at once
-  std::string scratch_;             // the cleaned field when clean-up had to copy it
+  FieldBytes fieldBytes_;  // the '"' and '\' bytes of the current field
+  std::string joined_;     // leftover_ and the range, when both are needed at once
+  std::string scratch_;    // the cleaned field when clean-up had to copy it
 
   std::size_t windowBase_ = 0;   // text offset of the stop window's first byte
   std::size_t windowLimit_ = 0;  // its end (at most 64 bytes on); empty when equal to the base

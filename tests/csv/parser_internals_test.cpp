@@ -320,7 +320,7 @@ TEST(FieldCleanupTest, Steps) {
   };
   for (const CleanupCase& c : cases) {
     std::string scratch;
-    EXPECT_EQ(cleanField(c.raw, c.delimiter, true, scratch), c.cleaned)
+    EXPECT_EQ(cleanField(c.raw, c.delimiter, {kUncounted, true}, scratch), c.cleaned)
         << ::testing::PrintToString(c.raw);
     const bool special = c.raw.find_first_of("\"\\") != std::string::npos;
     if (isCleanField(c.raw, c.delimiter.front(), special)) {
