@@ -73,6 +73,14 @@ extern std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
 extern std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
 std::uint8_t computeFlagBlock(std::size_t index);
 
+// The union of the flags of every code point that starts like the (valid) character at p
+// (kSummaryUnknown: not known yet). Reads p[1] even for a one-byte character.
+inline std::uint8_t pairSummary(const char* p, const SummaryTable* pairs) {
+  const std::size_t index = (static_cast<std::size_t>(static_cast<unsigned char>(p[0])) << 8) |
+                            static_cast<unsigned char>(p[1]);
+  return pairs[index].load(std::memory_order_relaxed);
+}
+
 // False when no code point that starts like the (valid) character at p has the flag; true when
 // one may. Reads p[1] even for a one-byte character. `pairs` is pairSummaries(), which hot loops
 // keep at hand.

@@ -13,6 +13,9 @@
 #include <emmintrin.h>
 #endif
 
+// Inlines a lambda of the field loop, which would otherwise keep the loop's state in memory.
+#define QUORIN_ALWAYS_INLINE __attribute__((always_inline))
+
 namespace csv::detail {
 namespace {
 
@@ -423,10 +426,17 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
   Kind beforePrevious = beforePrevious_;
   bool quotes = balancedQuotes_;
   FieldBytes bytes = fieldBytes_;
+  // Summaries (pairSummary) of the field's first character and of the one before a stop, looked
+  // up once for the cluster rules and reused for the clean-up's edge test.
+  std::uint8_t frontFlags = fieldFrontFlags_;
+  std::uint8_t backFlags = kSummaryUnknown;
+  constexpr std::uint8_t kEdgeDoubt = kTrimmed | kSummaryUnknown;
 
-  const auto reportField = [&](std::size_t at) {
+  const auto reportField = [&](std::size_t at) QUORIN_ALWAYS_INLINE {
     const std::string_view raw(data + fieldStart, at - fieldStart);
-    const std::string_view field = isCleanField(raw, delimiterLead_, bytes.any(), pairs_)
+    const bool clean = !bytes.any() && raw.front() != '"' && raw.front() != delimiterLead_ &&
+                       ((frontFlags | backFlags) & kEdgeDoubt) == 0;
+    const std::string_view field = clean || isCleanField(raw, delimiterLead_, bytes.any(), pairs_)
                                        ? raw
                                        : cleanField(raw, delimiter_, bytes, scratch_);
     if (CSVParserDelegate* delegate = context.delegate) {
@@ -434,15 +444,16 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
     }
     fieldStart = at;
     bytes = {};
+    frontFlags = kSummaryUnknown;
     state = state_ == kCancelled ? kCancelled : kInLine;
   };
-  const auto reportLineEnd = [&] {
+  const auto reportLineEnd = [&]() QUORIN_ALWAYS_INLINE {
     if (CSVParserDelegate* delegate = context.delegate) {
       delegate->didEndLine(context.parser, currentLine_);
     }
     state = state_ == kCancelled ? kCancelled : kBetweenLines;
   };
-  const auto reportLineStart = [&] {
+  const auto reportLineStart = [&]() QUORIN_ALWAYS_INLINE {
     ++currentLine_;
     if (CSVParserDelegate* delegate = context.delegate) {
       delegate->didStartLine(context.parser, currentLine_);
@@ -450,7 +461,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
     state = state_ == kCancelled ? kCancelled : kInLine;
   };
   // Step C for the cluster [pos, next) of the given kind.
-  const auto advance = [&](std::size_t next, Kind kind) {
+  const auto advance = [&](std::size_t next, Kind kind) QUORIN_ALWAYS_INLINE {
     pos = next;
     beforePrevious = previous;
     previous = kind;
@@ -466,6 +477,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
         const std::size_t next = asciiClusterEnd(data, pos, pairs_);
         if (next == 0) break;
         const Kind kind = byteKind(b);
+        backFlags = kSummaryUnknown;
         if (kind == Kind::kQuote) {
           quotes = false;
           bytes.addQuote();
@@ -487,8 +499,10 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
         if (stop == size) break;
         // GB9b, as in skipRun: a Prepend character takes a printable ASCII character in.
         const auto b = static_cast<unsigned char>(data[stop]);
-        if (b < 0x20 || b >= 0x7F ||
-            !characterHasFlag(characterStartBefore(data + stop), kPrepend, pairs_)) {
+        const char* last = characterStartBefore(data + stop);
+        backFlags = pairSummary(last, pairs_);
+        if (b < 0x20 || b >= 0x7F || (backFlags & (kPrepend | kSummaryUnknown)) == 0 ||
+            !characterHasFlagSlow(last, kPrepend)) {
           break;
         }
         if (b == '"') bytes.addQuote();
@@ -535,7 +549,11 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
     } else {
       if (kind != Kind::kOther || first == delimiter || first == '#') break;
       // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
-      if (characterHasFlag(p, kPrepend | kNewline, pairs_)) break;
+      const std::uint8_t flags = pairSummary(p, pairs_);
+      if ((flags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
+          characterHasFlagSlow(p, kPrepend | kNewline)) {
+        break;
+      }
       next = pos + kUTF8Length[first >> 4];
     }
     if (state == kBetweenLines) reportLineStart();
@@ -543,6 +561,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
     // in the cancelled state, an ordinary character begins a field.
     if (state != kCancelled || kind == Kind::kOther) {
       fieldStart = pos;
+      frontFlags = kind == Kind::kQuote ? kSummaryUnknown : pairSummary(p, pairs_);
       quotes = kind != Kind::kQuote;
       bytes = {kind == Kind::kQuote ? 1u : 0u, false};
       if (state != kCancelled) state = kInField;
@@ -557,6 +576,7 @@ void Tokenizer::runPlainFields(const TokenizerContext& context) {
   balancedQuotes_ = quotes;
   balancedEscapes_ = true;
   fieldBytes_ = bytes;
+  fieldFrontFlags_ = frontFlags;
 }
 
 bool Tokenizer::processClusterFast(const TokenizerContext& context) {
@@ -699,6 +719,7 @@ inline void Tokenizer::beginCurrentField(std::size_t at) {
   if (!leftover_.empty()) leftover_.clear();
   fieldStart_ = at;
   fieldBytes_ = {};
+  fieldFrontFlags_ = kSummaryUnknown;
   balancedQuotes_ = true;
   balancedEscapes_ = true;
   setState(kInField);

@@ -127,9 +127,10 @@ class Tokenizer {
   std::size_t pos_ = 0;
   std::size_t fieldStart_ = 0;
   std::string leftover_;
-  FieldBytes fieldBytes_;  // the '"' and '\' bytes of the current field
-  std::string joined_;     // leftover_ and the range, when both are needed at once
-  std::string scratch_;    // the cleaned field when clean-up had to copy it
+  FieldBytes fieldBytes_;                           // the '"' and '\' bytes of the current field
+  std::uint8_t fieldFrontFlags_ = kSummaryUnknown;  // pairSummary of its first character
+  std::string joined_;   // leftover_ and the range, when both are needed at once
+  std::string scratch_;  // the cleaned field when clean-up had to copy it
 
   std::size_t windowBase_ = 0;   // text offset of the stop window's first byte
   std::size_t windowLimit_ = 0;  // its end (at most 64 bytes on); empty when equal to the base
