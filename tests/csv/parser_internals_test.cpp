@@ -339,6 +339,19 @@ TEST(FieldCleanupTest, Helpers) {
   text = "aaaa";
   replaceOccurrences(text, "aa", "");
   EXPECT_EQ(text, "");
+  std::string collapsed;
+  for (const auto& [in, expected] : {std::pair<std::string, std::string>{"", ""},
+                                     {"\"", "\""},
+                                     {"\"\"", "\""},
+                                     {"\"\"\"", "\"\""},
+                                     {"a\"\"\"\"b\"", "a\"\"b\""},
+                                     {"no quotes", "no quotes"}}) {
+    collapseDoubledQuotes(in, collapsed);
+    EXPECT_EQ(collapsed, expected) << in;
+    std::string replaced = in;
+    replaceOccurrences(replaced, "\"\"", "\"");
+    EXPECT_EQ(replaced, expected) << in;
+  }
   text = "\\\\\\";
   removeEscapes(text);
   EXPECT_EQ(text, "\\");
