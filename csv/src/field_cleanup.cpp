@@ -65,6 +65,24 @@ void replaceOccurrences(std::string& text, std::string_view target, std::string_
   text.resize(write);
 }
 
+void collapseDoubledQuotes(std::string_view text, std::string& out) {
+  out.resize(text.size());
+  char* write = out.data();
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    const std::size_t quote =
+        found == nullptr ? text.size()
+                         : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    const std::size_t keep = quote - from + (quote < text.size() ? 1 : 0);  // the quote too
+    std::memcpy(write, text.data() + from, keep);
+    write += keep;
+    from = quote + 1;
+    if (from < text.size() && text[from] == '"') ++from;  // the second of a pair goes
+  }
+  out.resize(static_cast<std::size_t>(write - out.data()));
+}
+
 void removeEscapes(std::string& text) {
   std::size_t out = 0;
   std::size_t i = 0;
@@ -83,13 +101,13 @@ void removeEscapes(std::string& text) {
   text.resize(out);
 }
 
-std::string_view cleanField(std::string_view raw, std::string_view delimiter,
-                            bool mayNeedUnescaping, std::string& scratch) {
+std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
+                            std::string& scratch) {
   std::string_view text = raw;
+  bool unquoted = false;
   // The common field needs none of the trimming steps; its edges say so.
   if (!isCleanField(raw, delimiter.front(), false)) {
-    text = trimNewlines(text);  // (1)
-    bool unquoted = false;
+    text = trimNewlines(text);                                            // (1)
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {  // (2)
       text = text.substr(1, text.size() - 2);
       unquoted = true;
@@ -100,13 +118,21 @@ std::string_view cleanField(std::string_view raw, std::string_view delimiter,
     }
     text = trimWhitespaceAndNewlines(text);  // (4)
   }
-  if (!mayNeedUnescaping || text.empty()) return text;
-  const bool quotes = std::memchr(text.data(), '"', text.size()) != nullptr;
-  const bool backslashes = std::memchr(text.data(), '\\', text.size()) != nullptr;
+  if (!bytes.any() || text.empty()) return text;
+  // A doubled quote needs two quotes besides the pair that (2) removed.
+  const std::uint32_t inner =
+      bytes.quotes == kUncounted ? kUncounted : bytes.quotes - (unquoted ? 2 : 0);
+  const bool quotes =
+      inner >= 2 && (inner != kUncounted || std::memchr(text.data(), '"', text.size()) != nullptr);
+  const bool backslashes =
+      bytes.backslashes && std::memchr(text.data(), '\\', text.size()) != nullptr;
   if (!quotes && !backslashes) return text;
-  scratch.assign(text);
-  if (quotes) replaceOccurrences(scratch, "\"\"", "\"");  // (5)
-  if (backslashes) removeEscapes(scratch);                // (6)
+  if (quotes) {
+    collapseDoubledQuotes(text, scratch);  // (5)
+  } else {
+    scratch.assign(text);
+  }
+  if (backslashes) removeEscapes(scratch);  // (6)
   return scratch;
 }
 

@@ -43,50 +43,77 @@ std::uint8_t computeCodePointFlags(char32_t cp) {
       boundclass == UTF8PROC_BOUNDCLASS_SPACINGMARK) {
     flags |= kJoinsPrevious;
   }
-  if (cp == 0x85 || cp == 0x2028 || cp == 0x2029) flags |= kNewline;
+  if (isNewlineCharacter(cp)) flags |= kNewline;
+  if (cp == 0x09) flags |= kTab;
   return flags;
 }
 
 }  // namespace
 
-std::atomic<std::uint8_t> gLeadSummaries[256];
-std::atomic<std::uint8_t> gLead4Summaries[5 * 64];
 std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
 std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
 
 namespace {
 
 std::uint8_t summarize(char32_t first, char32_t count) {
-  std::uint8_t summary = kSummaryComputed;
+  std::uint8_t summary = 0;
   for (char32_t cp = first; cp < first + count; ++cp) summary |= computeCodePointFlags(cp);
   return summary;
 }
 
 }  // namespace
 
-std::uint8_t computeLeadSummary(unsigned char lead) {
-  // The code points whose UTF-8 form starts with `lead`; bytes that never lead have none.
-  std::uint8_t summary = kSummaryComputed;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    summary = summarize(static_cast<char32_t>(lead & 0x1F) << 6, 0x40);
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    summary = summarize(static_cast<char32_t>(lead & 0x0F) << 12, 0x1000);
+namespace {
+
+std::atomic<std::uint8_t> gPairSummaries[0x10000];
+
+// Fills every pair summary except those of four-byte characters, which stay unknown until met.
+bool fillPairSummaries() {
+  for (unsigned b0 = 0; b0 < 0x80; ++b0) {
+    const std::uint8_t flags = computeCodePointFlags(b0);
+    for (unsigned b1 = 0; b1 < 0x100; ++b1) gPairSummaries[(b0 << 8) | b1].store(flags);
   }
-  gLeadSummaries[lead].store(summary, std::memory_order_release);
-  return summary;
+  for (unsigned b0 = 0xC2; b0 <= 0xEF; ++b0) {
+    for (unsigned b1 = 0x80; b1 <= 0xBF; ++b1) {
+      const std::uint8_t summary =
+          b0 < 0xE0 ? computeCodePointFlags(((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu))
+                    : summarize(((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6), 0x40);
+      gPairSummaries[(b0 << 8) | b1].store(summary);
+    }
+  }
+  for (unsigned b0 = 0xF0; b0 <= 0xF4; ++b0) {
+    for (unsigned b1 = 0x80; b1 <= 0xBF; ++b1) {
+      gPairSummaries[(b0 << 8) | b1].store(kSummaryUnknown);
+    }
+  }
+  return true;
 }
 
-std::uint8_t computeLead4Summary(std::size_t index) {
-  // Lead F0 + (index >> 6), second byte 80 + (index & 63): code points index << 12 onwards.
-  const auto first = static_cast<char32_t>(index << 12);
-  const std::uint8_t summary = first < 0x110000 ? summarize(first, 0x1000) : kSummaryComputed;
-  gLead4Summaries[index].store(summary, std::memory_order_release);
-  return summary;
+}  // namespace
+
+const SummaryTable* pairSummaries() {
+  static const bool filled = fillPairSummaries();
+  (void)filled;
+  return gPairSummaries;
+}
+
+bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
+  const auto b0 = static_cast<unsigned char>(p[0]);
+  const auto b1 = static_cast<unsigned char>(p[1]);
+  SummaryTable& summary = gPairSummaries[(static_cast<std::size_t>(b0) << 8) | b1];
+  if ((summary.load(std::memory_order_relaxed) & kSummaryUnknown) != 0) {
+    // A four-byte character: the 4096 code points that share its first two bytes.
+    const auto first = static_cast<char32_t>(((b0 & 0x07u) << 18) | ((b1 & 0x3Fu) << 12));
+    summary.store(first < 0x110000 ? summarize(first, 0x1000) : 0, std::memory_order_relaxed);
+    if ((summary.load(std::memory_order_relaxed) & flag) == 0) return false;
+  }
+  std::size_t length = 0;
+  return hasCodePointFlag(decodeUTF8(p, &length), flag);
 }
 
 std::uint8_t computeFlagBlock(std::size_t index) {
   auto* flags = new std::uint8_t[256];
-  std::uint8_t summary = kSummaryComputed;
+  std::uint8_t summary = kBlockComputed;
   for (char32_t i = 0; i < 256; ++i) {
     flags[i] = computeCodePointFlags(static_cast<char32_t>(index << 8) + i);
     summary |= flags[i];

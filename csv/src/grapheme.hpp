@@ -49,40 +49,45 @@ enum CodePointFlag : std::uint8_t {
   kWhitespace = 1,     // general category Z (Zs, Zl, Zp)
   kPrepend = 2,        // Grapheme_Cluster_Break=Prepend: joins the character after it (GB9b)
   kJoinsPrevious = 4,  // Extend, ZWJ or SpacingMark: joins any non-control before it (GB9, 9a)
-  kNewline = 8,        // in the newline set (U+0085, U+2028, U+2029 beyond ASCII)
+  kNewline = 8,        // in the newline set
+  kTab = 16,           // U+0009, the one white space that is neither Z nor a newline
 };
-inline constexpr std::uint8_t kTrimmed = kWhitespace | kNewline;
+// The white-space-and-newline set.
+inline constexpr std::uint8_t kTrimmed = kWhitespace | kNewline | kTab;
 
-// Two caches, each filled when first needed, so that a process pays only for the scripts it
-// meets, and thread-safe. Per lead byte, the union of the flags of every code point that starts
-// with it: the usual answer, "no character of this script has that property", costs one load of
-// a 256-byte table and no decoding. Per block of 256 code points, their flags, and the union of
-// them.
-extern std::atomic<std::uint8_t> gLeadSummaries[256];
-// Four-byte characters are summarised by their first two bytes (4096 code points each).
-extern std::atomic<std::uint8_t> gLead4Summaries[5 * 64];
+// Two caches, so that most questions cost one load and no decoding, and a process pays only for
+// the scripts it meets. Thread-safe.
+//  - Per pair of first bytes of a character, the union of the flags of every code point that
+//    starts with them: exact for ASCII (its own flags) and two-byte characters, per 64 code
+//    points for three-byte ones (built whole on first use: 67,000 look-ups), per 4096 code points
+//    for four-byte ones (each filled when first met; kSummaryUnknown until then). The usual
+//    answer, "no character of this script is a mark", is one load of a 64 KiB table, whatever
+//    the length of the character, so it costs no branch on the script.
+//  - Per block of 256 code points, their flags and the union of them, filled when first needed.
+inline constexpr std::uint8_t kSummaryUnknown = 0x40;
+using SummaryTable = std::atomic<std::uint8_t>;
+const SummaryTable* pairSummaries();  // 65536 entries, indexed by (byte 0 << 8) | byte 1
 inline constexpr std::size_t kFlagBlockCount = 0x110000 / 256;
+inline constexpr std::uint8_t kBlockComputed = 0x80;
 extern std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
 extern std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
-inline constexpr std::uint8_t kSummaryComputed = 0x80;
-// Compute a cache entry (if another thread has not) and return its summary.
-std::uint8_t computeLeadSummary(unsigned char lead);
-std::uint8_t computeLead4Summary(std::size_t index);
 std::uint8_t computeFlagBlock(std::size_t index);
 
-// False when no code point that starts like the (valid, non-ASCII) character at p has the flag.
-inline bool leadMayHave(const char* p, std::uint8_t flag) {
-  const auto lead = static_cast<unsigned char>(p[0]);
-  std::uint8_t summary;
-  if (lead < 0xF0) {
-    summary = gLeadSummaries[lead].load(std::memory_order_acquire);
-    if (summary == 0) summary = computeLeadSummary(lead);
-  } else {
-    const std::size_t index = ((lead & 0x07u) << 6) | (static_cast<unsigned char>(p[1]) & 0x3Fu);
-    summary = gLead4Summaries[index].load(std::memory_order_acquire);
-    if (summary == 0) summary = computeLead4Summary(index);
-  }
-  return (summary & flag) != 0;
+// The union of the flags of every code point that starts like the (valid) character at p
+// (kSummaryUnknown: not known yet). Reads p[1] even for a one-byte character.
+inline std::uint8_t pairSummary(const char* p, const SummaryTable* pairs) {
+  const std::size_t index = (static_cast<std::size_t>(static_cast<unsigned char>(p[0])) << 8) |
+                            static_cast<unsigned char>(p[1]);
+  return pairs[index].load(std::memory_order_relaxed);
+}
+
+// False when no code point that starts like the (valid) character at p has the flag; true when
+// one may. Reads p[1] even for a one-byte character. `pairs` is pairSummaries(), which hot loops
+// keep at hand.
+inline bool mayHaveFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
+  const std::size_t index = (static_cast<std::size_t>(static_cast<unsigned char>(p[0])) << 8) |
+                            static_cast<unsigned char>(p[1]);
+  return (pairs[index].load(std::memory_order_relaxed) & (flag | kSummaryUnknown)) != 0;
 }
 
 // True when the code point has the flag. Decoded text holds no value above U+10FFFF.
@@ -94,12 +99,15 @@ inline bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
   return (gFlagBlocks[index].load(std::memory_order_acquire)[cp & 0xFF] & flag) != 0;
 }
 
-// True when the UTF-8 character at p (valid) has the flag.
+// The exact answer after mayHaveFlag said "may": fills a four-byte summary on first meeting it.
+bool characterHasFlagSlow(const char* p, std::uint8_t flag);
+
+// True when the UTF-8 character at p (valid; p[1] readable) has the flag.
+inline bool characterHasFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
+  return mayHaveFlag(p, flag, pairs) && characterHasFlagSlow(p, flag);
+}
 inline bool characterHasFlag(const char* p, std::uint8_t flag) {
-  const auto lead = static_cast<unsigned char>(*p);
-  if (lead < 0x80 || !leadMayHave(p, flag)) return false;
-  std::size_t length = 0;
-  return hasCodePointFlag(decodeUTF8(p, &length), flag);
+  return characterHasFlag(p, flag, pairSummaries());
 }
 
 // The start of the character that ends just before p, without branching on its length. Reads
@@ -128,12 +136,15 @@ inline bool isPrepend(char32_t cp) { return cp >= 0x80 && hasCodePointFlag(cp, k
 // (complete, at start + 1) exists: CR LF is one cluster (GB3); otherwise a following ASCII code
 // point, or anything after a control (GB4), starts a new one, and a non-ASCII one joins only if it
 // extends (GB9, GB9a). Returns 0 when the cluster may be longer and clusterEnd must decide.
-inline std::size_t asciiClusterEnd(const char* text, std::size_t start) {
+inline std::size_t asciiClusterEnd(const char* text, std::size_t start, const SummaryTable* pairs) {
   const auto first = static_cast<unsigned char>(text[start]);
   const auto second = static_cast<unsigned char>(text[start + 1]);
-  if (second < 0x80) return start + (first == '\r' && second == '\n' ? 2 : 1);
-  if (first < 0x20 || first == 0x7F) return start + 1;
-  return characterHasFlag(text + start + 1, kJoinsPrevious) ? 0 : start + 1;
+  const std::size_t end = start + 1 + static_cast<std::size_t>(first == '\r' && second == '\n');
+  // An ASCII second code point has no such flag; a control first never joins what follows.
+  if (first >= 0x20 && first != 0x7F && characterHasFlag(text + start + 1, kJoinsPrevious, pairs)) {
+    return 0;
+  }
+  return end;
 }
 
 // Marker returned by clusterEnd when the text ends before the cluster is known to end.

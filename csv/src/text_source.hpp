@@ -52,7 +52,7 @@ class TextSource {
 
   // Bytes that may be read before data() and past size() without leaving the allocation (for
   // wide loads).
-  static constexpr std::size_t kPadding = 64;
+  static constexpr std::size_t kPadding = 128;
 
  private:
   void ensureCapacity(std::size_t bytes);

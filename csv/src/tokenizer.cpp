@@ -1,14 +1,20 @@
 #include "tokenizer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "field_cleanup.hpp"
 #include "grapheme.hpp"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+// Inlines a lambda of the field loop, which would otherwise keep the loop's state in memory.
+#define QUORIN_ALWAYS_INLINE __attribute__((always_inline))
 
 namespace csv::detail {
 namespace {
@@ -79,24 +85,172 @@ template <RunKind kind>
 #endif
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORIN_HAVE_AVX2_SCAN 1
+// findStop, 32 bytes at a time, for processors with AVX2 (chosen at run time). Reads up to 33
+// bytes past `end`.
+template <RunKind kind>
+__attribute__((target("avx2"), noinline)) const unsigned char* findStopAVX2(
+    const unsigned char* p, const unsigned char* end, unsigned char delimiter) {
+  const __m256i quote = _mm256_set1_epi8('"');
+  const __m256i backslash = _mm256_set1_epi8('\\');
+  const __m256i delim = _mm256_set1_epi8(static_cast<char>(delimiter));
+  const __m256i newlineBase = _mm256_set1_epi8(0x0A);
+  const __m256i newlineSpan = _mm256_set1_epi8(0x0D - 0x0A);
+  for (; p < end; p += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash));
+    if constexpr (kind == RunKind::kField) {
+      hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(v, delim));
+    }
+    if constexpr (kind != RunKind::kQuoted) {
+      const __m256i offset = _mm256_sub_epi8(v, newlineBase);
+      hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(_mm256_min_epu8(offset, newlineSpan), offset));
+    }
+    auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(hits));
+    if constexpr (kind != RunKind::kQuoted) {
+      if (_mm256_movemask_epi8(v) != 0) {
+        const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+        const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+        const __m256i nel =
+            _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xC2))),
+                             _mm256_cmpeq_epi8(v1, _mm256_set1_epi8(static_cast<char>(0x85))));
+        const __m256i separator = _mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xE2))),
+                             _mm256_cmpeq_epi8(v1, _mm256_set1_epi8(static_cast<char>(0x80)))),
+            _mm256_cmpeq_epi8(_mm256_and_si256(v2, _mm256_set1_epi8(static_cast<char>(0xFE))),
+                              _mm256_set1_epi8(static_cast<char>(0xA8))));
+        mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(nel, separator)));
+      }
+    }
+    if (mask != 0) return std::min(p + __builtin_ctz(mask), end);
+  }
+  return end;
+}
+
+bool haveAVX2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#else
+bool haveAVX2() { return false; }
+#endif
+
+// The 64 bytes at p as two bit masks (bit i: p[i]): `field`, the bytes that may start a
+// structural cluster outside quotes (findStop<kField>'s set), and `quoted`, '"' and '\\'. Reads up
+// to 66 bytes from p.
+void scanWindowSSE2(const unsigned char* p, unsigned char delimiter, std::uint64_t* field,
+                    std::uint64_t* quoted) {
+  std::uint64_t all = 0;
+  std::uint64_t special = 0;
+  for (int part = 0; part < 4; ++part) {
+    const unsigned char* q = p + 16 * part;
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i quotes =
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+    const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8(0x0A));
+    __m128i hits =
+        _mm_or_si128(quotes, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(delimiter))));
+    hits = _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(3)), offset));
+    auto mask = static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
+    if (_mm_movemask_epi8(v) != 0) {
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
+      const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
+      const __m128i nel = _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2))),
+                                        _mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(0x85))));
+      const __m128i separator =
+          _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE2))),
+                                      _mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(0x80)))),
+                        _mm_cmpeq_epi8(_mm_and_si128(v2, _mm_set1_epi8(static_cast<char>(0xFE))),
+                                       _mm_set1_epi8(static_cast<char>(0xA8))));
+      mask |= static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(nel, separator)));
+    }
+    all |= mask << (16 * part);
+    special |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(quotes)))
+               << (16 * part);
+#else
+    for (int i = 0; i < 16; ++i) {
+      const unsigned char b = q[i];
+      const std::uint64_t bit = std::uint64_t{1} << (16 * part + i);
+      if (b == '"' || b == '\\') special |= bit;
+      if (b == '"' || b == '\\' || b == delimiter || (b >= 0x0A && b <= 0x0D) ||
+          (b == 0xC2 && q[i + 1] == 0x85) ||
+          (b == 0xE2 && q[i + 1] == 0x80 && (q[i + 2] & 0xFE) == 0xA8)) {
+        all |= bit;
+      }
+    }
+#endif
+  }
+  *field = all;
+  *quoted = special;
+}
+
+#if defined(QUORIN_HAVE_AVX2_SCAN)
+__attribute__((target("avx2"), noinline)) void scanWindowAVX2(const unsigned char* p,
+                                                              unsigned char delimiter,
+                                                              std::uint64_t* field,
+                                                              std::uint64_t* quoted) {
+  std::uint64_t all = 0;
+  std::uint64_t special = 0;
+  for (int part = 0; part < 2; ++part) {
+    const unsigned char* q = p + 32 * part;
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    const __m256i quotes = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
+                                           _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\')));
+    const __m256i offset = _mm256_sub_epi8(v, _mm256_set1_epi8(0x0A));
+    __m256i hits = _mm256_or_si256(
+        quotes, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(delimiter))));
+    hits = _mm256_or_si256(hits,
+                           _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(3)), offset));
+    auto mask = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hits)));
+    if (_mm256_movemask_epi8(v) != 0) {
+      const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+      const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 2));
+      const __m256i nel =
+          _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xC2))),
+                           _mm256_cmpeq_epi8(v1, _mm256_set1_epi8(static_cast<char>(0x85))));
+      const __m256i separator = _mm256_and_si256(
+          _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xE2))),
+                           _mm256_cmpeq_epi8(v1, _mm256_set1_epi8(static_cast<char>(0x80)))),
+          _mm256_cmpeq_epi8(_mm256_and_si256(v2, _mm256_set1_epi8(static_cast<char>(0xFE))),
+                            _mm256_set1_epi8(static_cast<char>(0xA8))));
+      mask |= static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(nel, separator)));
+    }
+    all |= mask << (32 * part);
+    special |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(quotes)))
+               << (32 * part);
+  }
+  *field = all;
+  *quoted = special;
+}
+#endif
+
 // Skips ordinary clusters from runStart; returns the start of the first structural cluster, or
 // end. *joinedSpecial is set when a '"' or '\' byte was passed inside another cluster.
 template <RunKind kind>
 [[gnu::always_inline]] inline const unsigned char* skipRun(const unsigned char* runStart,
                                                            const unsigned char* end,
-                                                           unsigned char delimiter,
+                                                           unsigned char delimiter, bool wide,
+                                                           const SummaryTable* pairs,
                                                            bool* joinedSpecial) {
   const unsigned char* p = runStart;
   for (;;) {
+#if defined(QUORIN_HAVE_AVX2_SCAN)
+    p = wide ? findStopAVX2<kind>(p, end, delimiter) : findStop<kind>(p, end, delimiter);
+#else
+    (void)wide;
     p = findStop<kind>(p, end, delimiter);
+#endif
     if (p == end) return end;
     const unsigned char b = *p;
     // GB9b: a printable ASCII character after a Prepend character belongs to its cluster. A
-    // control (newlines, a tab delimiter) never does (GB5), nor does a non-ASCII newline. Only
-    // bytes of this run are looked at: a run starts at a cluster boundary or right after an
-    // ASCII byte.
-    if (b >= 0x20 && b < 0x7F && p > runStart && p[-1] >= 0x80) {
-      if (characterHasFlag(characterStartBefore(reinterpret_cast<const char*>(p)), kPrepend)) {
+    // control (newlines, a tab delimiter) never does (GB5), nor does a non-ASCII newline. The
+    // character before the run's first byte is never a Prepend (it would have been joined), so
+    // looking at whatever precedes p, padding included, is safe.
+    if (b >= 0x20 && b < 0x7F) {
+      if (characterHasFlag(characterStartBefore(reinterpret_cast<const char*>(p)), kPrepend,
+                           pairs)) {
         if (b == '"' || b == '\\') *joinedSpecial = true;
         ++p;
         continue;
@@ -106,13 +260,66 @@ template <RunKind kind>
   }
 }
 
+// The length of a UTF-8 character from its first byte's high nibble (valid text only).
+constexpr std::uint8_t kUTF8Length[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
+
 }  // namespace
+
+namespace {
+
+constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
+  std::array<Tokenizer::Kind, 256> kinds{};  // kOther
+  kinds['"'] = Tokenizer::Kind::kQuote;
+  kinds['\\'] = Tokenizer::Kind::kBackslash;
+  for (unsigned b = 0x0A; b <= 0x0D; ++b) kinds[b] = Tokenizer::Kind::kNewline;
+  return kinds;
+}
+constexpr std::array<Tokenizer::Kind, 256> kByteKinds = makeByteKinds();
+
+}  // namespace
+
+inline Tokenizer::Kind Tokenizer::byteKind(unsigned char b) { return kByteKinds[b]; }
+
+Tokenizer::Tokenizer(TextSource& text) : text_(text), wide_(haveAVX2()), pairs_(pairSummaries()) {}
 
 void Tokenizer::setDelimiter(std::string_view delimiter) {
   delimiter_ = std::string(delimiter);
+  delimiterLead_ = delimiter_.front();
+  windowLimit_ = 0;
   std::size_t length = 0;
   delimiterCharacter_ = decodeUTF8(delimiter_.data(), &length);
   asciiDelimiter_ = delimiterCharacter_ < 0x80;
+}
+
+inline std::size_t Tokenizer::nextStop(std::size_t from, bool quoted) {
+  const std::size_t size = text_.size();
+  for (;;) {
+    if (from < windowBase_ || from >= windowLimit_) {
+      if (from >= size) return size;
+      const auto* p = reinterpret_cast<const unsigned char*>(text_.data()) + from;
+      const auto delimiter = static_cast<unsigned char>(delimiterCharacter_);
+#if defined(QUORIN_HAVE_AVX2_SCAN)
+      if (wide_) {
+        scanWindowAVX2(p, delimiter, &windowField_, &windowQuoted_);
+      } else {
+        scanWindowSSE2(p, delimiter, &windowField_, &windowQuoted_);
+      }
+#else
+      scanWindowSSE2(p, delimiter, &windowField_, &windowQuoted_);
+#endif
+      windowBase_ = from;
+      windowLimit_ = std::min(from + 64, size);
+      if (windowLimit_ - from < 64) {
+        // Bytes past the text are not text yet.
+        const std::uint64_t valid = (std::uint64_t{1} << (windowLimit_ - from)) - 1;
+        windowField_ &= valid;
+        windowQuoted_ &= valid;
+      }
+    }
+    const std::uint64_t mask = (quoted ? windowQuoted_ : windowField_) >> (from - windowBase_);
+    if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctzll(mask));
+    from = windowLimit_;
+  }
 }
 
 bool Tokenizer::canSkip() const {
@@ -132,13 +339,13 @@ bool Tokenizer::skipOrdinary() {
   bool joinedSpecial = false;
   const unsigned char* stop;
   if (state_ == kInComment) {
-    stop = skipRun<RunKind::kComment>(start, end, delimiter, &joinedSpecial);
+    stop = skipRun<RunKind::kComment>(start, end, delimiter, wide_, pairs_, &joinedSpecial);
   } else if (balancedQuotes_) {
-    stop = skipRun<RunKind::kField>(start, end, delimiter, &joinedSpecial);
+    stop = skipRun<RunKind::kField>(start, end, delimiter, wide_, pairs_, &joinedSpecial);
   } else {
-    stop = skipRun<RunKind::kQuoted>(start, end, delimiter, &joinedSpecial);
+    stop = skipRun<RunKind::kQuoted>(start, end, delimiter, wide_, pairs_, &joinedSpecial);
   }
-  if (joinedSpecial && state_ == kInField) mayNeedUnescaping_ = true;
+  if (joinedSpecial && state_ == kInField) fieldBytes_ = {kUncounted, true};
   const bool found = stop != end;
   // Without a stop, the last code point may still be joined by what follows (a Prepend
   // character): leave it to be looked at again with more text.
@@ -161,6 +368,7 @@ bool Tokenizer::refill(const TokenizerContext& context) {
   const std::size_t keep = state_ == kInComment ? pos_ : std::min(fieldStart_, pos_);
   std::size_t shift = 0;
   const bool added = text_.fill(keep, &shift, context.chunkSize);
+  windowLimit_ = 0;  // the text moved and grew: the stop window is stale
   pos_ -= shift;
   fieldStart_ = fieldStart_ >= shift ? fieldStart_ - shift : 0;
   return added;
@@ -203,112 +411,172 @@ void Tokenizer::run(const TokenizerContext& context) {
 }
 
 void Tokenizer::runPlainFields(const TokenizerContext& context) {
+  // Each step below handles one whole cluster exactly as dispatch() would, for the cases that it
+  // names; at anything else the loop stops with the members saved and pos_ at a cluster start.
+  // The state lives in locals (registers) meanwhile; a callback can only cancel, which it
+  // reports through state_.
+  if (!leftover_.empty() || !balancedEscapes_) return;
   const char* const data = text_.data();
   const std::size_t size = text_.size();
-  const auto* const end = reinterpret_cast<const unsigned char*>(data + size);
   const auto delimiter = static_cast<unsigned char>(delimiterCharacter_);
-  // Each step below handles one whole ASCII cluster (asciiClusterEnd) exactly as dispatch()
-  // would, for the cases that it names; anything else returns.
-  while (state_ != kCancelled && !context.error) {
-    if (state_ == kInField) {
-      if (!balancedEscapes_) return;
-      if (previous_ == Kind::kQuote && balancedQuotes_) {
+  ParserState state = state_;
+  std::size_t pos = pos_;
+  std::size_t fieldStart = fieldStart_;
+  Kind previous = previous_;
+  Kind beforePrevious = beforePrevious_;
+  bool quotes = balancedQuotes_;
+  FieldBytes bytes = fieldBytes_;
+  // Summaries (pairSummary) of the field's first character and of the one before a stop, looked
+  // up once for the cluster rules and reused for the clean-up's edge test.
+  std::uint8_t frontFlags = fieldFrontFlags_;
+  std::uint8_t backFlags = kSummaryUnknown;
+  constexpr std::uint8_t kEdgeDoubt = kTrimmed | kSummaryUnknown;
+
+  const auto reportField = [&](std::size_t at) QUORIN_ALWAYS_INLINE {
+    const std::string_view raw(data + fieldStart, at - fieldStart);
+    const bool clean = !bytes.any() && raw.front() != '"' && raw.front() != delimiterLead_ &&
+                       ((frontFlags | backFlags) & kEdgeDoubt) == 0;
+    const std::string_view field = clean || isCleanField(raw, delimiterLead_, bytes.any(), pairs_)
+                                       ? raw
+                                       : cleanField(raw, delimiter_, bytes, scratch_);
+    if (CSVParserDelegate* delegate = context.delegate) {
+      delegate->didReadFieldView(context.parser, field);
+    }
+    fieldStart = at;
+    bytes = {};
+    frontFlags = kSummaryUnknown;
+    state = state_ == kCancelled ? kCancelled : kInLine;
+  };
+  const auto reportLineEnd = [&]() QUORIN_ALWAYS_INLINE {
+    if (CSVParserDelegate* delegate = context.delegate) {
+      delegate->didEndLine(context.parser, currentLine_);
+    }
+    state = state_ == kCancelled ? kCancelled : kBetweenLines;
+  };
+  const auto reportLineStart = [&]() QUORIN_ALWAYS_INLINE {
+    ++currentLine_;
+    if (CSVParserDelegate* delegate = context.delegate) {
+      delegate->didStartLine(context.parser, currentLine_);
+    }
+    state = state_ == kCancelled ? kCancelled : kInLine;
+  };
+  // Step C for the cluster [pos, next) of the given kind.
+  const auto advance = [&](std::size_t next, Kind kind) QUORIN_ALWAYS_INLINE {
+    pos = next;
+    beforePrevious = previous;
+    previous = kind;
+  };
+
+  while (state != kCancelled) {
+    if (state == kInField) {
+      if (previous == Kind::kQuote && quotes) {
         // After a closing quote only a quote, the delimiter or a line end is well-formed.
-        if (pos_ + 1 >= size) return;
-        const auto b = static_cast<unsigned char>(data[pos_]);
-        if (b >= 0x80) return;
-        const std::size_t next = asciiClusterEnd(data, pos_);
-        if (next == 0) return;
-        const Kind kind = asciiKind(b);
+        if (pos + 1 >= size) break;
+        const auto b = static_cast<unsigned char>(data[pos]);
+        if (b >= 0x80) break;
+        const std::size_t next = asciiClusterEnd(data, pos, pairs_);
+        if (next == 0) break;
+        const Kind kind = byteKind(b);
+        backFlags = kSummaryUnknown;
         if (kind == Kind::kQuote) {
-          balancedQuotes_ = false;
+          quotes = false;
+          bytes.addQuote();
         } else if (b == delimiter) {
-          finishCurrentField(context, pos_);
+          reportField(pos);
         } else if (kind == Kind::kNewline) {
-          finishCurrentField(context, pos_);
-          finishCurrentLine(context);
+          reportField(pos);
+          reportLineEnd();
         } else {
-          return;
+          break;
         }
-        pos_ = next;
-        beforePrevious_ = previous_;
-        previous_ = kind;
+        advance(next, kind);
         continue;
       }
-      bool joinedSpecial = false;
-      const auto* start = reinterpret_cast<const unsigned char*>(data + pos_);
-      const unsigned char* stop =
-          balancedQuotes_ ? skipRun<RunKind::kField>(start, end, delimiter, &joinedSpecial)
-                          : skipRun<RunKind::kQuoted>(start, end, delimiter, &joinedSpecial);
-      if (joinedSpecial) mayNeedUnescaping_ = true;
-      if (stop == end) return;
-      if (stop != start) {
-        pos_ = static_cast<std::size_t>(reinterpret_cast<const char*>(stop) - data);
-        previous_ = Kind::kOther;
-        beforePrevious_ = Kind::kOther;
+      // Ordinary text up to the next byte that may start a structural cluster.
+      std::size_t stop = pos;
+      for (;;) {
+        stop = nextStop(stop, !quotes);
+        if (stop == size) break;
+        // GB9b, as in skipRun: a Prepend character takes a printable ASCII character in.
+        const auto b = static_cast<unsigned char>(data[stop]);
+        const char* last = characterStartBefore(data + stop);
+        backFlags = pairSummary(last, pairs_);
+        if (b < 0x20 || b >= 0x7F || (backFlags & (kPrepend | kSummaryUnknown)) == 0 ||
+            !characterHasFlagSlow(last, kPrepend)) {
+          break;
+        }
+        if (b == '"') bytes.addQuote();
+        if (b == '\\') bytes.backslashes = true;
+        ++stop;
       }
-      const unsigned char b = *stop;
-      if (b >= 0x80 || pos_ + 1 >= size) return;
-      const std::size_t next = asciiClusterEnd(data, pos_);
-      if (next == 0) return;
-      const Kind kind = asciiKind(b);
+      if (stop == size) break;  // the general path finishes the run when more text comes
+      if (stop != pos) {
+        pos = stop;
+        previous = Kind::kOther;
+        beforePrevious = Kind::kOther;
+      }
+      const auto b = static_cast<unsigned char>(data[pos]);
+      if (b >= 0x80 || pos + 1 >= size) break;
+      const std::size_t next = asciiClusterEnd(data, pos, pairs_);
+      if (next == 0) break;
+      const Kind kind = byteKind(b);
       if (kind == Kind::kQuote) {
-        balancedQuotes_ = !balancedQuotes_;
-        mayNeedUnescaping_ = true;
-      } else if (b == delimiter) {
-        finishCurrentField(context, pos_);  // a stop outside quotes only
-      } else if (kind == Kind::kNewline && previous_ != Kind::kNewline) {
-        finishCurrentField(context, pos_);
-        finishCurrentLine(context);
+        quotes = !quotes;
+        bytes.addQuote();
+      } else if (b == delimiter) {  // only a stop outside quotes
+        reportField(pos);
+      } else if (kind == Kind::kNewline && previous != Kind::kNewline) {
+        reportField(pos);
+        reportLineEnd();
       } else {
-        return;  // a backslash
+        break;  // a backslash
       }
-      pos_ = next;
-      beforePrevious_ = previous_;
-      previous_ = kind;
+      advance(next, kind);
       continue;
     }
-    if (state_ != kInLine && state_ != kBetweenLines) return;
-    // A field that starts with an ordinary ASCII character or a quote.
-    if (pos_ + 1 >= size || previous_ == Kind::kQuote) return;
-    const auto first = static_cast<unsigned char>(data[pos_]);
-    if (first >= 0x80) {
-      // An ordinary non-ASCII first code point: the rest of its cluster is ordinary text that
-      // the next skip passes over (see processClusterFast).
-      if (state_ == kBetweenLines || characterHasFlag(data + pos_, kPrepend | kNewline)) return;
-      beginCurrentField(pos_);
-      pos_ += first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
-      beforePrevious_ = previous_;
-      previous_ = Kind::kOther;
-      continue;
-    }
-    const Kind kind = asciiKind(first);
-    if ((kind != Kind::kOther && kind != Kind::kQuote) || first == delimiter || first == '#') {
-      return;
-    }
-    std::size_t next = asciiClusterEnd(data, pos_);
-    if (next == 0) {
-      // Marks join this character: an ordinary one ("#" is not handled here) decides the same
-      // case with or without them, and the next skip passes over them.
-      if (kind != Kind::kOther) return;
-      next = pos_ + 1;
-    }
-    if (state_ == kBetweenLines) {
-      beginCurrentLine(context);
-      if (state_ == kCancelled) {
-        dispatch(context, next, first, kind, kind == Kind::kQuote);
-        return;
-      }
-    }
-    beginCurrentField(pos_);
+    if (state != kInLine && state != kBetweenLines) break;
+    // A field that starts with an ordinary character or a quote. An ordinary first code point
+    // decides the case on its own; the rest of its cluster (marks) is ordinary text that the
+    // next skip passes over.
+    if (pos + 1 >= size || previous == Kind::kQuote) break;
+    const char* p = data + pos;
+    const auto first = static_cast<unsigned char>(*p);
+    const Kind kind = byteKind(first);
+    std::size_t next;
     if (kind == Kind::kQuote) {
-      balancedQuotes_ = false;
-      mayNeedUnescaping_ = true;
+      next = asciiClusterEnd(data, pos, pairs_);
+      if (next == 0) break;
+    } else {
+      if (kind != Kind::kOther || first == delimiter || first == '#') break;
+      // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
+      const std::uint8_t flags = pairSummary(p, pairs_);
+      if ((flags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
+          characterHasFlagSlow(p, kPrepend | kNewline)) {
+        break;
+      }
+      next = pos + kUTF8Length[first >> 4];
     }
-    pos_ = next;
-    beforePrevious_ = previous_;
-    previous_ = kind;
+    if (state == kBetweenLines) reportLineStart();
+    // After a cancelling didStartLine the character still takes its case: a quote does nothing
+    // in the cancelled state, an ordinary character begins a field.
+    if (state != kCancelled || kind == Kind::kOther) {
+      fieldStart = pos;
+      frontFlags = kind == Kind::kQuote ? kSummaryUnknown : pairSummary(p, pairs_);
+      quotes = kind != Kind::kQuote;
+      bytes = {kind == Kind::kQuote ? 1u : 0u, false};
+      if (state != kCancelled) state = kInField;
+    }
+    advance(next, kind);
   }
+  state_ = state;
+  pos_ = pos;
+  fieldStart_ = fieldStart;
+  previous_ = previous;
+  beforePrevious_ = beforePrevious;
+  balancedQuotes_ = quotes;
+  balancedEscapes_ = true;
+  fieldBytes_ = bytes;
+  fieldFrontFlags_ = frontFlags;
 }
 
 bool Tokenizer::processClusterFast(const TokenizerContext& context) {
@@ -317,9 +585,9 @@ bool Tokenizer::processClusterFast(const TokenizerContext& context) {
   const auto first = static_cast<unsigned char>(data[pos_]);
   if (first < 0x80) {
     if (pos_ + 1 >= size) return false;
-    const std::size_t end = asciiClusterEnd(data, pos_);
+    const std::size_t end = asciiClusterEnd(data, pos_, pairs_);
     if (end == 0) return false;
-    dispatch(context, end, first, asciiKind(first), first == '"' || first == '\\');
+    dispatch(context, end, first, byteKind(first), first == '"' || first == '\\');
     return true;
   }
   // A non-ASCII first code point that is ordinary (or a newline, always a cluster of its own)
@@ -432,7 +700,8 @@ inline void Tokenizer::dispatch(const TokenizerContext& context, std::size_t end
   }
 
   // C. Append the cluster, unless in a comment: the field's range now reaches its end.
-  if (state_ != kInComment) mayNeedUnescaping_ = mayNeedUnescaping_ || holdsQuoteOrBackslash;
+  // The slow path does not count: a quote or backslash anywhere makes the clean-up look.
+  if (state_ != kInComment && holdsQuoteOrBackslash) fieldBytes_ = {kUncounted, true};
   pos_ = end;
   beforePrevious_ = previous_;
   previous_ = kind;
@@ -446,33 +715,34 @@ void Tokenizer::beginCurrentLine(const TokenizerContext& context) {
   setState(kInLine);
 }
 
-void Tokenizer::beginCurrentField(std::size_t at) {
-  leftover_.clear();
+inline void Tokenizer::beginCurrentField(std::size_t at) {
+  if (!leftover_.empty()) leftover_.clear();
   fieldStart_ = at;
-  mayNeedUnescaping_ = false;
+  fieldBytes_ = {};
+  fieldFrontFlags_ = kSummaryUnknown;
   balancedQuotes_ = true;
   balancedEscapes_ = true;
   setState(kInField);
 }
 
-void Tokenizer::finishCurrentField(const TokenizerContext& context, std::size_t at) {
-  std::string_view raw(text_.data() + fieldStart_, at - fieldStart_);
-  bool mayNeedUnescaping = mayNeedUnescaping_;
-  if (!leftover_.empty()) {
+inline void Tokenizer::finishCurrentField(const TokenizerContext& context, std::size_t at) {
+  const std::string_view raw(text_.data() + fieldStart_, at - fieldStart_);
+  std::string_view field;
+  if (leftover_.empty()) [[likely]] {
+    field = isCleanField(raw, delimiterLead_, fieldBytes_.any(), pairs_)
+                ? raw
+                : cleanField(raw, delimiter_, fieldBytes_, scratch_);
+  } else {
     joined_ = leftover_;
     joined_.append(raw);
-    raw = joined_;
-    mayNeedUnescaping = true;
+    leftover_.clear();
+    field = cleanField(joined_, delimiter_, {kUncounted, true}, scratch_);
   }
-  const std::string_view field = isCleanField(raw, delimiter_.front(), mayNeedUnescaping)
-                                     ? raw
-                                     : cleanField(raw, delimiter_, mayNeedUnescaping, scratch_);
   if (CSVParserDelegate* delegate = context.delegate) {
     delegate->didReadFieldView(context.parser, field);
   }
-  leftover_.clear();
   fieldStart_ = at;
-  mayNeedUnescaping_ = false;
+  fieldBytes_ = {};
   setState(kInLine);
 }
 

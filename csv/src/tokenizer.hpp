@@ -29,6 +29,7 @@
 
 #include "csv/csv_parser_delegate.hpp"
 #include "csv/error.hpp"
+#include "field_cleanup.hpp"
 #include "grapheme.hpp"
 #include "text_source.hpp"
 
@@ -53,8 +54,12 @@ struct TokenizerContext {
 
 class Tokenizer {
  public:
+  // The classes of a cluster's first code point that the state machine tells apart; the absence
+  // of a cluster counts as kOther.
+  enum class Kind : std::uint8_t { kOther, kQuote, kBackslash, kNewline };
+
   // *text must outlive the Tokenizer.
-  explicit Tokenizer(TextSource& text) : text_(text) {}
+  explicit Tokenizer(TextSource& text);
 
   // The delimiter as UTF-8 (one code point below U+10000, already checked).
   void setDelimiter(std::string_view delimiter);
@@ -70,20 +75,16 @@ class Tokenizer {
   ParserState state() const { return state_; }
 
  private:
-  // The classes of a cluster's first code point that the state machine tells apart; the absence
-  // of a cluster counts as kOther.
-  enum class Kind : std::uint8_t { kOther, kQuote, kBackslash, kNewline };
-
-  static Kind asciiKind(unsigned char b) {
-    if (b == '"') return Kind::kQuote;
-    if (b == '\\') return Kind::kBackslash;
-    if (b >= 0x0A && b <= 0x0D) return Kind::kNewline;
-    return Kind::kOther;
-  }
+  // The kind of a character from its first byte (any non-ASCII byte: kOther).
+  static Kind byteKind(unsigned char b);
 
   // Runs unquoted fields of ordinary text, their delimiters and line ends, in one loop; returns
   // at anything else with pos_ at a cluster start.
   void runPlainFields(const TokenizerContext& context);
+  // The offset of the next byte at or after `from` that may start a structural cluster (inside
+  // quotes: a quote or a backslash), or the text's size. Masks of a 64-byte window are kept, so
+  // the short fields within one window cost one scan.
+  std::size_t nextStop(std::size_t from, bool quoted);
   bool canSkip() const;
   bool skipOrdinary();
   // Handles the cluster at pos_ when its extent is plain from its first bytes; false otherwise.
@@ -106,9 +107,12 @@ class Tokenizer {
 
   TextSource& text_;
   std::string delimiter_ = ",";
+  char delimiterLead_ = ',';  // its first byte
   char32_t delimiterCharacter_ = ',';
   bool asciiDelimiter_ = true;
   bool fastPaths_ = true;
+  const bool wide_;                  // AVX2 scanning
+  const SummaryTable* const pairs_;  // pairSummaries()
 
   ParserState state_ = kBetweenLines;
   bool balancedQuotes_ = true;
@@ -123,9 +127,15 @@ class Tokenizer {
   std::size_t pos_ = 0;
   std::size_t fieldStart_ = 0;
   std::string leftover_;
-  bool mayNeedUnescaping_ = false;  // the field may hold a '"' or '\' byte
-  std::string joined_;              // leftover_ and the range, when both are needed at once
-  std::string scratch_;             // the cleaned field when clean-up had to copy it
+  FieldBytes fieldBytes_;                           // the '"' and '\' bytes of the current field
+  std::uint8_t fieldFrontFlags_ = kSummaryUnknown;  // pairSummary of its first character
+  std::string joined_;   // leftover_ and the range, when both are needed at once
+  std::string scratch_;  // the cleaned field when clean-up had to copy it
+
+  std::size_t windowBase_ = 0;   // text offset of the stop window's first byte
+  std::size_t windowLimit_ = 0;  // its end (at most 64 bytes on); empty when equal to the base
+  std::uint64_t windowField_ = 0;
+  std::uint64_t windowQuoted_ = 0;
 };
 
 }  // namespace csv::detail

@@ -246,7 +246,7 @@ TEST(GraphemeTest, ShortcutsAgreeWithClusterEnd) {
       const std::string s = first + second + "a";
       const std::size_t end = clusterEnd(s.data(), 0, s.size(), true);
       if (static_cast<unsigned char>(s[0]) < 0x80) {
-        const std::size_t quick = asciiClusterEnd(s.data(), 0);
+        const std::size_t quick = asciiClusterEnd(s.data(), 0, pairSummaries());
         if (quick != 0) {
           EXPECT_EQ(quick, end) << ::testing::PrintToString(s);
         }
@@ -275,7 +275,7 @@ TEST(GraphemeTest, FlagsMatchUtf8proc) {
       // A lead byte's summary never hides a flag of one of its characters.
       for (const std::uint8_t flag : {kPrepend, kWhitespace, kJoinsPrevious, kNewline}) {
         if (hasCodePointFlag(cp, flag)) {
-          ASSERT_TRUE(leadMayHave(bytes, flag)) << static_cast<unsigned>(cp);
+          ASSERT_TRUE(mayHaveFlag(bytes, flag, pairSummaries())) << static_cast<unsigned>(cp);
           ASSERT_TRUE(characterHasFlag(bytes, flag)) << static_cast<unsigned>(cp);
         }
       }
@@ -320,7 +320,7 @@ TEST(FieldCleanupTest, Steps) {
   };
   for (const CleanupCase& c : cases) {
     std::string scratch;
-    EXPECT_EQ(cleanField(c.raw, c.delimiter, true, scratch), c.cleaned)
+    EXPECT_EQ(cleanField(c.raw, c.delimiter, {kUncounted, true}, scratch), c.cleaned)
         << ::testing::PrintToString(c.raw);
     const bool special = c.raw.find_first_of("\"\\") != std::string::npos;
     if (isCleanField(c.raw, c.delimiter.front(), special)) {
@@ -339,6 +339,19 @@ TEST(FieldCleanupTest, Helpers) {
   text = "aaaa";
   replaceOccurrences(text, "aa", "");
   EXPECT_EQ(text, "");
+  std::string collapsed;
+  for (const auto& [in, expected] : {std::pair<std::string, std::string>{"", ""},
+                                     {"\"", "\""},
+                                     {"\"\"", "\""},
+                                     {"\"\"\"", "\"\""},
+                                     {"a\"\"\"\"b\"", "a\"\"b\""},
+                                     {"no quotes", "no quotes"}}) {
+    collapseDoubledQuotes(in, collapsed);
+    EXPECT_EQ(collapsed, expected) << in;
+    std::string replaced = in;
+    replaceOccurrences(replaced, "\"\"", "\"");
+    EXPECT_EQ(replaced, expected) << in;
+  }
   text = "\\\\\\";
   removeEscapes(text);
   EXPECT_EQ(text, "\\");

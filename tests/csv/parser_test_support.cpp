@@ -114,6 +114,12 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
     feed.chunkSize = chunk;
     feeds.push_back(feed);
   }
+  for (const auto& [chunk, perRead] : {std::pair{4u, 3u}, std::pair{7u, 2u}, std::pair{64u, 5u}}) {
+    Feed feed = whole;
+    feed.chunkSize = chunk;
+    feed.maxPerRead = perRead;
+    feeds.push_back(feed);
+  }
   Feed oneByte = whole;
   oneByte.chunkSize = CSVParser::kDefaultChunkSize;
   oneByte.maxPerRead = 1;

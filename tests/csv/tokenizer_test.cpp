@@ -116,6 +116,9 @@ const DialectCase kQuotes[] = {
      "1[\"a\"\u0301] " + malformed(1, "\"a\"\u0301")},
     {"ManyQuotedFields", "\"a\",\"b\"\n\"c\",\"d\"", "1[a][b] 2[c][d]"},
     {"QuotedThenCRLF", "\"a\"\r\n\"b\"", "1[a] 2[b]"},
+    // Read in small chunks, the quotes of the second field are met by both the slow and the
+    // fast path; the doubled one must still be found.
+    {"DoubledQuoteSeenByBothPaths", "\"x,y\",]b\"m\n\"\"m\nl", "1[x,y][]b\"m\n\"m\nl]"},
 };
 INSTANTIATE_TEST_SUITE_P(Quotes, DialectTest, ::testing::ValuesIn(kQuotes), CaseName());
 
