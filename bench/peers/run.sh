@@ -11,5 +11,5 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BENCH_PEERS=${BENCH_PEERS:-$ROOT/../shared/bench-peers}
 cd "$ROOT"
 cmake --preset release >/dev/null
-cmake --build --preset release --target quorin-csv csv_write_doc -j2
+cmake --build --preset release --target quorin-csv csv_count csv_write_doc -j2
 exec python3 "$BENCH_PEERS/bench.py" --extra bench/peers/quorin.tsv "$@"
