@@ -20,6 +20,7 @@
 
 #include "csv/csv_parser.hpp"
 #include "csv/diagnostic_log.hpp"
+#include "temp_folder.hpp"
 
 namespace csv {
 namespace {
@@ -28,39 +29,10 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using Rows = std::vector<std::vector<std::string>>;
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> listFolder(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-struct TempFolder {
-  fs::path path = [] {
-    std::string pattern = (fs::temp_directory_path() / "csv_document_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return fs::path(pattern);
-  }();
-  TempFolder() = default;
-  TempFolder(const TempFolder&) = delete;
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string operator/(const char* name) const { return (path / name).string(); }
-};
+using quorin::test::listFolder;
+using quorin::test::readFile;
+using quorin::test::TempFolder;
+using quorin::test::writeFile;
 
 // Keeps the encoding detector's notices out of the test output while a test runs.
 struct QuietLog {

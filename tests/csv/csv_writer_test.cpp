@@ -1,4 +1,5 @@
 #include "csv/csv_writer.hpp"
+#include "temp_folder.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -27,6 +28,10 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using Write = std::function<void(CSVWriter&)>;
 using Names = std::vector<std::string>;
+using quorin::test::listFolder;
+using quorin::test::readFile;
+using quorin::test::TempFolder;
+using quorin::test::writeFile;
 using namespace std::string_literals;
 
 // What a fresh string writer holds after `write`.
@@ -35,39 +40,6 @@ std::optional<std::string> stringOutput(const Write& write) {
   write(*writer);
   return writer->stringValue();
 }
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& path, std::string_view text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-Names listFolder(const fs::path& folder) {
-  Names names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-struct TempFolder {
-  fs::path path = [] {
-    std::string pattern = (fs::temp_directory_path() / "csv_writer_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return fs::path(pattern);
-  }();
-  TempFolder() = default;
-  TempFolder(const TempFolder&) = delete;
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string operator/(const char* name) const { return (path / name).string(); }
-};
 
 // A writer's error as "domain code", or "none".
 std::string errorOf(const CSVWriter& writer) {

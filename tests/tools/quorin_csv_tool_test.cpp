@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "temp_folder.hpp"
+
 extern char** environ;
 
 namespace {
@@ -26,6 +28,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Args = std::vector<std::string>;
+using quorin::test::readFile;
+using quorin::test::TempFolder;
 
 struct Result {
   int status = -1;  // exit status; -1 when the tool did not exit normally
@@ -80,31 +84,6 @@ std::string lines(std::string text) {
   std::replace(text.begin(), text.end(), '|', '\n');
   return text + "\n";
 }
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct TempFolder {
-  fs::path path = [] {
-    std::string pattern = (fs::temp_directory_path() / "quorin_csv_tool_test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return fs::path(pattern);
-  }();
-  TempFolder() = default;
-  TempFolder(const TempFolder&) = delete;
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string operator/(const char* name) const { return (path / name).string(); }
-  std::string write(const char* name, const std::string& bytes) const {
-    std::ofstream(path / name, std::ios::binary) << bytes;
-    return *this / name;
-  }
-};
 
 // ---- usage ----
 
