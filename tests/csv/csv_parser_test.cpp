@@ -18,6 +18,7 @@
 namespace csv {
 namespace {
 
+using testing::CaseName;
 using testing::parseEveryWay;
 using testing::RecordingDelegate;
 using testing::ScriptedStream;
@@ -145,10 +146,7 @@ const EncodingCase kEncodings[] = {
     {"UTF32LittleEndian", kEncodingUTF32LE, std::string("\xFF\xFE\x00\x00", 4),
      utf32(kText32, false)},
 };
-INSTANTIATE_TEST_SUITE_P(All, EncodingTest, ::testing::ValuesIn(kEncodings),
-                         [](const ::testing::TestParamInfo<EncodingCase>& c) {
-                           return std::string(c.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(All, EncodingTest, ::testing::ValuesIn(kEncodings), CaseName());
 
 TEST(EncodingTest, UnmarkedSampleIsUTF8OrMacOSRomanAndSaysSo) {
   for (const auto& [sample, encoding, name, text] :
@@ -243,10 +241,7 @@ const DetectionCase kDetections[] = {
     {"FFWithoutMark", "\xFF\x41", 0},
     {"FFAlone", "\xFF", 0},
 };
-INSTANTIATE_TEST_SUITE_P(Marks, DetectionTest, ::testing::ValuesIn(kDetections),
-                         [](const ::testing::TestParamInfo<DetectionCase>& c) {
-                           return std::string(c.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Marks, DetectionTest, ::testing::ValuesIn(kDetections), CaseName());
 
 TEST(DetectionTest, MarkBytesNeverReachTheText) {
   EXPECT_EQ(summarize(parseEveryWay("\xEF\xBB\xBF"
@@ -363,10 +358,7 @@ const ReadFailureCase kReadFailures[] = {
      "1[a][b] 2[c][de] fail 1: Unable to read from input stream"},
     {"NegativeFirstRead", ScriptedStream::Failure::kNegative, 0, kReadError},
 };
-INSTANTIATE_TEST_SUITE_P(Kinds, ReadFailureTest, ::testing::ValuesIn(kReadFailures),
-                         [](const ::testing::TestParamInfo<ReadFailureCase>& c) {
-                           return std::string(c.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, ReadFailureTest, ::testing::ValuesIn(kReadFailures), CaseName());
 
 // --- Construction ---
 
@@ -484,40 +476,14 @@ TEST(ChunkSizeTest, DetectionReadsOneSampleOf2048Bytes) {
   EXPECT_EQ(raw->asked, (std::vector<std::size_t>{2048, 1348, 648}));
 }
 
-// Lines "row<n>,<padding>\n" made as they are read, so the input never exists whole.
-class EndlessStream : public InputStream {
- public:
-  explicit EndlessStream(std::size_t lines) : lines_(lines) {}
-  void open() override { status_ = StreamStatusOpen; }
-  StreamStatus streamStatus() const override { return status_; }
-  std::ptrdiff_t read(std::uint8_t* buffer, std::size_t maxLength) override {
-    std::size_t count = 0;
-    while (count < maxLength) {
-      if (offset_ == line_.size()) {
-        if (produced_ == lines_) break;
-        line_ = "row" + std::to_string(produced_++) + "," + std::string(40, 'p') + "\n";
-        offset_ = 0;
-      }
-      buffer[count++] = static_cast<std::uint8_t>(line_[offset_++]);
-      ++delivered;
-    }
-    if (count == 0) status_ = StreamStatusAtEnd;
-    return static_cast<std::ptrdiff_t>(count);
-  }
-  std::optional<Error> streamError() const override { return std::nullopt; }
-  void close() override {}
-  std::size_t delivered = 0;
-
- private:
-  std::size_t lines_;
-  std::size_t produced_ = 0;
-  std::string line_;
-  std::size_t offset_ = 0;
-  StreamStatus status_ = StreamStatusNotOpen;
-};
-
 // Read-ahead stays a few chunks however long the input is: text is released once handed out.
 TEST(ReadAheadTest, StaysBoundedOverALongInput) {
+  // Lines "row<n>,<padding>\n"; the stream counts what it has handed out.
+  const auto lineLength = [](std::size_t n) { return 3 + std::to_string(n).size() + 42; };
+  std::string input;
+  for (std::size_t n = 0; n < 200000; ++n) {
+    input += "row" + std::to_string(n) + "," + std::string(40, 'p') + "\n";
+  }
   class Watcher : public RecordingDelegate {
    public:
     void didEndLine(CSVParser&, std::uint32_t line) override {
@@ -526,14 +492,16 @@ TEST(ReadAheadTest, StaysBoundedOverALongInput) {
       lines = line;
     }
     void didReadField(CSVParser&, std::string) override {}
-    static std::size_t lineLength(std::size_t n) { return 3 + std::to_string(n).size() + 42; }
-    EndlessStream* stream = nullptr;
+    explicit Watcher(std::function<std::size_t(std::size_t)> length)
+        : lineLength(std::move(length)) {}
+    std::function<std::size_t(std::size_t)> lineLength;
+    ScriptedStream* stream = nullptr;
     std::size_t consumed = 0;
     std::size_t maxAhead = 0;
     std::uint32_t lines = 0;
   };
-  auto stream = std::make_unique<EndlessStream>(200000);
-  Watcher watcher;
+  auto stream = std::make_unique<ScriptedStream>(std::move(input));
+  Watcher watcher(lineLength);
   watcher.stream = stream.get();
   auto parser = CSVParser::withStream(std::move(stream), kEncodingUTF8);
   parser->setParserDelegate(&watcher);

@@ -12,6 +12,7 @@
 namespace csv {
 namespace {
 
+using testing::CaseName;
 using testing::parseEveryWay;
 using testing::summarize;
 
@@ -31,14 +32,6 @@ std::string malformed(int line, const std::string& field) {
 void PrintTo(const DialectCase& c, std::ostream* out) { *out << c.name; }
 
 class DialectTest : public ::testing::TestWithParam<DialectCase> {};
-
-// Names each instance after its case.
-struct CaseName {
-  template <class Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
-    return c.param.name;
-  }
-};
 
 TEST_P(DialectTest, ReportsTheSameLinesAndFieldsEveryWay) {
   const DialectCase& c = GetParam();
