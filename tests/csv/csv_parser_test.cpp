@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "csv/diagnostic_log.hpp"
@@ -17,10 +18,20 @@
 namespace csv {
 namespace {
 
+using testing::CaseName;
 using testing::parseEveryWay;
 using testing::RecordingDelegate;
 using testing::ScriptedStream;
 using testing::summarize;
+
+// Parses with a recording delegate; returns the summarized events.
+std::string parseSummary(CSVParser& parser, std::optional<std::string>* csvFile = nullptr) {
+  RecordingDelegate delegate;
+  parser.setParserDelegate(&delegate);
+  parser.parse();
+  if (csvFile != nullptr) *csvFile = delegate.lastCsvFile;
+  return summarize(delegate.events);
+}
 
 const char kUndecodable[] = "fail 1: unable to interpret current chunk as a string, caused by: ";
 
@@ -135,28 +146,20 @@ const EncodingCase kEncodings[] = {
     {"UTF32LittleEndian", kEncodingUTF32LE, std::string("\xFF\xFE\x00\x00", 4),
      utf32(kText32, false)},
 };
-INSTANTIATE_TEST_SUITE_P(All, EncodingTest, ::testing::ValuesIn(kEncodings),
-                         [](const ::testing::TestParamInfo<EncodingCase>& c) {
-                           return std::string(c.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(All, EncodingTest, ::testing::ValuesIn(kEncodings), CaseName());
 
-TEST(EncodingTest, MacOSRomanWhenTheSampleIsNotUTF8) {
-  DiagnosticCapture log;
-  StringEncoding used = kEncodingNone;
-  auto parser = CSVParser::withStream(InputStream::withData("caf\x8E,\xA5\n"), &used);
-  EXPECT_EQ(used, kEncodingMacOSRoman);
-  EXPECT_EQ(log.lines,
-            std::vector<std::string>{"unable to determine file encoding; assuming MacOSRoman"});
-  EXPECT_EQ(summarize(parseEveryWay("caf\x8E,\xA5\n", kEncodingNone)), "1[caf\u00E9][\u2022]");
-}
-
-TEST(EncodingTest, UTF8WithoutMarkIsLogged) {
-  DiagnosticCapture log;
-  StringEncoding used = kEncodingNone;
-  CSVParser::withStream(InputStream::withData("plain ascii"), &used);
-  EXPECT_EQ(used, kEncodingUTF8);
-  EXPECT_EQ(log.lines,
-            std::vector<std::string>{"unable to determine file encoding; assuming UTF8"});
+TEST(EncodingTest, UnmarkedSampleIsUTF8OrMacOSRomanAndSaysSo) {
+  for (const auto& [sample, encoding, name, text] :
+       {std::tuple{"caf\x8E,\xA5\n", kEncodingMacOSRoman, "MacOSRoman", "1[caf\u00E9][\u2022]"},
+        std::tuple{"caf\u00E9,\u2022\n", kEncodingUTF8, "UTF8", "1[caf\u00E9][\u2022]"}}) {
+    DiagnosticCapture log;
+    StringEncoding used = kEncodingNone;
+    CSVParser::withStream(InputStream::withData(sample), &used);
+    EXPECT_EQ(used, encoding);
+    EXPECT_EQ(log.lines, std::vector<std::string>{
+                             std::string("unable to determine file encoding; assuming ") + name});
+    EXPECT_EQ(summarize(parseEveryWay(sample, kEncodingNone)), text);
+  }
 }
 
 TEST(EncodingTest, SystemEncodingAndLatin1AreDecoded) {
@@ -207,7 +210,6 @@ struct DetectionCase {
   const char* name;
   std::string sample;
   StringEncoding expected;  // 0 here: the system encoding
-  std::size_t firstByteOfText;
 };
 
 class DetectionTest : public ::testing::TestWithParam<DetectionCase> {};
@@ -224,25 +226,22 @@ TEST_P(DetectionTest, MarkAndEncoding) {
 }
 
 const DetectionCase kDetections[] = {
-    {"UTF32BigEndianMark", std::string("\x00\x00\xFE\xFF\x00\x00\x00\x41", 8), kEncodingUTF32BE, 4},
-    {"ZeroWithoutMark", std::string("\x00\x41", 2), 0, 0},
-    {"ZeroWithShortMark", std::string("\x00\x00\xFE", 3), 0, 0},
-    {"UTF8Mark", "\xEF\xBB\xBF\x41", kEncodingUTF8, 3},
-    {"UTF8MarkAlone", "\xEF\xBB\xBF", kEncodingUTF8, 3},
-    {"EFWithoutMark", "\xEF\xBB\x41", 0, 0},
-    {"UTF16BigEndianMark", "\xFE\xFF", kEncodingUTF16BE, 2},
-    {"FEWithoutMark", "\xFE\x41", 0, 0},
+    {"UTF32BigEndianMark", std::string("\x00\x00\xFE\xFF\x00\x00\x00\x41", 8), kEncodingUTF32BE},
+    {"ZeroWithoutMark", std::string("\x00\x41", 2), 0},
+    {"ZeroWithShortMark", std::string("\x00\x00\xFE", 3), 0},
+    {"UTF8Mark", "\xEF\xBB\xBF\x41", kEncodingUTF8},
+    {"UTF8MarkAlone", "\xEF\xBB\xBF", kEncodingUTF8},
+    {"EFWithoutMark", "\xEF\xBB\x41", 0},
+    {"UTF16BigEndianMark", "\xFE\xFF", kEncodingUTF16BE},
+    {"FEWithoutMark", "\xFE\x41", 0},
     // FF FE 00 00 is tested before FF FE: it is UTF-32, not UTF-16 beginning with U+0000.
-    {"UTF32LittleEndianMark", std::string("\xFF\xFE\x00\x00", 4), kEncodingUTF32LE, 4},
-    {"UTF16LittleEndianMark", std::string("\xFF\xFE\x41\x00", 4), kEncodingUTF16LE, 2},
-    {"UTF16LittleEndianShort", std::string("\xFF\xFE\x00", 3), kEncodingUTF16LE, 2},
-    {"FFWithoutMark", "\xFF\x41", 0, 0},
-    {"FFAlone", "\xFF", 0, 0},
+    {"UTF32LittleEndianMark", std::string("\xFF\xFE\x00\x00", 4), kEncodingUTF32LE},
+    {"UTF16LittleEndianMark", std::string("\xFF\xFE\x41\x00", 4), kEncodingUTF16LE},
+    {"UTF16LittleEndianShort", std::string("\xFF\xFE\x00", 3), kEncodingUTF16LE},
+    {"FFWithoutMark", "\xFF\x41", 0},
+    {"FFAlone", "\xFF", 0},
 };
-INSTANTIATE_TEST_SUITE_P(Marks, DetectionTest, ::testing::ValuesIn(kDetections),
-                         [](const ::testing::TestParamInfo<DetectionCase>& c) {
-                           return std::string(c.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Marks, DetectionTest, ::testing::ValuesIn(kDetections), CaseName());
 
 TEST(DetectionTest, MarkBytesNeverReachTheText) {
   EXPECT_EQ(summarize(parseEveryWay("\xEF\xBB\xBF"
@@ -261,10 +260,7 @@ TEST(DetectionTest, EmptySourceHasNoEncoding) {
   auto parser = CSVParser::withStream(InputStream::withData(""), &used);
   ASSERT_TRUE(parser);
   EXPECT_EQ(used, kEncodingNone);
-  RecordingDelegate delegate;
-  parser->setParserDelegate(&delegate);
-  parser->parse();
-  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "end"}));
+  EXPECT_EQ(parseSummary(*parser), "");
 }
 
 // The sample is the first 2048 bytes, however the stream splits them. A multi-byte sequence
@@ -327,7 +323,8 @@ TEST(FailureTest, IncompleteSequenceAtTheEndIsAnError) {
 struct ReadFailureCase {
   const char* name;
   ScriptedStream::Failure failure;
-  std::string expectedFailure;
+  std::size_t failAt;  // index of the failing read (4 bytes per read)
+  std::string expected;
 };
 
 class ReadFailureTest : public ::testing::TestWithParam<ReadFailureCase> {};
@@ -335,15 +332,15 @@ class ReadFailureTest : public ::testing::TestWithParam<ReadFailureCase> {};
 TEST_P(ReadFailureTest, TextBeforeTheFailureIsReported) {
   const ReadFailureCase& c = GetParam();
   for (const StringEncoding encoding : {kEncodingUTF8, kEncodingNone}) {
-    // Four bytes per read: the failure comes after "a,b\nc,de".
     auto stream = std::make_unique<ScriptedStream>("a,b\nc,def,g\n", 4);
-    stream->failAtRead(2, c.failure);
-    auto parser = CSVParser::withStream(std::move(stream), encoding);
+    stream->failAtRead(c.failAt, c.failure);
+    StringEncoding used = encoding;
+    auto parser = CSVParser::withStream(std::move(stream), &used);
     ASSERT_TRUE(parser);
-    RecordingDelegate delegate;
-    parser->setParserDelegate(&delegate);
-    parser->parse();
-    EXPECT_EQ(summarize(delegate.events), "1[a][b] 2[c][de] " + c.expectedFailure);
+    if (c.failAt == 0) {
+      EXPECT_EQ(used, encoding);  // a failed first read detects nothing
+    }
+    EXPECT_EQ(parseSummary(*parser), c.expected);
     ASSERT_TRUE(parser->error());
     EXPECT_EQ(parser->error()->code, CSVErrorCodeInput);
     EXPECT_EQ(parser->error()->exception != nullptr,
@@ -351,31 +348,17 @@ TEST_P(ReadFailureTest, TextBeforeTheFailureIsReported) {
   }
 }
 
+const std::string kReadError =
+    "fail 1: Unable to read from input stream, caused by: scripted: Input/output error";
 const ReadFailureCase kReadFailures[] = {
-    {"NegativeCount", ScriptedStream::Failure::kNegative,
-     "fail 1: Unable to read from input stream, caused by: scripted: Input/output error"},
-    {"Exception", ScriptedStream::Failure::kThrow, "fail 1: the disk caught fire"},
-    {"OtherException", ScriptedStream::Failure::kThrowNonStd,
-     "fail 1: Unable to read from input stream"},
+    {"NegativeCount", ScriptedStream::Failure::kNegative, 2, "1[a][b] 2[c][de] " + kReadError},
+    {"Exception", ScriptedStream::Failure::kThrow, 2,
+     "1[a][b] 2[c][de] fail 1: the disk caught fire"},
+    {"OtherException", ScriptedStream::Failure::kThrowNonStd, 2,
+     "1[a][b] 2[c][de] fail 1: Unable to read from input stream"},
+    {"NegativeFirstRead", ScriptedStream::Failure::kNegative, 0, kReadError},
 };
-INSTANTIATE_TEST_SUITE_P(Kinds, ReadFailureTest, ::testing::ValuesIn(kReadFailures),
-                         [](const ::testing::TestParamInfo<ReadFailureCase>& c) {
-                           return std::string(c.param.name);
-                         });
-
-TEST(ReadFailureTest, NegativeFirstReadDuringDetectionIsReported) {
-  auto stream = std::make_unique<ScriptedStream>("a,b\n");
-  stream->failAtRead(0, ScriptedStream::Failure::kNegative);
-  StringEncoding used = kEncodingNone;
-  auto parser = CSVParser::withStream(std::move(stream), &used);
-  ASSERT_TRUE(parser);
-  EXPECT_EQ(used, kEncodingNone);
-  RecordingDelegate delegate;
-  parser->setParserDelegate(&delegate);
-  parser->parse();
-  EXPECT_EQ(summarize(delegate.events),
-            "fail 1: Unable to read from input stream, caused by: scripted: Input/output error");
-}
+INSTANTIATE_TEST_SUITE_P(Kinds, ReadFailureTest, ::testing::ValuesIn(kReadFailures), CaseName());
 
 // --- Construction ---
 
@@ -389,17 +372,11 @@ TEST(ConstructionTest, FileWithEncodingPlaceAndCode) {
   EXPECT_EQ(used, kEncodingUTF8);
   ASSERT_TRUE(parser->csvFile());
   EXPECT_EQ(*parser->csvFile(), file.path);
-  RecordingDelegate delegate;
-  parser->setParserDelegate(&delegate);
-  parser->parse();
-  EXPECT_EQ(summarize(delegate.events), "1[a][b]");
-  EXPECT_EQ(delegate.lastCsvFile, file.path);
-
-  auto given = CSVParser::withContentsOfCSVFile(file.path, kEncodingUTF8);
-  RecordingDelegate withMark;
-  given->setParserDelegate(&withMark);
-  given->parse();
-  EXPECT_EQ(summarize(withMark.events), "1[\uFEFFa][b]");
+  std::optional<std::string> reported;
+  EXPECT_EQ(parseSummary(*parser, &reported), "1[a][b]");
+  EXPECT_EQ(reported, file.path);
+  EXPECT_EQ(parseSummary(*CSVParser::withContentsOfCSVFile(file.path, kEncodingUTF8)),
+            "1[\uFEFFa][b]");
 }
 
 TEST(ConstructionTest, FileThatCannotBeOpened) {
@@ -416,16 +393,7 @@ TEST(ConstructionTest, FileThatCannotBeOpened) {
   }
 }
 
-TEST(ConstructionTest, StreamThatDoesNotOpenIsClosed) {
-  auto stream = std::make_unique<ScriptedStream>("a");
-  stream->refuseToOpen();
-  Error error;
-  EXPECT_FALSE(CSVParser::withStream(std::move(stream), kEncodingNone, &error));
-  EXPECT_EQ(error.description, "Unable to open file for reading");
-  EXPECT_FALSE(CSVParser::withStream(nullptr, kEncodingNone, &error));
-}
-
-TEST(ConstructionTest, DestructionClosesTheStream) {
+TEST(ConstructionTest, StreamIsClosedOnRefusalAndOnDestruction) {
   bool closed = false;
   auto stream = std::make_unique<ScriptedStream>("a");
   stream->closedFlag = &closed;
@@ -436,12 +404,15 @@ TEST(ConstructionTest, DestructionClosesTheStream) {
   parser.reset();
   EXPECT_TRUE(closed);
 
-  bool refusedClosed = false;
+  closed = false;
   auto refusing = std::make_unique<ScriptedStream>("a");
   refusing->refuseToOpen();
-  refusing->closedFlag = &refusedClosed;
-  EXPECT_FALSE(CSVParser::withStream(std::move(refusing), kEncodingUTF8));
-  EXPECT_TRUE(refusedClosed);
+  refusing->closedFlag = &closed;
+  Error error;
+  EXPECT_FALSE(CSVParser::withStream(std::move(refusing), kEncodingNone, &error));
+  EXPECT_EQ(error.description, "Unable to open file for reading");
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(CSVParser::withStream(nullptr, kEncodingNone, &error));
 }
 
 TEST(ConstructionTest, StringSources) {
@@ -453,10 +424,7 @@ TEST(ConstructionTest, StringSources) {
     ASSERT_TRUE(parser) << encoding;
     EXPECT_EQ(parser->fileEncoding(), encoding == kEncodingNone ? kEncodingUTF8 : encoding);
     EXPECT_FALSE(parser->csvFile());
-    RecordingDelegate delegate;
-    parser->setParserDelegate(&delegate);
-    parser->parse();
-    EXPECT_EQ(summarize(delegate.events), "1[\u00E9][b] 2[c,d]") << encoding;
+    EXPECT_EQ(parseSummary(*parser), "1[\u00E9][b] 2[c,d]") << encoding;
   }
 }
 
@@ -508,40 +476,14 @@ TEST(ChunkSizeTest, DetectionReadsOneSampleOf2048Bytes) {
   EXPECT_EQ(raw->asked, (std::vector<std::size_t>{2048, 1348, 648}));
 }
 
-// Lines "row<n>,<padding>\n" made as they are read, so the input never exists whole.
-class EndlessStream : public InputStream {
- public:
-  explicit EndlessStream(std::size_t lines) : lines_(lines) {}
-  void open() override { status_ = StreamStatusOpen; }
-  StreamStatus streamStatus() const override { return status_; }
-  std::ptrdiff_t read(std::uint8_t* buffer, std::size_t maxLength) override {
-    std::size_t count = 0;
-    while (count < maxLength) {
-      if (offset_ == line_.size()) {
-        if (produced_ == lines_) break;
-        line_ = "row" + std::to_string(produced_++) + "," + std::string(40, 'p') + "\n";
-        offset_ = 0;
-      }
-      buffer[count++] = static_cast<std::uint8_t>(line_[offset_++]);
-      ++delivered;
-    }
-    if (count == 0) status_ = StreamStatusAtEnd;
-    return static_cast<std::ptrdiff_t>(count);
-  }
-  std::optional<Error> streamError() const override { return std::nullopt; }
-  void close() override {}
-  std::size_t delivered = 0;
-
- private:
-  std::size_t lines_;
-  std::size_t produced_ = 0;
-  std::string line_;
-  std::size_t offset_ = 0;
-  StreamStatus status_ = StreamStatusNotOpen;
-};
-
 // Read-ahead stays a few chunks however long the input is: text is released once handed out.
 TEST(ReadAheadTest, StaysBoundedOverALongInput) {
+  // Lines "row<n>,<padding>\n"; the stream counts what it has handed out.
+  const auto lineLength = [](std::size_t n) { return 3 + std::to_string(n).size() + 42; };
+  std::string input;
+  for (std::size_t n = 0; n < 200000; ++n) {
+    input += "row" + std::to_string(n) + "," + std::string(40, 'p') + "\n";
+  }
   class Watcher : public RecordingDelegate {
    public:
     void didEndLine(CSVParser&, std::uint32_t line) override {
@@ -550,14 +492,16 @@ TEST(ReadAheadTest, StaysBoundedOverALongInput) {
       lines = line;
     }
     void didReadField(CSVParser&, std::string) override {}
-    static std::size_t lineLength(std::size_t n) { return 3 + std::to_string(n).size() + 42; }
-    EndlessStream* stream = nullptr;
+    explicit Watcher(std::function<std::size_t(std::size_t)> length)
+        : lineLength(std::move(length)) {}
+    std::function<std::size_t(std::size_t)> lineLength;
+    ScriptedStream* stream = nullptr;
     std::size_t consumed = 0;
     std::size_t maxAhead = 0;
     std::uint32_t lines = 0;
   };
-  auto stream = std::make_unique<EndlessStream>(200000);
-  Watcher watcher;
+  auto stream = std::make_unique<ScriptedStream>(std::move(input));
+  Watcher watcher(lineLength);
   watcher.stream = stream.get();
   auto parser = CSVParser::withStream(std::move(stream), kEncodingUTF8);
   parser->setParserDelegate(&watcher);

@@ -40,14 +40,10 @@ TEST(MemoryInputStreamTest, StatusesAndReads) {
   stream->close();
   EXPECT_EQ(stream->streamStatus(), StreamStatusClosed);
   EXPECT_LT(stream->read(&byte, 1), 0);
-}
-
-TEST(MemoryInputStreamTest, EmptyDataEndsAtTheFirstRead) {
-  auto stream = InputStream::withData("");
-  stream->open();
-  std::uint8_t byte = 0;
-  EXPECT_EQ(stream->read(&byte, 1), 0);
-  EXPECT_EQ(stream->streamStatus(), StreamStatusAtEnd);
+  auto empty = InputStream::withData("");  // empty data ends at the first read
+  empty->open();
+  EXPECT_EQ(empty->read(&byte, 1), 0);
+  EXPECT_EQ(empty->streamStatus(), StreamStatusAtEnd);
 }
 
 class FileInputStreamTest : public ::testing::Test {

@@ -48,50 +48,18 @@ std::size_t validPrefix(const std::string& s, bool* invalid) {
   return validUTF8Prefix(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), invalid);
 }
 
-TEST(UTF8ValidatorTest, Table) {
-  struct Case {
-    std::string bytes;
-    std::size_t prefix;
-    bool invalid;
-  };
-  const Case cases[] = {
-      {"", 0, false},
-      {"abc", 3, false},
-      {"\xC3\xA9", 2, false},
-      {"\xC3", 0, false},              // incomplete
-      {"a\xE2\x82", 1, false},         // incomplete
-      {"a\xF0\x9F\x98", 1, false},     // incomplete
-      {"\xC0\x80", 0, true},           // overlong
-      {"\xC1\xBF", 0, true},           // overlong
-      {"\xE0\x80\x80", 0, true},       // overlong
-      {"\xE0\x9F", 0, true},           // overlong, already
-      {"\xED\xA0\x80", 0, true},       // surrogate
-      {"\xED\x9F\xBF", 3, false},      // U+D7FF
-      {"\xF0\x8F\xBF\xBF", 0, true},   // overlong
-      {"\xF4\x8F\xBF\xBF", 4, false},  // U+10FFFF
-      {"\xF4\x90\x80\x80", 0, true},   // above U+10FFFF
-      {"\xF5\x80", 0, true},
-      {"\xFF", 0, true},
-      {"a\x80", 1, true},  // lone continuation
-      {"\xE2\x82\x41", 0, true},
-      {"\xEF\xBB\xBF", 3, false},
-  };
-  for (const Case& c : cases) {
-    bool invalid = false;
-    EXPECT_EQ(validPrefix(c.bytes, &invalid), c.prefix) << ::testing::PrintToString(c.bytes);
-    EXPECT_EQ(invalid, c.invalid) << ::testing::PrintToString(c.bytes);
-  }
-}
-
 // Long inputs take the vector path; one bad or cut sequence is put at every position of a text
 // mixing ASCII and two-, three- and four-byte characters.
 TEST(UTF8ValidatorTest, AgreesWithTheDefinitionAtEveryPosition) {
   const std::string unit = "ab\u00E9\u20AC\U0001F600 \u0915\u094D,";
   std::string text;
   while (text.size() < 300) text += unit;
-  const char* faults[] = {"\xFF",     "\x80",         "\xC3",
-                          "\xE2\x82", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                          "\xC0\xAF", "\xF0\x9F\x98"};
+  const char* faults[] = {"\xFF",         "\x80",
+                          "\xC3",         "\xE2\x82",
+                          "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xC0\xAF",     "\xF0\x9F\x98",
+                          "\xE0\x80\x80", "\xF0\x8F\xBF\xBF",
+                          "\xEF\xBB\xBF"};
   for (std::size_t at = 0; at <= text.size(); ++at) {
     for (const char* fault : faults) {
       for (const bool atEnd : {false, true}) {
@@ -179,26 +147,6 @@ TEST(DecoderTest, EveryEncodingAnySplit) {
   EXPECT_EQ(makeDecoder(12345), nullptr);
   EXPECT_EQ(encodingName(12345), "encoding 12345");
   EXPECT_EQ(encodingName(0x9C000100), "UTF-32 little-endian");
-}
-
-TEST(DecoderTest, EncodeTextRoundTrips) {
-  const std::string text = "\u00E9,\u20AC\U0001F600\n";
-  for (const StringEncoding encoding :
-       {kEncodingUTF8, kEncodingUTF16BE, kEncodingUTF16LE, kEncodingUTF32BE, kEncodingUTF32LE}) {
-    std::string why;
-    const auto bytes = encodeText(text, encoding, &why);
-    ASSERT_TRUE(bytes) << why;
-    bool invalid = false;
-    if (encoding == kEncodingUTF8) {
-      EXPECT_EQ(*bytes, text);
-    } else {
-      EXPECT_EQ(decodeInTwo(encoding, *bytes, 0, &invalid), text);
-    }
-  }
-  std::string why;
-  EXPECT_EQ(encodeText("\u00E9", kEncodingMacOSRoman, &why), std::string("\x8E"));
-  EXPECT_FALSE(encodeText("\u0100", kEncodingISOLatin1, &why));
-  EXPECT_EQ(why, "the character U+0100 cannot be represented in ISO Latin 1");
 }
 
 // Boundaries found by utf8proc over the whole text, with one state carried from start to end.
@@ -327,36 +275,6 @@ TEST(FieldCleanupTest, Steps) {
       EXPECT_EQ(c.cleaned, c.raw) << "called clean: " << ::testing::PrintToString(c.raw);
     }
   }
-}
-
-TEST(FieldCleanupTest, Helpers) {
-  std::string text = "a\"\"\"b\"\"";
-  replaceOccurrences(text, "\"\"", "\"");
-  EXPECT_EQ(text, "a\"\"b\"");
-  text = "xaxbx";
-  replaceOccurrences(text, "x", "yy");
-  EXPECT_EQ(text, "yyayybyy");
-  text = "aaaa";
-  replaceOccurrences(text, "aa", "");
-  EXPECT_EQ(text, "");
-  std::string collapsed;
-  for (const auto& [in, expected] : {std::pair<std::string, std::string>{"", ""},
-                                     {"\"", "\""},
-                                     {"\"\"", "\""},
-                                     {"\"\"\"", "\"\""},
-                                     {"a\"\"\"\"b\"", "a\"\"b\""},
-                                     {"no quotes", "no quotes"}}) {
-    collapseDoubledQuotes(in, collapsed);
-    EXPECT_EQ(collapsed, expected) << in;
-    std::string replaced = in;
-    replaceOccurrences(replaced, "\"\"", "\"");
-    EXPECT_EQ(replaced, expected) << in;
-  }
-  text = "\\\\\\";
-  removeEscapes(text);
-  EXPECT_EQ(text, "\\");
-  EXPECT_EQ(trimNewlines("\r\n a \u2028"), " a ");
-  EXPECT_EQ(trimWhitespaceAndNewlines("\t\u0085 a b\u00A0"), "a b");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 
 #include "parser_core.hpp"
 
@@ -108,27 +109,21 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
   whole.chunkSize = static_cast<std::uint32_t>(bytes.size() + 1);
   const std::vector<std::string> expected = parseEvents(bytes, whole);
 
+  // {chunk size, bytes per read, fast paths}: every small chunk, reads that split chunks, a
+  // stream that returns one byte per read, and the reference path without fast paths.
+  const std::tuple<std::uint32_t, std::size_t, bool> ways[] = {
+      {1, SIZE_MAX, true},    {2, SIZE_MAX, true},    {3, SIZE_MAX, true},  {4, SIZE_MAX, true},
+      {5, SIZE_MAX, true},    {7, SIZE_MAX, true},    {11, SIZE_MAX, true}, {16, SIZE_MAX, true},
+      {64, SIZE_MAX, true},   {2048, SIZE_MAX, true}, {4, 3, true},         {7, 2, true},
+      {64, 5, true},          {2048, 1, true},        {1, SIZE_MAX, false}, {3, SIZE_MAX, false},
+      {2048, SIZE_MAX, false}};
   std::vector<Feed> feeds;
-  for (std::uint32_t chunk : {1u, 2u, 3u, 4u, 5u, 7u, 11u, 16u, 64u, 2048u}) {
-    Feed feed = whole;
-    feed.chunkSize = chunk;
-    feeds.push_back(feed);
-  }
-  for (const auto& [chunk, perRead] : {std::pair{4u, 3u}, std::pair{7u, 2u}, std::pair{64u, 5u}}) {
+  for (const auto& [chunk, perRead, fast] : ways) {
     Feed feed = whole;
     feed.chunkSize = chunk;
     feed.maxPerRead = perRead;
+    feed.fastPaths = fast;
     feeds.push_back(feed);
-  }
-  Feed oneByte = whole;
-  oneByte.chunkSize = CSVParser::kDefaultChunkSize;
-  oneByte.maxPerRead = 1;
-  feeds.push_back(oneByte);
-  for (std::uint32_t chunk : {1u, 3u, 2048u}) {
-    Feed reference = whole;
-    reference.chunkSize = chunk;
-    reference.fastPaths = false;
-    feeds.push_back(reference);
   }
   for (const Feed& feed : feeds) {
     EXPECT_EQ(parseEvents(bytes, feed), expected)

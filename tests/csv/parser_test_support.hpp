@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "csv/csv_parser.hpp"
 
 namespace csv::testing {
@@ -90,5 +92,13 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
 // A compact form of well-formed events: lines as "1[a][b]", separated by spaces, then
 // " fail <code>: <description>" if the parse failed. Anything out of order shows as "?<event>".
 std::string summarize(const std::vector<std::string>& events);
+
+// Names each instance after its case.
+struct CaseName {
+  template <class Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
+    return c.param.name;
+  }
+};
 
 }  // namespace csv::testing

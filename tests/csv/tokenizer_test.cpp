@@ -12,6 +12,7 @@
 namespace csv {
 namespace {
 
+using testing::CaseName;
 using testing::parseEveryWay;
 using testing::summarize;
 
@@ -31,14 +32,6 @@ std::string malformed(int line, const std::string& field) {
 void PrintTo(const DialectCase& c, std::ostream* out) { *out << c.name; }
 
 class DialectTest : public ::testing::TestWithParam<DialectCase> {};
-
-// Names each instance after its case.
-struct CaseName {
-  template <class Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
-    return c.param.name;
-  }
-};
 
 TEST_P(DialectTest, ReportsTheSameLinesAndFieldsEveryWay) {
   const DialectCase& c = GetParam();
@@ -91,6 +84,7 @@ const DialectCase kComments[] = {
     {"MalformedAfterTwoComments", "a\n#x\n#say \"hi\"\n", "1[a] " + malformed(1, "\n\n")},
     {"EscapedQuoteInComment", "#say \\\"hi\n", ""},
     {"HashWithMarkIsNoComment", "#\u0301,x\n", "1[#\u0301][x]"},
+    {"LineNumbersCountOnlyLinesBegun", "#c\na\n\nb\n#d\n\"c\nd\"\n", "1[a] 2[b] 3[c\nd]"},
 };
 INSTANTIATE_TEST_SUITE_P(Comments, DialectTest, ::testing::ValuesIn(kComments), CaseName());
 
@@ -159,8 +153,9 @@ INSTANTIATE_TEST_SUITE_P(Clusters, DialectTest, ::testing::ValuesIn(kClusters), 
 // Each callback cancels the parse: the current character is finished, nothing after it is read.
 struct CancelCase {
   const char* name;
-  std::string cancelAfter;  // the event after which cancelParsing() is called
+  std::string cancelAfter;  // the event after which cancelParsing() is called; "": before parse
   std::vector<std::string> expected;
+  std::string input = "a,b\nc,d\n";
 };
 
 class CancelTest : public ::testing::TestWithParam<CancelCase> {};
@@ -169,7 +164,7 @@ TEST_P(CancelTest, StopsWithCodeThree) {
   const CancelCase& c = GetParam();
   for (std::uint32_t chunk : {1u, 2048u}) {
     for (bool fast : {true, false}) {
-      auto parser = CSVParser::withCSVString("a,b\nc,d\n", kEncodingUTF8);
+      auto parser = CSVParser::withCSVString(c.input, kEncodingUTF8);
       ASSERT_TRUE(parser);
       parser->setChunkSize(chunk);
       detail::setFastPathsEnabled(*parser, fast);
@@ -178,6 +173,7 @@ TEST_P(CancelTest, StopsWithCodeThree) {
         if (event == c.cancelAfter) p.cancelParsing();
       };
       parser->setParserDelegate(&delegate);
+      if (c.cancelAfter.empty()) parser->cancelParsing();
       parser->parse();
       EXPECT_EQ(delegate.events, c.expected) << "chunk " << chunk << " fast " << fast;
       ASSERT_TRUE(parser->error());
@@ -187,56 +183,34 @@ TEST_P(CancelTest, StopsWithCodeThree) {
   }
 }
 
+const std::vector<std::string> kLine1 = {"start", "line 1", "[a]", "[b]", "end line 1"};
+std::vector<std::string> then(std::vector<std::string> events, const std::string& last) {
+  events.push_back(last);
+  return events;
+}
+
 const CancelCase kCancels[] = {
+    {"BeforeParse", "", {"start", "fail 3"}},
     {"FromStartDocument", "start", {"start", "fail 3"}},
-    {"FromStartLine",
-     "line 2",
-     {"start", "line 1", "[a]", "[b]", "end line 1", "line 2", "fail 3"}},
+    {"FromStartLine", "line 2", then(then(kLine1, "line 2"), "fail 3")},
     {"FromFieldBeforeDelimiter", "[a]", {"start", "line 1", "[a]", "fail 3"}},
     // The field ended by a line end: the end of that line is still reported.
-    {"FromFieldAtLineEnd", "[b]", {"start", "line 1", "[a]", "[b]", "end line 1", "fail 3"}},
-    {"FromEndLine", "end line 1", {"start", "line 1", "[a]", "[b]", "end line 1", "fail 3"}},
+    {"FromFieldAtLineEnd", "[b]", then(kLine1, "fail 3")},
+    {"FromEndLine", "end line 1", then(kLine1, "fail 3")},
     {"FromEndDocument",
      "end",
      {"start", "line 1", "[a]", "[b]", "end line 1", "line 2", "[c]", "[d]", "end line 2", "end"}},
+    // The cancelled state still runs the rest of that character: its line end ends the line.
+    {"FromStartLineOfALineThatStartsWithItsEnd",
+     "line 1",
+     {"start", "line 1", "[]", "end line 1", "fail 3"},
+     "\na\n"},
+    // The last field comes from the end-of-input finishing; cancelling there skips the line end.
+    {"FromFinishingAtTheEndOfInput", "[b]", {"start", "line 1", "[a]", "[b]", "fail 3"}, "a,b"},
 };
 INSTANTIATE_TEST_SUITE_P(EachCallback, CancelTest, ::testing::ValuesIn(kCancels), CaseName());
 
-TEST(CancelTest, BeforeParseNoCharacterIsRead) {
-  auto parser = CSVParser::withCSVString("a,b\n", kEncodingUTF8);
-  testing::RecordingDelegate delegate;
-  parser->setParserDelegate(&delegate);
-  parser->cancelParsing();
-  parser->parse();
-  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "fail 3"}));
-}
-
-TEST(CancelTest, FromStartLineOfALineThatStartsWithItsEnd) {
-  // The cancelled state still runs the rest of that character: its line end finishes the line.
-  auto parser = CSVParser::withCSVString("\na\n", kEncodingUTF8);
-  testing::RecordingDelegate delegate;
-  delegate.afterEvent = [](CSVParser& p, const std::string& event) {
-    if (event == "line 1") p.cancelParsing();
-  };
-  parser->setParserDelegate(&delegate);
-  parser->parse();
-  EXPECT_EQ(delegate.events,
-            (std::vector<std::string>{"start", "line 1", "[]", "end line 1", "fail 3"}));
-}
-
-TEST(CancelTest, FromFinishingAtTheEndOfInput) {
-  // The last field comes from the end-of-input finishing; cancelling there skips the line end.
-  auto parser = CSVParser::withCSVString("a,b", kEncodingUTF8);
-  testing::RecordingDelegate delegate;
-  delegate.afterEvent = [](CSVParser& p, const std::string& event) {
-    if (event == "[b]") p.cancelParsing();
-  };
-  parser->setParserDelegate(&delegate);
-  parser->parse();
-  EXPECT_EQ(delegate.events, (std::vector<std::string>{"start", "line 1", "[a]", "[b]", "fail 3"}));
-}
-
-TEST(DelimiterTest, RefusedTexts) {
+TEST(DelimiterTest, RefusedAndAcceptedTexts) {
   auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
   for (const std::string text :
        {"", ",,", "\n", "\r", "\u0085", "\u2028", "#", "\"", "\\", "\U0001F600", "\xFF", "ab"}) {
@@ -248,10 +222,6 @@ TEST(DelimiterTest, RefusedTexts) {
     }
     EXPECT_EQ(parser->delimiter(), ",");
   }
-}
-
-TEST(DelimiterTest, AcceptedTexts) {
-  auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
   for (const std::string text : {";", "\t", " ", "|", "\u00A7", "\uFFFD", "\x7F"}) {
     parser->setDelimiter(text);
     EXPECT_EQ(parser->delimiter(), text);
@@ -305,11 +275,6 @@ TEST(ParseTest, LongFieldsAndLinesCrossEveryBufferBoundary) {
     expected += (line > 1 ? " " : "") + std::to_string(line) + "[" + field + "][" + field + "\"x]";
   }
   EXPECT_EQ(summarize(parseEveryWay(input, kEncodingUTF8)), expected);
-}
-
-TEST(ParseTest, LineNumbersCountOnlyLinesBegun) {
-  const auto events = parseEveryWay("#c\na\n\nb\n#d\n\"c\nd\"\n", kEncodingUTF8);
-  EXPECT_EQ(summarize(events), "1[a] 2[b] 3[c\nd]");
 }
 
 }  // namespace
