@@ -4,6 +4,7 @@
 
 #include "csv/csv_parser.hpp"
 #include "csv/csv_writer.hpp"
+#include "csv/text_rules.hpp"
 
 namespace csv {
 namespace {
@@ -168,7 +169,9 @@ namespace detail {
 RowFileWriter::RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically) {
   // A non-atomic writer empties an existing file on creation: a delimiter that would make the
   // writer refuse to go on must be found before that.
-  CSVWriter::forWritingToString()->setDelimiter(delimiter);
+  if (!isValidDelimiter(delimiter)) {
+    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
+  }
   writer_ = CSVWriter::withCSVFile(path, atomically);
   writer_->setDelimiter(delimiter);
   // Nobody watches the file while it grows, so it is written in large blocks.

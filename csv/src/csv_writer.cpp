@@ -2,9 +2,10 @@
 
 #include "byte_buffer.hpp"
 #include "csv/durable_file.hpp"
+#include "csv/text_rules.hpp"
+#include "decoder.hpp"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,45 +39,6 @@ constexpr std::uint64_t hasByteBelow(std::uint64_t word, std::uint8_t n) {
   return (word - kOnes * n) & ~word & kHighBits;
 }
 
-bool isNewline(char32_t c) {
-  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
-
-// The one code point that `text` encodes in well-formed UTF-8; nullopt for anything else.
-std::optional<char32_t> singleCodePoint(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t length = 0;
-  char32_t c = 0;
-  char32_t smallest = 0;
-  if (p[0] < 0x80) {
-    length = 1;
-    c = p[0];
-  } else if ((p[0] & 0xE0) == 0xC0) {
-    length = 2;
-    c = p[0] & 0x1Fu;
-    smallest = 0x80;
-  } else if ((p[0] & 0xF0) == 0xE0) {
-    length = 3;
-    c = p[0] & 0x0Fu;
-    smallest = 0x800;
-  } else if ((p[0] & 0xF8) == 0xF0) {
-    length = 4;
-    c = p[0] & 0x07u;
-    smallest = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() != length) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return std::nullopt;
-    c = (c << 6) | (p[i] & 0x3Fu);
-  }
-  // Overlong forms and surrogates are not characters.
-  if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-  return c;
-}
-
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
 std::size_t lineBreakLength(std::string_view text) {
   switch (static_cast<unsigned char>(text[0])) {
@@ -95,106 +57,17 @@ std::size_t lineBreakLength(std::string_view text) {
   }
 }
 
-const char* iconvName(StringEncoding encoding) {
-  switch (encoding) {
-    case kEncodingUTF8:
-      return "UTF-8";
-    case kEncodingMacOSRoman:
-      return "MACINTOSH";
-    // The byte order is in the name, so iconv writes no byte-order mark.
-    case kEncodingUTF16BE:
-      return "UTF-16BE";
-    case kEncodingUTF16LE:
-      return "UTF-16LE";
-    case kEncodingUTF32BE:
-      return "UTF-32BE";
-    case kEncodingUTF32LE:
-      return "UTF-32LE";
-    default:
-      return nullptr;
-  }
-}
-
-std::string encodingLabel(StringEncoding encoding) {
-  const char* name = iconvName(encoding);
-  return name != nullptr ? std::string(name) : "code " + std::to_string(encoding);
-}
-
-// Appends `in` converted through `cd` to `out`; without loss or not at all. Returns 0 or the
-// errno value of the failure.
-int convertAppend(iconv_t cd, std::string_view in, detail::ByteBuffer& out) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  const std::size_t start = out.size();
-  // Four output bytes per input byte covers UTF-8 to UTF-32; E2BIG asks for more anyway.
-  std::size_t room = in.size() * 4 + 16;
-  char* inPtr = const_cast<char*>(in.data());
-  std::size_t inLeft = in.size();
-  for (;;) {
-    char* const begin = out.reserve(room);
-    char* outPtr = begin;
-    std::size_t outLeft = room;
-    const std::size_t result = iconv(cd, inLeft > 0 ? &inPtr : nullptr, &inLeft, &outPtr, &outLeft);
-    const int failure = result == static_cast<std::size_t>(-1) ? errno : 0;
-    out.commit(static_cast<std::size_t>(outPtr - begin));
-    if (failure == E2BIG) {
-      room *= 2;
-      continue;
-    }
-    // A positive result counts characters converted with loss (a substitute was written).
-    if (failure != 0 || result != 0) {
-      out.truncate(start);
-      return failure != 0 ? failure : EILSEQ;
-    }
-    if (inLeft == 0) return 0;
-  }
-}
-
-// A cached iconv descriptor from UTF-8 to one output encoding.
-class Converter {
- public:
-  Converter() = default;
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  ~Converter() { reset(); }
-
-  // Appends `text` converted to `encoding` to `out`; returns 0 or the errno value of a failure
-  // (EINVAL for an encoding without a converter), leaving `out` unchanged.
-  int append(StringEncoding encoding, std::string_view text, detail::ByteBuffer& out) {
-    if (cd_ == kNone || encoding != encoding_) {
-      reset();
-      const char* name = iconvName(encoding);
-      if (name == nullptr) return EINVAL;
-      cd_ = iconv_open(name, "UTF-8");
-      if (cd_ == kNone) return errno;
-      encoding_ = encoding;
-    }
-    return convertAppend(cd_, text, out);
-  }
-
- private:
-  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
-
-  void reset() {
-    if (cd_ != kNone) iconv_close(cd_);
-    cd_ = kNone;
-  }
-
-  iconv_t cd_ = kNone;
-  StringEncoding encoding_ = kEncodingNone;
-};
-
 // Appends bytes in `encoding` to `text` as UTF-8; they came from UTF-8, so this is lossless.
 void appendAsUTF8(StringEncoding encoding, std::string_view bytes, detail::ByteBuffer& text) {
-  if (encoding == kEncodingUTF8) {
+  const std::unique_ptr<detail::Decoder> decoder = detail::makeDecoder(encoding);
+  if (!decoder) {
     text.append(bytes);
     return;
   }
-  const char* name = iconvName(encoding);
-  if (name == nullptr) return;
-  const iconv_t cd = iconv_open("UTF-8", name);
-  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return;
-  convertAppend(cd, bytes, text);
-  iconv_close(cd);
+  char* out = text.reserve(decoder->maxOutput(bytes.size()));
+  const detail::DecodeResult r =
+      decoder->decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out);
+  text.commit(r.produced);
 }
 
 }  // namespace
@@ -207,9 +80,11 @@ struct CSVWriter::FileState {
   int fd = -1;
   detail::ByteBuffer pending;  // bytes of the operation (or block) not yet written
   StringEncoding pendingEncoding = kEncodingUTF8;
-  off_t committed = 0;         // bytes written before `pending`
-  detail::ByteBuffer scratch;  // one piece of text before conversion
-  Converter converter;
+  off_t committed = 0;                       // bytes written before `pending`
+  detail::ByteBuffer scratch;                // one piece of text before conversion
+  std::unique_ptr<detail::Encoder> encoder;  // for encoderEncoding
+  StringEncoding encoderEncoding = kEncodingNone;
+  std::string encoded;  // one piece after conversion
 };
 
 CSVWriter::CSVWriter() { setDelimiter(","); }
@@ -265,8 +140,7 @@ void CSVWriter::setDelimiter(std::string_view delimiter) {
     throw std::invalid_argument("You cannot set a delimiter after writing has started");
   }
   // One UTF-16 code unit: a single code point below U+10000.
-  const std::optional<char32_t> c = singleCodePoint(delimiter);
-  if (!c || *c >= 0x10000 || isNewline(*c) || *c == '"' || *c == '#' || *c == '\\') {
+  if (!isValidDelimiter(delimiter)) {
     throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
   }
   delimiter_.assign(delimiter);
@@ -378,11 +252,30 @@ detail::ByteBuffer& CSVWriter::beginPiece() {
 void CSVWriter::endPiece(detail::ByteBuffer& buffer) {
   if (!file_ || &buffer != &file_->scratch) return;
   FileState& f = *file_;
-  const int failure = f.converter.append(encoding_, buffer.view(), f.pending);
-  if (failure != 0 && !error_) {
+  if (!f.encoder || f.encoderEncoding != encoding_) {
+    f.encoder = detail::makeEncoder(encoding_);
+    f.encoderEncoding = encoding_;
+  }
+  const std::string_view piece = buffer.view();
+  bool invalid = false;
+  char32_t rejected = 0;
+  f.encoded.clear();
+  std::string why;
+  if (!f.encoder) {
+    why = detail::encodingName(encoding_) + " is not supported";
+  } else if (detail::validUTF8Prefix(reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                     piece.size(), &invalid) != piece.size()) {
+    why = "the text is not valid UTF-8";
+  } else if (!f.encoder->encode(piece, f.encoded, &rejected)) {
+    why = detail::describeEncodingFailure(encoding_, rejected);
+  } else {
+    f.pending.append(f.encoded);
+    return;
+  }
+  if (!error_) {
     // Left out, not fatal: the rest of the output is still worth having.
-    recordError(Error::posix(failure, "cannot convert output to " + encodingLabel(encoding_) +
-                                          "; a piece was left out"),
+    recordError(Error::posix(f.encoder ? EILSEQ : EINVAL,
+                             "cannot convert output: " + why + "; a piece was left out"),
                 false);
   }
 }
