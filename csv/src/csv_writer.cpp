@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -72,7 +73,7 @@ void appendAsUTF8(StringEncoding encoding, std::string_view bytes, detail::ByteB
 
 }  // namespace
 
-struct CSVWriter::FileState {
+struct FileState {
   std::string destinationFile;
   std::unique_ptr<durable::AtomicFile> atomic;  // the new file in atomic mode, else null
   bool buffered = false;
@@ -87,9 +88,77 @@ struct CSVWriter::FileState {
   std::string encoded;  // one piece after conversion
 };
 
-CSVWriter::CSVWriter() { setDelimiter(","); }
+struct CSVWriter::Impl {
+  Impl() { setDelimiter(","); }
 
-CSVWriter::~CSVWriter() { closeFile(); }
+  void setDelimiter(std::string_view delimiter);
+  void writeField(const Value& value);
+  void writeFields(const OptionalValueList& values);
+  void writeLine();
+  void writeLineWithFields(const std::vector<Value>& values);
+  void writeLineOfFields(const OptionalValueList& values);
+  void writeCommentLine(std::string_view comment);
+  void closeFile();
+  std::optional<std::string> stringValue() const;
+  void setBuffered(bool buffered);
+  bool flush();
+
+  detail::ByteBuffer* directBuffer() const;
+  detail::ByteBuffer& beginPiece();
+  void endPiece(detail::ByteBuffer& buffer);
+  void writeString(std::string_view piece);
+  void writeFieldPieces(const Value& value);
+  void writeFieldText(std::string_view text);
+  void appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
+  void writeLinePieces();
+  void endOperation();
+  bool copyIfPlain(std::string_view text, char* dest) const;
+  bool writePending();
+  void failFile(int errnoValue, std::string_view context);
+  std::string fileLabel() const;  // the file in messages
+  void recordError(Error error, bool fileFailure);
+
+  std::unique_ptr<FileState> file_;                  // null for a string writer
+  std::unique_ptr<detail::ByteBuffer> stringValue_;  // null while nothing was collected
+  bool hasStarted_ = false;
+  unsigned currentField_ = 0;
+  StringEncoding encoding_ = kEncodingNone;
+  std::string delimiter_;
+  // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
+  // of a word (see copyIfPlain).
+  std::array<std::uint8_t, 256> byteClass_{};
+  std::uint64_t delimiterWord_ = 0;
+  // Where output goes as UTF-8 without conversion while the encoding is directEncoding_; set by
+  // beginPiece, cleared when the file closes.
+  detail::ByteBuffer* direct_ = nullptr;
+  StringEncoding directEncoding_ = kEncodingNone;
+  std::optional<Error> error_;
+  bool errorIsFileFailure_ = false;
+};
+
+CSVWriter::CSVWriter() : impl_(std::make_unique<Impl>()) {}
+
+CSVWriter::~CSVWriter() { impl_->closeFile(); }
+
+void CSVWriter::setDelimiter(std::string_view delimiter) { impl_->setDelimiter(delimiter); }
+const std::string& CSVWriter::delimiter() const { return impl_->delimiter_; }
+void CSVWriter::setEncoding(StringEncoding encoding) { impl_->encoding_ = encoding; }
+StringEncoding CSVWriter::encoding() const { return impl_->encoding_; }
+void CSVWriter::writeField(const Value& value) { impl_->writeField(value); }
+void CSVWriter::writeFields(const OptionalValueList& values) { impl_->writeFields(values); }
+void CSVWriter::writeLine() { impl_->writeLine(); }
+void CSVWriter::writeLineWithFields(const std::vector<Value>& values) {
+  impl_->writeLineWithFields(values);
+}
+void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
+  impl_->writeLineOfFields(values);
+}
+void CSVWriter::writeCommentLine(std::string_view comment) { impl_->writeCommentLine(comment); }
+void CSVWriter::closeFile() { impl_->closeFile(); }
+std::optional<std::string> CSVWriter::stringValue() const { return impl_->stringValue(); }
+const std::optional<Error>& CSVWriter::error() const { return impl_->error_; }
+void CSVWriter::setBuffered(bool buffered) { impl_->setBuffered(buffered); }
+bool CSVWriter::flush() { return impl_->flush(); }
 
 std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
   return std::unique_ptr<CSVWriter>(new CSVWriter());
@@ -97,8 +166,9 @@ std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
 
 std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
   std::unique_ptr<CSVWriter> writer(new CSVWriter());
-  writer->file_ = std::make_unique<FileState>();
-  FileState& f = *writer->file_;
+  Impl& w = *writer->impl_;
+  w.file_ = std::make_unique<FileState>();
+  FileState& f = *w.file_;
   f.destinationFile = path;
   int openError = 0;
   if (atomic) {
@@ -127,15 +197,15 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   if (f.fd < 0) {
     f.failed = true;
     if (f.atomic) {
-      writer->recordError(*f.atomic->failure(), true);
+      w.recordError(*f.atomic->failure(), true);
     } else {
-      writer->recordError(Error::posix(openError, "cannot create " + path), true);
+      w.recordError(Error::posix(openError, "cannot create " + path), true);
     }
   }
   return writer;
 }
 
-void CSVWriter::setDelimiter(std::string_view delimiter) {
+void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
   if (hasStarted_) {
     throw std::invalid_argument("You cannot set a delimiter after writing has started");
   }
@@ -163,7 +233,7 @@ void CSVWriter::setDelimiter(std::string_view delimiter) {
 // once. The bytes of any other word are settled by the table; only a byte that can begin U+0085,
 // U+2028, U+2029 or a non-ASCII delimiter looks at what follows. UTF-8 never starts a character
 // inside another, so matching at such a byte is exact.
-bool CSVWriter::copyIfPlain(std::string_view text, char* dest) const {
+bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   if (n > 0 && p[0] == '#') return false;
@@ -199,8 +269,8 @@ bool CSVWriter::copyIfPlain(std::string_view text, char* dest) const {
   return i == n || copyWord(n - 8);
 }
 
-void CSVWriter::appendField(detail::ByteBuffer& out, std::string_view text,
-                            bool withDelimiter) const {
+void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text,
+                                  bool withDelimiter) const {
   const std::size_t d = withDelimiter ? delimiter_.size() : 0;
   // Room for the worst case: every byte doubled, and two quotes.
   char* const begin = out.reserve(d + 2 * text.size() + 2);
@@ -220,11 +290,11 @@ void CSVWriter::appendField(detail::ByteBuffer& out, std::string_view text,
   out.commit(static_cast<std::size_t>(end - begin));
 }
 
-detail::ByteBuffer* CSVWriter::directBuffer() const {
+detail::ByteBuffer* CSVWriter::Impl::directBuffer() const {
   return encoding_ == directEncoding_ ? direct_ : nullptr;
 }
 
-detail::ByteBuffer& CSVWriter::beginPiece() {
+detail::ByteBuffer& CSVWriter::Impl::beginPiece() {
   if (encoding_ == kEncodingNone) encoding_ = kEncodingUTF8;
   direct_ = nullptr;
   directEncoding_ = encoding_;
@@ -249,7 +319,7 @@ detail::ByteBuffer& CSVWriter::beginPiece() {
   return *stringValue_;
 }
 
-void CSVWriter::endPiece(detail::ByteBuffer& buffer) {
+void CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
   if (!file_ || &buffer != &file_->scratch) return;
   FileState& f = *file_;
   if (!f.encoder || f.encoderEncoding != encoding_) {
@@ -280,7 +350,7 @@ void CSVWriter::endPiece(detail::ByteBuffer& buffer) {
   }
 }
 
-void CSVWriter::writeString(std::string_view piece) {
+void CSVWriter::Impl::writeString(std::string_view piece) {
   if (detail::ByteBuffer* out = directBuffer()) {
     out->append(piece);
     return;
@@ -290,12 +360,12 @@ void CSVWriter::writeString(std::string_view piece) {
   endPiece(buffer);
 }
 
-void CSVWriter::writeField(const Value& value) {
+void CSVWriter::Impl::writeField(const Value& value) {
   writeFieldPieces(value);
   endOperation();
 }
 
-void CSVWriter::writeFieldPieces(const Value& value) {
+void CSVWriter::Impl::writeFieldPieces(const Value& value) {
   hasStarted_ = true;
   if (const std::string* text = value.text()) {
     writeFieldText(*text);
@@ -304,7 +374,7 @@ void CSVWriter::writeFieldPieces(const Value& value) {
   }
 }
 
-void CSVWriter::writeFieldText(std::string_view text) {
+void CSVWriter::Impl::writeFieldText(std::string_view text) {
   if (detail::ByteBuffer* out = directBuffer()) {
     // Nothing to convert: delimiter and field go straight to their place.
     appendField(*out, text, currentField_ > 0);
@@ -317,7 +387,7 @@ void CSVWriter::writeFieldText(std::string_view text) {
   ++currentField_;
 }
 
-void CSVWriter::writeFields(const OptionalValueList& values) {
+void CSVWriter::Impl::writeFields(const OptionalValueList& values) {
   for (const std::optional<Value>& value : values) {
     if (!value) break;
     writeFieldPieces(*value);
@@ -325,23 +395,23 @@ void CSVWriter::writeFields(const OptionalValueList& values) {
   endOperation();
 }
 
-void CSVWriter::writeLine() {
+void CSVWriter::Impl::writeLine() {
   writeLinePieces();
   endOperation();
 }
 
-void CSVWriter::writeLinePieces() {
+void CSVWriter::Impl::writeLinePieces() {
   writeString("\n");
   currentField_ = 0;
 }
 
-void CSVWriter::writeLineWithFields(const std::vector<Value>& values) {
+void CSVWriter::Impl::writeLineWithFields(const std::vector<Value>& values) {
   for (const Value& value : values) writeFieldPieces(value);
   writeLinePieces();
   endOperation();
 }
 
-void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
+void CSVWriter::Impl::writeLineOfFields(const OptionalValueList& values) {
   if (values.empty() || !values.front()) return;
   for (const std::optional<Value>& value : values) {
     if (!value) break;
@@ -351,7 +421,7 @@ void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
   endOperation();
 }
 
-void CSVWriter::writeCommentLine(std::string_view comment) {
+void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
   if (currentField_ > 0) writeLinePieces();
   // Every line of the text gets its own "#": a break inside a comment must not start a row.
   std::size_t start = 0;
@@ -372,12 +442,12 @@ void CSVWriter::writeCommentLine(std::string_view comment) {
   endOperation();
 }
 
-void CSVWriter::endOperation() {
+void CSVWriter::Impl::endOperation() {
   if (!file_ || file_->fd < 0 || file_->pending.empty()) return;
   if (!file_->buffered || file_->pending.size() >= kBlockSize) writePending();
 }
 
-bool CSVWriter::writePending() {
+bool CSVWriter::Impl::writePending() {
   FileState& f = *file_;
   // One write for the whole operation (or block), so that a completed operation is in the file
   // and a reader never sees half of one.
@@ -399,7 +469,7 @@ bool CSVWriter::writePending() {
   return true;
 }
 
-void CSVWriter::failFile(int errnoValue, std::string_view context) {
+void CSVWriter::Impl::failFile(int errnoValue, std::string_view context) {
   FileState& f = *file_;
   recordError(Error::posix(errnoValue, context), true);
   f.failed = true;
@@ -420,14 +490,14 @@ void CSVWriter::failFile(int errnoValue, std::string_view context) {
   f.pending.clear();
 }
 
-void CSVWriter::recordError(Error error, bool fileFailure) {
+void CSVWriter::Impl::recordError(Error error, bool fileFailure) {
   // The first failure is kept, except that a failure of the file outranks a conversion notice.
   if (error_ && (errorIsFileFailure_ || !fileFailure)) return;
   error_ = std::move(error);
   errorIsFileFailure_ = fileFailure;
 }
 
-void CSVWriter::closeFile() {
+void CSVWriter::Impl::closeFile() {
   if (!file_ || file_->fd < 0) return;
   FileState& f = *file_;
   if (!f.pending.empty() && !writePending()) return;
@@ -451,22 +521,22 @@ void CSVWriter::closeFile() {
   }
 }
 
-std::string CSVWriter::fileLabel() const {
+std::string CSVWriter::Impl::fileLabel() const {
   return file_->atomic ? "the new " + file_->destinationFile : file_->destinationFile;
 }
 
-std::optional<std::string> CSVWriter::stringValue() const {
+std::optional<std::string> CSVWriter::Impl::stringValue() const {
   if (!stringValue_) return std::nullopt;
   return std::string(stringValue_->view());
 }
 
-void CSVWriter::setBuffered(bool buffered) {
+void CSVWriter::Impl::setBuffered(bool buffered) {
   if (!file_) return;
   file_->buffered = buffered;
   if (!buffered) flush();
 }
 
-bool CSVWriter::flush() {
+bool CSVWriter::Impl::flush() {
   if (!file_) return true;
   if (file_->fd >= 0 && !file_->pending.empty()) writePending();
   return !file_->failed;
