@@ -15,6 +15,7 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    ci) packages+=(clang-14 clang-tidy-14 libclang-rt-14-dev) ;;
     vnc) packages+=(x11vnc) ;;
     *) echo "ensure-deps: unknown group '$extra'" >&2; exit 2 ;;
   esac
