@@ -451,8 +451,9 @@ int runWrite(const Options& options) {
   for (std::size_t r = 0; r < document.size(); ++r) {
     const nlohmann::json& row = document[r];
     if (!row.is_array()) {
-      // Handed on as it is: the library's structure check names the failure.
-      rows.emplace_back(row.dump());
+      // Any value that is not a list stands for it: the library's structure check names the
+      // failure. (Serialising the element itself could exhaust the stack on deep nesting.)
+      rows.emplace_back(std::string(row.type_name()));
       continue;
     }
     csv::ValueList fields;
