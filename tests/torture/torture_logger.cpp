@@ -8,8 +8,8 @@
 // The kiosk home is $QUORIN_HOME. The clock starts at EPOCH (seconds) and gains a second per
 // call, so every session has its own start second S; its answers and help choice are derived from
 // S (see expected() in torture.py). Output lines: "answered S" (all answers given), "ack S"
-// (complete and durable in the store), "logged S R" (addToCsv returned R: 1 or 0, "?" where it
-// returns nothing), "nondurable WHAT" (a call returned false) and "ALERT MESSAGE".
+// (complete and durable in the store), "logged S R" (addToCsv returned R: 1 or 0), "nondurable
+// WHAT" (a call returned false) and "ALERT MESSAGE".
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +17,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "session/csv_file.hpp"
 #include "session/paths.hpp"
@@ -38,22 +37,16 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
-// Runs `call`; its result when it has one ("?" otherwise), announcing a false one.
-template <typename Call>
-std::string result(Call&& call, const std::string& what) {
-  if constexpr (std::is_void_v<decltype(call())>) {
-    call();
-    return "?";
-  } else {
-    if (call()) return "1";
-    say("nondurable " + what);
-    return "0";
-  }
+// Passes `ok` on, announcing a change that is not durable.
+bool noted(bool ok, const std::string& what) {
+  if (!ok) say("nondurable " + what);
+  return ok;
 }
 
 std::uint32_t mix(std::int64_t s) { return static_cast<std::uint32_t>(s * 2654435761LL); }
 int answerFor(std::int64_t s, int q) { return static_cast<int>((mix(s) >> (2 * q)) & 3); }
-bool helpFor(std::int64_t s) { return ((mix(s) >> 20) & 1) != 0; }
+// 1: asks for help, 2: declines, otherwise leaves the help question unanswered ("N" in the row).
+int helpFor(std::int64_t s) { return static_cast<int>((mix(s) >> 20) & 3); }
 
 }  // namespace
 
@@ -66,54 +59,63 @@ int main(int argc, char** argv) {
   std::int64_t now = std::atoll(argv[2]), last = -1;
   const long sessions = argc > 3 ? std::atol(argv[3]) : -1;
   using std::chrono::seconds;
-  std::shared_ptr<quorin::SettingsStore> store =
+  std::shared_ptr<quorin::SqliteSettingsStore> store =
       quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
+  // The kiosk's alerts for a store that cannot open or cannot save (app/main.cpp).
+  const auto alerts = std::make_shared<PrintingAlerts>();
+  store->setUnsavedHandler(
+      [alerts] { alerts->simpleWithTitle("Error", "Could not save the answers to disk!"); });
+  if (!store->openFailure().empty()) {
+    alerts->simpleWithTitle("Error", "Could not open the kiosk's settings!");
+  }
   quorin::Tool tool(store, [&] { return quorin::Date(seconds(last = now++)); });
-  quorin::CSVFile csvFile(store, quorin::documentsFolder(), std::make_shared<PrintingAlerts>());
+  quorin::CSVFile csvFile(store, quorin::documentsFolder(), alerts);
   const auto startSecond = [&tool]() -> std::int64_t {
     const auto start = tool.startDate();
     return start ? std::chrono::duration_cast<seconds>(start->time_since_epoch()).count() : -1;
   };
 
   if (mode != "seed") {
-    result([&] { return csvFile.flushPendingRows(); }, "flushPendingRows");
+    noted(csvFile.flushPendingRows(), "flushPendingRows");
     if (tool.complete()) {
-      say("logged " + std::to_string(startSecond()) + " " +
-          result([&] { return csvFile.addToCsv(tool); }, "addToCsv"));
-      result([&] { return tool.restart(); }, "restart");
+      const std::int64_t s = startSecond();
+      say("logged " + std::to_string(s) +
+          (noted(csvFile.addToCsv(tool), "addToCsv") ? " 1" : " 0"));
+      noted(tool.restart(), "restart");
     }
     if (mode == "launch") return 0;
   }
-  // The questionnaire starts with a restart, and every logged session is followed by one.
-  bool durable = result([&] { return tool.restart(); }, "restart") != "0";
+  noted(tool.restart(), "restart");  // the questionnaire starts with a restart
   for (long i = 0; sessions < 0 || i < sessions; ++i) {
     std::string go;
     if (mode == "step" && (say("ready"), !std::getline(std::cin, go))) break;
     const std::int64_t s = last;  // the start second the restart was given
     // Like a person at the screen, choose again (up to three times) what is not shown as chosen.
-    const auto choose = [&](auto&& set, auto&& shown, const char* what) {
-      std::string last_result = result(set, what);
-      for (int again = 0; again < 2 && !shown(); ++again) last_result = result(set, what);
-      durable &= last_result != "0";
-    };
-    for (int q = 1; q <= 8; ++q) {
-      choose([&] { return tool.setAnswer(answerFor(s, q), q); },
-             [&] { return tool.answerAsString(q) == std::to_string(answerFor(s, q)); },
-             "setAnswer");
+    // The help choice comes first, so a complete session always carries its final help choice.
+    const bool help = helpFor(s) == 1, chooses = helpFor(s) == 1 || helpFor(s) == 2;
+    for (int n = 0; chooses && n < 3 && (n == 0 || tool.helpWanted() != help); ++n) {
+      noted(tool.setHelpWanted(help), "setHelpWanted");
     }
-    choose([&] { return tool.setHelpWanted(helpFor(s)); },
-           [&] { return tool.helpWanted() == helpFor(s); }, "setHelpWanted");
-    bool same = startSecond() == s && tool.helpWanted() == helpFor(s);
-    for (int q = 1; q <= 8; ++q) same &= tool.answerAsString(q) == std::to_string(answerFor(s, q));
+    for (int q = 1; q <= 8; ++q) {
+      const std::string want = std::to_string(answerFor(s, q));
+      for (int n = 0; n < 3 && (n == 0 || tool.answerAsString(q) != want); ++n) {
+        noted(tool.setAnswer(answerFor(s, q), q), "setAnswer");
+      }
+    }
+    bool shown = startSecond() == s && tool.helpWanted() == help && tool.complete();
+    for (int q = 1; q <= 8; ++q) shown &= tool.answerAsString(q) == std::to_string(answerFor(s, q));
     say("answered " + std::to_string(s));
-    if (durable && same && tool.complete()) say("ack " + std::to_string(s));
+    // Durable: nothing held in memory only, and a store that opened.
+    if (shown && !store->isDetached() && store->unsavedChangeCount() == 0) {
+      say("ack " + std::to_string(s));
+    }
     if (mode == "seed") break;
     // As the kiosk does when a session ends: log it when complete, then start the next one.
     if (tool.complete()) {
-      say("logged " + std::to_string(s) + " " +
-          result([&] { return csvFile.addToCsv(tool); }, "addToCsv"));
+      say("logged " + std::to_string(s) +
+          (noted(csvFile.addToCsv(tool), "addToCsv") ? " 1" : " 0"));
     }
-    durable = result([&] { return tool.restart(); }, "restart") != "0";
+    noted(tool.restart(), "restart");
   }
   return 0;
 }
