@@ -16,7 +16,7 @@ mount namespace so they vanish with it."""
 import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading, time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
-    'small': dict(kills=100, cuts=25, kkills=5, kcuts=4, instants=1, sweep=0.1),
+    'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
     'full': dict(kills=1000, cuts=300, kkills=100, kcuts=40, instants=10, sweep=1.0)}
 KEYS = ('lost', 'duplicated', 'torn', 'crashed', 'silent')
 HEADER = b'#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n'
@@ -105,7 +105,7 @@ def start(cmd, home, shim=None, **kw):
                             stderr=subprocess.PIPE, text=True, **kw)
 
 
-def run(args, home, shim=None, tally=None, allowed=(0,)):
+def run(args, home, shim=None, tally=None):
     """Runs torture_logger to its end; returns (stdout, stderr). Other exits count as crashes."""
     p = start([LOGGER, *args], home, shim)
     try:
@@ -114,7 +114,7 @@ def run(args, home, shim=None, tally=None, allowed=(0,)):
         p.kill()
         out, err = p.communicate()
         err += ' (hung: killed after 60 s)'
-    if tally is not None and p.returncode not in allowed:
+    if tally is not None and p.returncode:
         tally.add('crashed', 1, '%s exited %s: %s' % (args, p.returncode, err[-300:]))
     return out, err
 
@@ -160,24 +160,6 @@ def timed(args, home, tally, acked):
     return time.time() - t
 
 
-def kills(size):
-    """kill -9 at random moments of continuous logging, then a recovery launch."""
-    t, home, acked = Tally('kill'), fresh('kill'), set()
-    span = timed(['log', epoch(), '5'], home, t, acked)
-    for _ in range(size['kills']):
-        p = start([LOGGER, 'log', epoch()], home)
-        time.sleep(random.uniform(0, span))
-        p.kill()
-        out, err = p.communicate()
-        acked |= parse(out)[0]
-        if p.returncode != -9:
-            t.add('crashed', 1, 'exited %s before the kill: %s' % (p.returncode, err[-300:]))
-    acked |= parse(run(['launch', epoch()], home, tally=t)[0])[0]
-    check(home, acked, t)
-    t.acked = len(acked)
-    return t
-
-
 class Disk:
     """ext4 in an image file, loop-mounted; cut() keeps only what reached the image."""
 
@@ -209,21 +191,23 @@ class Disk:
         sh('umount', self.mnt)
 
 
-def powercuts(size):
-    """Power cuts at random moments of continuous logging on ext4 in a loop-mounted image."""
-    t, acked, disk = Tally('powercut'), set(), Disk('cut')
-    home = os.path.join(disk.mnt, 'home')
-    span = timed(['log', epoch(), '10'], home, t, acked)
-    for _ in range(size['cuts']):
+def interruptions(size, cut=False):
+    """kill -9, or a power cut on ext4 in a loop-mounted image, at random moments of continuous
+    logging; then a recovery launch."""
+    t, acked, disk = Tally('powercut' if cut else 'kill'), set(), cut and Disk('cut')
+    home = os.path.join(disk.mnt if cut else fresh('kill'), 'home')
+    span = timed(['log', epoch(), '10'], home, t, acked)  # launch and about ten sessions
+    for _ in range(size['cuts' if cut else 'kills']):
         p = start([LOGGER, 'log', epoch()], home)
         time.sleep(random.uniform(0, span))
-        p.send_signal(signal.SIGSTOP)
-        if settle(p) != 'stopped':
-            t.add('crashed', 1, 'exited %s before the cut' % p.returncode)
-        acked |= parse(disk.cut(p, t))[0]
+        p.send_signal(signal.SIGSTOP if cut else signal.SIGKILL)
+        if cut and settle(p) != 'stopped' or not cut and p.wait() != -9:
+            t.add('crashed', 1, 'exited %s before the end' % p.returncode)
+        acked |= parse(disk.cut(p, t) if cut else p.communicate()[0])[0]
     acked |= parse(run(['launch', epoch()], home, tally=t)[0])[0]
     check(home, acked, t)
-    disk.close()
+    if cut:
+        disk.close()
     t.acked = len(acked)
     return t
 
@@ -301,17 +285,23 @@ def sweep(size):
     """One fault (EIO, ENOSPC, short write; once or from then on) at every call of a first
     logging cycle, a later one, a launch with pending rows and a stored session, and the answer
     writes."""
-    t, total = Tally('sweep'), set()
-    targets = {'first': ([], ['log', '1']),  # creates the store and results.csv
-               'cycle': ([['log', '1']], ['log', '1']),
-               'launch': ([['log', '1'], ['log', '1', 'pending'], ['seed']], ['launch']),
-               'answers': ([['log', '1']], ['seed'])}
+    t, total, unseen = Tally('sweep'), set(), []
+    # name: (setup runs, the run swept); "pending": its row's sync fails, so the row waits in the
+    # store; "killed": killed right after its row's sync, so the row is both in the file and
+    # pending.
+    targets = {'first': ([], 'log 1'),  # creates the store and results.csv
+               'cycle': (['log 1'], 'log 1'),
+               'launch': (['log 1', 'log 1 pending', 'seed'], 'launch'),
+               'recovery': (['log 1', 'seed', 'launch killed'], 'launch'),
+               'answers': (['log 1'], 'seed')}
     for name, (setup, faulted) in targets.items():
-        base, acked = fresh('sweep-' + name), set()
-        for args in setup:
-            shim = (dict(fn='fdatasync', n=1, do='eio', persist=1, prefix=base + '/Documents')
-                    if 'pending' in args else None)
-            acked |= parse(run([args[0], epoch(), *args[1:2]], base, shim, t)[0])[0]
+        base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
+        for spec in setup:
+            mode, *rest = spec.split()
+            how = dict(pending=dict(do='eio', persist=1), killed=dict(do='kill')).get(rest[-1] if rest else '')
+            shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
+            out = run([mode, epoch(), *filter(str.isdigit, rest)], base, shim, None if 'killed' in rest else t)[0]
+            acked |= parse(out)[0]
         home, report = fresh('sweep-count'), os.path.join(WORK, 'sweep.count')
         shutil.copytree(base, home, dirs_exist_ok=True)
         run([faulted[0], epoch(), *faulted[1:]], home, dict(report=report), t)
@@ -334,12 +324,17 @@ def sweep(size):
             wrong = t.n != before or any(seen.get(s) != 1 for s in answered)
             if fired and wrong and not reported:
                 t.add('silent', 1, case)
+            elif fired and not reported and do != 'short':  # a short write may just be resumed
+                unseen.append(case)
             total |= {(name, s) for s in acked | got}
             if os.path.exists(report):
                 os.remove(report)
         print('sweep %s: %d of %d cases over the calls %s' % (
             name, round(len(cases) * size['sweep']), len(cases),
             ' '.join('%s=%d' % kv for kv in counts.items() if kv[1])))
+    if unseen:  # harmless so far, but worth knowing: a fault that nothing mentioned
+        print('sweep: %d errors took effect without any report and did no harm: %s' % (
+            len(unseen), ', '.join(sorted({' '.join(c.split()[:3]) for c in unseen}))))
     t.acked = len(total)
     return t
 
@@ -418,7 +413,8 @@ def main():
     WORK = tempfile.mkdtemp(prefix='quorin-torture-')
     MOUNT = os.environ.get('TORTURE_NAMESPACE') == '1' and not sh('mount', '-t', 'tmpfs', 'none', WORK).returncode
     print('torture %s, seed %d, work in %s' % (a.size, a.seed, WORK))
-    scenarios = {'kill': kills, 'powercut': powercuts, 'kiosk': kiosks, 'sweep': sweep,
+    scenarios = {'kill': interruptions, 'powercut': lambda size: interruptions(size, True),
+                 'kiosk': kiosks, 'sweep': sweep,
                  'conditions': conditions}
     failed, ran = False, 0
     try:
