@@ -25,6 +25,7 @@
 #include "csv/error.hpp"
 #include "csv/input_stream.hpp"
 #include "csv/string_encoding.hpp"
+#include "csv/text_rules.hpp"
 #include "csv/value.hpp"
 
 namespace {
@@ -432,9 +433,6 @@ std::optional<csv::Value> fieldValue(const nlohmann::json& element) {
 }
 
 int runWrite(const Options& options) {
-  // A refused delimiter is a usage error, found before any input is read.
-  csv::CSVWriter::forWritingToString()->setDelimiter(options.delimiter);
-
   nlohmann::json document;
   try {
     document = nlohmann::json::parse(std::cin);
@@ -486,13 +484,6 @@ int runWrite(const Options& options) {
   return out.finish() ? kExitOk : kExitFailure;
 }
 
-// Checks the delimiter with the parser that will use it, before any input is opened.
-void checkReadingDelimiter(const std::string& delimiter) {
-  std::unique_ptr<csv::CSVParser> probe =
-      csv::CSVParser::withStream(csv::InputStream::withData(std::string()), csv::kEncodingUTF8);
-  if (probe) probe->setDelimiter(delimiter);
-}
-
 int run(const std::vector<std::string_view>& args) {
   for (const std::string_view arg : args) {
     if (arg == "--") break;
@@ -504,7 +495,10 @@ int run(const std::vector<std::string_view>& args) {
   Options options;
   try {
     options = parseOptions(args);
-    if (options.command != Command::kWrite) checkReadingDelimiter(options.delimiter);
+    // A refused delimiter is a usage error, found before any input is read.
+    if (!csv::isValidDelimiter(options.delimiter)) {
+      throw std::invalid_argument(options.delimiter + " cannot be used as a delimiter");
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "quorin-csv: %s\nTry 'quorin-csv --help'.\n", e.what());
     return kExitUsage;
