@@ -21,27 +21,15 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-enum {
-  kWrite,
-  kPwrite,
-  kPwrite64,
-  kFsync,
-  kFdatasync,
-  kOpen,
-  kOpen64,
-  kOpenat,
-  kOpenat64,
-  kRename,
-  kRenameat,
-  kRenameat2,
-  kFtruncate,
-  kFtruncate64,
-  kLinkat,
-  kCalls
-};
-static const char* const kNames[kCalls] = {
-    "write",    "pwrite", "pwrite64", "fsync",     "fdatasync", "open",        "open64", "openat",
-    "openat64", "rename", "renameat", "renameat2", "ftruncate", "ftruncate64", "linkat"};
+// clang-format off
+#define CALLS(X) \
+  X(write) X(pwrite) X(pwrite64) X(fsync) X(fdatasync) X(open) X(open64) X(openat) X(openat64) \
+  X(rename) X(renameat) X(renameat2) X(ftruncate) X(ftruncate64) X(linkat)
+// clang-format on
+#define ID(name) k_##name,
+#define NAME(name) #name,
+enum { CALLS(ID) kCalls };
+static const char* const kNames[kCalls] = {CALLS(NAME)};
 
 static const char* prefix;
 static size_t prefixLength;
@@ -121,7 +109,7 @@ static int fdUnder(int fd) {
 // 'k' / 's' run it, then kill or stop.
 static int decide(int call) {
   __atomic_add_fetch(&counts[call], 1, __ATOMIC_RELAXED);
-  if (!selected[call] || !action || (action == 'h' && call > kPwrite64)) return 0;
+  if (!selected[call] || !action || (action == 'h' && call > k_pwrite64)) return 0;
   long n = __atomic_add_fetch(&counted, 1, __ATOMIC_RELAXED);
   if (n < target || (n > target && !persist) || target <= 0) return 0;
   if (!fired++ && report[0]) {
@@ -150,7 +138,7 @@ static void after(int verdict) {
 
 ssize_t write(int fd, const void* b, size_t n) {
   REAL(write);
-  int v = fdUnder(fd) ? decide(kWrite) : 0;
+  int v = fdUnder(fd) ? decide(k_write) : 0;
   if (v < 0) return -1;
   ssize_t r = real(fd, b, v == 1 && n > 1 ? n / 2 : n);
   after(v);
@@ -165,42 +153,35 @@ ssize_t write(int fd, const void* b, size_t n) {
     after(v);                                                \
     return r;                                                \
   }
-PWRITE(pwrite, kPwrite, off_t)
-PWRITE(pwrite64, kPwrite64, off64_t)
+PWRITE(pwrite, k_pwrite, off_t)
+PWRITE(pwrite64, k_pwrite64, off64_t)
 
-#define FD_CALL(id, ...)                  \
-  {                                       \
-    int v = fdUnder(fd) ? decide(id) : 0; \
-    if (v < 0) return -1;                 \
-    int r = real(__VA_ARGS__);            \
-    after(v);                             \
-    return r;                             \
+// Runs one hooked call that returns int: `affected` says whether its file is under the prefix.
+#define CALL(id, affected, ...)          \
+  {                                      \
+    int v = (affected) ? decide(id) : 0; \
+    if (v < 0) return -1;                \
+    int r = real(__VA_ARGS__);           \
+    after(v);                            \
+    return r;                            \
   }
 int fsync(int fd) {
   REAL(fsync);
-  FD_CALL(kFsync, fd)
+  CALL(k_fsync, fdUnder(fd), fd)
 }
 int fdatasync(int fd) {
   REAL(fdatasync);
-  FD_CALL(kFdatasync, fd)
+  CALL(k_fdatasync, fdUnder(fd), fd)
 }
 int ftruncate(int fd, off_t l) {
   REAL(ftruncate);
-  FD_CALL(kFtruncate, fd, l)
+  CALL(k_ftruncate, fdUnder(fd), fd, l)
 }
 int ftruncate64(int fd, off64_t l) {
   REAL(ftruncate64);
-  FD_CALL(kFtruncate64, fd, l)
+  CALL(k_ftruncate64, fdUnder(fd), fd, l)
 }
 
-#define PATH_CALL(id, under, ...)     \
-  {                                   \
-    int v = (under) ? decide(id) : 0; \
-    if (v < 0) return -1;             \
-    int r = real(__VA_ARGS__);        \
-    after(v);                         \
-    return r;                         \
-  }
 #define MODE(flags)                                          \
   mode_t m = 0;                                              \
   if ((flags)&O_CREAT || ((flags)&O_TMPFILE) == O_TMPFILE) { \
@@ -211,33 +192,33 @@ int ftruncate64(int fd, off64_t l) {
   }
 int open(const char* p, int f, ...) {
   MODE(f) REAL(open);
-  PATH_CALL(kOpen, pathUnder(AT_FDCWD, p), p, f, m)
+  CALL(k_open, pathUnder(AT_FDCWD, p), p, f, m)
 }
 int open64(const char* p, int f, ...) {
   MODE(f) REAL(open64);
-  PATH_CALL(kOpen64, pathUnder(AT_FDCWD, p), p, f, m)
+  CALL(k_open64, pathUnder(AT_FDCWD, p), p, f, m)
 }
 int openat(int d, const char* p, int f, ...) {
   MODE(f) REAL(openat);
-  PATH_CALL(kOpenat, pathUnder(d, p), d, p, f, m)
+  CALL(k_openat, pathUnder(d, p), d, p, f, m)
 }
 int openat64(int d, const char* p, int f, ...) {
   MODE(f) REAL(openat64);
-  PATH_CALL(kOpenat64, pathUnder(d, p), d, p, f, m)
+  CALL(k_openat64, pathUnder(d, p), d, p, f, m)
 }
 int rename(const char* a, const char* b) {
   REAL(rename);
-  PATH_CALL(kRename, pathUnder(AT_FDCWD, a) || pathUnder(AT_FDCWD, b), a, b)
+  CALL(k_rename, pathUnder(AT_FDCWD, a) || pathUnder(AT_FDCWD, b), a, b)
 }
 int renameat(int da, const char* a, int db, const char* b) {
   REAL(renameat);
-  PATH_CALL(kRenameat, pathUnder(da, a) || pathUnder(db, b), da, a, db, b)
+  CALL(k_renameat, pathUnder(da, a) || pathUnder(db, b), da, a, db, b)
 }
 int renameat2(int da, const char* a, int db, const char* b, unsigned fl) {
   REAL(renameat2);
-  PATH_CALL(kRenameat2, pathUnder(da, a) || pathUnder(db, b), da, a, db, b, fl)
+  CALL(k_renameat2, pathUnder(da, a) || pathUnder(db, b), da, a, db, b, fl)
 }
 int linkat(int da, const char* a, int db, const char* b, int fl) {
   REAL(linkat);
-  PATH_CALL(kLinkat, pathUnder(db, b), da, a, db, b, fl)
+  CALL(k_linkat, pathUnder(db, b), da, a, db, b, fl)
 }
