@@ -13,7 +13,8 @@ system that fsck cannot repair. crashed: a signal we did not send, a failed exit
 silent: a fault took effect, some answered session is missing or doubled, and nothing (an ALERT,
 a false return, a "quorin:" line) said so. Mounts need root; the script runs itself in a private
 mount namespace so they vanish with it."""
-import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading, time
+import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
+import time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
     'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
@@ -32,8 +33,9 @@ def epoch():  # a fresh clock start per process, so every session's start second
 def expected(s):  # torture_logger's row for the session starting at second s, less "#,"
     h = (s * 2654435761) & 0xFFFFFFFF
     a = [(h >> (2 * q)) & 3 for q in range(1, 9)]
-    return '%s,%d,%s,%s' % (time.strftime('%Y-%m-%d %H:%M:%S +0000', time.gmtime(s)),
-                            sum(x > 1 for x in a), 'Y' if (h >> 20) & 3 == 1 else 'N', ','.join(map(str, a)))
+    date = time.strftime('%Y-%m-%d %H:%M:%S +0000', time.gmtime(s))
+    wants = 'Y' if (h >> 20) & 3 == 1 else 'N'
+    return '%s,%d,%s,%s' % (date, sum(x > 1 for x in a), wants, ','.join(map(str, a)))
 
 
 class Tally:
@@ -75,7 +77,8 @@ def check(home, acked, tally, where=''):
     lost = sorted(acked - seen.keys())
     dups = {s: c for s, c in seen.items() if c > 1}
     tally.add('lost', len(lost), '%s sessions %s' % (where, lost[:5]))
-    tally.add('duplicated', sum(dups.values()) - len(dups), '%s sessions %s' % (where, list(dups)[:5]))
+    tally.add('duplicated', sum(dups.values()) - len(dups),
+              '%s sessions %s' % (where, list(dups)[:5]))
     tally.add('torn', len(torn), '%s %s' % (where, torn[:3]))
     return seen
 
@@ -86,7 +89,8 @@ def parse(out, err=''):
     acked = {int(l.split()[1]) for l in lines if l.startswith('ack ') or
              (l.startswith('logged ') and l.endswith(' 1'))}
     answered = {int(l.split()[1]) for l in lines if l.startswith('answered ')}
-    noted = [l for l in err.splitlines() if l.startswith('quorin:') and 'quorin: settings ' not in l]
+    noted = [l for l in err.splitlines() if l.startswith('quorin:') and
+             not l.startswith('quorin: settings ')]  # the kiosk's start-up line
     reported = bool(noted) or any(l.startswith(('ALERT', 'nondurable')) or
                                   (l.startswith('logged ') and l.endswith(' 0')) for l in lines)
     return acked, answered, reported
@@ -134,9 +138,10 @@ def settle(p, idle_syscalls=None, limit=60):
             return 'stopped'
         if idle_syscalls:
             try:
-                calm = calm + 1 if open('/proc/%d/syscall' % p.pid).read().split()[0] in idle_syscalls else 0
+                waiting = open('/proc/%d/syscall' % p.pid).read().split()[0] in idle_syscalls
             except OSError:
-                calm = 0
+                waiting = False
+            calm = calm + 1 if waiting else 0
             if calm >= 4:
                 return 'idle'
         time.sleep(0.02)
@@ -172,7 +177,7 @@ class Disk:
     def mount(self):
         r = sh('mount', '-o', 'loop', self.image, self.mnt)
         if r.returncode:
-            raise RuntimeError('mount: ' + r.stderr)
+            raise RuntimeError('cannot mount a loop device: ' + r.stderr.strip())
 
     def cut(self, p, tally):
         """p is stopped: the power fails now. Returns p's output; the disk comes back repaired."""
@@ -263,7 +268,7 @@ def kiosks(size):
         os.remove(report)
         kiosk(home, t, shim=dict(report=report, prefix=docs))
         syncs = dict(l.split() for l in open(report))
-        sync = ('fdatasync', syncs['fdatasync']) if syncs['fdatasync'] != '0' else ('fsync', syncs['fsync'])
+        sync = next((fn, syncs[fn]) for fn in ('fdatasync', 'fsync') if syncs[fn] != '0')
         plan = ([dict(do='stop', n=random.randint(1, calls)) for _ in range(size['kcuts'])] +
                 [dict(do=do, fn=sync[0], n=sync[1], prefix=docs) for do in ('stop', 'kill')
                  for _ in range(size['instants'])])
@@ -298,9 +303,11 @@ def sweep(size):
         base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
         for spec in setup:
             mode, *rest = spec.split()
-            how = dict(pending=dict(do='eio', persist=1), killed=dict(do='kill')).get(rest[-1] if rest else '')
+            how = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}.get(
+                rest[-1] if rest else '')
             shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
-            out = run([mode, epoch(), *filter(str.isdigit, rest)], base, shim, None if 'killed' in rest else t)[0]
+            out = run([mode, epoch(), *filter(str.isdigit, rest)], base, shim,
+                      None if 'killed' in rest else t)[0]
             acked |= parse(out)[0]
         home, report = fresh('sweep-count'), os.path.join(WORK, 'sweep.count')
         shutil.copytree(base, home, dirs_exist_ok=True)
@@ -308,7 +315,8 @@ def sweep(size):
         counts = {l.split()[0]: int(l.split()[1]) for l in open(report)}
         os.remove(report)
         cases = [(fn, n, do, persist) for fn, c in counts.items() for n in range(1, c + 1)
-                 for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2] for persist in (0, 1)]
+                 for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2]
+                 for persist in (0, 1)]
         for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
             home = os.path.join(WORK, 'sweep-case')
             shutil.rmtree(home, ignore_errors=True)
@@ -393,7 +401,8 @@ def conditions(size):
 
 def main():
     global WORK, LOGGER, SHIM, KIOSK, MOUNT
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap = argparse.ArgumentParser(description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument('size', choices=SIZES)
     ap.add_argument('--build', default=os.path.join(os.path.dirname(__file__), '../../build/dev'))
     ap.add_argument('--only', default='kill,powercut,kiosk,sweep,conditions')
@@ -411,11 +420,11 @@ def main():
     LOGGER, SHIM, KIOSK = (os.path.join(build, p) for p in (
         'tests/torture/torture_logger', 'tests/torture/quorin_fault_shim.so', 'app/quorin'))
     WORK = tempfile.mkdtemp(prefix='quorin-torture-')
-    MOUNT = os.environ.get('TORTURE_NAMESPACE') == '1' and not sh('mount', '-t', 'tmpfs', 'none', WORK).returncode
+    MOUNT = (os.environ.get('TORTURE_NAMESPACE') == '1' and
+             not sh('mount', '-t', 'tmpfs', 'none', WORK).returncode)
     print('torture %s, seed %d, work in %s' % (a.size, a.seed, WORK))
     scenarios = {'kill': interruptions, 'powercut': lambda size: interruptions(size, True),
-                 'kiosk': kiosks, 'sweep': sweep,
-                 'conditions': conditions}
+                 'kiosk': kiosks, 'sweep': sweep, 'conditions': conditions}
     failed, ran = False, 0
     try:
         for name in a.only.split(','):
@@ -423,7 +432,11 @@ def main():
                 print('%s: skipped, it needs root, mount and loop devices' % name)
                 continue
             started = time.time()
-            tally = scenarios[name](SIZES[a.size])
+            try:
+                tally = scenarios[name](SIZES[a.size])
+            except RuntimeError as e:  # a loop device that cannot be mounted
+                print('%s: skipped, %s' % (name, e))
+                continue
             if tally:
                 failed |= tally.done()
                 ran += 1
