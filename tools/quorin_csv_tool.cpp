@@ -536,6 +536,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorin-csv: note: %.*s\n", static_cast<int>(message.size()),
                  message.data());
   });
-  std::vector<std::string_view> args(argv + 1, argv + argc);
-  return run(args);
+  try {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    return run(args);
+  } catch (const std::exception& e) {
+    // run() reports what it expects; anything else still ends with a message, not an abort.
+    std::fprintf(stderr, "quorin-csv: %s\n", e.what());
+    return kExitFailure;
+  }
 }
