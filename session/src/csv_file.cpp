@@ -97,7 +97,9 @@ std::optional<Tail> readTail(int fd, off_t size) {
 
 std::optional<Tail> readTail(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? std::optional<Tail>(Tail()) : std::nullopt;
+  // No file (or no folder for it) has no rows yet.
+  if (fd < 0)
+    return errno == ENOENT || errno == ENOTDIR ? std::optional<Tail>(Tail()) : std::nullopt;
   struct stat status {};
   std::optional<Tail> tail;
   if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size);
@@ -258,8 +260,8 @@ bool CSVFile::addToCsv(const Tool& tool) {
     // A run that stopped between the append and clearing the store, with a store that could not
     // save the clearing, leaves the logged session stored: it is cleared, not logged again.
     csv::logDiagnostic("Results log: the session started " +
-                       session.substr(1, session.find(',', 1) - 1) + " is already in " +
-                       filePath_ + "; it is not logged again");
+                       session.substr(1, session.find(',', 1) - 1) + " is already in " + filePath_ +
+                       "; it is not logged again");
     store_->applyChanges(tool.newSessionChanges());
     return pending.empty() || writeRows(pending, true);
   }
