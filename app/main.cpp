@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/accessibility.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     qputenv("QUORIN_HOME", QFile::encodeName(QFileInfo(parser.value(home)).absoluteFilePath()));
   }
 
+  quorin::installAccessibility();
   quorin::initResources();
   const QString kioskHome = QString::fromStdString(quorin::kioskHome());
   quorin::InterfaceLoader::setOverrideFolder(quorin::defaultInterfaceOverrideFolder(kioskHome));

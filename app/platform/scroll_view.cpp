@@ -1,5 +1,7 @@
 #include "platform/scroll_view.hpp"
 
+#include "platform/accessibility.hpp"
+
 #include <QEasingCurve>
 #include <QGestureEvent>
 #include <QGraphicsProxyWidget>
@@ -106,6 +108,7 @@ void ScrollView::addSubview(QWidget* view) {
   if (view == nullptr) return;
   view->setParent(nullptr);
   content_ = view;
+  registerScrollContent(view);
   proxy_ = scene()->addWidget(view);
   proxy_->setTransformOriginPoint(0, 0);
   updateTransform();
