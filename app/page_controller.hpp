@@ -92,6 +92,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
  private:
   void layoutPages();
+  // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
+  void restartSession();
 
   QuorinAppDelegate& app_;
   std::vector<std::shared_ptr<BasePageController>> views_;
