@@ -1,8 +1,13 @@
 // The kiosk's process entry: options, the application object, the delegate's launch, the loop.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -14,6 +19,34 @@
 #include "quorin_app_delegate.hpp"
 #include "session/paths.hpp"
 #include "session/sqlite_settings_store.hpp"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// A service manager stops the kiosk with SIGTERM (Ctrl+C sends SIGINT): the signal is passed to
+// the event loop through a socket, since little is safe inside a handler, and the loop ends as
+// it does at any exit, whatever alerts are open.
+void stopOnSignals(QApplication& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+    char byte = 0;
+    if (::read(signalPipe[1], &byte, 1) < 0) return;
+    notifier->setEnabled(false);
+    QApplication::quit();
+  });
+  struct sigaction action = {};
+  action.sa_handler = [](int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+  };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("quorin"));
@@ -50,6 +83,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  stopOnSignals(app);
   QApplication::setApplicationDisplayName(QStringLiteral("Quorin"));
   parser.process(app);  // reports unknown options and exits
   // Before anything asks where the kiosk home is.

@@ -1,7 +1,9 @@
 #include "platform/window.hpp"
 
 #include <QVBoxLayout>
+
 #include <utility>
+#include "platform/alert.hpp"
 
 namespace quorin {
 
@@ -54,6 +56,8 @@ void Window::makeKeyAndVisible() {
   }
   raise();
   activateWindow();
+  // An alert shown before the window (a failure while launching) must not end up beneath it.
+  Alert::raiseAll();
   if (focusWidget() == nullptr || focusWidget()->window() != this || !focusWidget()->isVisible()) {
     setFocus(Qt::OtherFocusReason);
   }
