@@ -40,6 +40,8 @@ void StartController::textFieldDidEndEditing(QLineEdit* field) {
 bool StartController::textFieldShouldReturn(QLineEdit* field) {
   if (field != passcodeField_) return true;
   if (field->text() != app_.secretCode()) {
+    // Cleared as after the right code, or the next try would start after the wrong one.
+    field->setText(QString());
     Alert::simpleWithTitle(kErrorTitle, kWrongCodeMessage);
     return false;
   }
