@@ -59,9 +59,9 @@ void StartController::openDoc(QObject* /*unused*/) {
   docsCtrl_ = std::make_unique<DocumentInteraction>(QUrl(QString::fromStdString(log.fileUrl())),
                                                     app_.openInService());
   const QRect anchor(passcodeField_->mapTo(view(), QPoint(0, 0)), passcodeField_->size());
-  if (!docsCtrl_->presentOpenInMenu(anchor, view(), true)) {
+  docsCtrl_->presentOpenInMenu(anchor, view(), true, [] {
     Alert::simpleWithTitle(kOpenFileErrorTitle, kNoApplicationMessage);
-  }
+  });
 }
 
 void StartController::startScreener(QObject* /*sender*/) {
