@@ -33,6 +33,7 @@ PageController::PageController(QuorinAppDelegate& app)
   registerPageFlowWidgets();
   declareOutlet("scrollView", &scrollView_);
   declareOutlet("pageControl", &pageControl_);
+  declareAction(QStringLiteral("changePage:"));
   views_ = {
       std::make_shared<TitlePageController>(app, *this),
       std::make_shared<IntroPageController>(app, *this),

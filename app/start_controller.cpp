@@ -18,6 +18,7 @@ StartController::StartController(QuorinAppDelegate& app)
     : ViewController(QStringLiteral("Start")), app_(app) {
   declareOutlet("passcodeField", &passcodeField_);
   declareOutlet("timeoutField", &timeoutField_);
+  declareAction(QStringLiteral("startScreener:"));
 }
 
 StartController::~StartController() {

@@ -25,6 +25,9 @@ ToolPageController::ToolPageController(QuorinAppDelegate& app, PageController& p
   declareOutlet("scoreButton", &scoreButton_);
   declareOutlet("helpYesButton", &helpYesButton_);
   declareOutlet("helpNoButton", &helpNoButton_);
+  for (const char* action : {"questionAnswered:", "helpPressed:", "showResults:"}) {
+    declareAction(QString::fromLatin1(action));
+  }
 }
 
 ToolPageController::~ToolPageController() = default;
