@@ -139,11 +139,17 @@ void PageController::scrollViewDidScroll(ScrollView& scrollView) {
   index = std::clamp(index, 0.0f, static_cast<float>(kPageCount - 1));
   const int page = static_cast<int>(index);
 
+  // A finger takes over from the flow's own scroll.
+  if (scrollView.isDragging()) scrollTarget_ = -1;
   if (page == currentPage_) return;
   currentPage_ = page;
   pageControl_->setCurrentPage(page);
+  if (page == scrollTarget_) scrollTarget_ = -1;
 
-  if (page >= kFirstCompletePage && !app_.tool().complete()) {
+  // Pages passed on the flow's own way back (from the practice page to the title page, after a
+  // restart) are not visited: the gate is for the person moving there.
+  const bool passing = scrollTarget_ >= 0 && scrollTarget_ < kFirstCompletePage;
+  if (page >= kFirstCompletePage && !passing && !app_.tool().complete()) {
     if (!warningDisplayed()) warningView_ = Alert::pleaseComplete();
     scrollToPage(kToolPage);
   }
@@ -177,6 +183,7 @@ void PageController::scrollToPage(int page) {
 }
 
 void PageController::performScrollToPage(int page) {
+  scrollTarget_ = page;
   const QSizeF size = scrollView_->frame().size();
   scrollView_->scrollRectToVisible(QRectF(page * size.width(), 0, size.width(), size.height()),
                                    true);

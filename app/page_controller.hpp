@@ -102,6 +102,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   PageControl* pageControl_ = nullptr;
   ScrollView* scrollView_ = nullptr;
   int currentPage_ = 0;
+  int scrollTarget_ = -1;  // the page the flow is scrolling to, -1 when none
   Scheduler::TaskId timer_ = 0;
   QPointer<Alert> alertView_;
   QPointer<Alert> warningView_;
