@@ -6,9 +6,12 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "platform/accessibility.hpp"
@@ -45,6 +48,28 @@ void stopOnSignals(QApplication& app) {
   action.sa_flags = SA_RESTART;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
 }
+
+// With QT_LOGGING_RULES="quorin.startup.info=true" the kiosk says when its window's first frame
+// was painted, in CLOCK_MONOTONIC seconds, so that start-up can be timed from outside.
+Q_LOGGING_CATEGORY(lcStartup, "quorin.startup", QtWarningMsg)
+
+class FirstFrame : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      // After this event, once the frame has gone to the screen.
+      QTimer::singleShot(0, this, [] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        qCInfo(lcStartup, "first frame at %.3f",
+               static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
+      });
+    }
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -110,6 +135,7 @@ int main(int argc, char** argv) {
   {
     quorin::QuorinAppDelegate delegate(std::move(environment));
     delegate.window().setKioskMode(parser.isSet(kiosk));
+    if (lcStartup().isInfoEnabled()) delegate.window().installEventFilter(new FirstFrame(&app));
     delegate.didFinishLaunching();
     status = QApplication::exec();
     quorin::Alert::dismissAll();
