@@ -27,7 +27,7 @@ PLEASE_COMPLETE = ("Please enter all eight questions on the screening tool to re
                    "accurate results.")
 MORE_TIME = "\nWould you like more time?\n"
 CONFIRM_RESTART = "Restart the screening tool?\n\nWarning, any progress will be lost."
-WRITE_FAILED = "Could not write to csv file!"
+WRITE_FAILED = "Error\nCould not write to csv file!"
 
 
 class Failure(AssertionError):

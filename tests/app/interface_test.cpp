@@ -55,6 +55,9 @@ class ActionOwner : public QObject {
   int plainCount = 0;
 };
 
+// The actions the test screens offer; "vanish:" is offered but ActionOwner has no such method.
+const QStringList kActions = {"pressed:", "plain", "startScreener:", "vanish:"};
+
 class InterfaceLoaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,6 +86,9 @@ TEST_F(InterfaceLoaderTest, FaultsAreNamedAndNothingIsWired) {
       {widget("QPushButton", "other"), "outlet 'go' (QPushButton) is missing"},
       {widget("QLabel", "go"), "outlet 'go' is a QLabel, not a QPushButton"},
       {widget("QPushButton", "go", "vanish:"), "control 'go' names the action 'vanish:', which"},
+      // A method the owner has but the screen does not offer.
+      {widget("QPushButton", "go", "deleteLater"),
+       "names the action 'deleteLater', which this screen does not offer"},
       {widget("QPushButton", "go") + widget("QLabel", "label", "pressed:"),
        "control 'label' (QLabel) has no signal to send the action 'pressed:'"},
   };
@@ -92,17 +98,18 @@ TEST_F(InterfaceLoaderTest, FaultsAreNamedAndNothingIsWired) {
     QObject* assigned = nullptr;
     const Outlet go{"go", &QPushButton::staticMetaObject, [&](QObject* o) { assigned = o; }};
     QString error;
-    std::unique_ptr<QWidget> form(InterfaceLoader::loadFile(path, &owner_, {go}, &error));
+    std::unique_ptr<QWidget> form(InterfaceLoader::loadFile(path, &owner_, {go}, kActions, &error));
     EXPECT_EQ(form, nullptr);
     EXPECT_EQ(assigned, nullptr);
     EXPECT_TRUE(error.startsWith("Broken.ui (" + path + "): ")) << error.toStdString();
     EXPECT_TRUE(error.contains(expected)) << error.toStdString();
   }
   QString error;
-  EXPECT_EQ(InterfaceLoader::loadFile(dir_.filePath("Absent.ui"), &owner_, {}, &error), nullptr);
+  EXPECT_EQ(InterfaceLoader::loadFile(dir_.filePath("Absent.ui"), &owner_, {}, kActions, &error),
+            nullptr);
   EXPECT_TRUE(error.contains("Absent.ui") && error.contains("cannot open")) << error.toStdString();
   const QString garbage = write("Garbage.ui", "this is not an interface file");
-  EXPECT_EQ(InterfaceLoader::loadFile(garbage, &owner_, {}, &error), nullptr);
+  EXPECT_EQ(InterfaceLoader::loadFile(garbage, &owner_, {}, kActions, &error), nullptr);
   EXPECT_TRUE(error.contains("Garbage.ui") && error.contains("not a valid interface file"))
       << error.toStdString();
 }
@@ -121,7 +128,7 @@ TEST_F(InterfaceLoaderTest, ActionsReachTheOwnerWithTheirSender) {
       write("Actions.ui", uiDocument(inLayout({widget("QPushButton", "withSender", "pressed:"),
                                                widget("QPushButton", "withoutSender", "plain"),
                                                widget("QSpinBox", "spin", "pressed:"), combo}))),
-      &owner_, {}, &error));
+      &owner_, {}, kActions, &error));
   ASSERT_NE(form, nullptr) << error.toStdString();
 
   auto* withSender = form->findChild<QPushButton*>("withSender");
@@ -142,14 +149,14 @@ TEST_F(InterfaceLoaderTest, OverrideFolderIsPreferredAndAFaultyOverrideFallsBack
                                       "<property name=\"placeholderText\"><string>Code, please"
                                       "</string></property>")));
   std::unique_ptr<QWidget> overridden(
-      InterfaceLoader::load("Start", &owner_, {outlet("passcodeField", &passcode)}));
+      InterfaceLoader::load("Start", &owner_, {outlet("passcodeField", &passcode)}, kActions));
   ASSERT_NE(passcode, nullptr);
   EXPECT_EQ(passcode->placeholderText(), "Code, please");
 
   passcode = nullptr;
   write("Start.ui", uiDocument(widget("QLineEdit", "misspelledField")));
   std::unique_ptr<QWidget> fallback(
-      InterfaceLoader::load("Start", &owner_, {outlet("passcodeField", &passcode)}));
+      InterfaceLoader::load("Start", &owner_, {outlet("passcodeField", &passcode)}, kActions));
   ASSERT_NE(passcode, nullptr);
   EXPECT_EQ(passcode->placeholderText(), "Passcode");  // the built-in wording
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -61,11 +62,11 @@ class RecordingStore : public SettingsStore {
 };
 
 struct RecordingOpenIn : OpenInService {
-  bool openFile(const QUrl& url, QWidget* parent) override {
+  void openFile(const QUrl& url, QWidget* parent, Done done) override {
     calls.push_back({url, parent});
-    return answer;
+    done(outcome);
   }
-  bool answer = true;
+  OpenOutcome outcome = OpenOutcome::Opened;
   std::vector<std::pair<QUrl, QWidget*>> calls;
 };
 

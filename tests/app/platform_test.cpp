@@ -8,10 +8,12 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QtEndian>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "kiosk_test_support.hpp"
@@ -361,22 +363,44 @@ TEST(WindowTest, ANewRootReleasesTheOldOneAndKioskModeIsFullScreen) {
   EXPECT_TRUE(kiosk.windowFlags().testFlag(Qt::FramelessWindowHint));
 }
 
-TEST(DocumentInteractionTest, HandsTheFileAndTheViewToItsService) {
+TEST(DocumentInteractionTest, OnlyAFailureToOpenIsReported) {
   QWidget view;
   const QUrl url("file:///tmp/results.csv");
-  for (bool answer : {true, false}) {
+  for (OpenOutcome outcome : {OpenOutcome::Opened, OpenOutcome::Cancelled, OpenOutcome::Failed}) {
     auto service = std::make_shared<testing::RecordingOpenIn>();
-    service->answer = answer;
-    EXPECT_EQ(DocumentInteraction(url, service).presentOpenInMenu({10, 20, 300, 68}, &view, true),
-              answer);
+    service->outcome = outcome;
+    int unable = 0;
+    DocumentInteraction(url, service).presentOpenInMenu({10, 20, 300, 68}, &view, true, [&] {
+      ++unable;
+    });
+    EXPECT_EQ(unable, outcome == OpenOutcome::Failed ? 1 : 0);
     EXPECT_EQ(service->calls, (std::vector<std::pair<QUrl, QWidget*>>{{url, &view}}));
   }
-  EXPECT_FALSE(DocumentInteraction(url, nullptr).presentOpenInMenu({}, &view, false));
-  // Without a session bus (no portal) and offscreen, nothing can present an absent file or a
-  // web address either.
-  DesktopOpenInService desktop(QDBusConnection(QStringLiteral("quorin-test-no-bus")), 100);
-  EXPECT_FALSE(desktop.openFile(QUrl::fromLocalFile("/nonexistent/results.csv"), nullptr));
-  EXPECT_FALSE(desktop.openFile(QUrl("https://example.org/results.csv"), nullptr));
+}
+
+TEST(DocumentInteractionTest, WithoutAPortalTheOpenersExitStatusDecides) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("results.csv");
+  QFile(file).open(QIODevice::WriteOnly);
+  const QDBusConnection noBus(QStringLiteral("quorin-test-no-bus"));
+  const std::pair<QString, std::optional<OpenOutcome>> cases[] = {
+      {"true", OpenOutcome::Opened},
+      {"false", OpenOutcome::Failed},
+      {"/nonexistent/opener", OpenOutcome::Failed},
+  };
+  for (const auto& [opener, expected] : cases) {
+    SCOPED_TRACE(opener.toStdString());
+    std::optional<OpenOutcome> outcome;
+    DesktopOpenInService(noBus, 100, opener)
+        .openFile(QUrl::fromLocalFile(file), nullptr, [&](OpenOutcome o) { outcome = o; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 5000));
+    EXPECT_EQ(outcome, expected);
+  }
+  std::optional<OpenOutcome> absent;
+  DesktopOpenInService(noBus, 100, "true")
+      .openFile(QUrl::fromLocalFile(dir.filePath("absent.csv")), nullptr,
+                [&](OpenOutcome o) { absent = o; });
+  EXPECT_EQ(absent, OpenOutcome::Failed);
 }
 
 }  // namespace
