@@ -126,7 +126,14 @@ int main(int argc, char** argv) {
                qPrintable(quorin::InterfaceLoader::overrideFolder()));
 
   quorin::AppEnvironment environment;
-  environment.store = quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
+  std::shared_ptr<quorin::SqliteSettingsStore> store =
+      quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
+  store->setUnsavedHandler([] {
+    quorin::Alert::simpleWithTitle(QStringLiteral("Error"),
+                                   quorin::QuorinAppDelegate::kStoreSaveFailedMessage);
+  });
+  environment.storeOpenFailure = store->openFailure();
+  environment.store = store;
   environment.documentsFolder = quorin::documentsFolder();
   environment.scheduler = std::make_shared<quorin::QtScheduler>();
   environment.openInService = std::make_shared<quorin::DesktopOpenInService>();

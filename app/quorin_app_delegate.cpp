@@ -30,6 +30,9 @@ bool QuorinAppDelegate::didFinishLaunching() {
   tool_ = std::make_unique<Tool>(environment_.store, environment_.clock);
   csvFile_ = std::make_unique<CSVFile>(environment_.store, environment_.documentsFolder,
                                        std::make_shared<AlertPresenterAdapter>());
+  if (!environment_.storeOpenFailure.empty()) {
+    Alert::simpleWithTitle(QStringLiteral("Error"), kStoreOpenFailedMessage);
+  }
   // Rows that an earlier append could not write go first, so the file stays in session order.
   csvFile_->flushPendingRows();
   if (tool_->complete()) {

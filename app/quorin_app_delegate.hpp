@@ -23,6 +23,7 @@ struct AppEnvironment {
   Clock clock;                                   // "now" for the model; empty: the system clock
   std::shared_ptr<Scheduler> scheduler;          // timers and delayed steps
   std::shared_ptr<OpenInService> openInService;  // the export's "open in"
+  std::string storeOpenFailure;  // why the settings store could not be opened, "" when it could
 };
 
 // Lives for the whole run. Main thread only.
@@ -32,6 +33,13 @@ class QuorinAppDelegate : public QObject {
  public:
   static inline const std::string kTimeoutKey = "qn_timeout";
   static constexpr int kDefaultTimeout = 30;
+  // Told to staff when the settings store cannot keep the session on disk.
+  static inline const QString kStoreOpenFailedMessage = QStringLiteral(
+      "Could not open the kiosk's settings!\n\nAnswers are kept only while the kiosk runs; "
+      "completed sessions are still written to the csv file.");
+  static inline const QString kStoreSaveFailedMessage = QStringLiteral(
+      "Could not save the answers to disk!\n\nThey are kept while the kiosk runs, but would be "
+      "lost if it stopped. Please tell staff.");
 
   explicit QuorinAppDelegate(AppEnvironment environment);
   ~QuorinAppDelegate() override;

@@ -1,17 +1,16 @@
 #include "csv/csv_writer.hpp"
 
 #include "byte_buffer.hpp"
+#include "csv/durable_file.hpp"
 
 #include <fcntl.h>
 #include <iconv.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -198,22 +197,11 @@ void appendAsUTF8(StringEncoding encoding, std::string_view bytes, detail::ByteB
   iconv_close(cd);
 }
 
-// A uniformly distributed 32-bit number printed as a signed decimal, as temporary names use.
-std::string randomNumberText() {
-  std::uint32_t number = 0;
-  if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number)) {
-    number = std::random_device{}();
-  }
-  return std::to_string(static_cast<std::int32_t>(number));
-}
-
 }  // namespace
 
 struct CSVWriter::FileState {
   std::string destinationFile;
-  std::string handleFile;  // the temporary file in atomic mode, else the destination
-  std::string folder;      // the folder holding both, synced after an atomic rename
-  bool atomically = false;
+  std::unique_ptr<durable::AtomicFile> atomic;  // the new file in atomic mode, else null
   bool buffered = false;
   bool failed = false;  // opening, writing or finishing failed: the file is not to be trusted
   int fd = -1;
@@ -237,30 +225,16 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   writer->file_ = std::make_unique<FileState>();
   FileState& f = *writer->file_;
   f.destinationFile = path;
-  f.atomically = atomic;
-  const std::size_t slash = path.find_last_of('/');
-  const std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  f.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-
   int openError = 0;
   if (atomic) {
-    // The temporary file sits beside the destination, so that the final rename stays on one
-    // file system and replaces the destination in one step. O_EXCL keeps a name clash from
-    // touching anybody else's file; a clash just draws another number.
-    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      f.handleFile = prefix + randomNumberText() + "-" + name;
-      f.fd = ::open(f.handleFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      openError = errno;
-      if (f.fd >= 0 || openError != EEXIST) break;
-    }
+    f.atomic = std::make_unique<durable::AtomicFile>(path);
+    f.fd = f.atomic->fd();
     struct stat old {};
     if (f.fd >= 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
       // The replacement keeps the old file's permissions (a private log stays private).
-      (void)::fchmod(f.fd, old.st_mode & 07777);
+      f.atomic->setMode(old.st_mode);
     }
   } else {
-    f.handleFile = path;
     // An existing file or link is replaced by a new empty file. A device, pipe or folder is
     // never removed: opening it reports or writes, as the caller asked.
     struct stat old {};
@@ -277,10 +251,11 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   }
   if (f.fd < 0) {
     f.failed = true;
-    const std::string what = atomic
-                                 ? "cannot create temporary file " + f.handleFile + " for " + path
-                                 : "cannot create " + path;
-    writer->recordError(Error::posix(openError, what), true);
+    if (f.atomic) {
+      writer->recordError(*f.atomic->failure(), true);
+    } else {
+      writer->recordError(Error::posix(openError, "cannot create " + path), true);
+    }
   }
   return writer;
 }
@@ -520,7 +495,7 @@ bool CSVWriter::writePending() {
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       const int failure = written < 0 ? errno : EIO;
-      failFile(failure, "cannot write " + f.handleFile);
+      failFile(failure, "cannot write " + fileLabel());
       return false;
     }
     data += written;
@@ -535,15 +510,15 @@ void CSVWriter::failFile(int errnoValue, std::string_view context) {
   FileState& f = *file_;
   recordError(Error::posix(errnoValue, context), true);
   f.failed = true;
-  if (f.atomically) {
-    // The destination was never touched; the incomplete temporary file is of no use.
-    (void)::unlink(f.handleFile.c_str());
+  if (f.atomic) {
+    // The destination was never touched; the incomplete new file is of no use.
+    f.atomic->abort();
   } else {
     // Cut off what a failed write left of the block, so the file ends after a whole operation.
     // If even that fails, the error above already says the file is not to be trusted.
     (void)::ftruncate(f.fd, f.committed);
+    (void)::close(f.fd);
   }
-  (void)::close(f.fd);
   f.fd = -1;
   direct_ = nullptr;
   // Nothing is lost: the unwritten block, as text, and all later output go to stringValue.
@@ -563,39 +538,28 @@ void CSVWriter::closeFile() {
   if (!file_ || file_->fd < 0) return;
   FileState& f = *file_;
   if (!f.pending.empty() && !writePending()) return;
-  // The data must be on disk before the rename makes it the destination, or a crash could
-  // leave an empty or partial destination behind.
-  if (f.atomically && ::fsync(f.fd) != 0) {
-    const int failure = errno;
-    failFile(failure, "cannot sync " + f.handleFile);
+  if (f.atomic) {
+    // Synced, then put in place in one step, then the folder synced: a crash leaves either the
+    // old destination or the whole new one.
+    f.fd = -1;
+    direct_ = nullptr;
+    if (durable::Failure failure = f.atomic->commit(true)) {
+      f.failed = true;
+      f.atomic->abort();
+      recordError(std::move(*failure), true);
+    }
     return;
   }
   const int fd = std::exchange(f.fd, -1);
   direct_ = nullptr;
   if (::close(fd) != 0 && errno != EINTR) {
-    const int failure = errno;
     f.failed = true;
-    if (f.atomically) (void)::unlink(f.handleFile.c_str());
-    recordError(Error::posix(failure, "cannot close " + f.handleFile), true);
-    return;
+    recordError(Error::posix(errno, "cannot close " + f.destinationFile), true);
   }
-  if (!f.atomically) return;
-  if (::rename(f.handleFile.c_str(), f.destinationFile.c_str()) != 0) {
-    const int failure = errno;
-    f.failed = true;
-    (void)::unlink(f.handleFile.c_str());
-    recordError(Error::posix(failure, "cannot move " + f.handleFile + " to " + f.destinationFile),
-                true);
-    return;
-  }
-  // The rename itself lives in the folder; it is durable once the folder is synced.
-  const int folderFd = ::open(f.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd < 0 || ::fsync(folderFd) != 0) {
-    const int failure = errno;
-    f.failed = true;
-    recordError(Error::posix(failure, "cannot sync folder " + f.folder), true);
-  }
-  if (folderFd >= 0) (void)::close(folderFd);
+}
+
+std::string CSVWriter::fileLabel() const {
+  return file_->atomic ? "the new " + file_->destinationFile : file_->destinationFile;
 }
 
 std::optional<std::string> CSVWriter::stringValue() const {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -12,9 +13,11 @@
 #include <system_error>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "csv/csv_writer.hpp"
 #include "csv/diagnostic_log.hpp"
+#include "csv/durable_file.hpp"
 #include "csv/error.hpp"
 #include "csv/value.hpp"
 #include "stored_values.hpp"
@@ -32,89 +35,117 @@ constexpr std::string_view kHeader = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,
 constexpr const char* kAlertTitle = "Error";
 constexpr const char* kAlertMessage = "Could not write to csv file!";
 
-std::string posixText(int errnoValue, std::string_view context) {
-  return csv::Error::posix(errnoValue, context).description.value_or(std::string());
+// The file's last rows: enough of its end to hold every row a run can leave pending, and the
+// newest rows a failed store may still hold as a session. Reading only this much keeps an append
+// independent of the file's size.
+constexpr off_t kTailBytes = 64 * 1024;
+
+struct Tail {
+  std::vector<std::string> lines;  // the complete lines, oldest first
+  std::string partial;             // what follows the last line break: a torn row, or nothing
+  long long lastNumber = 0;        // the highest row number among the lines
+
+  bool hasLine(std::string_view line) const {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  // True when a row holds `session`: everything after the row number.
+  bool hasSession(std::string_view session) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      const std::size_t comma = line.find(',');
+      return comma != std::string::npos && std::string_view(line).substr(comma) == session;
+    });
+  }
+};
+
+// The leading row number of `line`, or 0 (the header, or anything that is not a row).
+long long rowNumberOf(std::string_view line) {
+  long long number = 0;
+  std::size_t i = 0;
+  for (; i < line.size() && i < 18 && line[i] >= '0' && line[i] <= '9'; ++i) {
+    number = number * 10 + (line[i] - '0');
+  }
+  return i > 0 && i < line.size() && line[i] == ',' ? number : 0;
 }
 
-// Writes all of `bytes` to `fd`, resuming after interruptions and short writes; "" or the failure.
-std::string writeAll(int fd, std::string_view bytes, std::string_view context) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return posixText(errno, context);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+// Reads the tail of the file open as `fd` (size `size`); a failure is a failed read.
+std::optional<Tail> readTail(int fd, off_t size) {
+  const off_t start = std::max<off_t>(0, size - kTailBytes);
+  std::string bytes(static_cast<std::size_t>(size - start), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got =
+        ::pread(fd, bytes.data() + done, bytes.size() - done, start + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(got);
   }
-  return {};
+  Tail tail;
+  std::size_t from = 0;
+  if (start > 0) {
+    // Begun inside a line: that line is not whole here.
+    from = bytes.find('\n');
+    from = from == std::string::npos ? bytes.size() : from + 1;
+  }
+  for (std::size_t end; (end = bytes.find('\n', from)) != std::string::npos; from = end + 1) {
+    tail.lines.emplace_back(bytes, from, end - from);
+    tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.lines.back()));
+  }
+  tail.partial = bytes.substr(from);
+  return tail;
 }
 
-// Creates `path` holding `contents`, whole or not at all: the text goes to a temporary file in
-// the same folder (so the last step is a rename within one file system), is synced, and is then
-// renamed into place without replacing anything already there; the folder is synced last so the
-// new name survives a power cut. A file that appears at `path` meanwhile is kept as it is.
-// Returns "" or the failure's text; on failure nothing is left behind.
-std::string createFileAtomically(const std::string& path, std::string_view contents) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  std::error_code folderError;
-  std::filesystem::create_directories(folder, folderError);
-  if (folderError) {
-    return "could not create the folder " + folder.string() + ": " + folderError.message();
-  }
-
-  std::string temporary = (folder / ".results.csv.XXXXXX").string();
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return posixText(errno, "creating a temporary file in " + folder.string());
-  std::string failure = writeAll(fd, contents, "writing " + temporary);
-  if (failure.empty() && ::fsync(fd) != 0) failure = posixText(errno, "syncing " + temporary);
-  if (::close(fd) != 0 && failure.empty()) failure = posixText(errno, "closing " + temporary);
-  if (!failure.empty()) {
-    ::unlink(temporary.c_str());
-    return failure;
-  }
-
-  int renameError = 0;
-  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
-    renameError = errno;
-    if (renameError == EINVAL || renameError == ENOSYS) {
-      // File systems without RENAME_NOREPLACE: a hard link cannot replace a file either.
-      renameError = ::link(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
-    }
-  }
-  // Gone after a rename; after a link or a refusal it is a name that must not stay behind.
-  ::unlink(temporary.c_str());
-  if (renameError != 0 && renameError != EEXIST) {
-    return posixText(renameError, "moving the new file into place");
-  }
-
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd < 0) return posixText(errno, "opening the folder to sync it");
-  failure = ::fsync(folderFd) == 0 ? std::string() : posixText(errno, "syncing the folder");
-  ::close(folderFd);
-  return failure;
+std::optional<Tail> readTail(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? std::optional<Tail>(Tail()) : std::nullopt;
+  struct stat status {};
+  std::optional<Tail> tail;
+  if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size);
+  ::close(fd);
+  return tail;
 }
 
-// Appends `bytes` at the end of the existing file at `path` and syncs them. A failed or partial
-// append is cut off again, so the file never keeps half a row. Returns "" or the failure's text.
-std::string appendDurably(const std::string& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return posixText(errno, "opening the file");
-  struct stat before {};
-  if (::fstat(fd, &before) != 0) {
-    const std::string failure = posixText(errno, "reading the file's size");
+// Appends those lines of `rows` that the file does not already end with, and syncs them. A row
+// that a power cut tore off at the end is finished rather than written again. Returns "" or the
+// failure's text.
+std::string appendOnce(const std::string& path, std::string_view rows) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
+  struct stat status {};
+  std::optional<Tail> tail;
+  if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size);
+  if (!tail) {
+    const std::string failure = *csv::Error::posix(errno, "reading the file's end").description;
     ::close(fd);
     return failure;
   }
-  std::string failure = writeAll(fd, bytes, "writing the row");
-  if (failure.empty() && ::fdatasync(fd) != 0) failure = posixText(errno, "syncing the row");
-  if (!failure.empty()) {
-    if (::ftruncate(fd, before.st_size) != 0) {
-      failure += "; " + posixText(errno, "removing the partly written row");
+  std::string missing;
+  for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
+       from = end + 1) {
+    const std::string_view line = rows.substr(from, end - from);
+    if (!tail->hasLine(line)) missing.append(line).push_back('\n');
+  }
+  std::string failure;
+  if (!missing.empty() && !tail->partial.empty()) {
+    if (missing.starts_with(tail->partial)) {
+      missing.erase(0, tail->partial.size());
+    } else if (tail->partial.find_first_not_of('\0') == std::string::npos) {
+      // Zeros where a power cut left blocks allocated but unwritten: never text, cut them off.
+      if (::ftruncate(fd, status.st_size - static_cast<off_t>(tail->partial.size())) != 0) {
+        failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
+      }
     } else {
-      ::fdatasync(fd);
+      // An unfinished line that is not one of ours is kept; the rows start on a line of their own.
+      csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
+      missing.insert(missing.begin(), '\n');
     }
   }
-  // After a successful fdatasync the row is on disk; close reports nothing more about it.
+  if (failure.empty() && !missing.empty()) {
+    if (csv::durable::Failure written =
+            csv::durable::appendSynced(fd, missing, "writing the row")) {
+      failure = written->description.value_or("writing the row failed");
+    }
+  }
+  // After a successful fdatasync the rows are on disk; close reports nothing more about them.
   ::close(fd);
   return failure;
 }
@@ -143,12 +174,6 @@ std::string percentEncoded(std::string_view path) {
   return text;
 }
 
-std::size_t lineCount(std::string_view rows) {
-  std::size_t count = 0;
-  for (const char c : rows) count += c == '\n' ? 1 : 0;
-  return count;
-}
-
 }  // namespace
 
 CSVFile::CSVFile(std::shared_ptr<SettingsStore> store, std::string documentsFolder,
@@ -164,28 +189,40 @@ long long CSVFile::rowCount() const {
   return value ? detail::integerValue(*value) : 0;
 }
 
-void CSVFile::setRowCount(long long rowCount) {
-  store_->setValue(kRowCountKey, SettingValue(std::int64_t{rowCount}));
+bool CSVFile::setRowCount(long long rowCount) {
+  return store_->setValue(kRowCountKey, SettingValue(std::int64_t{rowCount}));
 }
 
 void CSVFile::initCsvFile() { createWithHeader(); }
 
 bool CSVFile::createWithHeader() {
-  const std::string failure = createFileAtomically(filePath_, kHeader);
-  if (failure.empty()) return true;
-  reportWriteFailure(failure);
+  std::error_code folderError;
+  const std::string folder = csv::durable::folderOf(filePath_);
+  std::filesystem::create_directories(folder, folderError);
+  if (folderError) {
+    reportWriteFailure("could not create the folder " + folder + ": " + folderError.message());
+    return false;
+  }
+  // Created whole or not at all, and never over a file that is already there; private, since it
+  // holds people's health answers.
+  csv::durable::AtomicFile file(filePath_);
+  csv::durable::Failure failure = file.failure();
+  if (!failure) {
+    file.setMode(0600);
+    failure = csv::durable::writeAll(file.fd(), kHeader, "writing the header");
+  }
+  if (!failure) failure = file.commit(false);
+  if (!failure) return true;
+  reportWriteFailure(failure->description.value_or("unknown failure"));
   return false;
 }
 
 // A model always has a start date once it has been restarted, which every session begins with; a
 // model that has none (a store that lost it) gets an empty Start Date field, and the rest of the
 // row is still written.
-std::string CSVFile::toolToCsvRow(const Tool& tool) {
-  const long long rowNumber = rowCount() + 1;
-  setRowCount(rowNumber);
-
+std::string CSVFile::rowText(const Tool& tool, long long number) const {
   const std::unique_ptr<csv::CSVWriter> writer = csv::CSVWriter::forWritingToString();
-  writer->writeField(csv::Value(rowNumber));
+  writer->writeField(csv::Value(number));
   if (const std::optional<Date> start = tool.startDate()) {
     writer->writeField(csv::Value(*start));
   } else {
@@ -199,36 +236,65 @@ std::string CSVFile::toolToCsvRow(const Tool& tool) {
   return writer->stringValue().value_or(std::string()) + "\n";
 }
 
-void CSVFile::addToCsv(const Tool& tool) {
+std::string CSVFile::toolToCsvRow(const Tool& tool) {
+  const long long number = rowCount() + 1;
+  setRowCount(number);
+  return rowText(tool, number);
+}
+
+bool CSVFile::addToCsv(const Tool& tool) {
   const std::string pending = pendingRows();
-  const bool ready = fileExists(filePath_) || createWithHeader();
-  // Pending rows were numbered when they were built, so they go first and numbers keep rising.
-  const std::string rows = pending + toolToCsvRow(tool);
-  if (ready) {
-    const std::string failure = appendDurably(filePath_, rows);
-    if (failure.empty()) {
-      if (!pending.empty()) clearPendingRows();
-      return;
-    }
-    reportWriteFailure(failure);
+  const std::optional<Tail> tail = readTail(filePath_);
+  const std::string row = rowText(tool, 0);
+  const std::string session = row.substr(row.find(','), row.size() - row.find(',') - 1);
+  if (tail && tool.startDate() && tail->hasSession(session)) {
+    // A run that stopped between the append and clearing the store, with a store that could not
+    // save the clearing, leaves the logged session stored: it is cleared, not logged again.
+    csv::logDiagnostic("Results log: the session started " +
+                       session.substr(1, session.find(',', 1) - 1) + " is already in " +
+                       filePath_ + "; it is not logged again");
+    store_->applyChanges(tool.newSessionChanges());
+    return pending.empty() || writeRows(pending, true);
   }
-  keepPendingRows(rows);
+  const long long number = std::max(rowCount(), tail ? tail->lastNumber : 0) + 1;
+  const std::string rows = pending + std::to_string(number) + session + "\n";
+  // The row, its number and the end of the session in one step: a crash on either side of it
+  // leaves the session either stored or pending, never both.
+  std::vector<SettingChange> changes = tool.newSessionChanges();
+  changes.push_back({kRowCountKey, SettingValue(std::int64_t{number})});
+  changes.push_back({kPendingRowsKey, SettingValue(rows)});
+  const bool kept = store_->applyChanges(changes);
+  return writeRows(rows, kept);
 }
 
 bool CSVFile::flushPendingRows() {
   const std::string pending = pendingRows();
-  if (pending.empty()) return true;
-  if (!fileExists(filePath_) && !createWithHeader()) {
-    keepPendingRows(pending);
-    return false;
-  }
-  const std::string failure = appendDurably(filePath_, pending);
-  if (!failure.empty()) {
+  return pending.empty() || writeRows(pending, true);
+}
+
+bool CSVFile::writeRows(const std::string& rows, bool kept) {
+  std::string failure;
+  if (fileExists(filePath_) || createWithHeader()) {
+    failure = appendOnce(filePath_, rows);
+    if (failure.empty()) {
+      // Once in the file the rows may be forgotten. If the store cannot save that, a later
+      // append finds them in the file and does not write them again.
+      store_->removeValueForKey(kPendingRowsKey);
+      return true;
+    }
     reportWriteFailure(failure);
-    keepPendingRows(pending);
-    return false;
   }
-  return clearPendingRows();
+  const std::size_t count = static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n'));
+  if (kept) {
+    csv::logDiagnostic("Results log: " + std::to_string(count) + " row(s) for " + filePath_ +
+                       " are kept in the settings store and written before the next row");
+  } else {
+    // Neither the file nor the store took them: they live in memory only until the next append,
+    // so their text goes to the log where it can be recovered.
+    csv::logDiagnostic("Results log: could not keep " + std::to_string(count) + " row(s) for " +
+                       filePath_ + " on disk; their text follows:\n" + rows);
+  }
+  return false;
 }
 
 std::string CSVFile::pendingRows() const {
@@ -238,25 +304,6 @@ std::string CSVFile::pendingRows() const {
   csv::logDiagnostic(std::string("Results log: ignoring ") + kPendingRowsKey +
                      " in the settings store, which does not hold text");
   return {};
-}
-
-void CSVFile::keepPendingRows(const std::string& rows) {
-  const std::size_t count = lineCount(rows);
-  if (store_->setValue(kPendingRowsKey, rows)) {
-    csv::logDiagnostic("Results log: " + std::to_string(count) + " row(s) for " + filePath_ +
-                       " are kept in the settings store and written before the next row");
-    return;
-  }
-  // The store has logged why; the rows themselves go to the log so that they can be recovered.
-  csv::logDiagnostic("Results log: could not keep " + std::to_string(count) + " row(s) for " +
-                     filePath_ + "; their text follows:\n" + rows);
-}
-
-bool CSVFile::clearPendingRows() {
-  if (store_->removeValueForKey(kPendingRowsKey)) return true;
-  csv::logDiagnostic("Results log: pending rows were written to " + filePath_ +
-                     " but could not be cleared from the settings store; they may appear twice");
-  return false;
 }
 
 void CSVFile::reportWriteFailure(const std::string& failure) {

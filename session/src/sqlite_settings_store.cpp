@@ -114,15 +114,17 @@ SqliteSettingsStore::~SqliteSettingsStore() = default;
 
 std::unique_ptr<SqliteSettingsStore> SqliteSettingsStore::open(std::string path) {
   std::unique_ptr<SqliteSettingsStore> store(new SqliteSettingsStore(std::move(path)));
-  const std::string failure = store->ensureOpen();
-  if (!failure.empty()) {
-    csv::logDiagnostic("Settings store: could not open " + store->path_ + ": " + failure +
-                       " (settings read as absent and are not saved until it opens)");
+  store->openFailure_ = store->ensureOpen();
+  if (!store->openFailure_.empty()) {
+    // Opening it later in the run could write this run's fresh session over a stored one that
+    // was never logged, so the file is left as it is until the next run.
+    store->detached_ = true;
+    csv::logDiagnostic("Settings store: could not open " + store->path_ + ": " +
+                       store->openFailure_ +
+                       " (this run keeps its settings in memory and leaves the file as it is)");
   }
   return store;
 }
-
-bool SqliteSettingsStore::isOpen() const { return connection_ != nullptr; }
 
 std::string SqliteSettingsStore::ensureOpen() const {
   if (connection_) return {};
@@ -168,6 +170,27 @@ std::string SqliteSettingsStore::ensureOpen() const {
 
 namespace {
 
+// Binds a value and its kind to an upsert's second and third parameters.
+struct Bind {
+  sqlite3_stmt* statement;
+  void operator()(std::int64_t number) const {
+    sqlite3_bind_text(statement, 2, "integer", -1, SQLITE_STATIC);
+    sqlite3_bind_int64(statement, 3, number);
+  }
+  void operator()(bool flag) const {
+    sqlite3_bind_text(statement, 2, "boolean", -1, SQLITE_STATIC);
+    sqlite3_bind_int64(statement, 3, flag ? 1 : 0);
+  }
+  void operator()(Date date) const {
+    sqlite3_bind_text(statement, 2, "date", -1, SQLITE_STATIC);
+    sqlite3_bind_int64(statement, 3, nanosecondsSinceEpoch(date));
+  }
+  void operator()(const std::string& text) const {
+    sqlite3_bind_text(statement, 2, "text", -1, SQLITE_STATIC);
+    sqlite3_bind_text(statement, 3, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  }
+};
+
 // Decodes the selected row; nullopt when the kind and the stored type do not agree, which only
 // another program editing the file can cause.
 std::optional<SettingValue> decodeRow(sqlite3_stmt* select) {
@@ -191,98 +214,96 @@ std::optional<SettingValue> decodeRow(sqlite3_stmt* select) {
 }  // namespace
 
 std::optional<SettingValue> SqliteSettingsStore::valueForKey(std::string_view key) const {
-  const auto fail = [&](const std::string& reason) {
+  if (const auto unsaved = unsaved_.find(key); unsaved != unsaved_.end()) return unsaved->second;
+  if (detached_) return std::nullopt;
+  // What this run last saw stands in for a read that fails, so that a session does not seem to
+  // vanish (and get dropped) because the disk stumbled.
+  const auto fallBack = [&](const std::string& reason) -> std::optional<SettingValue> {
+    const auto seen = lastSeen_.find(key);
     csv::logDiagnostic("Settings store: could not read " + quoted(key) + " from " + path_ + ": " +
-                       reason);
+                       reason + (seen != lastSeen_.end() ? " (using the value last read)" : ""));
+    return seen != lastSeen_.end() ? seen->second : std::nullopt;
   };
-  if (std::string failure = ensureOpen(); !failure.empty()) {
-    fail(failure);
-    return std::nullopt;
-  }
+  if (std::string failure = ensureOpen(); !failure.empty()) return fallBack(failure);
   int stepped = SQLITE_OK;
+  std::string failure;
   {
     StatementUse use(connection_->select);
     sqlite3_bind_text(connection_->select, 1, key.data(), static_cast<int>(key.size()),
                       SQLITE_TRANSIENT);
     stepped = sqlite3_step(connection_->select);
-    if (stepped == SQLITE_DONE) return std::nullopt;
-    if (stepped == SQLITE_ROW) {
-      std::optional<SettingValue> value = decodeRow(connection_->select);
-      if (!value) {
-        csv::logDiagnostic("Settings store: the value of " + quoted(key) + " in " + path_ +
-                           " is not of the kind it is marked as; it reads as absent");
+    if (stepped == SQLITE_DONE || stepped == SQLITE_ROW) {
+      std::optional<SettingValue> value;
+      if (stepped == SQLITE_ROW) {
+        value = decodeRow(connection_->select);
+        if (!value) {
+          csv::logDiagnostic("Settings store: the value of " + quoted(key) + " in " + path_ +
+                             " is not of the kind it is marked as; it reads as absent");
+        }
       }
+      lastSeen_.insert_or_assign(std::string(key), value);
       return value;
     }
-    fail(connection_->lastError());
+    failure = connection_->lastError();
   }
   dropConnectionAfter(stepped);
-  return std::nullopt;
+  return fallBack(failure);
 }
 
-bool SqliteSettingsStore::setValue(std::string_view key, SettingValue value) {
-  const auto fail = [&](const std::string& reason) {
-    csv::logDiagnostic("Settings store: could not write " + quoted(key) + " to " + path_ + ": " +
-                       reason);
-  };
-  if (std::string failure = ensureOpen(); !failure.empty()) {
-    fail(failure);
+bool SqliteSettingsStore::applyChanges(const std::vector<SettingChange>& changes) {
+  const bool allSaved = unsaved_.empty();
+  for (const SettingChange& change : changes) unsaved_.insert_or_assign(change.key, change.value);
+  std::string keys;
+  for (const SettingChange& change : changes) {
+    keys += (keys.empty() ? "\"" : ", \"") + change.key + "\"";
+  }
+  if (detached_) {
+    csv::logDiagnostic("Settings store: " + keys + " kept in memory only; " + path_ +
+                       " could not be opened at start");
     return false;
   }
-  int stepped = SQLITE_OK;
-  {
-    sqlite3_stmt* upsert = connection_->upsert;
-    StatementUse use(upsert);
-    sqlite3_bind_text(upsert, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-    struct Bind {
-      sqlite3_stmt* statement;
-      void operator()(std::int64_t number) const {
-        sqlite3_bind_text(statement, 2, "integer", -1, SQLITE_STATIC);
-        sqlite3_bind_int64(statement, 3, number);
-      }
-      void operator()(bool flag) const {
-        sqlite3_bind_text(statement, 2, "boolean", -1, SQLITE_STATIC);
-        sqlite3_bind_int64(statement, 3, flag ? 1 : 0);
-      }
-      void operator()(Date date) const {
-        sqlite3_bind_text(statement, 2, "date", -1, SQLITE_STATIC);
-        sqlite3_bind_int64(statement, 3, nanosecondsSinceEpoch(date));
-      }
-      void operator()(const std::string& text) const {
-        sqlite3_bind_text(statement, 2, "text", -1, SQLITE_STATIC);
-        sqlite3_bind_text(statement, 3, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-      }
-    };
-    std::visit(Bind{upsert}, value);
-    stepped = sqlite3_step(upsert);
-    if (stepped == SQLITE_DONE) return true;
-    fail(connection_->lastError());
-  }
-  dropConnectionAfter(stepped);
+  const std::string failure = commitUnsaved();
+  if (failure.empty()) return true;
+  csv::logDiagnostic("Settings store: could not save " + keys + " to " + path_ + ": " + failure +
+                     " (kept in memory and saved with the next change)");
+  if (allSaved && unsavedHandler_) unsavedHandler_();
   return false;
 }
 
-bool SqliteSettingsStore::removeValueForKey(std::string_view key) {
-  const auto fail = [&](const std::string& reason) {
-    csv::logDiagnostic("Settings store: could not remove " + quoted(key) + " from " + path_ + ": " +
-                       reason);
-  };
-  if (std::string failure = ensureOpen(); !failure.empty()) {
-    fail(failure);
-    return false;
+std::string SqliteSettingsStore::commitUnsaved() {
+  if (unsaved_.empty()) return {};
+  if (std::string failure = ensureOpen(); !failure.empty()) return failure;
+  sqlite3* db = connection_->db;
+  // IMMEDIATE takes the write lock at once, so a busy database fails here rather than halfway.
+  if (std::string failure = connection_->execute("BEGIN IMMEDIATE"); !failure.empty()) {
+    dropConnectionAfter(sqlite3_extended_errcode(db));
+    return failure;
   }
-  int stepped = SQLITE_OK;
-  {
-    StatementUse use(connection_->remove);
-    sqlite3_bind_text(connection_->remove, 1, key.data(), static_cast<int>(key.size()),
-                      SQLITE_TRANSIENT);
-    stepped = sqlite3_step(connection_->remove);
-    if (stepped == SQLITE_DONE) return true;
-    fail(connection_->lastError());
+  int stepped = SQLITE_DONE;
+  for (const auto& [key, value] : unsaved_) {
+    sqlite3_stmt* statement = value ? connection_->upsert : connection_->remove;
+    StatementUse use(statement);
+    sqlite3_bind_text(statement, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+    if (value) std::visit(Bind{statement}, *value);
+    stepped = sqlite3_step(statement);
+    if (stepped != SQLITE_DONE) break;
   }
+  std::string failure;
+  if (stepped != SQLITE_DONE) {
+    failure = connection_->lastError();
+  } else if (failure = connection_->execute("COMMIT"); !failure.empty()) {
+    stepped = sqlite3_extended_errcode(db);
+  }
+  if (failure.empty()) {
+    for (auto& [key, value] : unsaved_) lastSeen_.insert_or_assign(key, std::move(value));
+    unsaved_.clear();
+    return {};
+  }
+  // A failed commit may leave the transaction open; whatever it wrote is not to be relied on,
+  // and the changes stay in memory for the next attempt.
+  if (sqlite3_get_autocommit(db) == 0) (void)connection_->execute("ROLLBACK");
   dropConnectionAfter(stepped);
-  return false;
+  return failure;
 }
 
 void SqliteSettingsStore::dropConnectionAfter(int failure) const {

@@ -25,13 +25,12 @@ Tool::Tool(std::shared_ptr<SettingsStore> store, Clock clock)
 
 std::string Tool::keyForQuestion(int question) { return "qn_q_" + std::to_string(question); }
 
-void Tool::setAnswer(int answer, int question) {
-  if (answer == kClearAnswer) {
-    store_->removeValueForKey(keyForQuestion(question));
-  } else {
-    store_->setValue(keyForQuestion(question), SettingValue(std::int64_t{answer}));
-  }
+bool Tool::setAnswer(int answer, int question) {
+  const bool durable = answer == kClearAnswer
+                           ? store_->removeValueForKey(keyForQuestion(question))
+                           : store_->setValue(keyForQuestion(question), std::int64_t{answer});
   resetScore();
+  return durable;
 }
 
 // Any stored value makes the question answered, whatever its kind: unanswered is only ever the
@@ -43,12 +42,18 @@ std::string Tool::answerAsString(int question) const {
   return std::to_string(detail::integerValue(*value));
 }
 
-void Tool::resetQuestionValues() {
-  for (int question = 1; question <= questionCt(); ++question) setAnswer(kClearAnswer, question);
+bool Tool::resetQuestionValues() {
+  std::vector<SettingChange> changes;
+  for (int question = 1; question <= questionCt(); ++question) {
+    changes.push_back({keyForQuestion(question), std::nullopt});
+  }
+  const bool durable = store_->applyChanges(changes);
+  for (int question = 1; question <= questionCt(); ++question) resetScore();
+  return durable;
 }
 
-void Tool::setHelpWanted(bool helpWanted) {
-  store_->setValue(kHelpWantedKey, SettingValue(std::in_place_type<bool>, helpWanted));
+bool Tool::setHelpWanted(bool helpWanted) {
+  return store_->setValue(kHelpWantedKey, SettingValue(std::in_place_type<bool>, helpWanted));
 }
 
 bool Tool::helpWanted() const {
@@ -56,7 +61,7 @@ bool Tool::helpWanted() const {
   return value && detail::boolValue(*value);
 }
 
-void Tool::setStartDate(Date date) { store_->setValue(kStartKey, SettingValue(date)); }
+bool Tool::setStartDate(Date date) { return store_->setValue(kStartKey, SettingValue(date)); }
 
 // Only a stored date is a start date; a value of another kind reads as none.
 std::optional<Date> Tool::startDate() const {
@@ -114,12 +119,24 @@ void Tool::showScore() {
   for (const auto& observer : observers) observer->showScore();
 }
 
-void Tool::restart() {
-  resetQuestionValues();
+std::vector<SettingChange> Tool::newSessionChanges() const {
+  std::vector<SettingChange> changes;
+  for (int question = 1; question <= questionCt(); ++question) {
+    changes.push_back({keyForQuestion(question), std::nullopt});
+  }
+  changes.push_back({kHelpWantedKey, SettingValue(std::in_place_type<bool>, false)});
+  changes.push_back({kStartKey, SettingValue(clock_())});
+  return changes;
+}
+
+// One step in the store, so that a crash never leaves half of the last person's session behind;
+// the observers hear what they would hear from clearing the questions one by one.
+bool Tool::restart() {
+  const bool durable = store_->applyChanges(newSessionChanges());
+  for (int question = 1; question <= questionCt(); ++question) resetScore();
   resetQuestions();
-  setHelpWanted(false);
-  setStartDate(clock_());
   resetScore();
+  return durable;
 }
 
 }  // namespace quorin

@@ -50,11 +50,12 @@ class RecordingStore : public SettingsStore {
     operations.push_back("get " + std::string(key));
     return inner_->valueForKey(key);
   }
-  bool setValue(std::string_view key, SettingValue value) override {
-    operations.push_back("set " + std::string(key));
-    return inner_->setValue(key, std::move(value));
+  bool applyChanges(const std::vector<SettingChange>& changes) override {
+    for (const SettingChange& change : changes) {
+      if (change.value) operations.push_back("set " + change.key);
+    }
+    return inner_->applyChanges(changes);
   }
-  bool removeValueForKey(std::string_view key) override { return inner_->removeValueForKey(key); }
   mutable std::vector<std::string> operations;
 
  private:
@@ -87,7 +88,16 @@ class KioskHome {
   ~KioskHome() { csv::setDiagnosticSink(std::move(previousSink_)); }
 
   AppEnvironment environment() const {
-    return {store, documents, [] { return kLaunchTime; }, scheduler, openIn};
+    // The model's clock follows virtual time, so that sessions start at distinct moments as they
+    // do for real people.
+    return {store,
+            documents,
+            [clock = scheduler] {
+              return kLaunchTime + std::chrono::duration_cast<Date::duration>(clock->now());
+            },
+            scheduler,
+            openIn,
+            {}};
   }
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto app = std::make_unique<QuorinAppDelegate>(environment());

@@ -136,6 +136,5 @@ TEST_F(ToolPageTest, WithinFourSecondsOfTheResult) {
   EXPECT_EQ(resultLines().size(), 2u);
 }
 
-// Every way a session ends clears every answer control, both help controls and both scores.
 }  // namespace
 }  // namespace quorin::testing

@@ -1,7 +1,6 @@
 #include "session/csv_file.hpp"
 
-#include <sched.h>
-#include <sys/mount.h>
+#include <cstdio>
 
 #include "session_test_support.hpp"
 
@@ -14,9 +13,12 @@ const std::string kHeader = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,
 const std::vector<std::string> kOneAlert{"Error|Could not write to csv file!"};
 const std::vector<int> kExample{3, 2, 1, 0, 2, 2, 0, 1};
 
-// A row of a session started at the example date; `rest` is the worked example's by default.
-std::string row(long number, const std::string& rest = "4,N,3,2,1,0,2,2,0,1") {
-  return std::to_string(number) + ",2013-04-02 14:05:09 +0000," + rest + "\n";
+// The row numbered `number` of the `k`th session of a test (which starts k minutes after the
+// example date); `rest` is the worked example's by default.
+std::string row(long number, int k = 0, const std::string& rest = "4,N,3,2,1,0,2,2,0,1") {
+  char date[40];
+  std::snprintf(date, sizeof date, "2013-04-02 14:%02d:09 +0000", (5 + k) % 60);
+  return std::to_string(number) + "," + date + "," + rest + "\n";
 }
 
 std::string diagnosticLine(const std::string& path, const std::string& error) {
@@ -25,8 +27,9 @@ std::string diagnosticLine(const std::string& path, const std::string& error) {
 
 class CSVFileTest : public testing::KioskTest {
  protected:
-  // A new session (the clock gives the example date) with these answers, -1 for none.
+  // The next session (each starts a minute after the one before) with these answers, -1 for none.
   void session(const std::vector<int>& answers = kExample) {
+    now_ = testing::exampleDate(std::chrono::minutes{sessions_++} + std::chrono::milliseconds{700});
     tool_.restart();
     answer(answers);
   }
@@ -40,33 +43,85 @@ class CSVFileTest : public testing::KioskTest {
     }
     return false;
   }
+  int sessions_ = 0;
 };
 
-// The header is written alone, once, into a (nested) folder created for it, and never over an
-// existing file, which is appended to as it is. Nothing changes for a file that works: no pending
-// rows, no alert, no log line, no temporary file.
+// The header is written alone, once, into a (nested) folder created for it, private, and never
+// over an existing file, which is appended to as it is. A logged session is no longer stored.
+// Nothing changes for a file that works: no pending rows, no alert, no log line, no temporary file.
 TEST_F(CSVFileTest, AppendsWriteTheHeaderOnceAndNumberTheRows) {
   EXPECT_TRUE(csv_.flushPendingRows());  // nothing waits: nothing to write
   csv_.initCsvFile();
   EXPECT_EQ(readFile(results_), kHeader);
+  EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
   session();
-  csv_.addToCsv(tool_);
+  EXPECT_TRUE(csv_.addToCsv(tool_));
   EXPECT_EQ(readFile(results_), kHeader + row(1));
+  EXPECT_FALSE(tool_.started());
   session({3, 3, 3, 3, 3, 3, 3, 3});
   tool_.setHelpWanted(true);
-  csv_.addToCsv(tool_);
-  EXPECT_EQ(readFile(results_), kHeader + row(1) + row(2, "8,Y,3,3,3,3,3,3,3,3"));
+  EXPECT_TRUE(csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(results_), kHeader + row(1) + row(2, 1, "8,Y,3,3,3,3,3,3,3,3"));
   CSVFile nested(store_, folder_ / "a/b/Documents", alerts_);
+  session();
   nested.addToCsv(tool_);
-  EXPECT_EQ(readFile(nested.filePath()), kHeader + row(3, "8,Y,3,3,3,3,3,3,3,3"));
+  EXPECT_EQ(readFile(nested.filePath()), kHeader + row(3, 2));
   testing::writeFile(results_, "staff notes\n");
   csv_.initCsvFile();
   EXPECT_EQ(readFile(results_), "staff notes\n");
+  session();
   csv_.addToCsv(tool_);
-  EXPECT_EQ(readFile(results_), "staff notes\n" + row(4, "8,Y,3,3,3,3,3,3,3,3"));
+  EXPECT_EQ(readFile(results_), "staff notes\n" + row(4, 3));
   EXPECT_EQ(csv_.rowCount(), 4);
   EXPECT_EQ(pending(), "<none>");
   EXPECT_TRUE(alerts_->shown.empty() && diagnostics_.lines.empty() && !hasTemporaryFiles());
+}
+
+// Whatever a stopped run left (rows pending in the store, all, some or part of them already in
+// the file, or a logged session still stored because the store could not clear it), the next
+// launch writes each row exactly once, finishes a torn one, and numbers above the file's last row.
+TEST_F(CSVFileTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
+  session();  // the session of rows numbered 1 below
+  const std::string one = row(1), two = row(2, 0, "0,N,0,0,0,0,0,0,0,0");
+  struct Case {
+    const char* name;
+    std::string pending;  // "" for none
+    std::string before;   // after the header
+    long counter;
+    bool sessionStored;  // session 0, complete, is still in the store
+    std::string after;   // after the header
+  };
+  const Case cases[] = {
+      {"none of the pending rows written", one + two, "", 2, false, one + two},
+      {"the first pending row written", one + two, one, 2, false, one + two},
+      {"all pending rows written", one + two, one + two, 2, false, one + two},
+      {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
+      {"zeros after a power cut", one, std::string(7, '\0'), 1, false, one},
+      {"an unfinished line of staff notes", one, "notes", 1, false, "notes\n" + one},
+      {"the logged session still stored", "", one, 0, true, one},
+      {"a counter behind the file", "", row(9, 0, "0,N,0,0,0,0,0,0,0,9"), 2, true,
+       row(9, 0, "0,N,0,0,0,0,0,0,0,9") + row(10)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::create_directories(documents_);
+    testing::writeFile(results_, kHeader + c.before);
+    c.pending.empty() ? (void)store_->removeValueForKey("qn_pending_rows")
+                      : (void)store_->setValue("qn_pending_rows", c.pending);
+    csv_.setRowCount(c.counter);
+    now_ = testing::exampleDate(std::chrono::milliseconds{700});
+    tool_.restart();
+    if (c.sessionStored) answer(kExample);
+    relaunch();
+    EXPECT_TRUE(csv_.flushPendingRows());
+    if (tool_.complete()) {
+      EXPECT_TRUE(csv_.addToCsv(tool_));
+    }
+    EXPECT_EQ(readFile(results_), kHeader + c.after);
+    EXPECT_EQ(pending(), "<none>");
+    EXPECT_FALSE(tool_.started());
+    EXPECT_TRUE(alerts_->shown.empty());
+  }
 }
 
 // Building a row advances the counter and writes nothing; a missing file is started again and
@@ -91,8 +146,8 @@ TEST_F(CSVFileTest, RowsHoldEachColumnAsTheModelGivesIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row);
     session(c.answers);
-    c.help ? tool_.setHelpWanted(*c.help) : (void)store_->removeValueForKey("qn_help_wanted");
-    EXPECT_EQ(csv_.toolToCsvRow(tool_), row(++number, c.row));
+    c.help ? (void)tool_.setHelpWanted(*c.help) : (void)store_->removeValueForKey("qn_help_wanted");
+    EXPECT_EQ(csv_.toolToCsvRow(tool_), row(++number, sessions_ - 1, c.row));
     EXPECT_EQ(csv_.rowCount(), number);
   }
   EXPECT_FALSE(std::filesystem::exists(documents_));
@@ -103,7 +158,7 @@ TEST_F(CSVFileTest, RowsHoldEachColumnAsTheModelGivesIt) {
   EXPECT_EQ(stored("qn_csv_row_count"), SettingValue(std::int64_t{7}));
   session();
   csv_.addToCsv(tool_);
-  EXPECT_EQ(readFile(results_), kHeader + row(8));
+  EXPECT_EQ(readFile(results_), kHeader + row(8, 4));
 }
 
 // A regular file stands where the documents folder should be. Each failed append shows the alert
@@ -117,17 +172,18 @@ TEST_F(CSVFileTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
     csv_.setRowCount(0);
     alerts_->shown.clear();
     diagnostics_.lines.clear();
+    const int k = sessions_;
     session();
-    csv_.addToCsv(tool_);
+    EXPECT_FALSE(csv_.addToCsv(tool_));
     EXPECT_EQ(alerts_->shown, kOneAlert);
     ASSERT_FALSE(diagnostics_.lines.empty());
     EXPECT_EQ(diagnostics_.lines[0],
               diagnosticLine(results_,
                              "could not create the folder " + documents_ + ": Not a directory"));
-    EXPECT_EQ(pending(), row(1));
+    EXPECT_EQ(pending(), row(1, k));
     session({0, 0, 0, 0, 0, 0, 0, 0});
     csv_.addToCsv(tool_);
-    const std::string waiting = row(1) + row(2, "0,N,0,0,0,0,0,0,0,0");
+    const std::string waiting = row(1, k) + row(2, k + 1, "0,N,0,0,0,0,0,0,0,0");
     EXPECT_FALSE(csv_.flushPendingRows());
     EXPECT_EQ(alerts_->shown.size(), 3u);
     EXPECT_EQ(pending(), waiting);
@@ -141,55 +197,10 @@ TEST_F(CSVFileTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
     }
     session();
     csv_.addToCsv(tool_);
-    EXPECT_EQ(readFile(results_), kHeader + waiting + row(3));
+    EXPECT_EQ(readFile(results_), kHeader + waiting + row(3, k + 2));
     EXPECT_EQ(pending(), "<none>");
     EXPECT_TRUE(alerts_->shown.empty());
   }
-}
-
-// A real file system, in a private mount namespace of a forked child: a 64 KiB tmpfs that fills
-// in the middle of a row (the part written is cut off again), then turns read-only; the waiting
-// rows are written whole, in order, by the next launch once the folder is writable again.
-TEST_F(CSVFileTest, AFullOrReadOnlyFolderLeavesNoHalfRowAndLosesNoRow) {
-  // A results file that ends 10 bytes before a page boundary, then a disk with no page left:
-  // the next row's first 10 bytes fit, the rest does not.
-  const std::string before = kHeader + std::string(4096 - 10 - kHeader.size() - 1, 'x') + "\n";
-  std::filesystem::create_directories(documents_);
-  const std::string report = testing::runInChild(folder_ / "report", [&]() -> std::string {
-    const auto mount = [&](const char* source, unsigned long flags) {
-      return ::mount(source, documents_.c_str(), "tmpfs", flags, "size=64k") == 0;
-    };
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 || !mount("tmpfs", 0)) {
-      return "no mounts";
-    }
-    relaunch();  // the database connection inherited from the parent stays unused here
-    testing::writeFile(results_, before);
-    for (std::ofstream filler(documents_ + "/filler"); filler << std::string(4096, 'f');) {
-    }
-    std::string seen;  // the file and the pending rows after each step
-    session();
-    csv_.addToCsv(tool_);
-    seen += readFile(results_) + "|" + pending() + "\n";
-    std::filesystem::remove(documents_ + "/filler");
-    if (!mount(nullptr, MS_REMOUNT | MS_RDONLY)) return "no mounts";
-    session({2, 2, 2, 2, 2, 2, 2, 2});
-    csv_.addToCsv(tool_);
-    seen += readFile(results_) + "|" + pending() + "\n";
-    for (std::size_t i = 0; i < diagnostics_.lines.size(); i += 2) seen += diagnostics_.lines[i];
-    if (!mount(nullptr, MS_REMOUNT)) return "no mounts";
-    relaunch();
-    seen += std::to_string(csv_.flushPendingRows()) + std::to_string(alerts_->shown.size()) + "\n";
-    session();
-    csv_.addToCsv(tool_);
-    return seen + readFile(results_) + "|" + pending();
-  });
-  if (report == "no mounts") GTEST_SKIP() << "this machine does not allow mounting a tmpfs";
-  const std::string waiting = row(1) + row(2, "8,N,2,2,2,2,2,2,2,2");
-  EXPECT_EQ(report, before + "|" + row(1) + "\n" + before + "|" + waiting + "\n" +
-                        diagnosticLine(results_, "writing the row: No space left on device") +
-                        diagnosticLine(results_, "opening the file: Read-only file system") +
-                        "12\n" + before + waiting + row(3) + "|<none>");
 }
 
 }  // namespace

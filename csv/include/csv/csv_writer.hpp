@@ -102,6 +102,7 @@ class CSVWriter {
   bool copyIfPlain(std::string_view text, char* dest) const;
   bool writePending();
   void failFile(int errnoValue, std::string_view context);
+  std::string fileLabel() const;  // the file in messages
   void recordError(Error error, bool fileFailure);
 
   std::unique_ptr<FileState> file_;                  // null for a string writer

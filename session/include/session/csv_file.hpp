@@ -20,12 +20,16 @@ class AlertPresenter {
                                const std::string& message) = 0;
 };
 
-// Appends completed sessions to results.csv. Every append is synced to disk before it returns; a
-// failed or partial append is cut back off the file, shown with the alert and logged, and its row
-// is kept in the settings store (qn_pending_rows, the rows' text in order) to be written first by
-// the next append or by flushPendingRows() at launch, so no completed session is lost and row
-// numbers stay unique and rising. The log never replaces or rewrites an existing file. Main
-// thread only.
+// Appends completed sessions to results.csv, each exactly once. Logging a session is one step in
+// the settings store (the row is numbered, kept as pending, and the session cleared, together)
+// followed by the synced append; a row is then forgotten from the store. Whatever instant a run
+// stops at, the next append or launch finds the pending rows and writes only those not already
+// at the end of the file, finishing a row that a power cut tore; and a complete session that a
+// store which could not save is still holding is recognised in the file's last rows by its start
+// date and answers. Row numbers stay unique and rising: the next is one above both the counter
+// and the last row in the file. A failed append is cut back off the file, shown with the alert
+// and logged; its row stays pending. The log never replaces or rewrites an existing file, and
+// reads only its last 64 KiB. Main thread only.
 class CSVFile {
  public:
   // The log for `documentsFolder`/results.csv; touches neither the file nor the store.
@@ -38,8 +42,8 @@ class CSVFile {
   std::string fileUrl() const;
   // Number of the last row built (qn_csv_row_count), 0 when absent.
   long long rowCount() const;
-  // Stores the row counter.
-  void setRowCount(long long rowCount);
+  // Stores the row counter; true when durable.
+  bool setRowCount(long long rowCount);
 
   // Writes the header line as a new file, atomically, creating the documents folder if needed; an
   // existing file is left as it is. Shows the alert and logs on failure.
@@ -47,20 +51,22 @@ class CSVFile {
   // Advances the counter and returns the session's row, "\n" included (an empty Start Date field
   // for a model that has no start date).
   std::string toolToCsvRow(const Tool& tool);
-  // Appends the session (after any pending rows) to the file.
-  void addToCsv(const Tool& tool);
+  // Logs the model's complete session (after any pending rows) and clears it from the store;
+  // true when its row is durably in the file. The caller restarts the model next.
+  bool addToCsv(const Tool& tool);
   // Appends any pending rows; true when none remain. Called at launch.
   bool flushPendingRows();
 
  private:
   // initCsvFile, telling whether the file now exists.
   bool createWithHeader();
-  // The rows kept from failed appends, "" when none.
+  // The session's row numbered `number`, "\n" included.
+  std::string rowText(const Tool& tool, long long number) const;
+  // The rows kept from appends not yet known to be in the file, "" when none.
   std::string pendingRows() const;
-  // Stores `rows` as the pending rows (replacing the previous ones, which they include).
-  void keepPendingRows(const std::string& rows);
-  // Forgets the pending rows once they are in the file; false (logged) when the store refused.
-  bool clearPendingRows();
+  // Appends those of `rows` not already in the file, then forgets the pending rows. `kept` says
+  // whether the store holds them durably, for the message if the file cannot take them.
+  bool writeRows(const std::string& rows, bool kept);
   // The alert and the diagnostic line for a failed write, `failure` being the error's text.
   void reportWriteFailure(const std::string& failure);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace quorin {
 
@@ -14,17 +15,32 @@ using Date = std::chrono::system_clock::time_point;
 // Integers and booleans are distinct kinds, as numbers and booleans are in the store.
 using SettingValue = std::variant<std::int64_t, bool, Date, std::string>;
 
-// A key-value store. Implementations report their own failures to the diagnostic log and never
-// throw: a failed read reads as absent, a failed write leaves the previous value.
+// One change of a batch: the key's new value, or nullopt to remove the key.
+struct SettingChange {
+  std::string key;
+  std::optional<SettingValue> value;
+};
+
+// A key-value store. Implementations never throw and log their own failures. A change that
+// could not be made durable is still seen by later reads through the same store (it is kept in
+// memory and saved with a later change), so what the kiosk shows and what it logs always agree;
+// the write reports it by returning false.
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;
   // The value stored under `key`, or nullopt when there is none.
   virtual std::optional<SettingValue> valueForKey(std::string_view key) const = 0;
-  // Stores `value` under `key`, replacing any previous value; durable when it returns true.
-  virtual bool setValue(std::string_view key, SettingValue value) = 0;
-  // Removes `key`; true when the key is absent afterwards.
-  virtual bool removeValueForKey(std::string_view key) = 0;
+  // Makes all `changes` in one step: on disk all of them or none; true when they are durable.
+  virtual bool applyChanges(const std::vector<SettingChange>& changes) = 0;
+
+  // Stores `value` under `key`; true when durable.
+  bool setValue(std::string_view key, SettingValue value) {
+    return applyChanges({{std::string(key), std::move(value)}});
+  }
+  // Removes `key`; true when durable.
+  bool removeValueForKey(std::string_view key) {
+    return applyChanges({{std::string(key), std::nullopt}});
+  }
 };
 
 }  // namespace quorin

@@ -1,23 +1,28 @@
 // SqliteSettingsStore: the kiosk's settings in one SQLite database file (WAL, synchronous=FULL).
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "session/settings_store.hpp"
 
 namespace quorin {
 
 // Every value is one row (key, kind, value), so integers, booleans, dates and text stay distinct.
-// Each call reads or writes the database itself (nothing is cached); a write is committed and
-// synced before it returns. Several processes may open the same file: SQLite's locking keeps it
-// whole, and a busy database is waited for up to five seconds.
+// Reads go to the database (nothing is cached while it answers); a batch of changes is one
+// transaction, committed and synced before the call returns. Several processes may open the
+// same file: SQLite's locking keeps it whole, and a busy database is waited for up to 5 s.
 //
-// A database that cannot be opened does not stop the caller: the store logs the reason, reads
-// as absent and fails every write (each with a logged line), and tries to open the file again at
-// each use, so it recovers once the file becomes reachable. Used by one thread at a time.
+// Failures never stop the caller. A change that cannot be committed is kept in memory, read back
+// from there, and committed together with the next change once the database takes it again; a
+// read that fails gives the value last seen. A database that cannot be opened at all when the
+// store is created is left alone for the whole run (its contents, perhaps a session not yet
+// logged, wait for the next run) and the store works in memory. Used by one thread at a time.
 class SqliteSettingsStore final : public SettingsStore {
  public:
   // The store for the database at `path`, created with its parent folders if missing. Never null.
@@ -28,24 +33,38 @@ class SqliteSettingsStore final : public SettingsStore {
 
   // The database file's path.
   const std::string& path() const { return path_; }
-  // True while the database is open; a failed store tries to open it again at its next use.
-  bool isOpen() const;
+  // True when the database could not be opened at creation: this run keeps settings in memory.
+  bool isDetached() const { return detached_; }
+  // Why the database could not be opened at creation; "" when it was.
+  const std::string& openFailure() const { return openFailure_; }
+  // Number of changes held in memory because the database has not taken them yet.
+  std::size_t unsavedChangeCount() const { return unsaved_.size(); }
+  // Called when a change cannot be saved while everything before it was: once per spell of
+  // failures, so that staff can be told. Not called while detached (the opening failed).
+  void setUnsavedHandler(std::function<void()> handler) { unsavedHandler_ = std::move(handler); }
 
   std::optional<SettingValue> valueForKey(std::string_view key) const override;
-  bool setValue(std::string_view key, SettingValue value) override;
-  bool removeValueForKey(std::string_view key) override;
+  bool applyChanges(const std::vector<SettingChange>& changes) override;
 
  private:
   explicit SqliteSettingsStore(std::string path);
   struct Connection;
+  using Values = std::map<std::string, std::optional<SettingValue>, std::less<>>;
 
   // Opens the database when it is not open; the reason it could not, or "" when it is open.
   std::string ensureOpen() const;
+  // Commits every unsaved change in one transaction; the failure's text, or "".
+  std::string commitUnsaved();
   // Closes the connection after a failed statement, unless the failure was a busy database.
   void dropConnectionAfter(int failure) const;
 
   std::string path_;
+  std::string openFailure_;
+  bool detached_ = false;
   mutable std::unique_ptr<Connection> connection_;
+  std::function<void()> unsavedHandler_;
+  Values unsaved_;           // changes not yet in the database, newest value per key
+  mutable Values lastSeen_;  // what the database last said (or took) for each key
 };
 
 }  // namespace quorin

@@ -26,18 +26,19 @@ class Tool {
   int questionCt() const { return 8; }
   // "qn_q_<question>"; no range check.
   static std::string keyForQuestion(int question);
-  // Stores the answer, or removes the question's key for -1; then sends resetScore.
-  void setAnswer(int answer, int question);
+  // Stores the answer, or removes the question's key for -1; then sends resetScore. True when
+  // durable (see SettingsStore: otherwise the model still holds it for this run).
+  bool setAnswer(int answer, int question);
   // The stored answer in decimal, or "" when unanswered.
   std::string answerAsString(int question) const;
-  // Clears questions 1 to 8 in ascending order (each clearing sends resetScore).
-  void resetQuestionValues();
-  // Stores the help flag under qn_help_wanted.
-  void setHelpWanted(bool helpWanted);
+  // Clears questions 1 to 8 together, then sends resetScore once per question; true when durable.
+  bool resetQuestionValues();
+  // Stores the help flag under qn_help_wanted; true when durable.
+  bool setHelpWanted(bool helpWanted);
   // True only when a true value is stored under qn_help_wanted.
   bool helpWanted() const;
-  // Stores the session's start date under qn_start.
-  void setStartDate(Date date);
+  // Stores the session's start date under qn_start; true when durable.
+  bool setStartDate(Date date);
   // The date stored under qn_start, or nullopt.
   std::optional<Date> startDate() const;
   // Number of questions 1-8 whose stored answer is greater than 1.
@@ -57,8 +58,13 @@ class Tool {
   void resetScore();
   // Sends showScore to every observer when the session is complete; otherwise nothing.
   void showScore();
-  // New session: clear the answers, resetQuestions, help false, start date now, resetScore.
-  void restart();
+  // The store changes that begin a new session: answers removed, help false, start date now.
+  // The results log commits them together with a logged row, so a session is never both logged
+  // and still stored.
+  std::vector<SettingChange> newSessionChanges() const;
+  // New session: the changes above in one step, then resetScore eight times, resetQuestions and
+  // resetScore. True when durable.
+  bool restart();
 
  private:
   std::shared_ptr<SettingsStore> store_;

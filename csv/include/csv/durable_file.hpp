@@ -1,0 +1,63 @@
+// Durable files: the steps that make a write survive a crash or a power cut, shared by the CSV
+// writer, the kiosk's results log and the command-line tool. Failures are errors in the OS's
+// domain (errno and its text, with what was being done); nothing here throws.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "csv/error.hpp"
+
+namespace csv::durable {
+
+// nullopt when the step succeeded.
+using Failure = std::optional<Error>;
+
+// The folder part of `path`: "." for a bare name, "/" for a name in the root.
+std::string folderOf(const std::string& path);
+// Writes all of `bytes` to `fd`, resuming after interruptions and short writes.
+Failure writeAll(int fd, std::string_view bytes, std::string_view what);
+// Syncs `folder`, so that names created, linked or renamed in it survive a power cut.
+Failure syncFolder(const std::string& folder);
+// Appends `bytes` to the file open as `fd` (O_APPEND) and syncs them; on failure the file is cut
+// back to its size before the call, so it never keeps part of the bytes.
+Failure appendSynced(int fd, std::string_view bytes, std::string_view what);
+
+// A new file beside `destination` that becomes it only when committed, so a reader or a crash
+// never meets a partial destination. Unnamed (O_TMPFILE) where the file system allows it, else
+// named ".<name>.<16 hex digits>.tmp"; either way locked (flock) while this object lives, and a
+// named one that an interrupted writer left behind is removed by the next AtomicFile for the same
+// destination once its lock is free. Not copyable; one thread at a time.
+class AtomicFile {
+ public:
+  // Creates the file; on failure fd() is -1 and failure() says why.
+  explicit AtomicFile(std::string destination);
+  // Discards the file unless it was committed.
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // The open file to write to, or -1.
+  int fd() const { return fd_; }
+  // Why the file could not be created, or nullopt.
+  const Failure& failure() const { return failure_; }
+  // Gives the file `mode`'s permission bits (a replacement keeps the old file's).
+  void setMode(unsigned mode);
+  // Syncs the data, then makes the file the destination and syncs the folder. With `replace`
+  // false an existing destination is kept and *existed (if given) is set instead.
+  Failure commit(bool replace, bool* existed = nullptr);
+  // Discards the file (also after a failed commit).
+  void abort();
+
+ private:
+  Failure linkInPlace(bool replace, bool* existed);
+
+  std::string destination_;
+  std::string folder_;
+  std::string temporaryName_;  // empty while the file is unnamed
+  int fd_ = -1;
+  Failure failure_;
+};
+
+}  // namespace csv::durable

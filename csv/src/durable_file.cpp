@@ -1,0 +1,236 @@
+#include "csv/durable_file.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+#include <random>
+#include <utility>
+
+#include "csv/diagnostic_log.hpp"
+
+namespace csv::durable {
+namespace {
+
+// A named temporary younger than this may belong to a writer that has created it but not yet
+// locked it, so it is never taken for stale.
+constexpr std::time_t kStaleAfterSeconds = 60;
+constexpr std::size_t kHexDigits = 16;
+
+Failure posixFailure(int errnoValue, std::string_view what) {
+  return Error::posix(errnoValue, what);
+}
+
+std::string baseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string randomHex() {
+  std::uint64_t number = 0;
+  if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number)) {
+    std::random_device device;
+    number = (std::uint64_t{device()} << 32) | device();
+  }
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string text(kHexDigits, '0');
+  for (std::size_t i = 0; i < kHexDigits; ++i) text[i] = kHex[(number >> (4 * i)) & 0xF];
+  return text;
+}
+
+// ".<name>.": the start of every temporary name for that destination. The leading dot hides it,
+// and no name can start with "-", which a shell would take for an option.
+std::string temporaryPrefix(const std::string& destination) {
+  return "." + baseName(destination) + ".";
+}
+
+bool isTemporaryName(std::string_view entry, std::string_view prefix) {
+  constexpr std::string_view kSuffix = ".tmp";
+  if (entry.size() != prefix.size() + kHexDigits + kSuffix.size()) return false;
+  if (!entry.starts_with(prefix) || !entry.ends_with(kSuffix)) return false;
+  for (const char c : entry.substr(prefix.size(), kHexDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// Removes the named temporaries of `destination` whose writers are gone: a live writer holds
+// its file's lock, so a file whose lock can be taken, and that is old enough to have been
+// locked, is provably abandoned.
+void removeStaleTemporaries(const std::string& folder, const std::string& destination) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::string prefix = temporaryPrefix(destination);
+  const std::time_t now = std::time(nullptr);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!isTemporaryName(entry->d_name, prefix)) continue;
+    const int fd =
+        ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        now - status.st_mtime >= kStaleAfterSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
+      logDiagnostic("removed " + folder + "/" + entry->d_name +
+                    ", left behind by an interrupted write of " + destination);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+}  // namespace
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+Failure writeAll(int fd, std::string_view bytes, std::string_view what) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    // A write that takes nothing would loop for ever; it means the device takes no more.
+    if (written <= 0) return posixFailure(written < 0 ? errno : ENOSPC, what);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return std::nullopt;
+}
+
+Failure syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return posixFailure(errno, "cannot open folder " + folder + " to sync it");
+  Failure failure;
+  if (::fsync(fd) != 0) failure = posixFailure(errno, "cannot sync folder " + folder);
+  ::close(fd);
+  return failure;
+}
+
+Failure appendSynced(int fd, std::string_view bytes, std::string_view what) {
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) return posixFailure(errno, what);
+  Failure failure = writeAll(fd, bytes, what);
+  if (!failure && ::fdatasync(fd) != 0) failure = posixFailure(errno, what);
+  if (!failure) return std::nullopt;
+  // Whatever reached the file of these bytes is cut off again, and the cut is synced, so that
+  // the file ends where it ended before.
+  if (::ftruncate(fd, before.st_size) != 0 || ::fdatasync(fd) != 0) {
+    const int cutError = errno;
+    failure->description =
+        failure->description.value_or("") + "; " +
+        Error::posix(cutError, "cannot cut the partial write off again").description.value_or("");
+  }
+  return failure;
+}
+
+AtomicFile::AtomicFile(std::string destination)
+    : destination_(std::move(destination)), folder_(folderOf(destination_)) {
+  removeStaleTemporaries(folder_, destination_);
+  // Unnamed: nothing can be left behind. Linking it into place needs /proc.
+  fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd_ >= 0 && ::access(procPath(fd_).c_str(), F_OK) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  int error = 0;
+  for (int attempt = 0; fd_ < 0 && attempt < 16; ++attempt) {
+    temporaryName_ = folder_ + "/" + temporaryPrefix(destination_) + randomHex() + ".tmp";
+    fd_ =
+        ::open(temporaryName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    error = errno;
+    if (fd_ < 0 && error != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    failure_ = posixFailure(
+        error, "cannot create a temporary file in " + folder_ + " for " + destination_);
+    temporaryName_.clear();
+    return;
+  }
+  (void)::flock(fd_, LOCK_EX | LOCK_NB);
+}
+
+AtomicFile::~AtomicFile() { abort(); }
+
+void AtomicFile::setMode(unsigned mode) {
+  if (fd_ >= 0) (void)::fchmod(fd_, static_cast<mode_t>(mode & 07777));
+}
+
+Failure AtomicFile::linkInPlace(bool replace, bool* existed) {
+  if (temporaryName_.empty() && !replace) {
+    // linkat refuses an existing name: exactly "create unless it exists".
+    if (::linkat(AT_FDCWD, procPath(fd_).c_str(), AT_FDCWD, destination_.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      return std::nullopt;
+    }
+    if (errno == EEXIST && existed != nullptr) *existed = true;
+    return errno == EEXIST ? Failure() : posixFailure(errno, "cannot link " + destination_);
+  }
+  if (temporaryName_.empty()) {
+    // Replacing needs a name to rename from; it exists only for this instant and is locked.
+    for (int attempt = 0; attempt < 16 && temporaryName_.empty(); ++attempt) {
+      std::string name = folder_ + "/" + temporaryPrefix(destination_) + randomHex() + ".tmp";
+      if (::linkat(AT_FDCWD, procPath(fd_).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+          0) {
+        temporaryName_ = std::move(name);
+      } else if (errno != EEXIST) {
+        return posixFailure(errno, "cannot name the new " + destination_);
+      }
+    }
+    if (temporaryName_.empty()) return posixFailure(EEXIST, "cannot name the new " + destination_);
+  }
+  if (replace) {
+    if (::rename(temporaryName_.c_str(), destination_.c_str()) != 0) {
+      return posixFailure(errno, "cannot move " + temporaryName_ + " to " + destination_);
+    }
+    temporaryName_.clear();
+    return std::nullopt;
+  }
+  int error = ::renameat2(AT_FDCWD, temporaryName_.c_str(), AT_FDCWD, destination_.c_str(),
+                          RENAME_NOREPLACE) == 0
+                  ? 0
+                  : errno;
+  if (error == EINVAL || error == ENOSYS) {
+    // File systems without RENAME_NOREPLACE: a hard link cannot replace a file either.
+    error = ::link(temporaryName_.c_str(), destination_.c_str()) == 0 ? 0 : errno;
+  } else if (error == 0) {
+    temporaryName_.clear();
+  }
+  if (error == EEXIST) {
+    if (existed != nullptr) *existed = true;
+    return std::nullopt;
+  }
+  return error == 0 ? Failure()
+                    : posixFailure(error, "cannot move the new file to " + destination_);
+}
+
+Failure AtomicFile::commit(bool replace, bool* existed) {
+  if (fd_ < 0) return failure_ ? failure_ : posixFailure(EBADF, "no file to commit");
+  if (::fsync(fd_) != 0) return posixFailure(errno, "cannot sync the new " + destination_);
+  if (Failure failure = linkInPlace(replace, existed)) return failure;
+  // The new name is in place; after a link the temporary name still has to go.
+  if (!temporaryName_.empty()) {
+    ::unlink(temporaryName_.c_str());
+    temporaryName_.clear();
+  }
+  ::close(fd_);
+  fd_ = -1;
+  return syncFolder(folder_);
+}
+
+void AtomicFile::abort() {
+  if (!temporaryName_.empty()) ::unlink(temporaryName_.c_str());
+  temporaryName_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace csv::durable
