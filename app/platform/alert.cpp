@@ -112,6 +112,7 @@ void Alert::show() {
   visible_ = true;
   onScreen().append(this);
   box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
+  shownBeforeWindow_ = box_->parentWidget() != nullptr && !box_->parentWidget()->isVisible();
   box_->show();
   raise();
 }
@@ -120,6 +121,14 @@ void Alert::raise() {
   // Without a window manager nothing keeps a dialog above its window: a window shown later
   // covers it, and a modal alert that cannot be seen leaves the screen dead to every touch.
   if (!box_ || !visible_) return;
+  // Shown before its window was on screen, the box was managed as nobody's dialog, and a window
+  // manager keeps a full-screen kiosk window above it: shown again, it is the window's dialog.
+  QWidget* parent = box_->parentWidget();
+  if (shownBeforeWindow_ && parent != nullptr && parent->isVisible()) {
+    shownBeforeWindow_ = false;
+    box_->hide();
+    box_->show();
+  }
   box_->raise();
   box_->activateWindow();
 }

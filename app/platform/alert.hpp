@@ -92,6 +92,7 @@ class Alert : public QObject {
   bool hasCancel_;
   bool visible_ = false;
   bool finished_ = false;
+  bool shownBeforeWindow_ = false;
   QPointer<QMessageBox> box_;
   QList<QAbstractButton*> buttons_;
   std::unique_ptr<QWidget> iconLabel_;  // taken out of the box, see the constructor

@@ -1,5 +1,6 @@
 #include "platform/window.hpp"
 
+#include <QEvent>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -45,6 +46,13 @@ void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
     retired_.emplace_back(old);
     old->deleteLater();
   }
+}
+
+bool Window::event(QEvent* event) {
+  // Whenever the window comes forward (a window manager gives it the focus once it is on
+  // screen), the alerts over it come forward too.
+  if (event->type() == QEvent::WindowActivate) Alert::raiseAll();
+  return QWidget::event(event);
 }
 
 void Window::makeKeyAndVisible() {
