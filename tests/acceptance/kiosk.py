@@ -154,14 +154,17 @@ class Kiosk:
         found, todo = [], [self.app]
         while todo:
             node = todo.pop()
-            kids = _children(node)
-            todo.extend(reversed(kids))
             try:
-                if name is not None and node.name != name:
-                    continue
-                if role is not None and node.getRoleName() != role:
-                    continue
+                node_name, node_role = node.name, node.getRoleName()
             except Exception:
+                continue
+            # The pages off screen hold nothing visible: not walking them saves most of the walk.
+            if not (visible and node_role == "filler" and node_name in PAGES
+                    and not on_screen(node)):
+                todo.extend(reversed(_children(node)))
+            if name is not None and node_name != name:
+                continue
+            if role is not None and node_role != role:
                 continue
             if visible and not on_screen(node):
                 continue
@@ -189,16 +192,22 @@ class Kiosk:
     def alerts(self):
         """The texts of the alerts on screen, oldest first: the message, or title and message."""
         texts = []
-        for alert in self.nodes(role="alert", visible=False):
-            if not alert.getState().contains(pyatspi.STATE_SHOWING):
-                continue
+        for alert in self.alert_nodes():
             labels = [n.name for n in self._under(alert) if n.getRoleName() == "label" and n.name]
             texts.append("\n".join(labels))
         return texts
 
-    def alert_buttons(self):
-        return [n.name for a in self.nodes(role="alert", visible=False) for n in self._under(a)
-                if n.getRoleName() == "push button"]
+    def alert_nodes(self):
+        """The alerts on screen: windows of their own, so children of the application."""
+        alerts = []
+        for node in _children(self.app):
+            try:
+                if (node.getRoleName() == "alert"
+                        and node.getState().contains(pyatspi.STATE_SHOWING)):
+                    alerts.append(node)
+            except Exception:
+                pass
+        return alerts
 
     def _under(self, node):
         out, todo = [], _children(node)
@@ -240,10 +249,9 @@ class Kiosk:
 
     def press_alert(self, button):
         """Presses `button` on the one alert that has it."""
-        node = wait(lambda: next((n for a in self.nodes(role="alert", visible=False)
-                                  for n in self._under(a) if n.name == button
-                                  and n.getRoleName() == "push button"), None),
-                    f"an alert button {button!r}")
+        node = wait(lambda: next((n for a in self.alert_nodes() for n in self._under(a)
+                                  if n.name == button and n.getRoleName() == "push button"),
+                                 None), f"an alert button {button!r}")
         self.tap(node)
 
     def type_into(self, name, text, enter=False):
@@ -265,9 +273,11 @@ class Kiosk:
 
     def answer(self, answers, help=None):
         """Answers question i with answers[i] (None skips it), then the help question."""
+        buttons = {n.name: n for n in wait(lambda: self.nodes(role="radio button"),
+                                           "the answer buttons")}
         for q, choice in enumerate(answers, 1):
             if choice is not None:
-                self.tap(self.find(f"Question {q}: {CHOICES[choice]}", "radio button"))
+                self.tap(buttons[f"Question {q}: {CHOICES[choice]}"])
         if help is not None:
             self.click("Yes, please" if help else "No, thanks", "radio button")
 
