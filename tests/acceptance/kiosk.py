@@ -12,9 +12,11 @@ import signal
 import sqlite3
 import subprocess
 import tempfile
+import threading
 import time
 
 import pyatspi
+from gi.repository import Gio, GLib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BINARY = os.environ.get("QUORIN_BIN", os.path.join(ROOT, "build", "dev", "app", "quorin"))
@@ -73,6 +75,55 @@ def window_manager():
     finally:
         wm.terminate()
         wm.wait()
+
+
+PORTAL = """<node><interface name="org.freedesktop.portal.OpenURI">
+<method name="OpenFile"><arg type="s" direction="in"/><arg type="h" direction="in"/>
+<arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+</interface></node>"""
+
+
+@contextlib.contextmanager
+def desktop_portal(responses):
+    """A desktop portal on the session bus whose file chooser ends each OpenFile request with the
+    next of `responses` (0 opened, 1 cancelled, 2 failed); yields the list of requests seen."""
+    requests, ready = [], threading.Event()
+    context = GLib.MainContext()
+    loop = GLib.MainLoop(context)
+
+    def call(conn, sender, path, interface, method, params, invocation):
+        token = params.unpack()[2].get("handle_token", "quorin")
+        handle = ("/org/freedesktop/portal/desktop/request/"
+                  f"{sender[1:].replace('.', '_')}/{token}")
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        code = responses[len(requests) % len(responses)]
+        requests.append(code)
+        conn.emit_signal(None, handle, "org.freedesktop.portal.Request", "Response",
+                         GLib.Variant("(ua{sv})", (code, {})))
+
+    def serve():
+        context.push_thread_default()
+        bus = Gio.DBusConnection.new_for_address_sync(
+            os.environ["DBUS_SESSION_BUS_ADDRESS"],
+            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+            | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        node = Gio.DBusNodeInfo.new_for_xml(PORTAL)
+        bus.register_object("/org/freedesktop/portal/desktop", node.interfaces[0], call)
+        bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                      "RequestName", GLib.Variant("(su)", ("org.freedesktop.portal.Desktop", 4)),
+                      None, Gio.DBusCallFlags.NONE, -1, None)
+        ready.set()
+        loop.run()
+        bus.close_sync(None)
+
+    thread = threading.Thread(target=serve, daemon=True)
+    thread.start()
+    ready.wait(5)
+    try:
+        yield requests
+    finally:
+        context.invoke_full(GLib.PRIORITY_DEFAULT, loop.quit)
+        thread.join(5)
 
 
 def extents(node):

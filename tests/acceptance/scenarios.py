@@ -15,7 +15,8 @@ import time
 
 import kiosk
 from kiosk import (CHOICES, CONFIRM_RESTART, HEADER, MORE_TIME, PLEASE_COMPLETE, ROOT,
-                   WRITE_FAILED, Failure, Kiosk, check, row_ok, run, wait, window_manager)
+                   WRITE_FAILED, Failure, Kiosk, check, desktop_portal, row_ok, run, wait,
+                   window_manager)
 
 FULL = [3, 2, 1, 0, 2, 2, 0, 1]            # score 4
 SEVEN = [1, 2, 3, 0, 1, 2, 3, None]
@@ -269,19 +270,28 @@ def export():
     with open(os.path.join(home, "Documents", "results.csv"), "w") as f:
         f.write(HEADER + "\n")
     env = {"PATH": fake + ":" + os.environ["PATH"]}
+    with open(opener + ".status", "w") as f:
+        f.write("3")
     with Kiosk(home, env=env) as k:
-        for status, alerts in (("0", []), ("3", [NO_APPLICATION])):
+        # Without a portal, xdg-open's exit status decides; with one, the chooser's response
+        # (a failed chooser falls back to xdg-open).
+        cases = ((None, "0", []), (None, "3", [NO_APPLICATION]), (0, "3", []), (1, "3", []),
+                 (2, "0", []), (2, "3", [NO_APPLICATION]))
+        for response, status, alerts in cases:
             with open(opener + ".status", "w") as f:
                 f.write(status)
-            k.type_into("Administrator passcode", "7395", enter=True)
-            k.expect(None, alerts)
-            time.sleep(1)
-            k.expect(None, alerts)
+            portal = contextlib.nullcontext([]) if response is None else desktop_portal([response])
+            with portal as requests:
+                k.type_into("Administrator passcode", "7395", enter=True)
+                k.expect(None, alerts)
+                time.sleep(0.5)
+                k.expect(None, alerts)
+                check(len(requests) == (response is not None), f"portal requests: {requests}")
             for _ in alerts:
                 k.press_alert("Close")
         with open(opener + ".calls") as f:
             calls = f.read().split()
-        check(calls == [os.path.join(home, "Documents", "results.csv")] * 2, f"opened {calls}")
+        check(calls == [os.path.join(home, "Documents", "results.csv")] * 4, f"opened {calls}")
     shutil.rmtree(fake)
 
 
