@@ -190,6 +190,24 @@ def write_failure_at_launch():
         check_rows(k, (FULL, True))
 
 
+def write_failure_on_restart():
+    """The restart closes the alerts of the person leaving, but the failure to log their
+    session, which the restart itself raises, stays for staff; the row waits in the store."""
+    with started() as k:
+        os.makedirs(os.path.join(k.home, "Documents"), exist_ok=True)
+        os.rmdir(os.path.join(k.home, "Documents"))
+        with open(os.path.join(k.home, "Documents"), "w") as f:
+            f.write("not a folder")
+        to_questions(k, FULL)
+        k.tap_dot(6)
+        k.expect("Your result")
+        k.click("I’m done")
+        k.expect("Welcome", [WRITE_FAILED])
+        time.sleep(1)
+        k.expect("Welcome", [WRITE_FAILED])
+        check(k.setting("qn_pending_rows"), "the row was not kept")
+
+
 def passcode():
     """No results yet; a wrong code with a trailing blank; the right code, without and with a
     results file; the field is empty after every try."""
@@ -349,7 +367,7 @@ def first_frame():
 
 
 SCENARIOS = [first_frame, accessibility, two_sessions, gate, start_over, passcode, export, override_actions,
-             write_failure_at_launch, unsaved_answer, many_sessions, timeout_partial,
+             write_failure_at_launch, write_failure_on_restart, unsaved_answer, many_sessions, timeout_partial,
              timeout_complete, title_page_timeout]
 
 if __name__ == "__main__":
