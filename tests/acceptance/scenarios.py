@@ -161,9 +161,9 @@ def title_page_timeout():
 
 def write_failure_at_launch():
     """A complete session pending and the documents folder unusable: the launch alert is on top
-    and closes at a touch, the screen works afterwards (full screen or not, with and without a
-    window manager), SIGTERM stops the kiosk with the alert open, and the row is written once
-    the folder is back."""
+    and closes at a touch, the screen works afterwards and so do its alerts (full screen or not,
+    with and without a window manager), SIGTERM stops the kiosk with the alert open, and the row
+    is written once the folder is back."""
     home = Kiosk().home
     Kiosk(home).seed(qn_start=1_700_000_000 * 10**9, qn_help_wanted=True,
                      **{f"qn_q_{q}": a for q, a in enumerate(FULL, 1)})
@@ -181,6 +181,11 @@ def write_failure_at_launch():
                     k.press_alert("Close")
                     k.expect(None, [])
                     k.start(300)
+                    to_questions(k)  # and an alert during a session
+                    k.click("See my result")
+                    k.expect("Questions", [PLEASE_COMPLETE])
+                    k.press_alert("Close")
+                    k.expect("Questions", [])
                 except Failure as e:
                     raise Failure(f"{wm.__name__} {args}: {e}") from None
     os.remove(blocker)
