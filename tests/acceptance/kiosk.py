@@ -45,7 +45,12 @@ def wait(condition, what, timeout=5.0):
     """Polls until `condition()` gives something true, and returns it."""
     end = time.monotonic() + timeout
     while True:
-        value = condition()
+        try:
+            value = condition()
+        except Failure:
+            raise
+        except Exception:  # an object went away while we looked (an alert closing): look again
+            value = None
         if value:
             return value
         if time.monotonic() > end:
@@ -275,8 +280,9 @@ class Kiosk:
         try:
             wait(state, "", timeout)
         except Failure:
+            seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
             raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "
-                          f"{self.page_now()!r} with alerts {self.alerts()!r}") from None
+                          f"{seen[0]!r} with alerts {seen[1]!r}") from None
 
     # --- acting ----------------------------------------------------------------------------
     def click(self, name, role="push button"):
