@@ -298,6 +298,12 @@ TEST(ToolWriteTest, WritesJSONRowsAsCSVToStandardOutputOrAFile) {
   EXPECT_EQ(runTool({"rows", folder / "doc.csv"}).out, json + "\n");
 }
 
+std::string repeated(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
 TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
   TempFolder folder;
   const std::string path = folder.write("out.csv", "keep,me\n");
@@ -307,6 +313,10 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
        R"([["a"], "b", ["c"]])",
        "quorin-csv: error 2: Invalid array structure\n"},
       {{"write", "-o", path, "--atomic"}, "[[\"a\"", "quorin-csv: the input is not JSON:"},
+      // A non-row nested deeper than any stack could serialise is refused like any other.
+      {{"write", "-o", path},
+       "[" + repeated("{\"a\":", 200000) + "1" + std::string(200000, '}') + "]",
+       "quorin-csv: error 2: Invalid array structure\n"},
       {{"write"}, R"({"a": 1})", "quorin-csv: the input must be a JSON array of rows\n"},
       {{"write"},
        R"([["a", null]])",
