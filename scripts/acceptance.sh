@@ -19,7 +19,8 @@ export QUORIN_BIN=${QUORIN_BIN:-$PWD/build/$preset/app/quorin}
 work=$(mktemp -d)
 xvfb=
 cleanup() {
-  [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null || true
+  # Waited for, so that the next run cannot meet this server still going away on its display.
+  if [[ -n $xvfb ]]; then kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1,18 +1,15 @@
-// Interface files: the loader (outlets, actions, override folder, app widget classes), tags,
-// view controllers, and every built-in file loading with its outlets, laid out for touch.
+// Interface files: the loader (outlets, the allowed actions, override folder), tags, and the
+// built-in screens laid out for touch.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <map>
 #include <memory>
 
 #include "kiosk_test_support.hpp"
@@ -178,44 +175,6 @@ TEST(ViewWithTagTest, FindsTheViewOrADescendant) {
   EXPECT_EQ(viewWithTag(nullptr, 3), nullptr);
   EXPECT_EQ(tagOf(untagged), 0);
   EXPECT_EQ(viewWithTag(&root, 0), untagged);
-}
-
-// A page of a page flow that is gone once the page is made (pages only hold a weak reference).
-template <class Page>
-std::shared_ptr<ViewController> page(QuorinAppDelegate& app) {
-  PageController flow(app);
-  return std::make_shared<Page>(app, flow);
-}
-
-TEST(InterfaceFilesTest, EveryFileHasAControllerAndLoadsWithItsOutlets) {
-  // Each interface file and the controller that loads it. A new file needs a row here.
-  using MakeController = std::function<std::shared_ptr<ViewController>(QuorinAppDelegate&)>;
-  const std::map<QString, MakeController> controllers = {
-      {"Start", [](QuorinAppDelegate& app) { return std::make_unique<StartController>(app); }},
-      {"Page", [](QuorinAppDelegate& app) { return std::make_unique<PageController>(app); }},
-      {"TitlePage", page<TitlePageController>},
-      {"IntroPage", page<IntroPageController>},
-      {"AboutPage", page<AboutPageController>},
-      {"CommitteePage", page<CommitteePageController>},
-      {"ToolPage", page<ToolPageController>},
-      {"ScorePage", page<ScorePageController>},
-      {"PracticePage", page<PracticePageController>},
-  };
-  InterfaceLoader::setOverrideFolder(QString());  // the built-in files only
-  KioskHome home;
-  auto app = home.launch();
-  int files = 0;
-  for (QDirIterator it(":/ui", {"*.ui"}); it.hasNext(); ++files) {
-    const QString name = QFileInfo(it.next()).completeBaseName();
-    SCOPED_TRACE(name.toStdString());
-    const auto found = controllers.find(name);
-    ASSERT_NE(found, controllers.end()) << "no controller is known for this file";
-    std::shared_ptr<ViewController> controller = found->second(*app);
-    EXPECT_EQ(controller->interfaceName(), name);
-    // A missing outlet or action in a built-in file ends the process with its name.
-    ASSERT_NE(controller->view(), nullptr);
-  }
-  EXPECT_EQ(files, 9);
 }
 
 // The start screen and the seven pages in the kiosk's style on a portrait tablet: every control
