@@ -24,8 +24,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-# Xvfb picks a free display number itself and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 768x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# Xvfb picks a free display number itself and writes it to descriptor 3; -noreset keeps it from
+# resetting (and refusing connections for a moment) whenever its last client leaves.
+Xvfb -displayfd 3 -screen 0 768x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 [[ -s $work/display ]] || { cat "$work/xvfb.log" >&2; exit 1; }
