@@ -238,4 +238,3 @@ TEST(DocumentInteractionTest, WithoutAPortalTheOpenersExitStatusDecides) {
 
 }  // namespace
 }  // namespace quorin
-
