@@ -1,5 +1,5 @@
 // The small platform layer over Qt, where the acceptance suite does not reach: an alert closed by
-// code tells its delegate nothing, schedulers, the click, integer reading, and "open in".
+// code tells its delegate nothing, the schedulers, the click, and "open in".
 #include <gtest/gtest.h>
 
 #include <QPointer>
@@ -15,7 +15,6 @@
 #include "platform/document_interaction.hpp"
 #include "platform/scheduler.hpp"
 #include "platform/system_sound.hpp"
-#include "platform/text_integer.hpp"
 
 namespace quorin {
 namespace {
@@ -162,38 +161,6 @@ TEST(SystemSoundTest, TheClickIsAShortAudibleMonoPcmWaveAndNeverFails) {
   SystemSound missing(QUrl("qrc:/sounds/no-such-sound.wav"));
   missing.play();  // a sound that cannot load stays silent
   EXPECT_EQ(missing.playCount(), 1);
-}
-
-TEST(IntegerValueTest, ReadsLikeThePlatformConversion) {
-  constexpr int kMax = std::numeric_limits<int>::max();
-  constexpr int kMin = std::numeric_limits<int>::min();
-  // U+00A0 (no-break space) is white space; U+0663 (ARABIC-INDIC THREE) is not an ASCII digit.
-  const std::pair<const char16_t*, int> cases[] = {{u"\t\n  90", 90},
-                                                   {u"   ", 0},
-                                                   {u"-5", -5},
-                                                   {u"+7", 7},
-                                                   {u"  -12x", -12},
-                                                   {u"-", 0},
-                                                   {u"+-5", 0},
-                                                   {u"- 5", 0},
-                                                   {u"1 2", 1},
-                                                   {u"0x10", 0},
-                                                   {u"007", 7},
-                                                   {u"-0", 0},
-                                                   {u"4.9", 4},
-                                                   {u"\u00A042", 42},
-                                                   {u"\u0663", 0},
-                                                   {u"12\u0663", 12},
-                                                   {u"2147483647", kMax},
-                                                   {u"2147483648", kMax},
-                                                   {u"99999999999999999999999", kMax},
-                                                   {u"-2147483648", kMin},
-                                                   {u"-2147483649", kMin},
-                                                   {u"-99999999999999999999999", kMin}};
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(integerValue(QString::fromUtf16(text)), expected)
-        << QString::fromUtf16(text).toStdString();
-  }
 }
 
 TEST(DocumentInteractionTest, OnlyAFailureToOpenIsReported) {
