@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs every test. Usage: scripts/test.sh [dev|asan]   (default: dev)
+# Builds and runs every test. Usage: scripts/test.sh [dev|asan|clang] [ctest options...]
+# (default: dev). With dev the kiosk's acceptance suite and the torture suite run too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-dev}
-scripts/ensure-deps.sh
+shift || true
+case "$preset" in
+  clang) scripts/ensure-deps.sh ci ;;
+  *) scripts/ensure-deps.sh ;;
+esac
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
-# The kiosk's tests need no display; the sanitizer run allows for its slower start-up.
+# The kiosk's unit tests need no display; the sanitizer run allows for its slower start-up.
 export QT_QPA_PLATFORM=offscreen
-ctest --preset "$preset" -j"$(nproc)"
+ctest --preset "$preset" -j"$(nproc)" "$@"

@@ -216,8 +216,8 @@ void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
   delimiter_.assign(delimiter);
 
   byteClass_.fill(kPlain);
-  for (const unsigned char special : {'\n', '\v', '\f', '\r', '"', '\\'}) {
-    byteClass_[special] = kAlwaysQuote;
+  for (const char special : {'\n', '\v', '\f', '\r', '"', '\\'}) {
+    byteClass_[static_cast<unsigned char>(special)] = kAlwaysQuote;
   }
   byteClass_[0xC2] = kMaybeQuote;
   byteClass_[0xE2] = kMaybeQuote;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -114,7 +115,7 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
   std::optional<Tail> tail;
   if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size);
   if (!tail) {
-    const std::string failure = *csv::Error::posix(errno, "reading the file's end").description;
+    std::string failure = *csv::Error::posix(errno, "reading the file's end").description;
     ::close(fd);
     return failure;
   }
@@ -245,6 +246,12 @@ std::string CSVFile::toolToCsvRow(const Tool& tool) {
 bool CSVFile::addToCsv(const Tool& tool) {
   const std::string pending = pendingRows();
   const std::optional<Tail> tail = readTail(filePath_);
+  if (!tail) {
+    // The session is still logged; only the checks against the file's last rows are lost.
+    csv::logDiagnostic("Results log: could not read the end of " + filePath_ + ": " +
+                       std::strerror(errno) +
+                       " (the row is numbered from the settings store alone)");
+  }
   const std::string row = rowText(tool, 0);
   const std::string session = row.substr(row.find(','), row.size() - row.find(',') - 1);
   if (tail && tool.startDate() && tail->hasSession(session)) {

@@ -216,9 +216,10 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
   };
   for (const auto& [comment, written] : cases) {
     SCOPED_TRACE("comment '" + comment + "'");
+    const std::string& text = comment;  // a lambda cannot capture a structured binding in clang 14
     EXPECT_EQ(stringOutput([&](CSVWriter& w) {
                 w.writeFields({"a", "b"});
-                w.writeCommentLine(comment);
+                w.writeCommentLine(text);
               }),
               "a,b\n" + written);
   }

@@ -1,0 +1,453 @@
+#!/usr/bin/env python3
+"""Torture suite for results.csv and the settings store: kills, power cuts, I/O faults, full and
+read-only disks, through torture_logger (the session code) and the kiosk binary.
+
+  torture.py small|full [--build DIR] [--only kill,powercut,kiosk,sweep,conditions] [--seed N]
+
+Each scenario prints "NAME: acknowledged=N lost=N duplicated=N torn=N crashed=N silent=N" and
+the first problems it saw; the run exits 1 when any count but the first is above 0, 77 when
+every scenario was skipped. lost: a session reported durable (ack, or addToCsv true) that is not
+in the file after recovery. duplicated: extra rows of one session. torn: a line that is not the
+row its session makes, a row numbered out of order, a broken header or unfinished line, a file
+system that fsck cannot repair. crashed: a signal we did not send, a failed exit, a hang.
+silent: a fault took effect, some answered session is missing or doubled, and nothing (an ALERT,
+a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs itself in a private
+mount namespace so they vanish with it."""
+import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
+import time
+
+SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
+    'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
+    'full': dict(kills=1000, cuts=300, kkills=100, kcuts=40, instants=10, sweep=1.0)}
+KEYS = ('lost', 'duplicated', 'torn', 'crashed', 'silent')
+HEADER = b'#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n'
+WRITES = ('write', 'pwrite', 'pwrite64')
+epoch_now = [1_400_000_000]
+
+
+def epoch():  # a fresh clock start per process, so every session's start second is its own
+    epoch_now[0] += 100_000
+    return str(epoch_now[0])
+
+
+def expected(s):  # torture_logger's row for the session starting at second s, less "#,"
+    h = (s * 2654435761) & 0xFFFFFFFF
+    a = [(h >> (2 * q)) & 3 for q in range(1, 9)]
+    date = time.strftime('%Y-%m-%d %H:%M:%S +0000', time.gmtime(s))
+    wants = 'Y' if (h >> 20) & 3 == 1 else 'N'
+    return '%s,%d,%s,%s' % (date, sum(x > 1 for x in a), wants, ','.join(map(str, a)))
+
+
+class Tally:
+    def __init__(self, name):
+        self.name, self.acked, self.n, self.notes = name, 0, dict.fromkeys(KEYS, 0), []
+
+    def add(self, key, count, note):
+        if count:
+            self.n[key] += count
+            self.notes.append('%s %d: %s' % (key, count, note))
+
+    def done(self):
+        print('%s: acknowledged=%d %s' % (self.name, self.acked,
+                                          ' '.join('%s=%d' % kv for kv in self.n.items())))
+        for note in self.notes[:8]:
+            print('  ' + note)
+        sys.stdout.flush()
+        return any(self.n.values())
+
+
+def check(home, acked, tally, where=''):
+    """Counts lost, duplicated and torn in home's results.csv; returns {start second: rows}."""
+    path = os.path.join(home, 'Documents', 'results.csv')
+    data = open(path, 'rb').read() if os.path.exists(path) else b''
+    torn, seen, last = [], {}, 0
+    if data and not data.startswith(HEADER):
+        torn.append('header %r' % data[:60])
+    *lines, tail = data[len(HEADER):].split(b'\n') if data.startswith(HEADER) else [b'']
+    if tail:
+        torn.append('unfinished line %r' % tail)
+    for line in lines:
+        m = re.fullmatch(rb'(\d+),(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \+0000,.*', line)
+        s = m and calendar.timegm(time.strptime(m[2].decode(), '%Y-%m-%d %H:%M:%S'))
+        if not m or line.decode('latin-1').split(',', 1)[1] != expected(s) or int(m[1]) <= last:
+            torn.append('line %r after row %d' % (line, last))
+        if m:
+            last = max(last, int(m[1]))
+            seen[s] = seen.get(s, 0) + 1
+    lost = sorted(acked - seen.keys())
+    dups = {s: c for s, c in seen.items() if c > 1}
+    tally.add('lost', len(lost), '%s sessions %s' % (where, lost[:5]))
+    tally.add('duplicated', sum(dups.values()) - len(dups),
+              '%s sessions %s' % (where, list(dups)[:5]))
+    tally.add('torn', len(torn), '%s %s' % (where, torn[:3]))
+    return seen
+
+
+def parse(out, err=''):
+    """(acknowledged, answered, reported) from a driver's or the kiosk's output."""
+    lines = out.splitlines()
+    acked = {int(l.split()[1]) for l in lines if l.startswith('ack ') or
+             (l.startswith('logged ') and l.endswith(' 1'))}
+    answered = {int(l.split()[1]) for l in lines if l.startswith('answered ')}
+    noted = [l for l in err.splitlines() if l.startswith(('quorin: ', 'torture_logger: ')) and
+             not l.startswith('quorin: settings ')]  # the kiosk's start-up line
+    reported = bool(noted) or any(l.startswith(('ALERT', 'nondurable')) or
+                                  (l.startswith('logged ') and l.endswith(' 0')) for l in lines)
+    return acked, answered, reported
+
+
+def environment(home, shim=None):
+    env = dict(os.environ, QUORIN_HOME=home, QT_QPA_PLATFORM='offscreen')
+    if shim:
+        env.update({'QFAULT_' + k.upper(): str(v) for k, v in shim.items()},
+                   LD_PRELOAD=SHIM, QFAULT_PREFIX=shim.get('prefix', home))
+    return env
+
+
+def start(cmd, home, shim=None, **kw):
+    return subprocess.Popen(cmd, env=environment(home, shim), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, **kw)
+
+
+def run(args, home, shim=None, tally=None):
+    """Runs torture_logger to its end; returns (stdout, stderr). Other exits count as crashes."""
+    p = start([LOGGER, *args], home, shim)
+    try:
+        out, err = p.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        out, err = p.communicate()
+        err += ' (hung: killed after 60 s)'
+    if tally is not None and p.returncode:
+        tally.add('crashed', 1, '%s exited %s: %s' % (args, p.returncode, err[-300:]))
+    return out, err
+
+
+def state(pid):  # R, S, D, T (stopped), ... from /proc
+    try:
+        return open('/proc/%d/stat' % pid).read().rsplit(')', 1)[1].split()[0]
+    except OSError:
+        return 'gone'
+
+
+def settle(p, idle_syscalls=None, limit=60):
+    """Waits until p has exited, is stopped, or (the kiosk) sits in its event loop's poll."""
+    calm, deadline = 0, time.time() + limit
+    while p.poll() is None and time.time() < deadline:
+        if state(p.pid) == 'T':
+            return 'stopped'
+        if idle_syscalls:
+            try:
+                waiting = open('/proc/%d/syscall' % p.pid).read().split()[0] in idle_syscalls
+            except OSError:
+                waiting = False
+            calm = calm + 1 if waiting else 0
+            if calm >= 4:
+                return 'idle'
+        time.sleep(0.02)
+    return 'exited' if p.poll() is not None else 'hang'
+
+
+def sh(*cmd):
+    return subprocess.run(cmd, capture_output=True, text=True)
+
+
+def fresh(name):
+    path = os.path.join(WORK, name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def timed(args, home, tally, acked):
+    t = time.time()
+    acked |= parse(run(args, home, tally=tally)[0])[0]
+    return time.time() - t
+
+
+class Disk:
+    """ext4 in an image file, loop-mounted; cut() keeps only what reached the image."""
+
+    def __init__(self, name):
+        self.image, self.mnt = os.path.join(WORK, name + '.img'), fresh(name)
+        sh('truncate', '-s', '24M', self.image)
+        sh('mkfs.ext4', '-q', '-F', self.image)
+        self.mount()
+
+    def mount(self):
+        r = sh('mount', '-o', 'loop', self.image, self.mnt)
+        if r.returncode:
+            raise RuntimeError('cannot mount a loop device: ' + r.stderr.strip())
+
+    def cut(self, p, tally):
+        """p is stopped: the power fails now. Returns p's output; the disk comes back repaired."""
+        shutil.copyfile(self.image, self.image + '.cut')
+        p.kill()
+        out, _ = p.communicate()
+        sh('umount', self.mnt)
+        os.replace(self.image + '.cut', self.image)
+        r = sh('e2fsck', '-fy', self.image)
+        if r.returncode >= 4:
+            tally.add('torn', 1, 'e2fsck exited %d: %s' % (r.returncode, r.stdout[-300:]))
+        self.mount()
+        return out
+
+    def close(self):
+        sh('umount', self.mnt)
+
+
+def interruptions(size, cut=False):
+    """kill -9, or a power cut on ext4 in a loop-mounted image, at random moments of continuous
+    logging; then a recovery launch."""
+    t, acked, disk = Tally('powercut' if cut else 'kill'), set(), cut and Disk('cut')
+    home = os.path.join(disk.mnt if cut else fresh('kill'), 'home')
+    # The time of a launch and some sessions: 50 on the work tmpfs, where they are fast, else 10.
+    span = timed(['log', epoch(), '50' if MOUNT and not cut else '10'], home, t, acked)
+    for _ in range(size['cuts' if cut else 'kills']):
+        p = start([LOGGER, 'log', epoch()], home)
+        time.sleep(random.uniform(0, span))
+        p.send_signal(signal.SIGSTOP if cut else signal.SIGKILL)
+        if cut and settle(p) != 'stopped' or not cut and p.wait() != -9:
+            t.add('crashed', 1, 'exited %s before the end' % p.returncode)
+        acked |= parse(disk.cut(p, t) if cut else p.communicate()[0])[0]
+    acked |= parse(run(['launch', epoch()], home, tally=t)[0])[0]
+    check(home, acked, t)
+    if cut:
+        disk.close()
+    t.acked = len(acked)
+    return t
+
+
+IDLE = ('7', '271')  # poll, ppoll: the kiosk's main thread waits in its event loop
+
+
+def kiosk(home, tally, shim=None, what='launch'):
+    """Runs the kiosk until it is idle, exits or stops; returns (process, how, stderr)."""
+    p = start([KIOSK], home, shim)
+    how = settle(p, IDLE)
+    if how == 'hang':
+        tally.add('crashed', 1, 'kiosk %s: no idle event loop after 60 s' % what)
+    if how in ('idle', 'hang'):
+        p.terminate()
+    err = '' if how == 'stopped' else p.communicate()[1]
+    if how == 'exited' and p.returncode not in (0, -9):
+        tally.add('crashed', 1, 'kiosk %s exited %s: %s' % (what, p.returncode, err[-300:]))
+    return p, how, err
+
+
+def kiosks(size):
+    """The kiosk with a stored complete session, killed and power-cut during its launch."""
+    t, acked = Tally('kiosk'), set()
+    if not os.access(KIOSK, os.X_OK):
+        print('kiosk: skipped, %s is not built' % KIOSK)
+        return None
+
+    def seed(home):
+        acked.update(parse(run(['seed', epoch()], home, tally=t)[0])[0])
+
+    def recover(home):
+        if kiosk(home, t, what='recovery')[1] != 'idle':
+            t.add('crashed', 1, 'the recovery launch did not reach its event loop')
+
+    home, report = fresh('kiosk'), os.path.join(WORK, 'kiosk.count')
+    run(['log', epoch(), '1'], home, tally=t)  # results.csv exists, as on a kiosk in use
+    seed(home)
+    kiosk(home, t, shim=dict(report=report))
+    calls = sum(int(l.split()[1]) for l in open(report) if not l.startswith('fired'))
+    for _ in range(size['kkills']):
+        seed(home)
+        kiosk(home, t, shim=dict(do='kill', n=random.randint(1, calls)), what='kill')
+        recover(home)
+    check(home, acked, t, 'kills:')
+    total, acked = len(acked), set()
+    if MOUNT:  # power cuts at a random call and right after the row's sync, and kills there
+        disk = Disk('kcut')
+        home = os.path.join(disk.mnt, 'home')
+        run(['log', epoch(), '1'], home, tally=t)
+        docs = os.path.join(home, 'Documents')
+        seed(home)
+        os.remove(report)
+        kiosk(home, t, shim=dict(report=report, prefix=docs))
+        syncs = dict(l.split() for l in open(report))
+        sync = next((fn, syncs[fn]) for fn in ('fdatasync', 'fsync') if syncs[fn] != '0')
+        plan = ([dict(do='stop', n=random.randint(1, calls)) for _ in range(size['kcuts'])] +
+                [dict(do=do, fn=sync[0], n=sync[1], prefix=docs) for do in ('stop', 'kill')
+                 for _ in range(size['instants'])])
+        for shim in plan:
+            seed(home)
+            p, how, _ = kiosk(home, t, shim=dict(shim), what=shim['do'])
+            if how == 'stopped':
+                disk.cut(p, t)
+            recover(home)
+        check(home, acked, t, 'power cuts:')
+        disk.close()
+    else:
+        print('kiosk: power cuts skipped (they need root and loop devices)')
+    t.acked = total + len(acked)
+    return t
+
+
+def sweep(size):
+    """One fault (EIO, ENOSPC, short write; once or from then on) at every call of a first
+    logging cycle, a later one, a launch with pending rows and a stored session, and the answer
+    writes."""
+    t, total, unseen = Tally('sweep'), set(), []
+    # name: (setup runs, the run swept); "pending": its row's sync fails, so the row waits in the
+    # store; "killed": killed right after its row's sync, so the row is both in the file and
+    # pending.
+    targets = {'first': ([], 'log 1'),  # creates the store and results.csv
+               'cycle': (['log 1'], 'log 1'),
+               'launch': (['log 1', 'log 1 pending', 'seed'], 'launch'),
+               'recovery': (['log 1', 'seed', 'launch killed'], 'launch'),
+               'answers': (['log 1'], 'seed')}
+    for name, (setup, faulted) in targets.items():
+        base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
+        for spec in setup:
+            mode, *rest = spec.split()
+            how = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}.get(
+                rest[-1] if rest else '')
+            shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
+            out = run([mode, epoch(), *filter(str.isdigit, rest)], base, shim,
+                      None if 'killed' in rest else t)[0]
+            acked |= parse(out)[0]
+        home, report = fresh('sweep-count'), os.path.join(WORK, 'sweep.count')
+        shutil.copytree(base, home, dirs_exist_ok=True)
+        run([faulted[0], epoch(), *faulted[1:]], home, dict(report=report), t)
+        counts = {l.split()[0]: int(l.split()[1]) for l in open(report)}
+        os.remove(report)
+        cases = [(fn, n, do, persist) for fn, c in counts.items() for n in range(1, c + 1)
+                 for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2]
+                 for persist in (0, 1)]
+        for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
+            home = os.path.join(WORK, 'sweep-case')
+            shutil.rmtree(home, ignore_errors=True)
+            shutil.copytree(base, home)
+            case = '%s %s #%d %s%s' % (name, fn, n, do, ' from then on' if persist else '')
+            shim = dict(fn=fn, n=n, do=do, persist=persist, report=report)
+            out, err = run([faulted[0], epoch(), *faulted[1:]], home, shim, t)
+            fired = os.path.exists(report) and 'fired' in open(report).read()
+            out2, err2 = run(['launch', epoch()], home, tally=t)
+            got, answered, reported = parse(out + out2, err + err2)
+            before = dict(t.n)
+            seen = check(home, acked | got, t, case + ':')
+            wrong = t.n != before or any(seen.get(s) != 1 for s in answered)
+            if fired and wrong and not reported:
+                t.add('silent', 1, case)
+            elif fired and not reported and do != 'short':  # a short write may just be resumed
+                unseen.append(case)
+            total |= {(name, s) for s in acked | got}
+            if os.path.exists(report):
+                os.remove(report)
+        print('sweep %s: %d of %d cases over the calls %s' % (
+            name, round(len(cases) * size['sweep']), len(cases),
+            ' '.join('%s=%d' % kv for kv in counts.items() if kv[1])))
+    if unseen:  # harmless so far, but worth knowing: a fault that nothing mentioned
+        print('sweep: %d errors took effect without any report and did no harm: %s' % (
+            len(unseen), ', '.join(sorted({' '.join(c.split()[:3]) for c in unseen}))))
+    t.acked = len(total)
+    return t
+
+
+def conditions(size):
+    """A full disk and read-only folders while sessions go on; then the condition is lifted."""
+    t, total = Tally('conditions'), 0
+    for name in ('full disk', 'read-only documents', 'read-only home'):
+        root = fresh(name.replace(' ', '-'))
+        if name == 'full disk':
+            sh('mount', '-t', 'tmpfs', '-o', 'size=2m', 'none', root)
+        home = os.path.join(root, 'home')
+        acked = parse(run(['log', epoch(), '1'], home, tally=t)[0])[0]
+        target = {'full disk': None, 'read-only documents': os.path.join(home, 'Documents'),
+                  'read-only home': home}[name]
+        if target:
+            sh('mount', '--bind', '-o', 'ro', target, target)
+        else:
+            with open(os.path.join(root, 'filler'), 'wb', buffering=0) as f:
+                try:
+                    while True:
+                        f.write(b'\0' * 4096)
+                except OSError:
+                    pass
+        p = start([LOGGER, 'step', epoch()], home, stdin=subprocess.PIPE)
+        watchdog = threading.Timer(120, p.kill)
+        watchdog.start()
+        p.stdin.write('go\ngo\ngo\n')
+        p.stdin.flush()
+        lines = []
+        while sum(l == 'ready\n' for l in lines) < 4:  # three sessions under the condition
+            line = p.stdout.readline()
+            if not line:
+                break
+            lines.append(line)
+        _, _, during = parse(''.join(lines))
+        sh('umount', target) if target else os.remove(os.path.join(root, 'filler'))
+        out, err = p.communicate('go\n')
+        watchdog.cancel()
+        if p.returncode:
+            t.add('crashed', 1, '%s: exited %s: %s' % (name, p.returncode, err[-300:]))
+        out = ''.join(lines) + out + run(['launch', epoch()], home, tally=t)[0]
+        _, answered, reported = parse(out, err)
+        before = dict(t.n)
+        seen = check(home, acked | answered, t, name + ':')
+        if not (during or parse('', err)[2]):
+            t.add('silent', 1, name + ': nothing reported while writing was impossible')
+        elif t.n != before and not reported:
+            t.add('silent', 1, name)
+        total += len(acked | answered)
+        if name == 'full disk':
+            sh('umount', root)
+    t.acked = total
+    return t
+
+
+def main():
+    global WORK, LOGGER, SHIM, KIOSK, MOUNT
+    ap = argparse.ArgumentParser(description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument('size', choices=SIZES)
+    ap.add_argument('--build', default=os.path.join(os.path.dirname(__file__), '../../build/dev'))
+    ap.add_argument('--only', default='kill,powercut,kiosk,sweep,conditions')
+    ap.add_argument('--seed', type=int, default=random.randrange(1 << 30))
+    a = ap.parse_args()
+    if os.geteuid() == 0 and not os.environ.get('TORTURE_NAMESPACE') and shutil.which('unshare'):
+        os.environ['TORTURE_NAMESPACE'] = '1'
+        try:  # a private mount namespace: whatever is mounted here goes away with the run
+            os.execvp('unshare', ['unshare', '-m', '--propagation', 'private', sys.executable,
+                                  os.path.abspath(__file__), *sys.argv[1:]])
+        except OSError:
+            pass
+    random.seed(a.seed)
+    build = os.path.abspath(a.build)
+    LOGGER, SHIM, KIOSK = (os.path.join(build, p) for p in (
+        'tests/torture/torture_logger', 'tests/torture/quorin_fault_shim.so', 'app/quorin'))
+    WORK = tempfile.mkdtemp(prefix='quorin-torture-')
+    MOUNT = (os.environ.get('TORTURE_NAMESPACE') == '1' and
+             not sh('mount', '-t', 'tmpfs', 'none', WORK).returncode)
+    print('torture %s, seed %d, work in %s' % (a.size, a.seed, WORK))
+    scenarios = {'kill': interruptions, 'powercut': lambda size: interruptions(size, True),
+                 'kiosk': kiosks, 'sweep': sweep, 'conditions': conditions}
+    failed, ran = False, 0
+    try:
+        for name in a.only.split(','):
+            if name in ('powercut', 'conditions') and not MOUNT:
+                print('%s: skipped, it needs root, mount and loop devices' % name)
+                continue
+            started = time.time()
+            try:
+                tally = scenarios[name](SIZES[a.size])
+            except RuntimeError as e:  # a loop device that cannot be mounted
+                print('%s: skipped, %s' % (name, e))
+                continue
+            if tally:
+                failed |= tally.done()
+                ran += 1
+                print('  (%.0f s)' % (time.time() - started))
+    finally:
+        if MOUNT:
+            sh('umount', '-R', '-l', WORK)
+        shutil.rmtree(WORK, ignore_errors=True)
+    return 1 if failed else 0 if ran else 77
+
+
+if __name__ == '__main__':
+    sys.exit(main())
