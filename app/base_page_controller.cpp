@@ -9,7 +9,10 @@ namespace quorin {
 
 BasePageController::BasePageController(QuorinAppDelegate& app, PageController& pageController,
                                        const QMetaObject& pageClass)
-    : ViewController(interfaceNameFor(pageClass)), app_(app), pageController_(&pageController) {}
+    : ViewController(interfaceNameFor(pageClass)), app_(app), pageController_(&pageController) {
+  declareAction(QStringLiteral("restart:"));
+  declareAction(QStringLiteral("nextPage:"));
+}
 
 QString BasePageController::interfaceNameFor(const QMetaObject& pageClass) {
   QString name = QString::fromLatin1(pageClass.className());

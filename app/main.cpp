@@ -1,11 +1,20 @@
 // The kiosk's process entry: options, the application object, the delegate's launch, the loop.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
+#include "platform/accessibility.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
@@ -13,6 +22,56 @@
 #include "quorin_app_delegate.hpp"
 #include "session/paths.hpp"
 #include "session/sqlite_settings_store.hpp"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// A service manager stops the kiosk with SIGTERM (Ctrl+C sends SIGINT): the signal is passed to
+// the event loop through a socket, since little is safe inside a handler, and the loop ends as
+// it does at any exit, whatever alerts are open.
+void stopOnSignals(QApplication& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+    char byte = 0;
+    if (::read(signalPipe[1], &byte, 1) < 0) return;
+    notifier->setEnabled(false);
+    QApplication::quit();
+  });
+  struct sigaction action = {};
+  action.sa_handler = [](int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+  };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+// With QT_LOGGING_RULES="quorin.startup.info=true" the kiosk says when its window's first frame
+// was painted, in CLOCK_MONOTONIC seconds, so that start-up can be timed from outside.
+Q_LOGGING_CATEGORY(lcStartup, "quorin.startup", QtWarningMsg)
+
+class FirstFrame : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      // After this event, once the frame has gone to the screen.
+      QTimer::singleShot(0, this, [] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        qCInfo(lcStartup, "first frame at %.3f",
+               static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
+      });
+    }
+    return false;
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("quorin"));
@@ -49,6 +108,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  stopOnSignals(app);
   QApplication::setApplicationDisplayName(QStringLiteral("Quorin"));
   parser.process(app);  // reports unknown options and exits
   // Before anything asks where the kiosk home is.
@@ -56,6 +116,7 @@ int main(int argc, char** argv) {
     qputenv("QUORIN_HOME", QFile::encodeName(QFileInfo(parser.value(home)).absoluteFilePath()));
   }
 
+  quorin::installAccessibility();
   quorin::initResources();
   const QString kioskHome = QString::fromStdString(quorin::kioskHome());
   quorin::InterfaceLoader::setOverrideFolder(quorin::defaultInterfaceOverrideFolder(kioskHome));
@@ -81,6 +142,7 @@ int main(int argc, char** argv) {
   {
     quorin::QuorinAppDelegate delegate(std::move(environment));
     delegate.window().setKioskMode(parser.isSet(kiosk));
+    if (lcStartup().isInfoEnabled()) delegate.window().installEventFilter(new FirstFrame(&app));
     delegate.didFinishLaunching();
     status = QApplication::exec();
     quorin::Alert::dismissAll();

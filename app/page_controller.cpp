@@ -33,6 +33,7 @@ PageController::PageController(QuorinAppDelegate& app)
   registerPageFlowWidgets();
   declareOutlet("scrollView", &scrollView_);
   declareOutlet("pageControl", &pageControl_);
+  declareAction(QStringLiteral("changePage:"));
   views_ = {
       std::make_shared<TitlePageController>(app, *this),
       std::make_shared<IntroPageController>(app, *this),
@@ -138,11 +139,17 @@ void PageController::scrollViewDidScroll(ScrollView& scrollView) {
   index = std::clamp(index, 0.0f, static_cast<float>(kPageCount - 1));
   const int page = static_cast<int>(index);
 
+  // A finger takes over from the flow's own scroll.
+  if (scrollView.isDragging()) scrollTarget_ = -1;
   if (page == currentPage_) return;
   currentPage_ = page;
   pageControl_->setCurrentPage(page);
+  if (page == scrollTarget_) scrollTarget_ = -1;
 
-  if (page >= kFirstCompletePage && !app_.tool().complete()) {
+  // Pages passed on the flow's own way back (from the practice page to the title page, after a
+  // restart) are not visited: the gate is for the person moving there.
+  const bool passing = scrollTarget_ >= 0 && scrollTarget_ < kFirstCompletePage;
+  if (page >= kFirstCompletePage && !passing && !app_.tool().complete()) {
     if (!warningDisplayed()) warningView_ = Alert::pleaseComplete();
     scrollToPage(kToolPage);
   }
@@ -176,6 +183,7 @@ void PageController::scrollToPage(int page) {
 }
 
 void PageController::performScrollToPage(int page) {
+  scrollTarget_ = page;
   const QSizeF size = scrollView_->frame().size();
   scrollView_->scrollRectToVisible(QRectF(page * size.width(), 0, size.width(), size.height()),
                                    true);
@@ -200,10 +208,13 @@ void PageController::resetTimer() {
 void PageController::timeUp() {
   if (!resetView_.isNull() && resetView_->isVisible()) {
     // The warning went unanswered for a whole interval.
-    resetView_->dismissWithClickedButtonIndex(resetView_->cancelButtonIndex(), true);
     resetView_ = nullptr;
     restartAndForce(true);
-  } else if (currentPage_ > 0) {
+  } else if (currentPage_ > 0 || app_.tool().started()) {
+    // Answers left on the title page must not reach the next person: once a session has begun,
+    // the title page times out like any other. The warning takes the place of any other alert,
+    // so that one question is on screen at a time.
+    Alert::dismissAll();
     auto* warning = new Alert(std::nullopt, kTimeoutMessage, this, kMoreTime, {kRestart});
     resetView_ = warning;
     warning->show();
@@ -213,18 +224,22 @@ void PageController::timeUp() {
 
 void PageController::restartAndForce(bool force) {
   Tool& tool = app_.tool();
-  if (tool.complete()) {
-    app_.csvFile().addToCsv(tool);
-    tool.restart();
-    scrollToPage(0);
-    return;
-  }
-  if (tool.started() && !force) {
+  if (!tool.complete() && tool.started() && !force) {
     auto* confirmation = new Alert(std::nullopt, kRestartMessage, this, kCancel, {kRestart});
     alertView_ = confirmation;
     confirmation->show();
     return;
   }
+  restartSession();
+}
+
+void PageController::restartSession() {
+  // Every alert belongs to the person who is leaving: none may stay for the next one, and none
+  // of their buttons is chosen (a confirmation's "Restart" would wipe the next person's
+  // answers). An alert raised by the logging below is the new one, so it comes after.
+  Alert::dismissAll();
+  Tool& tool = app_.tool();
+  if (tool.complete()) app_.csvFile().addToCsv(tool);
   tool.restart();
   scrollToPage(0);
 }
@@ -233,11 +248,7 @@ void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {
   const QString title = alert.buttonTitleAtIndex(buttonIndex);
   if (title == kRestart) {
     // The time-out warning can stand over a finished session; restarting must not lose it.
-    // (The restart confirmation only appears for unfinished ones.)
-    Tool& tool = app_.tool();
-    if (tool.complete()) app_.csvFile().addToCsv(tool);
-    tool.restart();
-    scrollToPage(0);
+    restartSession();
   } else if (title == kMoreTime) {
     resetTimer();
   }

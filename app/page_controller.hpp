@@ -92,6 +92,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
  private:
   void layoutPages();
+  // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
+  void restartSession();
 
   QuorinAppDelegate& app_;
   std::vector<std::shared_ptr<BasePageController>> views_;
@@ -100,6 +102,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   PageControl* pageControl_ = nullptr;
   ScrollView* scrollView_ = nullptr;
   int currentPage_ = 0;
+  int scrollTarget_ = -1;  // the page the flow is scrolling to, -1 when none
   Scheduler::TaskId timer_ = 0;
   QPointer<Alert> alertView_;
   QPointer<Alert> warningView_;

@@ -21,6 +21,7 @@ StartController::StartController(QuorinAppDelegate& app)
     : ViewController(QStringLiteral("Start")), app_(app) {
   declareOutlet("passcodeField", &passcodeField_);
   declareOutlet("timeoutField", &timeoutField_);
+  declareAction(QStringLiteral("startScreener:"));
 }
 
 StartController::~StartController() {
@@ -46,6 +47,8 @@ void StartController::textFieldDidEndEditing(QLineEdit* field) {
 bool StartController::textFieldShouldReturn(QLineEdit* field) {
   if (field != passcodeField_) return true;
   if (field->text() != app_.secretCode()) {
+    // Cleared as after the right code, or the next try would start after the wrong one.
+    field->setText(QString());
     Alert::simpleWithTitle(kErrorTitle, kWrongCodeMessage);
     return false;
   }
@@ -63,9 +66,9 @@ void StartController::openDoc(QObject* /*unused*/) {
   docsCtrl_ = std::make_unique<DocumentInteraction>(QUrl(QString::fromStdString(log.fileUrl())),
                                                     app_.openInService());
   const QRect anchor(passcodeField_->mapTo(view(), QPoint(0, 0)), passcodeField_->size());
-  if (!docsCtrl_->presentOpenInMenu(anchor, view(), true)) {
+  docsCtrl_->presentOpenInMenu(anchor, view(), true, [] {
     Alert::simpleWithTitle(kOpenFileErrorTitle, kNoApplicationMessage);
-  }
+  });
 }
 
 void StartController::startScreener(QObject* /*sender*/) {

@@ -27,7 +27,7 @@ class StartController : public ViewController, public TextFieldDelegate {
       QStringLiteral("There are no results to export yet.\nSomeone must take the survey first.");
   static inline const QString kOpenFileErrorTitle = QStringLiteral("Open File Error");
   static inline const QString kNoApplicationMessage =
-      QStringLiteral("No valid applications found.  Please install Numbers.");
+      QStringLiteral("No valid applications found.  Please install a spreadsheet application.");
 
   // The start screen of `app`, which must outlive it.
   explicit StartController(QuorinAppDelegate& app);

@@ -1,6 +1,7 @@
 #include "tool_page_controller.hpp"
 
 #include <QAbstractButton>
+#include <string>
 
 #include "page_controller.hpp"
 #include "platform/alert.hpp"
@@ -24,6 +25,9 @@ ToolPageController::ToolPageController(QuorinAppDelegate& app, PageController& p
   declareOutlet("scoreButton", &scoreButton_);
   declareOutlet("helpYesButton", &helpYesButton_);
   declareOutlet("helpNoButton", &helpNoButton_);
+  for (const char* action : {"questionAnswered:", "helpPressed:", "showResults:"}) {
+    declareAction(QString::fromLatin1(action));
+  }
 }
 
 ToolPageController::~ToolPageController() = default;
@@ -61,8 +65,13 @@ void ToolPageController::questionAnswered(QObject* sender) {
   const int choice = choiceFor(sender);
   tool().setAnswer(choice, question);
   // The four choices of a question act as one radio group; other questions stay as they are.
+  // A choice is shown only as the model reads it back, so a write the store refused is never
+  // shown as given.
+  const std::string stored = tool().answerAsString(question);
   for (int i = 0; i < kChoices; ++i) {
-    if (QAbstractButton* button = answerButton(question, i)) button->setChecked(i == choice);
+    if (QAbstractButton* button = answerButton(question, i)) {
+      button->setChecked(stored == std::to_string(i));
+    }
   }
 }
 
@@ -71,6 +80,9 @@ void ToolPageController::helpPressed(QObject* sender) {
   resetTimer();
   const bool yes = sender == helpYesButton_;
   tool().setHelpWanted(yes);
+  // As with the answers: shown only when the model holds it; a refused write leaves the
+  // earlier choice (or none) on screen.
+  if (tool().helpWanted() != yes) return;
   helpYesButton_->setChecked(yes);
   helpNoButton_->setChecked(!yes);
 }

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <utility>
@@ -45,6 +46,10 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
   // Styled as a title line over the message when there is a title (see kiosk_style.cpp).
   box_->setProperty("hasTitle", title_.has_value());
   box_->setWindowTitle(title_.value_or(QStringLiteral("Quorin")));
+  // A screen reader announces an alert by its name: the title when there is one, with the
+  // message as its description, else the message itself (never the window title "Quorin").
+  box_->setAccessibleName(title_.value_or(message_));
+  if (title_) box_->setAccessibleDescription(message_);
   box_->setTextFormat(Qt::PlainText);
   box_->setIcon(QMessageBox::NoIcon);
   if (title_) {
@@ -76,6 +81,14 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
     grid->setVerticalSpacing(20);
     grid->invalidate();
   }
+  // The icon's label stays empty (no icon), and an empty, unnamed label is all a screen reader
+  // would find there: it leaves the box, kept aside until the box goes since the box refers to
+  // it.
+  if (auto* icon = box_->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+    iconLabel_.reset(icon);
+    icon->setParent(nullptr);
+    icon->hide();
+  }
   connect(box_, &QMessageBox::buttonClicked, this,
           [this](QAbstractButton* b) { buttonChosen(static_cast<int>(buttons_.indexOf(b))); });
   // Closed without a button (window manager, Escape with no cancel button): the cancel choice.
@@ -91,6 +104,7 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
 Alert::~Alert() {
   onScreen().removeAll(this);
   delete box_.data();
+  iconLabel_.reset();
 }
 
 void Alert::show() {
@@ -98,7 +112,29 @@ void Alert::show() {
   visible_ = true;
   onScreen().append(this);
   box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
+  shownBeforeWindow_ = box_->parentWidget() != nullptr && !box_->parentWidget()->isVisible();
   box_->show();
+  raise();
+}
+
+void Alert::raise() {
+  // Without a window manager nothing keeps a dialog above its window: a window shown later
+  // covers it, and a modal alert that cannot be seen leaves the screen dead to every touch.
+  if (!box_ || !visible_) return;
+  // Shown before its window was on screen, the box was managed as nobody's dialog, and a window
+  // manager keeps a full-screen kiosk window above it: shown again, it is the window's dialog.
+  QWidget* parent = box_->parentWidget();
+  if (shownBeforeWindow_ && parent != nullptr && parent->isVisible()) {
+    shownBeforeWindow_ = false;
+    box_->hide();
+    box_->show();
+  }
+  box_->raise();
+  box_->activateWindow();
+}
+
+void Alert::raiseAll() {
+  for (Alert* alert : onScreen()) alert->raise();
 }
 
 void Alert::dismissWithClickedButtonIndex(int /*buttonIndex*/, bool /*animated*/) { finish(); }

@@ -70,6 +70,10 @@ class Alert : public QObject {
   // The on-screen button at `index` (tests press it as a person would); null when out of range.
   QAbstractButton* button(int index) const;
 
+  // Brings the alert above every window and gives it the keyboard.
+  void raise();
+  // Raises every alert on screen, oldest first (the newest ends on top).
+  static void raiseAll();
   // Every alert now on screen, oldest first.
   static QList<Alert*> visibleAlerts();
   // Dismisses every alert on screen without telling their delegates (at exit, in tests).
@@ -88,8 +92,10 @@ class Alert : public QObject {
   bool hasCancel_;
   bool visible_ = false;
   bool finished_ = false;
+  bool shownBeforeWindow_ = false;
   QPointer<QMessageBox> box_;
   QList<QAbstractButton*> buttons_;
+  std::unique_ptr<QWidget> iconLabel_;  // taken out of the box, see the constructor
 };
 
 // Shows the results log's failures with Alert.

@@ -123,7 +123,8 @@ QString InterfaceLoader::builtInPath(const QString& name) {
 }
 
 QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
-                                   const std::vector<Outlet>& outlets, QString* error) {
+                                   const std::vector<Outlet>& outlets, const QStringList& actions,
+                                   QString* error) {
   const QString file = QFileInfo(path).fileName();
   auto fail = [&](const QString& message) -> QWidget* {
     if (error) *error = QStringLiteral("%1 (%2): %3").arg(file, path, message);
@@ -164,13 +165,19 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
     found.push_back(match);
   }
 
-  std::vector<ActionWiring> actions;
+  std::vector<ActionWiring> wirings;
   QList<QObject*> objects = form->findChildren<QObject*>();
   objects.prepend(form.get());
   for (QObject* object : objects) {
     const QVariant action = object->property("action");
     if (!action.isValid()) continue;
     const QByteArray actionName = action.toByteArray();
+    if (!actions.contains(QString::fromUtf8(actionName))) {
+      return fail(QStringLiteral("control '%1' names the action '%2', which this screen does not "
+                                 "offer (it offers %3)")
+                      .arg(object->objectName(), QString::fromUtf8(actionName),
+                           actions.isEmpty() ? QStringLiteral("none") : actions.join(u", ")));
+    }
     const QMetaMethod method = actionMethodOf(owner, actionName);
     if (!method.isValid()) {
       return fail(QStringLiteral("control '%1' names the action '%2', which %3 does not have")
@@ -183,11 +190,11 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
                       .arg(object->objectName(), object->metaObject()->className(),
                            QString::fromUtf8(actionName)));
     }
-    actions.push_back({object, signal, method});
+    wirings.push_back({object, signal, method});
   }
 
   for (std::size_t i = 0; i < outlets.size(); ++i) outlets[i].assign(found[i]);
-  for (const ActionWiring& wiring : actions) {
+  for (const ActionWiring& wiring : wirings) {
     auto* relay = new ActionRelay(wiring.control, owner, wiring.method);
     const QMetaMethod fire =
         relay->metaObject()->method(relay->metaObject()->indexOfSlot("fire()"));
@@ -197,18 +204,18 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
 }
 
 QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
-                               const std::vector<Outlet>& outlets) {
+                               const std::vector<Outlet>& outlets, const QStringList& actions) {
   QString error;
   const QString folder = overrideFolder();
   if (!folder.isEmpty()) {
     const QString path = QDir(folder).filePath(name + QStringLiteral(".ui"));
     if (QFileInfo::exists(path)) {
-      if (QWidget* form = loadFile(path, owner, outlets, &error)) return form;
+      if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
       qCWarning(lcKiosk).noquote()
           << "Ignoring the interface override:" << error << "- using the built-in" << name;
     }
   }
-  if (QWidget* form = loadFile(builtInPath(name), owner, outlets, &error)) return form;
+  if (QWidget* form = loadFile(builtInPath(name), owner, outlets, actions, &error)) return form;
   qFatal("Built-in interface file is faulty: %s", qPrintable(error));
 }
 

@@ -6,13 +6,16 @@
 //
 // Outlets are found by object name and checked when the file loads. Actions: a control with the
 // dynamic string property `action` (for example "startScreener:") is connected to the owner's
-// invokable method of that name, taking the control as its one QObject* argument or nothing. The
-// control's signal is its `actionSignal` property when set, else the first of clicked,
-// valueChanged, activated, returnPressed it has. Tags: the integer dynamic property `tag`.
+// invokable method of that name, if the screen offers that action (a file may not wire the
+// export, or deleteLater, to a button that only should move a page), taking the control as its one
+// QObject* argument or nothing. The control's signal is its `actionSignal` property when set, else
+// the first of clicked, valueChanged, activated, returnPressed it has. Tags: the integer dynamic
+// property `tag`.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -36,13 +39,15 @@ class InterfaceLoader {
   static QString builtInPath(const QString& name);
 
   // Loads the file at `path` for `owner`: every outlet and action is checked first, then outlets
-  // are assigned and actions connected. On failure returns null, sets *error to a message naming
-  // the file and the fault, and assigns and connects nothing. The caller owns the widget.
+  // are assigned and actions connected. Only the `actions` listed (such as "restart:") may be
+  // wired. On failure returns null, sets *error to a message naming the file and the fault, and
+  // assigns and connects nothing. The caller owns the widget.
   static QWidget* loadFile(const QString& path, QObject* owner, const std::vector<Outlet>& outlets,
-                           QString* error);
+                           const QStringList& actions, QString* error);
   // Loads `name`: the override file when there is one and it loads, else the built-in file. A
   // faulty override is logged; a faulty built-in file is a build defect and ends the process.
-  static QWidget* load(const QString& name, QObject* owner, const std::vector<Outlet>& outlets);
+  static QWidget* load(const QString& name, QObject* owner, const std::vector<Outlet>& outlets,
+                       const QStringList& actions);
 
   // Lets interface files contain widgets of the app's own class `className`.
   static void registerWidgetClass(const QString& className,

@@ -108,6 +108,11 @@ void PageControl::mouseReleaseEvent(QMouseEvent* event) {
   } else {
     page = currentPage_ + 1;
   }
+  tapPage(page);
+}
+
+void PageControl::tapPage(int page) {
+  if (dots_.isEmpty()) return;
   page = std::clamp(page, 0, numberOfPages() - 1);
   if (page == currentPage_) return;
   setCurrentPage(page);

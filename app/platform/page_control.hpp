@@ -53,6 +53,8 @@ class PageControl : public QWidget {
   void setCurrentPage(int page);
   // The dots, in page order.
   const QList<PageDot*>& subviews() const { return dots_; }
+  // What a tap on the dot of `page` does: makes it current and reports it with valueChanged.
+  void tapPage(int page);
   // The image of the current page's dot, loaded from ":/images/pc_active.png" at creation.
   const QPixmap& activeImage() const { return activeImage_; }
 

@@ -1,5 +1,7 @@
 #include "platform/scroll_view.hpp"
 
+#include "platform/accessibility.hpp"
+
 #include <QEasingCurve>
 #include <QGestureEvent>
 #include <QGraphicsProxyWidget>
@@ -68,15 +70,22 @@ ScrollView::ScrollView(QWidget* parent) : QGraphicsView(parent), animationMs_(de
     }
   });
 
+  // A stopped QVariantAnimation still reports a value when its start or end value is set: the
+  // value at its current time, which after a finished run is the new end value. Only a running
+  // animation may move the content, or a scroll would first jump to its target and back.
   offsetAnimation_ = new QVariantAnimation(this);
   offsetAnimation_->setEasingCurve(QEasingCurve::OutCubic);
-  connect(offsetAnimation_, &QVariantAnimation::valueChanged, this,
-          [this](const QVariant& value) { applyOffset(value.toPointF()); });
+  connect(offsetAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+    if (offsetAnimation_->state() == QAbstractAnimation::Running) applyOffset(value.toPointF());
+  });
 
   zoomAnimation_ = new QVariantAnimation(this);
   zoomAnimation_->setEasingCurve(QEasingCurve::OutCubic);
-  connect(zoomAnimation_, &QVariantAnimation::valueChanged, this,
-          [this](const QVariant& value) { applyZoom(value.toFloat(), viewportCentre()); });
+  connect(zoomAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+    if (zoomAnimation_->state() == QAbstractAnimation::Running) {
+      applyZoom(value.toFloat(), viewportCentre());
+    }
+  });
   connect(zoomAnimation_, &QVariantAnimation::finished, this, [this] {
     if (zoomEndPending_) reportZoomEnd();
   });
@@ -106,6 +115,7 @@ void ScrollView::addSubview(QWidget* view) {
   if (view == nullptr) return;
   view->setParent(nullptr);
   content_ = view;
+  registerScrollContent(view);
   proxy_ = scene()->addWidget(view);
   proxy_->setTransformOriginPoint(0, 0);
   updateTransform();

@@ -24,7 +24,7 @@ bool ViewController::shouldAutorotateToInterfaceOrientation(
 }
 
 QWidget* ViewController::loadView() {
-  return InterfaceLoader::load(interfaceName_, this, outlets_);
+  return InterfaceLoader::load(interfaceName_, this, outlets_, actions_);
 }
 
 }  // namespace quorin

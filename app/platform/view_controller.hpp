@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <vector>
 
@@ -52,11 +53,15 @@ class ViewController : public QObject {
                         [field](QObject* object) { *field = qobject_cast<T*>(object); }});
   }
   const std::vector<Outlet>& outlets() const { return outlets_; }
+  // Declares that the interface file may wire `action` (for example "restart:") to a control;
+  // it names one of this controller's invokable methods. Any other action is refused.
+  void declareAction(const QString& action) { actions_.append(action); }
 
  private:
   QString interfaceName_;
   QPointer<QWidget> view_;
   std::vector<Outlet> outlets_;
+  QStringList actions_;
 };
 
 }  // namespace quorin

@@ -1,7 +1,10 @@
 #include "platform/window.hpp"
 
+#include <QEvent>
 #include <QVBoxLayout>
+
 #include <utility>
+#include "platform/alert.hpp"
 
 namespace quorin {
 
@@ -45,6 +48,13 @@ void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
   }
 }
 
+bool Window::event(QEvent* event) {
+  // Whenever the window comes forward (a window manager gives it the focus once it is on
+  // screen), the alerts over it come forward too.
+  if (event->type() == QEvent::WindowActivate) Alert::raiseAll();
+  return QWidget::event(event);
+}
+
 void Window::makeKeyAndVisible() {
   if (kiosk_) {
     setWindowFlag(Qt::FramelessWindowHint, true);
@@ -54,6 +64,8 @@ void Window::makeKeyAndVisible() {
   }
   raise();
   activateWindow();
+  // An alert shown before the window (a failure while launching) must not end up beneath it.
+  Alert::raiseAll();
   if (focusWidget() == nullptr || focusWidget()->window() != this || !focusWidget()->isVisible()) {
     setFocus(Qt::OtherFocusReason);
   }

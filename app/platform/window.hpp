@@ -33,6 +33,9 @@ class Window : public QWidget {
   void setKioskMode(bool kiosk) { kiosk_ = kiosk; }
   bool kioskMode() const { return kiosk_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
   std::unique_ptr<ViewController> root_;
   std::vector<QPointer<ViewController>> retired_;  // replaced roots awaiting deferred deletion

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -37,7 +38,6 @@ using std::chrono::milliseconds;
 using Answers = std::array<int, 8>;
 constexpr Answers kComplete = {3, 2, 1, 0, 2, 2, 0, 1};  // score 4
 constexpr Answers kSeven = {3, 2, 1, 0, 2, 2, 0, -1};
-constexpr Answers kTwo = {1, -1, 3, -1, -1, -1, -1, -1};
 inline const std::string kHeader = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8";
 
 // Every read and write passes to the real store and is noted as "get key" or "set key", so
@@ -62,11 +62,11 @@ class RecordingStore : public SettingsStore {
 };
 
 struct RecordingOpenIn : OpenInService {
-  bool openFile(const QUrl& url, QWidget* parent) override {
+  void openFile(const QUrl& url, QWidget* parent, Done done) override {
     calls.push_back({url, parent});
-    return answer;
+    done(outcome);
   }
-  bool answer = true;
+  OpenOutcome outcome = OpenOutcome::Opened;
   std::vector<std::pair<QUrl, QWidget*>> calls;
 };
 
@@ -146,22 +146,6 @@ inline QAbstractButton* buttonWithAction(QWidget* root, const char* action) {
   return nullptr;
 }
 
-// Alerts on screen whose message is `message`.
-inline int visibleAlertsWith(const QString& message) {
-  const QList<Alert*> alerts = Alert::visibleAlerts();
-  return static_cast<int>(std::count_if(alerts.begin(), alerts.end(),
-                                        [&](Alert* a) { return a->message() == message; }));
-}
-
-// Chooses the button titled `title` of `alert` as the person would.
-inline void choose(Alert* alert, const QString& title) {
-  ASSERT_NE(alert, nullptr);
-  for (int i = 0; i < alert->numberOfButtons(); ++i) {
-    if (alert->buttonTitleAtIndex(i) == title) return alert->button(i)->click();
-  }
-  FAIL() << "no button " << title.toStdString();
-}
-
 // A launched kiosk; start() puts the page flow on screen, with instant scroll animations.
 class PageFlowFixture : public ::testing::Test {
  protected:
@@ -224,18 +208,6 @@ class PageFlowFixture : public ::testing::Test {
   }
   QAbstractButton* control(int page, const char* action) {
     return buttonWithAction(flow().views()[static_cast<std::size_t>(page)]->view(), action);
-  }
-  // The answer and help buttons that are selected, as tags (help: 1 yes, 2 no).
-  std::vector<int> selectedControls() {
-    std::vector<int> selected;
-    for (int q = 1; q <= 8; ++q) {
-      for (int c = 0; c < 4; ++c) {
-        if (toolPage().answerButton(q, c)->isChecked()) selected.push_back(100 * q + c);
-      }
-    }
-    if (toolPage().helpYesButton()->isChecked()) selected.push_back(1);
-    if (toolPage().helpNoButton()->isChecked()) selected.push_back(2);
-    return selected;
   }
   // The score as the question page and the score page show it.
   std::pair<QString, QString> scores() {

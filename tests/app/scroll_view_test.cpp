@@ -139,6 +139,24 @@ TEST_F(ScrollViewTest, AnimatedScrollPassesThroughIntermediateOffsetsUnlessCodeS
   EXPECT_FALSE(view->isDecelerating());
 }
 
+// Issue 10: the second animated scroll reported its target, then its start, before moving, and
+// the page flow's gate took that for a visit to the score page.
+TEST_F(ScrollViewTest, Issue10EveryAnimatedScrollMovesStraightToItsTarget) {
+  view->setAnimationDuration(60);
+  double from = 0.0;
+  for (double to : {5.0 * kW, 0.0, 3.0 * kW}) {
+    delegate.offsets.clear();
+    view->scrollRectToVisible(QRectF(to, 0, kW, kH), true);
+    QTRY_COMPARE(view->contentOffset(), QPointF(to, 0));
+    double last = from;
+    for (const QPointF& offset : delegate.offsets) {
+      EXPECT_GE((offset.x() - last) * (to - from), 0.0) << "from " << from << " to " << to;
+      last = offset.x();
+    }
+    from = to;
+  }
+}
+
 TEST_F(ScrollViewTest, ZoomScaleIsClampedAndKeepsTheVisibleCentre) {
   view->setContentOffset(QPointF(2.0 * kW, 0));
   view->setZoomScale(2.0f);
