@@ -14,10 +14,12 @@
 #include <ctime>
 #include <memory>
 
+#include "csv/diagnostic_log.hpp"
 #include "platform/accessibility.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
+#include "platform/log.hpp"
 #include "platform/resources.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/paths.hpp"
@@ -49,9 +51,8 @@ void stopOnSignals(QApplication& app) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
-// With QT_LOGGING_RULES="quorin.startup.info=true" the kiosk says when its window's first frame
+// With QT_LOGGING_RULES="quorin.kiosk.debug=true" the kiosk says when its window's first frame
 // was painted, in CLOCK_MONOTONIC seconds, so that start-up can be timed from outside.
-Q_LOGGING_CATEGORY(lcStartup, "quorin.startup", QtWarningMsg)
 
 class FirstFrame : public QObject {
  public:
@@ -63,8 +64,8 @@ class FirstFrame : public QObject {
       QTimer::singleShot(0, this, [] {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        qCInfo(lcStartup, "first frame at %.3f",
-               static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
+        qCDebug(lcKiosk, "first frame at %.3f",
+                static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
       });
     }
     return false;
@@ -107,6 +108,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // One log for everything the kiosk says, its own lines and those of the session layer and
+  // the CSV library, each a line "quorin: ..." on standard error unless QT_MESSAGE_PATTERN says
+  // otherwise.
+  if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN")) qSetMessagePattern("quorin: %{message}");
+  csv::setDiagnosticSink(
+      [](std::string_view message) { qCWarning(lcKiosk).noquote() << QUtf8StringView(message); });
   QApplication app(argc, argv);
   stopOnSignals(app);
   QApplication::setApplicationDisplayName(QStringLiteral("Quorin"));
@@ -121,9 +128,9 @@ int main(int argc, char** argv) {
   const QString kioskHome = QString::fromStdString(quorin::kioskHome());
   quorin::InterfaceLoader::setOverrideFolder(quorin::defaultInterfaceOverrideFolder(kioskHome));
   quorin::applyKioskStyle(app);
-  std::fprintf(stderr, "quorin: settings %s, results in %s, interface overrides in %s\n",
-               quorin::settingsDatabasePath().c_str(), quorin::documentsFolder().c_str(),
-               qPrintable(quorin::InterfaceLoader::overrideFolder()));
+  qCInfo(lcKiosk, "settings %s, results in %s, interface overrides in %s",
+         quorin::settingsDatabasePath().c_str(), quorin::documentsFolder().c_str(),
+         qPrintable(quorin::InterfaceLoader::overrideFolder()));
 
   quorin::AppEnvironment environment;
   std::shared_ptr<quorin::SqliteSettingsStore> store =
@@ -142,7 +149,7 @@ int main(int argc, char** argv) {
   {
     quorin::QuorinAppDelegate delegate(std::move(environment));
     delegate.window().setKioskMode(parser.isSet(kiosk));
-    if (lcStartup().isInfoEnabled()) delegate.window().installEventFilter(new FirstFrame(&app));
+    if (lcKiosk().isDebugEnabled()) delegate.window().installEventFilter(new FirstFrame(&app));
     delegate.didFinishLaunching();
     status = QApplication::exec();
     quorin::Alert::dismissAll();

@@ -1,3 +1,5 @@
 #include "platform/log.hpp"
 
-Q_LOGGING_CATEGORY(lcKiosk, "quorin.kiosk")
+// Debug lines (the first frame's time) only when asked for:
+// QT_LOGGING_RULES="quorin.kiosk.debug=true".
+Q_LOGGING_CATEGORY(lcKiosk, "quorin.kiosk", QtInfoMsg)

@@ -1,4 +1,5 @@
-// The kiosk's logging category, "quorin.kiosk". Messages go to standard error by default.
+// The kiosk's one logging category, "quorin.kiosk", for its own lines and (through the diagnostic
+// sink main() installs) those of the session layer and the CSV library. To standard error.
 #pragma once
 
 #include <QLoggingCategory>

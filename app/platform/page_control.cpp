@@ -5,11 +5,11 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "platform/log.hpp"
+
 namespace quorin {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcPageControl, "quorin.pagecontrol")
 
 // Each dot sits in a square cell big enough to be hit with a finger.
 constexpr int kCell = 44;
@@ -58,8 +58,8 @@ void PageDot::paintEvent(QPaintEvent* event) {
 PageControl::PageControl(QWidget* parent)
     : QWidget(parent), activeImage_(QStringLiteral(":/images/pc_active.png")) {
   if (activeImage_.isNull()) {
-    qCWarning(lcPageControl) << "the image pc_active.png is missing; the current page's dot is "
-                                "drawn as a plain dot";
+    qCWarning(lcKiosk) << "the image pc_active.png is missing; the current page's dot is "
+                          "drawn as a plain dot";
   }
   setMinimumHeight(kCell);
 }

@@ -229,6 +229,9 @@ def kiosk(home, tally, shim=None, what='launch'):
         tally.add('crashed', 1, 'kiosk %s: no idle event loop after 60 s' % what)
     if how in ('idle', 'hang'):
         p.terminate()
+        # The kiosk stops gracefully on SIGTERM; a planned stop may fall on its way out.
+        if settle(p) == 'stopped':
+            how = 'stopped'
     err = '' if how == 'stopped' else p.communicate()[1]
     if how == 'exited' and p.returncode not in (0, -9):
         tally.add('crashed', 1, 'kiosk %s exited %s: %s' % (what, p.returncode, err[-300:]))
@@ -302,8 +305,8 @@ def sweep(size):
                'answers': (['log 1'], 'seed')}
     for name, (setup, faulted) in targets.items():
         base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
-        for spec in setup:
-            mode, *rest = spec.split()
+        for step in setup:
+            mode, *rest = step.split()
             how = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}.get(
                 rest[-1] if rest else '')
             shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
