@@ -210,24 +210,6 @@ const CancelCase kCancels[] = {
 };
 INSTANTIATE_TEST_SUITE_P(EachCallback, CancelTest, ::testing::ValuesIn(kCancels), CaseName());
 
-TEST(DelimiterTest, RefusedAndAcceptedTexts) {
-  auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
-  for (const std::string text :
-       {"", ",,", "\n", "\r", "\u0085", "\u2028", "#", "\"", "\\", "\U0001F600", "\xFF", "ab"}) {
-    try {
-      parser->setDelimiter(text);
-      ADD_FAILURE() << "accepted " << text;
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()), text + " cannot be used as a delimiter");
-    }
-    EXPECT_EQ(parser->delimiter(), ",");
-  }
-  for (const std::string text : {";", "\t", " ", "|", "\u00A7", "\uFFFD", "\x7F"}) {
-    parser->setDelimiter(text);
-    EXPECT_EQ(parser->delimiter(), text);
-  }
-}
-
 TEST(DelimiterTest, RefusedWhileParsingAndAllowedAfter) {
   auto parser = CSVParser::withCSVString("a,b\n", kEncodingUTF8);
   testing::RecordingDelegate delegate;
