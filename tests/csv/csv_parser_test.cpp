@@ -205,6 +205,7 @@ const DetectionCase kDetections[] = {
     {"UTF32LittleEndianMark", std::string("\xFF\xFE\x00\x00", 4), kEncodingUTF32LE},
     {"UTF16LittleEndianMark", std::string("\xFF\xFE\x41\x00", 4), kEncodingUTF16LE},
     {"UTF16LittleEndianShort", std::string("\xFF\xFE\x00", 3), kEncodingUTF16LE},
+    {"UTF16LittleEndianThenU4100", std::string("\xFF\xFE\x00\x41", 4), kEncodingUTF16LE},
     {"FFWithoutMark", "\xFF\x41", 0},
     {"FFAlone", "\xFF", 0},
 };
