@@ -161,12 +161,8 @@ TEST(ReadDocumentTest, StringIsTextWhateverTheEncodingAndIsNotGuessedAt) {
             (CSVLines{{std::string(2046, 'a'), "é"}}));
 }
 
-TEST(CSVComponentsTest, EqualsAUTF8StreamRead) {
-  for (const std::string text : {"x,y\nz", "x,y\nz\n", "", "\n", "a\n\nb\n", " \"q\" ,\t\"r\"\n",
-                                 "caf\xC3\xA9,\xF0\x9F\x98\x80\n", "\"abc\"d\n"}) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(CSVComponents(text), withContentsOfCSVStream(streamOf(text), kEncodingUTF8));
-  }
+// The round trip below compares it with a UTF-8 read of every text it writes.
+TEST(CSVComponentsTest, IsAUTF8Read) {
   EXPECT_EQ(CSVComponents("x,y\nz"), (CSVLines{{"x", "y"}, {"z"}}));
   EXPECT_EQ(CSVComponents("\"abc\"d\n"), std::nullopt);
 }
