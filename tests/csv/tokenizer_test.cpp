@@ -119,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Quotes, DialectTest, ::testing::ValuesIn(kQuotes), Case
 const DialectCase kEscapes[] = {
     {"EscapedDelimiter", "a\\,b\n", "1[a,b]"},
     {"EscapedBackslash", "a\\\\b\n", "1[a\\b]"},
+    {"EscapedBackslashThenDelimiter", "a\\\\,b\n", "1[a\\][b]"},
     {"EscapedLineFeed", "a\\\nb\n", "1[a\nb]"},
     {"EscapedQuoteOpensNothing", "\\\"x,y\n", "1[\"x][y]"},
     {"EscapedQuoteInsideQuotes", "\"a\\\"b\"\n", "1[a\"b]"},
