@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +67,11 @@ Result runTool(Args args, const std::string& input = "") {
   close(in[0]);
   if (spawned != 0) throw std::runtime_error(std::string("spawn failed: ") + strerror(spawned));
   std::thread feeder([&] {
+    // A tool that exits without reading makes the write fail (EPIPE) instead of killing the test.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     for (std::size_t at = 0; at < input.size();) {
       const ssize_t n = write(in[1], input.data() + at, input.size() - at);
       if (n <= 0) break;  // the tool stopped reading
