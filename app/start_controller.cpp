@@ -2,10 +2,13 @@
 
 #include <QFileInfo>
 #include <QLineEdit>
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 
 #include "platform/alert.hpp"
-#include "platform/text_integer.hpp"
 #include "quorin_app_delegate.hpp"
+#include "session/text_number.hpp"
 
 namespace quorin {
 namespace {
@@ -34,7 +37,10 @@ void StartController::viewDidLoad() {
 
 void StartController::textFieldDidEndEditing(QLineEdit* field) {
   if (field != timeoutField_) return;
-  app_.setInactivityTimout(integerValue(field->text()));
+  // Any white space leads (trimmed() knows Unicode's); the number is clamped to the int range.
+  const std::int64_t seconds = leadingInteger(field->text().trimmed().toStdString());
+  app_.setInactivityTimout(static_cast<int>(std::clamp<std::int64_t>(
+      seconds, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())));
 }
 
 bool StartController::textFieldShouldReturn(QLineEdit* field) {

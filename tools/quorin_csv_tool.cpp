@@ -25,6 +25,7 @@
 #include "csv/error.hpp"
 #include "csv/input_stream.hpp"
 #include "csv/string_encoding.hpp"
+#include "csv/text_rules.hpp"
 #include "csv/value.hpp"
 
 namespace {
@@ -432,9 +433,6 @@ std::optional<csv::Value> fieldValue(const nlohmann::json& element) {
 }
 
 int runWrite(const Options& options) {
-  // A refused delimiter is a usage error, found before any input is read.
-  csv::CSVWriter::forWritingToString()->setDelimiter(options.delimiter);
-
   nlohmann::json document;
   try {
     document = nlohmann::json::parse(std::cin);
@@ -451,8 +449,9 @@ int runWrite(const Options& options) {
   for (std::size_t r = 0; r < document.size(); ++r) {
     const nlohmann::json& row = document[r];
     if (!row.is_array()) {
-      // Handed on as it is: the library's structure check names the failure.
-      rows.emplace_back(row.dump());
+      // Any value that is not a list stands for it: the library's structure check names the
+      // failure. (Serialising the element itself could exhaust the stack on deep nesting.)
+      rows.emplace_back(std::string(row.type_name()));
       continue;
     }
     csv::ValueList fields;
@@ -485,13 +484,6 @@ int runWrite(const Options& options) {
   return out.finish() ? kExitOk : kExitFailure;
 }
 
-// Checks the delimiter with the parser that will use it, before any input is opened.
-void checkReadingDelimiter(const std::string& delimiter) {
-  std::unique_ptr<csv::CSVParser> probe =
-      csv::CSVParser::withStream(csv::InputStream::withData(std::string()), csv::kEncodingUTF8);
-  if (probe) probe->setDelimiter(delimiter);
-}
-
 int run(const std::vector<std::string_view>& args) {
   for (const std::string_view arg : args) {
     if (arg == "--") break;
@@ -503,7 +495,10 @@ int run(const std::vector<std::string_view>& args) {
   Options options;
   try {
     options = parseOptions(args);
-    if (options.command != Command::kWrite) checkReadingDelimiter(options.delimiter);
+    // A refused delimiter is a usage error, found before any input is read.
+    if (!csv::isValidDelimiter(options.delimiter)) {
+      throw std::invalid_argument(options.delimiter + " cannot be used as a delimiter");
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "quorin-csv: %s\nTry 'quorin-csv --help'.\n", e.what());
     return kExitUsage;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "session/csv_file.hpp"
+#include "session/alert_presenter.hpp"
 
 class QAbstractButton;
 class QMessageBox;

@@ -4,6 +4,7 @@
 
 #include "csv/csv_parser.hpp"
 #include "csv/csv_writer.hpp"
+#include "csv/text_rules.hpp"
 
 namespace csv {
 namespace {
@@ -163,39 +164,6 @@ std::optional<CSVLines> arrayWithContentsOfCSVString(std::string_view text, Stri
   return withContentsOfCSVString(text, encoding, error);
 }
 
-namespace detail {
-
-RowFileWriter::RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically) {
-  // A non-atomic writer empties an existing file on creation: a delimiter that would make the
-  // writer refuse to go on must be found before that.
-  CSVWriter::forWritingToString()->setDelimiter(delimiter);
-  writer_ = CSVWriter::withCSVFile(path, atomically);
-  writer_->setDelimiter(delimiter);
-  // Nobody watches the file while it grows, so it is written in large blocks.
-  writer_->setBuffered(true);
-}
-
-RowFileWriter::~RowFileWriter() = default;
-
-// After a failed write the writer keeps further output in memory, which nobody here would read.
-bool RowFileWriter::good() const { return !writer_->error(); }
-
-void RowFileWriter::writeRow(std::span<const Value> row) {
-  for (const Value& field : row) writer_->writeField(field);
-  writer_->writeLine();
-}
-
-bool RowFileWriter::finish(Error* error) {
-  writer_->closeFile();
-  if (writer_->error()) {
-    setError(error, *writer_->error());
-    return false;
-  }
-  return true;
-}
-
-}  // namespace detail
-
 bool writeToCSVFile(const ValueList& rows, const std::string& path, std::string_view delimiter,
                     bool atomically, Error* error) {
   // Before anything else: a list that cannot be written must not cost the caller an existing
@@ -204,12 +172,9 @@ bool writeToCSVFile(const ValueList& rows, const std::string& path, std::string_
     setError(error, invalidStructure());
     return false;
   }
-  detail::RowFileWriter writer(path, delimiter, atomically);
-  for (const Value& row : rows) {
-    if (!writer.good()) break;
-    writer.writeRow(row.list());
-  }
-  return writer.finish(error);
+  return writeToCSVFile(
+      rows | std::views::transform([](const Value& row) { return std::span(row.list()); }), path,
+      delimiter, atomically, error);
 }
 
 bool writeToCSVFile(const ValueList& rows, const std::string& path, bool atomically, Error* error) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "csv/text_rules.hpp"
 #include "decoder.hpp"
 #include "encoding_detection.hpp"
 #include "grapheme.hpp"
@@ -95,17 +96,7 @@ void CSVParser::setDelimiter(std::string_view delimiter) {
   if (core_->hasStarted_) {
     throw std::invalid_argument("You cannot set a delimiter after parsing has started");
   }
-  // Exactly one UTF-16 code unit: one code point below U+10000 (valid UTF-8 has no surrogates).
-  bool invalid = false;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(delimiter.data());
-  bool accepted = !delimiter.empty() &&
-                  detail::validUTF8Prefix(bytes, delimiter.size(), &invalid) == delimiter.size();
-  if (accepted) {
-    std::size_t length = 0;
-    const char32_t cp = detail::decodeUTF8(delimiter.data(), &length);
-    accepted = length == delimiter.size() && cp < 0x10000 && !detail::isNewlineCharacter(cp) &&
-               cp != '#' && cp != '"' && cp != '\\';
-  }
+  const bool accepted = isValidDelimiter(delimiter);
   if (!accepted) {
     throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
   }

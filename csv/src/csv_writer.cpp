@@ -2,12 +2,14 @@
 
 #include "byte_buffer.hpp"
 #include "csv/durable_file.hpp"
+#include "csv/text_rules.hpp"
+#include "decoder.hpp"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -38,45 +40,6 @@ constexpr std::uint64_t hasByteBelow(std::uint64_t word, std::uint8_t n) {
   return (word - kOnes * n) & ~word & kHighBits;
 }
 
-bool isNewline(char32_t c) {
-  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
-
-// The one code point that `text` encodes in well-formed UTF-8; nullopt for anything else.
-std::optional<char32_t> singleCodePoint(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t length = 0;
-  char32_t c = 0;
-  char32_t smallest = 0;
-  if (p[0] < 0x80) {
-    length = 1;
-    c = p[0];
-  } else if ((p[0] & 0xE0) == 0xC0) {
-    length = 2;
-    c = p[0] & 0x1Fu;
-    smallest = 0x80;
-  } else if ((p[0] & 0xF0) == 0xE0) {
-    length = 3;
-    c = p[0] & 0x0Fu;
-    smallest = 0x800;
-  } else if ((p[0] & 0xF8) == 0xF0) {
-    length = 4;
-    c = p[0] & 0x07u;
-    smallest = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() != length) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return std::nullopt;
-    c = (c << 6) | (p[i] & 0x3Fu);
-  }
-  // Overlong forms and surrogates are not characters.
-  if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-  return c;
-}
-
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
 std::size_t lineBreakLength(std::string_view text) {
   switch (static_cast<unsigned char>(text[0])) {
@@ -95,111 +58,22 @@ std::size_t lineBreakLength(std::string_view text) {
   }
 }
 
-const char* iconvName(StringEncoding encoding) {
-  switch (encoding) {
-    case kEncodingUTF8:
-      return "UTF-8";
-    case kEncodingMacOSRoman:
-      return "MACINTOSH";
-    // The byte order is in the name, so iconv writes no byte-order mark.
-    case kEncodingUTF16BE:
-      return "UTF-16BE";
-    case kEncodingUTF16LE:
-      return "UTF-16LE";
-    case kEncodingUTF32BE:
-      return "UTF-32BE";
-    case kEncodingUTF32LE:
-      return "UTF-32LE";
-    default:
-      return nullptr;
-  }
-}
-
-std::string encodingLabel(StringEncoding encoding) {
-  const char* name = iconvName(encoding);
-  return name != nullptr ? std::string(name) : "code " + std::to_string(encoding);
-}
-
-// Appends `in` converted through `cd` to `out`; without loss or not at all. Returns 0 or the
-// errno value of the failure.
-int convertAppend(iconv_t cd, std::string_view in, detail::ByteBuffer& out) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  const std::size_t start = out.size();
-  // Four output bytes per input byte covers UTF-8 to UTF-32; E2BIG asks for more anyway.
-  std::size_t room = in.size() * 4 + 16;
-  char* inPtr = const_cast<char*>(in.data());
-  std::size_t inLeft = in.size();
-  for (;;) {
-    char* const begin = out.reserve(room);
-    char* outPtr = begin;
-    std::size_t outLeft = room;
-    const std::size_t result = iconv(cd, inLeft > 0 ? &inPtr : nullptr, &inLeft, &outPtr, &outLeft);
-    const int failure = result == static_cast<std::size_t>(-1) ? errno : 0;
-    out.commit(static_cast<std::size_t>(outPtr - begin));
-    if (failure == E2BIG) {
-      room *= 2;
-      continue;
-    }
-    // A positive result counts characters converted with loss (a substitute was written).
-    if (failure != 0 || result != 0) {
-      out.truncate(start);
-      return failure != 0 ? failure : EILSEQ;
-    }
-    if (inLeft == 0) return 0;
-  }
-}
-
-// A cached iconv descriptor from UTF-8 to one output encoding.
-class Converter {
- public:
-  Converter() = default;
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  ~Converter() { reset(); }
-
-  // Appends `text` converted to `encoding` to `out`; returns 0 or the errno value of a failure
-  // (EINVAL for an encoding without a converter), leaving `out` unchanged.
-  int append(StringEncoding encoding, std::string_view text, detail::ByteBuffer& out) {
-    if (cd_ == kNone || encoding != encoding_) {
-      reset();
-      const char* name = iconvName(encoding);
-      if (name == nullptr) return EINVAL;
-      cd_ = iconv_open(name, "UTF-8");
-      if (cd_ == kNone) return errno;
-      encoding_ = encoding;
-    }
-    return convertAppend(cd_, text, out);
-  }
-
- private:
-  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
-
-  void reset() {
-    if (cd_ != kNone) iconv_close(cd_);
-    cd_ = kNone;
-  }
-
-  iconv_t cd_ = kNone;
-  StringEncoding encoding_ = kEncodingNone;
-};
-
 // Appends bytes in `encoding` to `text` as UTF-8; they came from UTF-8, so this is lossless.
 void appendAsUTF8(StringEncoding encoding, std::string_view bytes, detail::ByteBuffer& text) {
-  if (encoding == kEncodingUTF8) {
+  const std::unique_ptr<detail::Decoder> decoder = detail::makeDecoder(encoding);
+  if (!decoder) {
     text.append(bytes);
     return;
   }
-  const char* name = iconvName(encoding);
-  if (name == nullptr) return;
-  const iconv_t cd = iconv_open("UTF-8", name);
-  if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return;
-  convertAppend(cd, bytes, text);
-  iconv_close(cd);
+  char* out = text.reserve(decoder->maxOutput(bytes.size()));
+  const detail::DecodeResult r =
+      decoder->decode(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out);
+  text.commit(r.produced);
 }
 
 }  // namespace
 
-struct CSVWriter::FileState {
+struct FileState {
   std::string destinationFile;
   std::unique_ptr<durable::AtomicFile> atomic;  // the new file in atomic mode, else null
   bool buffered = false;
@@ -207,14 +81,84 @@ struct CSVWriter::FileState {
   int fd = -1;
   detail::ByteBuffer pending;  // bytes of the operation (or block) not yet written
   StringEncoding pendingEncoding = kEncodingUTF8;
-  off_t committed = 0;         // bytes written before `pending`
-  detail::ByteBuffer scratch;  // one piece of text before conversion
-  Converter converter;
+  off_t committed = 0;                       // bytes written before `pending`
+  detail::ByteBuffer scratch;                // one piece of text before conversion
+  std::unique_ptr<detail::Encoder> encoder;  // for encoderEncoding
+  StringEncoding encoderEncoding = kEncodingNone;
+  std::string encoded;  // one piece after conversion
 };
 
-CSVWriter::CSVWriter() { setDelimiter(","); }
+struct CSVWriter::Impl {
+  Impl() { setDelimiter(","); }
 
-CSVWriter::~CSVWriter() { closeFile(); }
+  void setDelimiter(std::string_view delimiter);
+  void writeField(const Value& value);
+  void writeFields(const OptionalValueList& values);
+  void writeLine();
+  void writeLineWithFields(const std::vector<Value>& values);
+  void writeLineOfFields(const OptionalValueList& values);
+  void writeCommentLine(std::string_view comment);
+  void closeFile();
+  std::optional<std::string> stringValue() const;
+  void setBuffered(bool buffered);
+  bool flush();
+
+  detail::ByteBuffer* directBuffer() const;
+  detail::ByteBuffer& beginPiece();
+  void endPiece(detail::ByteBuffer& buffer);
+  void writeString(std::string_view piece);
+  void writeFieldPieces(const Value& value);
+  void writeFieldText(std::string_view text);
+  void appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
+  void writeLinePieces();
+  void endOperation();
+  bool copyIfPlain(std::string_view text, char* dest) const;
+  bool writePending();
+  void failFile(int errnoValue, std::string_view context);
+  std::string fileLabel() const;  // the file in messages
+  void recordError(Error error, bool fileFailure);
+
+  std::unique_ptr<FileState> file_;                  // null for a string writer
+  std::unique_ptr<detail::ByteBuffer> stringValue_;  // null while nothing was collected
+  bool hasStarted_ = false;
+  unsigned currentField_ = 0;
+  StringEncoding encoding_ = kEncodingNone;
+  std::string delimiter_;
+  // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
+  // of a word (see copyIfPlain).
+  std::array<std::uint8_t, 256> byteClass_{};
+  std::uint64_t delimiterWord_ = 0;
+  // Where output goes as UTF-8 without conversion while the encoding is directEncoding_; set by
+  // beginPiece, cleared when the file closes.
+  detail::ByteBuffer* direct_ = nullptr;
+  StringEncoding directEncoding_ = kEncodingNone;
+  std::optional<Error> error_;
+  bool errorIsFileFailure_ = false;
+};
+
+CSVWriter::CSVWriter() : impl_(std::make_unique<Impl>()) {}
+
+CSVWriter::~CSVWriter() { impl_->closeFile(); }
+
+void CSVWriter::setDelimiter(std::string_view delimiter) { impl_->setDelimiter(delimiter); }
+const std::string& CSVWriter::delimiter() const { return impl_->delimiter_; }
+void CSVWriter::setEncoding(StringEncoding encoding) { impl_->encoding_ = encoding; }
+StringEncoding CSVWriter::encoding() const { return impl_->encoding_; }
+void CSVWriter::writeField(const Value& value) { impl_->writeField(value); }
+void CSVWriter::writeFields(const OptionalValueList& values) { impl_->writeFields(values); }
+void CSVWriter::writeLine() { impl_->writeLine(); }
+void CSVWriter::writeLineWithFields(const std::vector<Value>& values) {
+  impl_->writeLineWithFields(values);
+}
+void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
+  impl_->writeLineOfFields(values);
+}
+void CSVWriter::writeCommentLine(std::string_view comment) { impl_->writeCommentLine(comment); }
+void CSVWriter::closeFile() { impl_->closeFile(); }
+std::optional<std::string> CSVWriter::stringValue() const { return impl_->stringValue(); }
+const std::optional<Error>& CSVWriter::error() const { return impl_->error_; }
+void CSVWriter::setBuffered(bool buffered) { impl_->setBuffered(buffered); }
+bool CSVWriter::flush() { return impl_->flush(); }
 
 std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
   return std::unique_ptr<CSVWriter>(new CSVWriter());
@@ -222,8 +166,9 @@ std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
 
 std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
   std::unique_ptr<CSVWriter> writer(new CSVWriter());
-  writer->file_ = std::make_unique<FileState>();
-  FileState& f = *writer->file_;
+  Impl& w = *writer->impl_;
+  w.file_ = std::make_unique<FileState>();
+  FileState& f = *w.file_;
   f.destinationFile = path;
   int openError = 0;
   if (atomic) {
@@ -252,21 +197,20 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   if (f.fd < 0) {
     f.failed = true;
     if (f.atomic) {
-      writer->recordError(*f.atomic->failure(), true);
+      w.recordError(*f.atomic->failure(), true);
     } else {
-      writer->recordError(Error::posix(openError, "cannot create " + path), true);
+      w.recordError(Error::posix(openError, "cannot create " + path), true);
     }
   }
   return writer;
 }
 
-void CSVWriter::setDelimiter(std::string_view delimiter) {
+void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
   if (hasStarted_) {
     throw std::invalid_argument("You cannot set a delimiter after writing has started");
   }
   // One UTF-16 code unit: a single code point below U+10000.
-  const std::optional<char32_t> c = singleCodePoint(delimiter);
-  if (!c || *c >= 0x10000 || isNewline(*c) || *c == '"' || *c == '#' || *c == '\\') {
+  if (!isValidDelimiter(delimiter)) {
     throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
   }
   delimiter_.assign(delimiter);
@@ -289,7 +233,7 @@ void CSVWriter::setDelimiter(std::string_view delimiter) {
 // once. The bytes of any other word are settled by the table; only a byte that can begin U+0085,
 // U+2028, U+2029 or a non-ASCII delimiter looks at what follows. UTF-8 never starts a character
 // inside another, so matching at such a byte is exact.
-bool CSVWriter::copyIfPlain(std::string_view text, char* dest) const {
+bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   if (n > 0 && p[0] == '#') return false;
@@ -325,8 +269,8 @@ bool CSVWriter::copyIfPlain(std::string_view text, char* dest) const {
   return i == n || copyWord(n - 8);
 }
 
-void CSVWriter::appendField(detail::ByteBuffer& out, std::string_view text,
-                            bool withDelimiter) const {
+void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text,
+                                  bool withDelimiter) const {
   const std::size_t d = withDelimiter ? delimiter_.size() : 0;
   // Room for the worst case: every byte doubled, and two quotes.
   char* const begin = out.reserve(d + 2 * text.size() + 2);
@@ -346,11 +290,11 @@ void CSVWriter::appendField(detail::ByteBuffer& out, std::string_view text,
   out.commit(static_cast<std::size_t>(end - begin));
 }
 
-detail::ByteBuffer* CSVWriter::directBuffer() const {
+detail::ByteBuffer* CSVWriter::Impl::directBuffer() const {
   return encoding_ == directEncoding_ ? direct_ : nullptr;
 }
 
-detail::ByteBuffer& CSVWriter::beginPiece() {
+detail::ByteBuffer& CSVWriter::Impl::beginPiece() {
   if (encoding_ == kEncodingNone) encoding_ = kEncodingUTF8;
   direct_ = nullptr;
   directEncoding_ = encoding_;
@@ -375,19 +319,38 @@ detail::ByteBuffer& CSVWriter::beginPiece() {
   return *stringValue_;
 }
 
-void CSVWriter::endPiece(detail::ByteBuffer& buffer) {
+void CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
   if (!file_ || &buffer != &file_->scratch) return;
   FileState& f = *file_;
-  const int failure = f.converter.append(encoding_, buffer.view(), f.pending);
-  if (failure != 0 && !error_) {
+  if (!f.encoder || f.encoderEncoding != encoding_) {
+    f.encoder = detail::makeEncoder(encoding_);
+    f.encoderEncoding = encoding_;
+  }
+  const std::string_view piece = buffer.view();
+  bool invalid = false;
+  char32_t rejected = 0;
+  f.encoded.clear();
+  std::string why;
+  if (!f.encoder) {
+    why = detail::encodingName(encoding_) + " is not supported";
+  } else if (detail::validUTF8Prefix(reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                     piece.size(), &invalid) != piece.size()) {
+    why = "the text is not valid UTF-8";
+  } else if (!f.encoder->encode(piece, f.encoded, &rejected)) {
+    why = detail::describeEncodingFailure(encoding_, rejected);
+  } else {
+    f.pending.append(f.encoded);
+    return;
+  }
+  if (!error_) {
     // Left out, not fatal: the rest of the output is still worth having.
-    recordError(Error::posix(failure, "cannot convert output to " + encodingLabel(encoding_) +
-                                          "; a piece was left out"),
+    recordError(Error::posix(f.encoder ? EILSEQ : EINVAL,
+                             "cannot convert output: " + why + "; a piece was left out"),
                 false);
   }
 }
 
-void CSVWriter::writeString(std::string_view piece) {
+void CSVWriter::Impl::writeString(std::string_view piece) {
   if (detail::ByteBuffer* out = directBuffer()) {
     out->append(piece);
     return;
@@ -397,12 +360,12 @@ void CSVWriter::writeString(std::string_view piece) {
   endPiece(buffer);
 }
 
-void CSVWriter::writeField(const Value& value) {
+void CSVWriter::Impl::writeField(const Value& value) {
   writeFieldPieces(value);
   endOperation();
 }
 
-void CSVWriter::writeFieldPieces(const Value& value) {
+void CSVWriter::Impl::writeFieldPieces(const Value& value) {
   hasStarted_ = true;
   if (const std::string* text = value.text()) {
     writeFieldText(*text);
@@ -411,7 +374,7 @@ void CSVWriter::writeFieldPieces(const Value& value) {
   }
 }
 
-void CSVWriter::writeFieldText(std::string_view text) {
+void CSVWriter::Impl::writeFieldText(std::string_view text) {
   if (detail::ByteBuffer* out = directBuffer()) {
     // Nothing to convert: delimiter and field go straight to their place.
     appendField(*out, text, currentField_ > 0);
@@ -424,7 +387,7 @@ void CSVWriter::writeFieldText(std::string_view text) {
   ++currentField_;
 }
 
-void CSVWriter::writeFields(const OptionalValueList& values) {
+void CSVWriter::Impl::writeFields(const OptionalValueList& values) {
   for (const std::optional<Value>& value : values) {
     if (!value) break;
     writeFieldPieces(*value);
@@ -432,23 +395,23 @@ void CSVWriter::writeFields(const OptionalValueList& values) {
   endOperation();
 }
 
-void CSVWriter::writeLine() {
+void CSVWriter::Impl::writeLine() {
   writeLinePieces();
   endOperation();
 }
 
-void CSVWriter::writeLinePieces() {
+void CSVWriter::Impl::writeLinePieces() {
   writeString("\n");
   currentField_ = 0;
 }
 
-void CSVWriter::writeLineWithFields(const std::vector<Value>& values) {
+void CSVWriter::Impl::writeLineWithFields(const std::vector<Value>& values) {
   for (const Value& value : values) writeFieldPieces(value);
   writeLinePieces();
   endOperation();
 }
 
-void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
+void CSVWriter::Impl::writeLineOfFields(const OptionalValueList& values) {
   if (values.empty() || !values.front()) return;
   for (const std::optional<Value>& value : values) {
     if (!value) break;
@@ -458,7 +421,7 @@ void CSVWriter::writeLineOfFields(const OptionalValueList& values) {
   endOperation();
 }
 
-void CSVWriter::writeCommentLine(std::string_view comment) {
+void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
   if (currentField_ > 0) writeLinePieces();
   // Every line of the text gets its own "#": a break inside a comment must not start a row.
   std::size_t start = 0;
@@ -479,12 +442,12 @@ void CSVWriter::writeCommentLine(std::string_view comment) {
   endOperation();
 }
 
-void CSVWriter::endOperation() {
+void CSVWriter::Impl::endOperation() {
   if (!file_ || file_->fd < 0 || file_->pending.empty()) return;
   if (!file_->buffered || file_->pending.size() >= kBlockSize) writePending();
 }
 
-bool CSVWriter::writePending() {
+bool CSVWriter::Impl::writePending() {
   FileState& f = *file_;
   // One write for the whole operation (or block), so that a completed operation is in the file
   // and a reader never sees half of one.
@@ -506,7 +469,7 @@ bool CSVWriter::writePending() {
   return true;
 }
 
-void CSVWriter::failFile(int errnoValue, std::string_view context) {
+void CSVWriter::Impl::failFile(int errnoValue, std::string_view context) {
   FileState& f = *file_;
   recordError(Error::posix(errnoValue, context), true);
   f.failed = true;
@@ -527,14 +490,14 @@ void CSVWriter::failFile(int errnoValue, std::string_view context) {
   f.pending.clear();
 }
 
-void CSVWriter::recordError(Error error, bool fileFailure) {
+void CSVWriter::Impl::recordError(Error error, bool fileFailure) {
   // The first failure is kept, except that a failure of the file outranks a conversion notice.
   if (error_ && (errorIsFileFailure_ || !fileFailure)) return;
   error_ = std::move(error);
   errorIsFileFailure_ = fileFailure;
 }
 
-void CSVWriter::closeFile() {
+void CSVWriter::Impl::closeFile() {
   if (!file_ || file_->fd < 0) return;
   FileState& f = *file_;
   if (!f.pending.empty() && !writePending()) return;
@@ -558,22 +521,22 @@ void CSVWriter::closeFile() {
   }
 }
 
-std::string CSVWriter::fileLabel() const {
+std::string CSVWriter::Impl::fileLabel() const {
   return file_->atomic ? "the new " + file_->destinationFile : file_->destinationFile;
 }
 
-std::optional<std::string> CSVWriter::stringValue() const {
+std::optional<std::string> CSVWriter::Impl::stringValue() const {
   if (!stringValue_) return std::nullopt;
   return std::string(stringValue_->view());
 }
 
-void CSVWriter::setBuffered(bool buffered) {
+void CSVWriter::Impl::setBuffered(bool buffered) {
   if (!file_) return;
   file_->buffered = buffered;
   if (!buffered) flush();
 }
 
-bool CSVWriter::flush() {
+bool CSVWriter::Impl::flush() {
   if (!file_) return true;
   if (file_->fd >= 0 && !file_->pending.empty()) writePending();
   return !file_->failed;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -235,30 +236,79 @@ class UTF32Decoder final : public Decoder {
   bool bigEndian_;
 };
 
-// ASCII (bytes above 0x7F are invalid) and ISO Latin 1 (every byte is its own code point).
+// Mac OS Roman's upper half as the platform publishes it. glibc's MACINTOSH differs at 0xF0,
+// which is the Apple logo, U+F8FF, here.
+constexpr char16_t kMacOSRomanHigh[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1, 0x00E0, 0x00E2, 0x00E4, 0x00E3,
+    0x00E5, 0x00E7, 0x00E9, 0x00E8, 0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC, 0x2020, 0x00B0, 0x00A2, 0x00A3,
+    0x00A7, 0x2022, 0x00B6, 0x00DF, 0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211, 0x220F, 0x03C0, 0x222B, 0x00AA,
+    0x00BA, 0x03A9, 0x00E6, 0x00F8, 0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153, 0x2013, 0x2014, 0x201C, 0x201D,
+    0x2018, 0x2019, 0x00F7, 0x25CA, 0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1, 0x00CB, 0x00C8, 0x00CD, 0x00CE,
+    0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
+};
+
+// The single-byte encodings whose tables are here: ASCII (nothing above 0x7F), ISO Latin 1
+// (every byte is its own code point) and Mac OS Roman.
+enum class SingleByte { kASCII, kLatin1, kMacRoman };
+
+// The code point of `byte`, or -1 when it has none.
+long singleByteCodePoint(SingleByte kind, std::uint8_t byte) {
+  if (byte < 0x80 || kind == SingleByte::kLatin1) return byte;
+  return kind == SingleByte::kMacRoman ? kMacOSRomanHigh[byte - 0x80] : -1;
+}
+
+// The byte of `cp`, or -1 when the encoding has none.
+int singleByteOf(SingleByte kind, char32_t cp) {
+  if (cp < 0x80 || (kind == SingleByte::kLatin1 && cp < 0x100)) return static_cast<int>(cp);
+  if (kind != SingleByte::kMacRoman) return -1;
+  for (int i = 0; i < 128; ++i) {
+    if (kMacOSRomanHigh[i] == cp) return 0x80 + i;
+  }
+  return -1;
+}
+
+std::optional<SingleByte> singleByteKind(StringEncoding encoding) {
+  switch (encoding) {
+    case kEncodingASCII:
+      return SingleByte::kASCII;
+    case kEncodingISOLatin1:
+      return SingleByte::kLatin1;
+    case kEncodingMacOSRoman:
+      return SingleByte::kMacRoman;
+    default:
+      return std::nullopt;
+  }
+}
+
 class SingleByteDecoder final : public Decoder {
  public:
-  explicit SingleByteDecoder(bool latin1) : latin1_(latin1) {}
+  explicit SingleByteDecoder(SingleByte kind) : kind_(kind) {}
 
   DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) override {
     DecodeResult r;
     std::size_t i = 0;
     std::size_t o = 0;
     for (; i < n; ++i) {
-      if (in[i] >= 0x80 && !latin1_) {
+      const long cp = singleByteCodePoint(kind_, in[i]);
+      if (cp < 0) {
         r.invalid = true;
         break;
       }
-      o += encodeUTF8(in[i], out + o);
+      o += encodeUTF8(static_cast<char32_t>(cp), out + o);
     }
     r.consumed = i;
     r.produced = o;
     return r;
   }
-  std::size_t maxOutput(std::size_t n) const override { return 2 * n; }
+  std::size_t maxOutput(std::size_t n) const override { return 3 * n; }
 
  private:
-  bool latin1_;
+  SingleByte kind_;
 };
 
 // Everything else goes through the C library's iconv, which keeps any shift state between calls.
@@ -299,12 +349,11 @@ std::unique_ptr<Decoder> makeDecoder(StringEncoding encoding) {
       return std::make_unique<UTF32Decoder>(true);
     case kEncodingUTF32LE:
       return std::make_unique<UTF32Decoder>(false);
-    case kEncodingASCII:
-      return std::make_unique<SingleByteDecoder>(false);
-    case kEncodingISOLatin1:
-      return std::make_unique<SingleByteDecoder>(true);
     default:
       break;
+  }
+  if (const std::optional<SingleByte> kind = singleByteKind(encoding)) {
+    return std::make_unique<SingleByteDecoder>(*kind);
   }
   const EncodingEntry* entry = findEncoding(encoding);
   if (entry == nullptr || encoding == kEncodingUTF8) return nullptr;
@@ -323,6 +372,104 @@ std::string encodingName(StringEncoding encoding) {
 
 namespace {
 
+class UTFEncoder final : public Encoder {
+ public:
+  UTFEncoder(int unitSize, bool bigEndian) : unitSize_(unitSize), bigEndian_(bigEndian) {}
+
+  bool encode(std::string_view utf8, std::string& out, char32_t* /*rejected*/) override {
+    if (unitSize_ == 1) {
+      out.append(utf8);
+      return true;
+    }
+    const auto put = [&](std::uint32_t unit) {
+      for (int k = 0; k < unitSize_; ++k) {
+        const int shift = 8 * (bigEndian_ ? unitSize_ - 1 - k : k);
+        out.push_back(static_cast<char>((unit >> shift) & 0xFF));
+      }
+    };
+    for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+      const char32_t cp = decodeUTF8(utf8.data() + i, &length);
+      if (unitSize_ == 4 || cp < 0x10000) {
+        put(cp);
+      } else {
+        put(0xD800 + ((cp - 0x10000) >> 10));
+        put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      }
+    }
+    return true;
+  }
+
+ private:
+  int unitSize_;
+  bool bigEndian_;
+};
+
+class SingleByteEncoder final : public Encoder {
+ public:
+  explicit SingleByteEncoder(SingleByte kind) : kind_(kind) {}
+
+  bool encode(std::string_view utf8, std::string& out, char32_t* rejected) override {
+    const std::size_t start = out.size();
+    for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+      const char32_t cp = decodeUTF8(utf8.data() + i, &length);
+      const int byte = singleByteOf(kind_, cp);
+      if (byte < 0) {
+        out.resize(start);
+        *rejected = cp;
+        return false;
+      }
+      out.push_back(static_cast<char>(byte));
+    }
+    return true;
+  }
+
+ private:
+  SingleByte kind_;
+};
+
+// Everything else goes through the C library's iconv. Each piece starts and ends in the
+// encoding's initial shift state, so pieces can be joined.
+class IconvEncoder final : public Encoder {
+ public:
+  explicit IconvEncoder(iconv_t cd) : cd_(cd) {}
+  ~IconvEncoder() override { iconv_close(cd_); }
+  IconvEncoder(const IconvEncoder&) = delete;
+  IconvEncoder& operator=(const IconvEncoder&) = delete;
+
+  bool encode(std::string_view utf8, std::string& out, char32_t* rejected) override {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    const std::size_t start = out.size();
+    char* input = const_cast<char*>(utf8.data());
+    std::size_t inputLeft = utf8.size();
+    std::size_t room = 4 * utf8.size() + 16;
+    for (bool flushed = false; !flushed;) {
+      const std::size_t used = out.size();
+      out.resize(used + room);
+      char* output = out.data() + used;
+      std::size_t outputLeft = room;
+      std::size_t done = iconv(cd_, &input, &inputLeft, &output, &outputLeft);
+      if (done != static_cast<std::size_t>(-1) && inputLeft == 0) {
+        done = iconv(cd_, nullptr, nullptr, &output, &outputLeft);  // back to the initial state
+        flushed = done != static_cast<std::size_t>(-1);
+      }
+      const int failure = done == static_cast<std::size_t>(-1) ? errno : 0;
+      out.resize(out.size() - outputLeft);
+      // A positive count means characters were replaced by a substitute: a loss, refused too.
+      if (failure == E2BIG) continue;
+      if (failure != 0 || done != 0) {
+        std::size_t length = 0;
+        *rejected = inputLeft > 0 ? decodeUTF8(input, &length) : 0xFFFD;
+        out.resize(start);
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
 std::string describeCodePoint(char32_t cp) {
   char text[16];
   std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(cp));
@@ -330,6 +477,35 @@ std::string describeCodePoint(char32_t cp) {
 }
 
 }  // namespace
+
+std::unique_ptr<Encoder> makeEncoder(StringEncoding encoding) {
+  switch (encoding) {
+    case kEncodingNone:
+    case kEncodingUTF8:
+      return std::make_unique<UTFEncoder>(1, false);
+    case kEncodingUTF16BE:
+    case kEncodingUTF16LE:
+      return std::make_unique<UTFEncoder>(2, encoding == kEncodingUTF16BE);
+    case kEncodingUTF32BE:
+    case kEncodingUTF32LE:
+      return std::make_unique<UTFEncoder>(4, encoding == kEncodingUTF32BE);
+    default:
+      break;
+  }
+  if (const std::optional<SingleByte> kind = singleByteKind(encoding)) {
+    return std::make_unique<SingleByteEncoder>(*kind);
+  }
+  const EncodingEntry* entry = findEncoding(encoding);
+  if (entry == nullptr) return nullptr;
+  iconv_t cd = iconv_open(entry->iconvName, "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  return std::make_unique<IconvEncoder>(cd);
+}
+
+std::string describeEncodingFailure(StringEncoding encoding, char32_t rejected) {
+  return "the character " + describeCodePoint(rejected) + " cannot be represented in " +
+         encodingName(encoding);
+}
 
 std::optional<std::string> encodeText(std::string_view utf8, StringEncoding encoding,
                                       std::string* why) {
@@ -339,69 +515,17 @@ std::optional<std::string> encodeText(std::string_view utf8, StringEncoding enco
     *why = "the text is not valid UTF-8";
     return std::nullopt;
   }
-  if (encoding == kEncodingNone || encoding == kEncodingUTF8) return std::string(utf8);
-
-  const bool utf16 = encoding == kEncodingUTF16BE || encoding == kEncodingUTF16LE;
-  const bool utf32 = encoding == kEncodingUTF32BE || encoding == kEncodingUTF32LE;
-  const bool bigEndian = encoding == kEncodingUTF16BE || encoding == kEncodingUTF32BE;
-  const bool singleByte = encoding == kEncodingASCII || encoding == kEncodingISOLatin1;
-  if (utf16 || utf32 || singleByte) {
-    std::string out;
-    const auto put = [&](std::uint32_t unit, int size) {
-      for (int k = 0; k < size; ++k) {
-        const int shift = 8 * (bigEndian ? size - 1 - k : k);
-        out.push_back(static_cast<char>((unit >> shift) & 0xFF));
-      }
-    };
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-      std::size_t length = 0;
-      const char32_t cp = decodeUTF8(utf8.data() + i, &length);
-      i += length;
-      if (singleByte) {
-        if (cp >= (encoding == kEncodingASCII ? 0x80u : 0x100u)) {
-          *why = "the character " + describeCodePoint(cp) + " cannot be represented in " +
-                 encodingName(encoding);
-          return std::nullopt;
-        }
-        out.push_back(static_cast<char>(cp));
-      } else if (utf32) {
-        put(cp, 4);
-      } else if (cp < 0x10000) {
-        put(cp, 2);
-      } else {
-        put(0xD800 + ((cp - 0x10000) >> 10), 2);
-        put(0xDC00 + ((cp - 0x10000) & 0x3FF), 2);
-      }
-    }
-    return out;
-  }
-
-  const EncodingEntry* entry = findEncoding(encoding);
-  iconv_t cd =
-      entry != nullptr ? iconv_open(entry->iconvName, "UTF-8") : reinterpret_cast<iconv_t>(-1);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  const std::unique_ptr<Encoder> encoder = makeEncoder(encoding);
+  if (!encoder) {
     *why = encodingName(encoding) + " is not supported";
     return std::nullopt;
   }
-  std::string out(4 * utf8.size() + 16, '\0');
-  char* input = const_cast<char*>(utf8.data());
-  std::size_t inputLeft = utf8.size();
-  char* output = out.data();
-  std::size_t outputLeft = out.size();
-  std::size_t done = iconv(cd, &input, &inputLeft, &output, &outputLeft);
-  if (done != static_cast<std::size_t>(-1)) {
-    done = iconv(cd, nullptr, nullptr, &output, &outputLeft);  // back to the initial shift state
-  }
-  iconv_close(cd);
-  if (done == static_cast<std::size_t>(-1)) {
-    std::size_t length = 0;
-    *why = inputLeft > 0 ? "the character " + describeCodePoint(decodeUTF8(input, &length)) +
-                               " cannot be represented in " + encodingName(encoding)
-                         : "the text cannot be converted to " + encodingName(encoding);
+  std::string out;
+  char32_t rejected = 0;
+  if (!encoder->encode(utf8, out, &rejected)) {
+    *why = describeEncodingFailure(encoding, rejected);
     return std::nullopt;
   }
-  out.resize(out.size() - outputLeft);
   return out;
 }
 

@@ -43,6 +43,22 @@ std::unique_ptr<Decoder> makeDecoder(StringEncoding encoding);
 // The encoding's name for messages: "UTF-8", "Mac OS Roman", or its code.
 std::string encodingName(StringEncoding encoding);
 
+// Encodes UTF-8 text into one encoding, piece by piece; each piece is whole characters and starts
+// and ends in the encoding's initial state, so encoded pieces can be joined.
+class Encoder {
+ public:
+  virtual ~Encoder() = default;
+  // Appends valid UTF-8 `utf8`, encoded, to `out`. When a character has no form in the encoding
+  // nothing is appended, *rejected receives it, and the result is false.
+  virtual bool encode(std::string_view utf8, std::string& out, char32_t* rejected) = 0;
+};
+
+// An encoder for `encoding` (kEncodingNone meaning UTF-8); null when it is not supported. Every
+// encoding that makeDecoder reads can be written.
+std::unique_ptr<Encoder> makeEncoder(StringEncoding encoding);
+// "the character U+XXXX cannot be represented in <encoding>".
+std::string describeEncodingFailure(StringEncoding encoding, char32_t rejected);
+
 // Converts UTF-8 text into `encoding` (kEncodingNone meaning UTF-8). nullopt, with *why set,
 // when the text is not valid UTF-8, the encoding is not supported, or a character of the text
 // cannot be represented in it.

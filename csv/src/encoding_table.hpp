@@ -1,7 +1,6 @@
 // The encodings the library knows by code: their iconv names and their names in messages.
 #pragma once
 
-#include <span>
 #include <string_view>
 
 #include "csv/string_encoding.hpp"
@@ -14,8 +13,6 @@ struct EncodingEntry {
   const char* displayName;  // for messages
 };
 
-// Every known encoding, UTF-8 and the UTF-16/32 forms included.
-std::span<const EncodingEntry> encodingTable();
 // The entry for `code`, or null.
 const EncodingEntry* findEncoding(StringEncoding code);
 // The entry whose name matches a locale's character-set name (case, '-' and '_' ignored), or null.

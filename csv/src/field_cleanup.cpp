@@ -36,35 +36,6 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text) {
   return trimCharactersInSet(text, isWhitespaceOrNewline);
 }
 
-void replaceOccurrences(std::string& text, std::string_view target, std::string_view replacement) {
-  if (target.empty()) return;
-  std::size_t at = text.find(target);
-  if (at == std::string::npos) return;
-  if (replacement.size() > target.size()) {
-    std::string out;
-    std::size_t from = 0;
-    for (; at != std::string::npos; at = text.find(target, from)) {
-      out.append(text, from, at - from).append(replacement);
-      from = at + target.size();
-    }
-    text = out.append(text, from);
-    return;
-  }
-  // Shrinking in place: one pass, copying each kept piece once.
-  std::size_t write = at;
-  std::size_t from = at;
-  while (at != std::string::npos) {
-    text.replace(write, replacement.size(), replacement);
-    write += replacement.size();
-    from = at + target.size();
-    at = text.find(target, from);
-    const std::size_t keep = (at == std::string::npos ? text.size() : at) - from;
-    std::memmove(text.data() + write, text.data() + from, keep);
-    write += keep;
-  }
-  text.resize(write);
-}
-
 void collapseDoubledQuotes(std::string_view text, std::string& out) {
   out.resize(text.size());
   char* write = out.data();

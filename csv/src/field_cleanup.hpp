@@ -13,8 +13,6 @@ namespace csv::detail {
 std::string_view trimNewlines(std::string_view text);
 // The view without white-space-and-newline characters at either end.
 std::string_view trimWhitespaceAndNewlines(std::string_view text);
-// Replaces every occurrence of `target` by `replacement`, scanning forward, without overlaps.
-void replaceOccurrences(std::string& text, std::string_view target, std::string_view replacement);
 // Writes `text` to `out` with every "" replaced by ", scanning forward, without overlaps.
 void collapseDoubledQuotes(std::string_view text, std::string& out);
 // Deletes each backslash and keeps the character after it, even if that is a backslash too.

@@ -81,8 +81,6 @@ std::string_view charsetOfLocaleName(std::string_view name) {
 
 }  // namespace
 
-std::span<const EncodingEntry> encodingTable() { return kEncodings; }
-
 const EncodingEntry* findEncoding(StringEncoding code) {
   for (const EncodingEntry& entry : kEncodings) {
     if (entry.code == code) return &entry;

@@ -5,29 +5,17 @@
 #include <string_view>
 #include <variant>
 
-namespace quorin::detail {
+#include "session/text_number.hpp"
+
+namespace quorin {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-std::int64_t leadingInteger(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  // Accumulated as a negative number, whose range includes the most negative integer.
-  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    if (magnitude < (kMin + digit) / 10) {
-      return negative ? kMin : std::numeric_limits<std::int64_t>::max();
-    }
-    magnitude = magnitude * 10 - digit;
-  }
-  if (negative) return magnitude;
-  return magnitude == kMin ? std::numeric_limits<std::int64_t>::max() : -magnitude;
-}
+}  // namespace
+
+namespace detail {
+namespace {
 
 bool leadingTruth(std::string_view text) {
   std::size_t i = 0;
@@ -62,4 +50,25 @@ bool boolValue(const SettingValue& value) {
   return std::visit(Read{}, value);
 }
 
-}  // namespace quorin::detail
+}  // namespace detail
+
+std::int64_t leadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // Accumulated as a negative number, whose range includes the most negative integer.
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  std::int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (magnitude < (kMin + digit) / 10) {
+      return negative ? kMin : std::numeric_limits<std::int64_t>::max();
+    }
+    magnitude = magnitude * 10 - digit;
+  }
+  if (negative) return magnitude;
+  return magnitude == kMin ? std::numeric_limits<std::int64_t>::max() : -magnitude;
+}
+
+}  // namespace quorin

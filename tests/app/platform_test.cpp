@@ -20,7 +20,6 @@
 #include "platform/scheduler.hpp"
 #include "platform/system_sound.hpp"
 #include "platform/text_field.hpp"
-#include "platform/text_integer.hpp"
 #include "platform/window.hpp"
 
 namespace quorin {
@@ -275,38 +274,6 @@ TEST(TextFieldTest, TheDelegateDecidesWhatReturnDoesAndHearsWhenEditingEnds) {
   QTest::keyClick(second, Qt::Key_Return);
   EXPECT_EQ(delegate.returns.size(), 2u);
   EXPECT_EQ(other.returns, std::vector<QLineEdit*>{first});
-}
-
-TEST(IntegerValueTest, ReadsLikeThePlatformConversion) {
-  constexpr int kMax = std::numeric_limits<int>::max();
-  constexpr int kMin = std::numeric_limits<int>::min();
-  // U+00A0 (no-break space) is white space; U+0663 (ARABIC-INDIC THREE) is not an ASCII digit.
-  const std::pair<const char16_t*, int> cases[] = {{u"\t\n  90", 90},
-                                                   {u"   ", 0},
-                                                   {u"-5", -5},
-                                                   {u"+7", 7},
-                                                   {u"  -12x", -12},
-                                                   {u"-", 0},
-                                                   {u"+-5", 0},
-                                                   {u"- 5", 0},
-                                                   {u"1 2", 1},
-                                                   {u"0x10", 0},
-                                                   {u"007", 7},
-                                                   {u"-0", 0},
-                                                   {u"4.9", 4},
-                                                   {u"\u00A042", 42},
-                                                   {u"\u0663", 0},
-                                                   {u"12\u0663", 12},
-                                                   {u"2147483647", kMax},
-                                                   {u"2147483648", kMax},
-                                                   {u"99999999999999999999999", kMax},
-                                                   {u"-2147483648", kMin},
-                                                   {u"-2147483649", kMin},
-                                                   {u"-99999999999999999999999", kMin}};
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(integerValue(QString::fromUtf16(text)), expected)
-        << QString::fromUtf16(text).toStdString();
-  }
 }
 
 class MadeInCode : public ViewController {

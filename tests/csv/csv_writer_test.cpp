@@ -1,4 +1,5 @@
 #include "csv/csv_writer.hpp"
+#include "csv/csv_document.hpp"
 #include "temp_folder.hpp"
 
 #include <fcntl.h>
@@ -391,6 +392,10 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
       {kEncodingUTF32BE, "é", "\0\0\0a\0\0\0,\0\0\0\xE9\0\0\0\n"s, 0},
       {kEncodingUTF32LE, "é", "a\0\0\0,\0\0\0\xE9\0\0\0\n\0\0\0"s, 0},
       {kEncodingMacOSRoman, "é", "a,\x8E\n", 0},
+      // The platform's table, not glibc's: the Apple logo, the increment sign and the euro.
+      {kEncodingMacOSRoman, "\uF8FF\u2206€", "a,\xF0\xC6\xDB\n", 0},
+      {kEncodingISOLatin1, "é", "a,\xE9\n", 0},
+      {12, "€", "a,\x80\n", 0},  // Windows-1252
       // A piece that cannot be converted is left out; the rest is written and the loss noted.
       {kEncodingMacOSRoman, "日本", "a,\n", EILSEQ},
       {kEncodingUTF16LE, "\xFF", "a\0,\0\n\0"s, EILSEQ},
@@ -418,6 +423,41 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
   writer->writeLine();
   writer->closeFile();
   EXPECT_EQ(readFile(path), "\xC3\xA9,\0\xE9\0\n"s);
+}
+
+// Every encoding the reader reads, the writer writes: a document written in it reads back the
+// same, and Mac OS Roman's whole upper half survives both directions.
+TEST(CSVWriterFileTest, EveryEncodingTheReaderReadsIsWritten) {
+  const StringEncoding codes[] = {
+      1,          3,          4,          5,          8,          9,          11,
+      12,         13,         14,         15,         21,         30,         0x90000100,
+      0x94000100, 0x98000100, 0x9C000100, 0x80000203, 0x80000204, 0x80000205, 0x80000206,
+      0x80000207, 0x80000208, 0x80000209, 0x8000020A, 0x8000020B, 0x8000020D, 0x8000020E,
+      0x8000020F, 0x80000210, 0x80000505, 0x80000506, 0x80000507, 0x80000508, 0x80000631,
+      0x80000632, 0x80000930, 0x80000931, 0x80000940, 0x80000A02, 0x80000A03, 0x80000A06,
+      0x80000A08};
+  TempFolder folder;
+  const std::string path = folder / "enc.csv";
+  const std::vector<std::vector<std::string>> rows = {{"a", "b c"}, {"d,e", "\"f\""}};
+  for (const StringEncoding code : codes) {
+    SCOPED_TRACE("encoding " + std::to_string(code));
+    auto writer = CSVWriter::withCSVFile(path, false);
+    writer->setEncoding(code);
+    for (const auto& row : rows) writer->writeLineWithFields({row[0], row[1]});
+    writer->closeFile();
+    EXPECT_EQ(errorOf(*writer), "none");
+    EXPECT_EQ(arrayWithContentsOfCSVFile(path, code), rows);
+  }
+  std::string high;
+  for (int b = 0x80; b < 0x100; ++b) high.push_back(static_cast<char>(b));
+  writeFile(path, "x," + high + "\n");
+  const std::optional<CSVLines> read = arrayWithContentsOfCSVFile(path, kEncodingMacOSRoman);
+  ASSERT_TRUE(read && read->size() == 1 && read->front().size() == 2);
+  auto writer = CSVWriter::withCSVFile(path, false);
+  writer->setEncoding(kEncodingMacOSRoman);
+  writer->writeLineWithFields({"x", read->front()[1]});
+  writer->closeFile();
+  EXPECT_EQ(readFile(path), "x," + high + "\n");
 }
 
 // ---- faults of a real file system, in a private mount namespace ----

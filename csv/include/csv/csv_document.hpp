@@ -8,19 +8,20 @@
 #include <optional>
 #include <ranges>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "csv/csv_parser_delegate.hpp"
+#include "csv/csv_writer.hpp"
 #include "csv/error.hpp"
 #include "csv/input_stream.hpp"
 #include "csv/string_encoding.hpp"
+#include "csv/text_rules.hpp"
 #include "csv/value.hpp"
 
 namespace csv {
-
-class CSVWriter;
 
 // A read document: its lines in order, each the (at least one) cleaned fields of that line.
 using CSVLines = std::vector<std::vector<std::string>>;
@@ -138,37 +139,29 @@ template <class Rows>
 concept CSVRowRange = std::ranges::input_range<Rows> &&
     std::convertible_to<std::ranges::range_reference_t<Rows>, std::span<const Value>>;
 
-namespace detail {
-// The file side of writeToCSVFile: one buffered file writer for the whole document.
-class RowFileWriter {
- public:
-  // Checks the delimiter (throwing std::invalid_argument) before the file is created.
-  RowFileWriter(const std::string& path, std::string_view delimiter, bool atomically);
-  ~RowFileWriter();
-  RowFileWriter(const RowFileWriter&) = delete;
-  RowFileWriter& operator=(const RowFileWriter&) = delete;
-  // False once the file has failed: further rows could not reach it.
-  bool good() const;
-  // Writes one row as one line.
-  void writeRow(std::span<const Value> row);
-  // Closes (an atomic writer moves its file into place); false with the error in *error.
-  bool finish(Error* error);
-
- private:
-  std::unique_ptr<CSVWriter> writer_;
-};
-}  // namespace detail
-
 // Writes a typed document as writeToCSVFile above, without first copying it into one ValueList.
 template <CSVRowRange Rows>
 bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delimiter,
                     bool atomically, Error* error = nullptr) {
-  detail::RowFileWriter writer(path, delimiter, atomically);
-  for (auto&& row : rows) {
-    if (!writer.good()) break;
-    writer.writeRow(row);
+  // A non-atomic writer empties an existing file on creation: a delimiter that would make it
+  // refuse to go on must be found before that.
+  if (!isValidDelimiter(delimiter)) {
+    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
   }
-  return writer.finish(error);
+  const std::unique_ptr<CSVWriter> writer = CSVWriter::withCSVFile(path, atomically);
+  writer->setDelimiter(delimiter);
+  // Nobody watches the file while it grows, so it is written in large blocks.
+  writer->setBuffered(true);
+  for (auto&& row : rows) {
+    // After a failure the writer keeps further output in memory, which nobody here would read.
+    if (writer->error()) break;
+    for (const Value& field : std::span<const Value>(row)) writer->writeField(field);
+    writer->writeLine();
+  }
+  writer->closeFile();
+  if (!writer->error()) return true;
+  setError(error, *writer->error());
+  return false;
 }
 
 // The CSV text of `rows`, every line ending in "\n"; nullopt for an empty list (*error reset to

@@ -1,8 +1,6 @@
 // CSVWriter: turns values into comma-separated text, one field at a time, into a string or a file.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,10 +12,6 @@
 #include "csv/value.hpp"
 
 namespace csv {
-
-namespace detail {
-class ByteBuffer;
-}
 
 // A field list that may end early: writing stops at the first absent (nullopt) entry.
 using OptionalValueList = std::vector<std::optional<Value>>;
@@ -51,11 +45,11 @@ class CSVWriter {
   // for a delimiter that is not exactly one UTF-16 code unit or is a newline, '"', '#' or '\'.
   void setDelimiter(std::string_view delimiter);
   // The current delimiter ("," unless changed).
-  const std::string& delimiter() const { return delimiter_; }
+  const std::string& delimiter() const;
   // Sets the encoding code for later output; any code is accepted (unknown ones write nothing).
-  void setEncoding(StringEncoding encoding) { encoding_ = encoding; }
+  void setEncoding(StringEncoding encoding);
   // The encoding code: 0 until the first output, then 4 (UTF-8) unless one was set.
-  StringEncoding encoding() const { return encoding_; }
+  StringEncoding encoding() const;
 
   // Writes one field, preceded by the delimiter when the line already has a field.
   void writeField(const Value& value);
@@ -77,7 +71,7 @@ class CSVWriter {
   std::optional<std::string> stringValue() const;
   // The first failure of the file (opening, writing, finishing an atomic write), else the first
   // piece that could not be converted; nullopt when none.
-  const std::optional<Error>& error() const { return error_; }
+  const std::optional<Error>& error() const;
 
   // Buffered mode (off by default): output to the file is held in memory and written in large
   // blocks, by flush() and at closeFile(). Without it every operation reaches the file, in one
@@ -88,39 +82,9 @@ class CSVWriter {
 
  private:
   CSVWriter();
-  struct FileState;
+  struct Impl;
 
-  detail::ByteBuffer* directBuffer() const;
-  detail::ByteBuffer& beginPiece();
-  void endPiece(detail::ByteBuffer& buffer);
-  void writeString(std::string_view piece);
-  void writeFieldPieces(const Value& value);
-  void writeFieldText(std::string_view text);
-  void appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
-  void writeLinePieces();
-  void endOperation();
-  bool copyIfPlain(std::string_view text, char* dest) const;
-  bool writePending();
-  void failFile(int errnoValue, std::string_view context);
-  std::string fileLabel() const;  // the file in messages
-  void recordError(Error error, bool fileFailure);
-
-  std::unique_ptr<FileState> file_;                  // null for a string writer
-  std::unique_ptr<detail::ByteBuffer> stringValue_;  // null while nothing was collected
-  bool hasStarted_ = false;
-  unsigned currentField_ = 0;
-  StringEncoding encoding_ = kEncodingNone;
-  std::string delimiter_;
-  // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
-  // of a word (see copyIfPlain).
-  std::array<std::uint8_t, 256> byteClass_{};
-  std::uint64_t delimiterWord_ = 0;
-  // Where output goes as UTF-8 without conversion while the encoding is directEncoding_; set by
-  // beginPiece, cleared when the file closes.
-  detail::ByteBuffer* direct_ = nullptr;
-  StringEncoding directEncoding_ = kEncodingNone;
-  std::optional<Error> error_;
-  bool errorIsFileFailure_ = false;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace csv

@@ -1,4 +1,4 @@
-// The diagnostic log: one line per message, to standard error as "quorin: message" by default.
+// The diagnostic log: one line per message, by default to standard error as "<program>: message".
 #pragma once
 
 #include <functional>

@@ -5,20 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "session/alert_presenter.hpp"
 #include "session/settings_store.hpp"
 #include "session/tool.hpp"
 
 namespace quorin {
-
-// How the results log shows a failure to the person at the kiosk; the app implements it with its
-// Alert class. Tests record the calls.
-class AlertPresenter {
- public:
-  virtual ~AlertPresenter() = default;
-  // Shows a one-button ("Close") alert with an optional title and a message.
-  virtual void simpleWithTitle(const std::optional<std::string>& title,
-                               const std::string& message) = 0;
-};
 
 // Appends completed sessions to results.csv, each exactly once. Logging a session is one step in
 // the settings store (the row is numbered, kept as pending, and the session cleared, together)
