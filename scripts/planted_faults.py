@@ -10,8 +10,8 @@ CLEAN, TOK, DOC, DEC = "csv/src/field_cleanup.cpp", "csv/src/tokenizer.cpp", \
     "csv/src/csv_document.cpp", "csv/src/decoder.cpp"
 TOOL, LOG, STORE = "session/src/tool.cpp", "session/src/csv_file.cpp", \
     "session/src/sqlite_settings_store.cpp"
-PAGE, START, INT = "app/page_controller.cpp", "app/start_controller.cpp", \
-    "app/platform/text_integer.cpp"
+PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
+RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && p[0] == '#'", "n > 1 && p[0] == '#'",
@@ -22,10 +22,10 @@ MUTATIONS = [
      "writer: CR does not force quotes"),
     ("w-u2029", W, "text.starts_with(\"\\xE2\\x80\\xA8\") || text.starts_with(\"\\xE2\\x80\\xA9\")",
      "text.starts_with(\"\\xE2\\x80\\xA8\")", "writer: U+2029 is no line break"),
-    ("w-delim-hash", W, "*c == '\"' || *c == '#' || *c == '\\\\'", "*c == '\"' || *c == '\\\\'",
-     "writer: # accepted as delimiter"),
-    ("w-newline-range", W, "(c >= 0x0A && c <= 0x0D)", "(c >= 0x0A && c < 0x0D)",
-     "writer: CR accepted as delimiter"),
+    ("r-delim-hash", RULES, "c != '\"' && c != '#' &&", "c != '\"' &&",
+     "text rules: # accepted as delimiter"),
+    ("w-keep-mode", W, "f.atomic->setMode(old.st_mode);", "",
+     "writer: atomic replace loses the file mode"),
     ("w-comment-break", W, "if (currentField_ > 0) writeLinePieces();",
      "if (currentField_ > 1) writeLinePieces();", "writer: comment after one field shares its line"),
     ("w-truncate", W, "(void)::ftruncate(f.fd, f.committed);", "",
@@ -40,8 +40,8 @@ MUTATIONS = [
      "detection: FE FF read as little-endian"),
     ("e-surrogates", DEC, "if (lead == 0xED) high = 0x9F;", "",
      "decoder: UTF-8 surrogates accepted"),
-    ("p-delim-length", PAR, "accepted = length == delimiter.size() && cp < 0x10000",
-     "accepted = cp < 0x10000", "parser: two-character delimiter accepted"),
+    ("r-delim-length", RULES, "return length == delimiter.size() && c < 0x10000",
+     "return c < 0x10000", "text rules: two-character delimiter accepted"),
     ("p-bom-kept", PAR, "core.text_.dropUndecoded(markLength);", "",
      "parser: byte-order mark left in the text"),
     ("f-doubled-quote", CLEAN, "if (from < text.size() && text[from] == '\"') ++from;", "",
@@ -103,8 +103,8 @@ MUTATIONS = [
     ("a-passcode-prefix", START, "field->text() != app_.secretCode()",
      "!field->text().startsWith(app_.secretCode())", "start: passcode prefix accepted"),
     ("a-passcode-clear", START, "field->setText(QString());", "", "start: passcode stays typed"),
-    ("a-int-space", INT, "while (i < n && text[i].isSpace()) ++i;", "",
-     "integer: leading spaces not skipped"),
+    ("s-int-space", VALUES, "while (i < text.size() && isBlank(text[i])) ++i;", "",
+     "number reader: leading blanks not skipped"),
     ("a-answer-radio", TOOLPAGE, "button->setChecked(i == choice);",
      "if (i == choice) button->setChecked(true);", "tool page: other choices stay checked"),
     ("a-results-gate", TOOLPAGE, "if (tool().complete()) {\n    tool().showScore();",
