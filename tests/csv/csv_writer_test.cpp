@@ -67,49 +67,6 @@ std::optional<long> writeSyscalls() {
 
 // ---- quoting and escaping ----
 
-TEST(CSVWriterTest, QuotesExactlyTheFieldsThatNeedIt) {
-  struct Case {
-    std::string delimiter, field, written;
-  };
-  const Case cases[] = {
-      {",", "b,c", "\"b,c\""},
-      {",", "say \"hi\"", "\"say \"\"hi\"\"\""},
-      {",", "a\\b", "\"a\\\\b\""},
-      {",", "a\"\\b\\", "\"a\"\"\\\\b\\\\\""},
-      {",", "#1", "\"#1\""},
-      {",", "1#", "1#"},
-      {",", "", ""},
-      {",", " blanks\tand tabs ", " blanks\tand tabs "},
-      {",", "line\nfeed", "\"line\nfeed\""},
-      {",", "next\u0085line", "\"next\u0085line\""},
-      // Neighbours of the non-ASCII newlines share their lead bytes but are not newlines.
-      {",", "nbsp\u00A0x\u2027y\u2030z", "nbsp\u00A0x\u2027y\u2030z"},
-      {",", "café 日本 😀", "café 日本 😀"},
-      {";", "b;c", "\"b;c\""},
-      {"\t", "a\tb", "\"a\tb\""},
-      // Non-ASCII delimiters: found as whole characters, not by their lead byte.
-      {"é", "caféx", "\"caféx\""},
-      {"é", "cafe\u00C3", "cafe\u00C3"},
-      {"€", "a€b", "\"a€b\""},
-      {"§", "x§", "\"x§\""},
-      {"§", "x©", "x©"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("delimiter '" + c.delimiter + "', field '" + c.field + "'");
-    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
-                w.setDelimiter(c.delimiter);
-                w.writeField(c.field);
-              }),
-              c.written);
-    // Second in a line: the same text after the delimiter.
-    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
-                w.setDelimiter(c.delimiter);
-                w.writeLineWithFields({"x", c.field});
-              }),
-              "x" + c.delimiter + c.written + "\n");
-  }
-}
-
 // The word-at-a-time scan against the rule stated plainly, with every special character at
 // every position of fields that fill less than one, one, or two eight-byte words and a tail, in
 // ASCII and non-ASCII text.
@@ -120,9 +77,9 @@ TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
     return out + "\"";
   };
   const std::string newlines[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
-  const std::string specials[] = {",",      "\t",     "é",      "€",      "\"",   "\\",
-                                  "#",      "\n",     "\r",     "\v",     "\f",   "\u0085",
-                                  "\u2028", "\u2029", "\u00A0", "\u2027", "\xC2", "\xE2\x80"};
+  const std::string specials[] = {
+      ",",  "\t",     "é",      "€",      "\"",     "\\",     "#",    "\n",       "\r",    "\v",
+      "\f", "\u0085", "\u2028", "\u2029", "\u00A0", "\u2027", "\xC2", "\xE2\x80", "\u00A9"};
   for (const std::string delimiter : {",", "\t", "é", "€", "§"}) {
     for (const std::string filler : {"a", "ü"}) {
       for (const std::string& special : specials) {
@@ -152,27 +109,15 @@ TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
 
 // ---- fields, lists, comments, stringValue ----
 
+// Value texts come from Value::description; an absent value ends a list. A line of no fields
+// writes nothing at all, while an empty list of fields writes an empty line.
 TEST(CSVWriterTest, WritesFieldsAndListsThatEndAtTheFirstAbsentValue) {
-  using namespace std::chrono;
-  const Date date = sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9};
   const std::pair<Write, std::optional<std::string>> cases[] = {
       {[](CSVWriter& w) {
-         w.writeField("a");
-         w.writeField("b,c");
-         w.writeLine();
+         w.writeLineWithFields({"", 5, ValueList{"p", 1}, ""});
        },
-       "a,\"b,c\"\n"},
-      {[](CSVWriter& w) {
-         w.writeLineWithFields({"", "x", ""});
-       },
-       ",x,\n"},
-      {[&](CSVWriter& w) {
-         w.writeLineWithFields({5, -3, 2.5, date, ValueList{"p", 1}});
-         w.writeField(std::int64_t{-9223372036854775807 - 1});
-       },
-       "5,-3,2.5,2013-04-02 14:05:09 +0000,\"(p, 1)\"\n-9223372036854775808"},
+       ",5,\"(p, 1)\",\n"},
       {[](CSVWriter& w) { w.writeLineWithFields({}); }, "\n"},
-      {[](CSVWriter& w) { w.writeLineOfFields({}); }, std::nullopt},
       {[](CSVWriter& w) {
          w.writeLineOfFields({std::nullopt, "a"});
        },
@@ -181,20 +126,14 @@ TEST(CSVWriterTest, WritesFieldsAndListsThatEndAtTheFirstAbsentValue) {
          w.writeLineOfFields({"a", 2, std::nullopt, "c"});
        },
        "a,2\n"},
-      {[](CSVWriter& w) {
-         w.writeFields({"a", std::nullopt, "b"});
-         w.writeField("c");
-       },
-       "a,c"},
       {[](CSVWriter& w) { w.writeFields({std::nullopt}); }, std::nullopt},
       {[](CSVWriter& w) {
-         w.writeField("x");
+         w.writeFields({"a", std::nullopt, "b"});
          w.writeLineWithFields({"y"});
          w.writeLineOfFields({"z"});
+         w.writeCommentLine("c");  // at the start of a line no line end comes first
        },
-       "x,y\nz\n"},
-      // At the start of a line no line end comes before a comment.
-      {[](CSVWriter& w) { w.writeCommentLine("c"); }, "#c\n"},
+       "a,y\nz\n#c\n"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
@@ -218,101 +157,45 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
     SCOPED_TRACE("comment '" + comment + "'");
     const std::string& text = comment;  // a lambda cannot capture a structured binding in clang 14
     EXPECT_EQ(stringOutput([&](CSVWriter& w) {
-                w.writeFields({"a", "b"});
+                w.writeField("a");  // a comment ends the line of even one field
                 w.writeCommentLine(text);
               }),
-              "a,b\n" + written);
+              "a\n" + written);
   }
 }
 
 TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
   auto writer = CSVWriter::forWritingToString();
+  writer->setEncoding(kEncodingMacOSRoman);
   writer->writeLineOfFields({});
   EXPECT_EQ(writer->stringValue(), std::nullopt);
-  EXPECT_EQ(writer->encoding(), kEncodingNone);
   writer->writeField("");
   EXPECT_EQ(writer->stringValue(), "");  // an empty field is output too
-  EXPECT_EQ(writer->encoding(), kEncodingUTF8);
   writer->writeLine();
   const std::optional<std::string> snapshot = writer->stringValue();
-  writer->writeField("more");
+  writer->writeField("\u65E5");  // a string holds text, whatever the encoding
   EXPECT_EQ(snapshot, "\n");
-  EXPECT_EQ(writer->stringValue(), "\nmore");
+  EXPECT_EQ(writer->stringValue(), "\n\u65E5");
   EXPECT_EQ(writer->error(), std::nullopt);
-  EXPECT_TRUE(writer->flush());
-
-  auto chosen = CSVWriter::forWritingToString();
-  chosen->setEncoding(kEncodingMacOSRoman);
-  chosen->writeCommentLine("c");
-  EXPECT_EQ(chosen->encoding(), kEncodingMacOSRoman);
-  EXPECT_EQ(chosen->stringValue(), "#c\n");  // a string holds text, whatever the encoding
 }
 
 // ---- the delimiter ----
 
-TEST(CSVWriterTest, RefusesDelimitersThatAreNotOneSafeCodeUnit) {
-  const std::string refused[] = {
-      "",
-      ",,",
-      "\n",
-      "\r",
-      "\"",
-      "#",
-      "\\",
-      "\v",
-      "\f",
-      "\u0085",
-      "\u2028",
-      "\u2029",
-      "ab",
-      "é,",
-      "😀",             // outside the Basic Multilingual Plane: two UTF-16 code units
-      "\xFF",          // not UTF-8
-      "\xC3",          // cut short
-      "\xC0\xAC",      // overlong ','
-      "\xED\xA0\x80",  // a surrogate
-  };
-  for (const std::string& d : refused) {
-    SCOPED_TRACE("delimiter '" + d + "'");
-    auto writer = CSVWriter::forWritingToString();
-    try {
-      writer->setDelimiter(d);
-      ADD_FAILURE() << "accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()), d + " cannot be used as a delimiter");
-    }
-    writer->writeLineWithFields({"a", "b"});
-    EXPECT_EQ(writer->stringValue(), "a,b\n");
-  }
-  for (const std::string& d : {"\t"s, ";"s, " "s, "é"s, "€"s, "\uFFFD"s, "\0"s}) {
-    auto writer = CSVWriter::forWritingToString();
-    EXPECT_NO_THROW(writer->setDelimiter(d));
-    EXPECT_EQ(writer->delimiter(), d);
-  }
-}
-
 TEST(CSVWriterTest, OnlyAWrittenFieldLocksTheDelimiter) {
-  const std::tuple<const char*, Write, bool> cases[] = {
-      {"comment", [](CSVWriter& w) { w.writeCommentLine("c"); }, false},
-      {"line end", [](CSVWriter& w) { w.writeLine(); }, false},
-      {"empty line list", [](CSVWriter& w) { w.writeLineWithFields({}); }, false},
-      {"nothing before nullopt",
-       [](CSVWriter& w) {
+  const std::pair<Write, bool> cases[] = {
+      {[](CSVWriter& w) { w.writeCommentLine("c"); }, false},
+      {[](CSVWriter& w) { w.writeLine(); }, false},
+      {[](CSVWriter& w) {
          w.writeLineOfFields({std::nullopt, "x"});
        },
        false},
-      {"empty field list", [](CSVWriter& w) { w.writeFields({}); }, false},
-      {"writeField", [](CSVWriter& w) { w.writeField(""); }, true},
-      {"writeFields", [](CSVWriter& w) { w.writeFields({"a"}); }, true},
-      {"writeLineWithFields", [](CSVWriter& w) { w.writeLineWithFields({1}); }, true},
-      {"writeLineOfFields",
-       [](CSVWriter& w) {
+      {[](CSVWriter& w) { w.writeField(""); }, true},
+      {[](CSVWriter& w) {
          w.writeLineOfFields({"a", std::nullopt});
        },
        true},
   };
-  for (const auto& [what, write, locked] : cases) {
-    SCOPED_TRACE(what);
+  for (const auto& [write, locked] : cases) {
     auto writer = CSVWriter::forWritingToString();
     write(*writer);
     try {

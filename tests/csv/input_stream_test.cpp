@@ -1,12 +1,10 @@
 #include "csv/input_stream.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
+
+#include "temp_folder.hpp"
 
 namespace csv {
 namespace {
@@ -48,23 +46,14 @@ TEST(MemoryInputStreamTest, StatusesAndReads) {
 
 class FileInputStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char folder[] = "/tmp/quorin-stream-XXXXXX";
-    folder_ = mkdtemp(folder);
-    path_ = folder_ + "/data.bin";
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    rmdir(folder_.c_str());
-  }
-  std::string folder_;
-  std::string path_;
+  quorin::test::TempFolder folder_;
+  std::string path_ = folder_ / "data.bin";
 };
 
 TEST_F(FileInputStreamTest, ReadsInAnyPieceSize) {
   std::string content;
   for (int i = 0; i < 300000; ++i) content.push_back(static_cast<char>(i * 7 % 251));
-  std::ofstream(path_, std::ios::binary) << content;
+  quorin::test::writeFile(path_, content);
   for (const std::size_t piece : {std::size_t{1}, std::size_t{2048}, std::size_t{1} << 20}) {
     auto stream = InputStream::withFileAtPath(path_);
     stream->open();
@@ -78,13 +67,13 @@ TEST_F(FileInputStreamTest, ReadsInAnyPieceSize) {
 }
 
 TEST_F(FileInputStreamTest, MissingFileAndFolderDoNotOpen) {
-  for (const std::string& path : {path_, folder_}) {
+  for (const std::string& path : {path_, folder_.path.string()}) {
     auto stream = InputStream::withFileAtPath(path);
     stream->open();
     EXPECT_EQ(stream->streamStatus(), StreamStatusError) << path;
     ASSERT_TRUE(stream->streamError());
     EXPECT_EQ(stream->streamError()->domain, kPOSIXErrorDomain);
-    EXPECT_EQ(stream->streamError()->code, path == folder_ ? EISDIR : ENOENT);
+    EXPECT_EQ(stream->streamError()->code, path == path_ ? ENOENT : EISDIR);
     std::uint8_t byte = 0;
     EXPECT_LT(stream->read(&byte, 1), 0);
   }

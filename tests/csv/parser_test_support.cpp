@@ -10,43 +10,6 @@
 
 namespace csv::testing {
 
-void RecordingDelegate::record(CSVParser& parser, std::string event) {
-  events.push_back(event);
-  if (afterEvent) afterEvent(parser, event);
-}
-
-void RecordingDelegate::didFailWithError(CSVParser& parser, const Error& error) {
-  std::string text = "fail " + std::to_string(error.code);
-  if (error.description) text += ": " + *error.description;
-  if (error.underlying && error.underlying->description) {
-    text += ", caused by: " + *error.underlying->description;
-  }
-  record(parser, text);
-}
-
-void RecordingDelegate::didEndDocument(CSVParser& parser, const std::optional<std::string>& file) {
-  lastCsvFile = file;
-  record(parser, "end");
-}
-
-void RecordingDelegate::didReadField(CSVParser& parser, std::string field) {
-  record(parser, "[" + field + "]");
-}
-
-void RecordingDelegate::didEndLine(CSVParser& parser, std::uint32_t line) {
-  record(parser, "end line " + std::to_string(line));
-}
-
-void RecordingDelegate::didStartLine(CSVParser& parser, std::uint32_t line) {
-  record(parser, "line " + std::to_string(line));
-}
-
-void RecordingDelegate::didStartDocument(CSVParser& parser,
-                                         const std::optional<std::string>& file) {
-  lastCsvFile = file;
-  record(parser, "start");
-}
-
 void ScriptedStream::open() {
   if (refuseToOpen_) {
     status_ = StreamStatusError;

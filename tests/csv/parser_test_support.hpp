@@ -19,12 +19,31 @@ namespace csv::testing {
 // "fail <code>: <description>" (", caused by: <underlying>" when there is one).
 class RecordingDelegate : public CSVParserDelegate {
  public:
-  void didFailWithError(CSVParser& parser, const Error& error) override;
-  void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override;
-  void didReadField(CSVParser& parser, std::string field) override;
-  void didEndLine(CSVParser& parser, std::uint32_t line) override;
-  void didStartLine(CSVParser& parser, std::uint32_t line) override;
-  void didStartDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override;
+  void didFailWithError(CSVParser& parser, const Error& error) override {
+    std::string text = "fail " + std::to_string(error.code);
+    if (error.description) text += ": " + *error.description;
+    if (error.underlying && error.underlying->description) {
+      text += ", caused by: " + *error.underlying->description;
+    }
+    record(parser, text);
+  }
+  void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
+    lastCsvFile = csvFile;
+    record(parser, "end");
+  }
+  void didReadField(CSVParser& parser, std::string field) override {
+    record(parser, "[" + field + "]");
+  }
+  void didEndLine(CSVParser& parser, std::uint32_t line) override {
+    record(parser, "end line " + std::to_string(line));
+  }
+  void didStartLine(CSVParser& parser, std::uint32_t line) override {
+    record(parser, "line " + std::to_string(line));
+  }
+  void didStartDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
+    lastCsvFile = csvFile;
+    record(parser, "start");
+  }
 
   std::vector<std::string> events;
   // Called after each event is recorded (to cancel, or to try changing the delimiter).
@@ -32,7 +51,10 @@ class RecordingDelegate : public CSVParserDelegate {
   std::optional<std::string> lastCsvFile;
 
  private:
-  void record(CSVParser& parser, std::string event);
+  void record(CSVParser& parser, std::string event) {
+    events.push_back(event);
+    if (afterEvent) afterEvent(parser, event);
+  }
 };
 
 // A memory stream whose reads return at most maxPerRead bytes, that records the size asked of

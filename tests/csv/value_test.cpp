@@ -5,7 +5,6 @@
 #include <chrono>
 #include <limits>
 
-#include "csv/diagnostic_log.hpp"
 #include "csv/error.hpp"
 
 namespace csv {
@@ -29,13 +28,6 @@ TEST(ValueTest, RealsUseTheShortestTextThatReadsBack) {
   EXPECT_EQ(std::stod(Value(third).description()), third);
 }
 
-TEST(ValueTest, TextIsItsOwnDescription) {
-  EXPECT_EQ(Value("say \"hi\"").description(), "say \"hi\"");
-  EXPECT_EQ(Value(std::string()).description(), "");
-  EXPECT_TRUE(Value("x").isText());
-  EXPECT_FALSE(Value("x").isInteger());
-}
-
 TEST(ValueTest, DatesAreUtcToTheSecond) {
   // 2013-04-02 14:05:09 UTC, with a fraction that must be dropped, not rounded.
   const Date date =
@@ -43,14 +35,6 @@ TEST(ValueTest, DatesAreUtcToTheSecond) {
   EXPECT_EQ(Value(date).description(), "2013-04-02 14:05:09 +0000");
   EXPECT_EQ(describeDate(sys_days{year{1969} / 12 / 31} + hours{23} + minutes{59} + seconds{59}),
             "1969-12-31 23:59:59 +0000");
-}
-
-TEST(ValueTest, ListsHoldRows) {
-  const Value rows(ValueList{ValueList{"a", 1}, ValueList{}});
-  ASSERT_TRUE(rows.isList());
-  ASSERT_EQ(rows.list().size(), 2u);
-  EXPECT_TRUE(rows.list()[0].isList());
-  EXPECT_EQ(rows.list()[0].list()[1], Value(1));
 }
 
 TEST(ErrorTest, PosixErrorsCarryErrnoAndItsText) {
@@ -64,14 +48,6 @@ TEST(ErrorTest, PosixErrorsCarryErrnoAndItsText) {
   EXPECT_EQ(place.domain, "CSVErrorDomain");
   EXPECT_EQ(place.code, 3);
   EXPECT_FALSE(place.description.has_value());
-}
-
-TEST(DiagnosticLogTest, SinkCapturesAndRestores) {
-  std::string seen;
-  auto previous = setDiagnosticSink([&](std::string_view m) { seen.append(m); });
-  logDiagnostic("hello");
-  setDiagnosticSink(previous);
-  EXPECT_EQ(seen, "hello");
 }
 
 }  // namespace

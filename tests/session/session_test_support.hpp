@@ -1,50 +1,28 @@
-// Helpers shared by the session tests: a fresh folder per test, captured diagnostic lines,
-// recording observers and alerts, a kiosk fixture with a settable clock, and a forked child.
+// Helpers shared by the session tests: recording observers and alerts, and a kiosk fixture with a
+// settable clock, in a fresh folder, with the diagnostic log captured.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "csv/diagnostic_log.hpp"
+#include "diagnostic_capture.hpp"
 #include "session/csv_file.hpp"
 #include "session/sqlite_settings_store.hpp"
 #include "session/tool.hpp"
+#include "temp_folder.hpp"
 
 namespace quorin::testing {
 
-// A new empty folder, removed with everything in it when the object goes.
-struct TempFolder {
-  std::filesystem::path path = [] {
-    std::string pattern = std::filesystem::temp_directory_path() / "quorin-session-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-// Collects diagnostic lines instead of printing them, for as long as it lives.
-struct DiagnosticCapture {
-  std::vector<std::string> lines;
-  csv::DiagnosticSink previous =
-      csv::setDiagnosticSink([this](std::string_view line) { lines.emplace_back(line); });
-  ~DiagnosticCapture() { csv::setDiagnosticSink(std::move(previous)); }
-};
+using test::DiagnosticCapture;
+using test::readFile;
+using test::TempFolder;
+using test::writeFile;
 
 using Notified = std::function<void(const std::string& notification)>;
 
@@ -74,27 +52,6 @@ inline Date exampleDate(std::chrono::nanoseconds extra = {}) {
   using namespace std::chrono;
   return Date(sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9}) +
          duration_cast<Date::duration>(extra);
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
-
-// Runs `body` in a forked child and returns what it reported through `reportPath` ("" for
-// success), or how the child ended abnormally. GoogleTest assertions do not cross the fork.
-inline std::string runInChild(const std::string& reportPath,
-                              const std::function<std::string()>& body) {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit((writeFile(reportPath, body()), 0));
-  int status = -1;
-  if (child > 0) ::waitpid(child, &status, 0);
-  return status == 0 ? readFile(reportPath) : "child failed, status " + std::to_string(status);
 }
 
 // A kiosk in a fresh folder: settings store, model on a settable clock, results log, and what

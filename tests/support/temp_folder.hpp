@@ -52,9 +52,9 @@ struct TempFolder {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }
-  std::string operator/(const char* name) const { return (path / name).string(); }
+  std::string operator/(std::string_view name) const { return (path / name).string(); }
   // Writes `bytes` to the file `name` in the folder and returns its path.
-  std::string write(const char* name, std::string_view bytes) const {
+  std::string write(std::string_view name, std::string_view bytes) const {
     writeFile(path / name, bytes);
     return *this / name;
   }

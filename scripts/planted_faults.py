@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""Planted faults: applies each mutation below to a scratch copy of the tree, rebuilds, runs the
+unit tests and reports which tests fail. Driven by scripts/planted-faults.sh."""
+import argparse, json, os, re, shutil, subprocess, sys, time
+
+# (id, file, exact snippet that must occur once, replacement, what the fault is)
+W, ENC, DET, PAR = "csv/src/csv_writer.cpp", "csv/src/string_encoding.cpp", \
+    "csv/src/encoding_detection.cpp", "csv/src/csv_parser.cpp"
+CLEAN, TOK, DOC, DEC = "csv/src/field_cleanup.cpp", "csv/src/tokenizer.cpp", \
+    "csv/src/csv_document.cpp", "csv/src/decoder.cpp"
+TOOL, LOG, STORE = "session/src/tool.cpp", "session/src/csv_file.cpp", \
+    "session/src/sqlite_settings_store.cpp"
+PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
+RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
+TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
+MUTATIONS = [
+    ("w-hash", W, "n > 0 && p[0] == '#'", "n > 1 && p[0] == '#'",
+     "writer: a lone # field is not quoted"),
+    ("w-backslash", W, "if (c == '\"' || c == '\\\\') *end++ = c;", "if (c == '\"') *end++ = c;",
+     "writer: backslashes not doubled"),
+    ("w-cr", W, "{'\\n', '\\v', '\\f', '\\r', '\"', '\\\\'}", "{'\\n', '\\v', '\\f', '\"', '\\\\'}",
+     "writer: CR does not force quotes"),
+    ("w-u2029", W, "text.starts_with(\"\\xE2\\x80\\xA8\") || text.starts_with(\"\\xE2\\x80\\xA9\")",
+     "text.starts_with(\"\\xE2\\x80\\xA8\")", "writer: U+2029 is no line break"),
+    ("r-delim-hash", RULES, "c != '\"' && c != '#' &&", "c != '\"' &&",
+     "text rules: # accepted as delimiter"),
+    ("w-keep-mode", W, "f.atomic->setMode(old.st_mode);", "",
+     "writer: atomic replace loses the file mode"),
+    ("w-comment-break", W, "if (currentField_ > 0) writeLinePieces();",
+     "if (currentField_ > 1) writeLinePieces();", "writer: comment after one field shares its line"),
+    ("w-truncate", W, "(void)::ftruncate(f.fd, f.committed);", "",
+     "writer: failed write leaves a torn block"),
+    ("w-buffered", W, "if (!file_->buffered || file_->pending.size() >= kBlockSize)",
+     "if (file_->buffered || file_->pending.size() >= kBlockSize)",
+     "writer: buffering flag inverted"),
+    ("e-utf32le", DET, "if (n >= 4 && b[2] == 0x00 && b[3] == 0x00)", "if (n >= 4 && b[2] == 0x00)",
+     "detection: FF FE 00 xx read as UTF-32LE"),
+    ("e-bom-len", DET, "*offset = 3;", "*offset = 2;", "detection: UTF-8 mark one byte short"),
+    ("e-utf16be", DET, "return kEncodingUTF16BE;", "return kEncodingUTF16LE;",
+     "detection: FE FF read as little-endian"),
+    ("e-surrogates", DEC, "if (lead == 0xED) high = 0x9F;", "",
+     "decoder: UTF-8 surrogates accepted"),
+    ("r-delim-length", RULES, "return length == delimiter.size() && c < 0x10000",
+     "return c < 0x10000", "text rules: two-character delimiter accepted"),
+    ("p-bom-kept", PAR, "core.text_.dropUndecoded(markLength);", "",
+     "parser: byte-order mark left in the text"),
+    ("f-doubled-quote", CLEAN, "if (from < text.size() && text[from] == '\"') ++from;", "",
+     "clean-up: doubled quotes kept"),
+    ("f-trim", CLEAN, "text = trimWhitespaceAndNewlines(text);  // (4)", "",
+     "clean-up: spaces around a field kept"),
+    ("t-escaped-quote", TOK, "beforePrevious_ != Kind::kBackslash && ", "",
+     "tokenizer: escaped quote counts as closing"),
+    ("t-backslash-toggle", TOK, "balancedEscapes_ = !balancedEscapes_;",
+     "balancedEscapes_ = false;", "tokenizer: double backslash escapes the next"),
+    ("d-empty-lines", DOC, "if (currentLine_ && !currentLine_->empty() && lines_) {",
+     "if (currentLine_ && lines_) {", "documents: empty lines kept as rows"),
+    ("d-unreadable-string", DOC, "if (!parser) return std::nullopt;", "if (!parser) return CSVLines();",
+     "documents: unconvertible string reads as empty"),
+    ("d-nonrow-check", DOC,
+     "  if (firstNonRow(rows) != nullptr) {\n    setError(error, invalidStructure());\n    return false;",
+     "  if (false) {\n    setError(error, invalidStructure());\n    return false;",
+     "documents: non-row not refused by the file writer"),
+    ("s-score", TOOL, "detail::integerValue(*value) > 1", "detail::integerValue(*value) >= 1",
+     "tool: choice 1 counts towards the score"),
+    ("s-complete", TOOL,
+     "question <= questionCt(); ++question) {\n    if (!store_->valueForKey",
+     "question < questionCt(); ++question) {\n    if (!store_->valueForKey",
+     "tool: complete without the last question"),
+    ("s-show-score", TOOL, "if (!complete()) return;", "", "tool: score shown before completion"),
+    ("s-clear-answer", TOOL, "answer == kClearAnswer", "answer < kClearAnswer",
+     "tool: -1 stored instead of clearing"),
+    ("s-restart-notify", TOOL, "  resetQuestions();\n  resetScore();\n  return durable;",
+     "  resetScore();\n  return durable;", "tool: restart does not tell observers"),
+    ("c-number", LOG, "std::max(rowCount(), tail ? tail->lastNumber : 0) + 1", "rowCount() + 1",
+     "results log: row number ignores the file"),
+    ("c-duplicate", LOG, "if (!tail->hasLine(line)) missing", "missing",
+     "results log: rows already in the file appended again"),
+    ("c-torn-row", LOG, "missing.erase(0, tail->partial.size());", "",
+     "results log: torn row written again whole"),
+    ("c-pending-cleared", LOG, "store_->removeValueForKey(kPendingRowsKey);", "",
+     "results log: written rows stay pending"),
+    ("c-help-flag", LOG, "tool.helpWanted() ? \"Y\" : \"N\"", "tool.helpWanted() ? \"N\" : \"Y\"",
+     "results log: Wants Help inverted"),
+    ("c-alert", LOG, "if (alerts_) alerts_->simpleWithTitle", "if (false) alerts_->simpleWithTitle",
+     "results log: failure not shown"),
+    ("q-kind-text", STORE, "storage == SQLITE_TEXT && kind == \"text\"", "storage == SQLITE_TEXT",
+     "settings: mislabelled text read as text"),
+    ("q-detach", STORE, "store->detached_ = true;", "", "settings: unopenable store not detached"),
+    ("a-gate", PAGE, "page >= kFirstCompletePage", "page > kFirstCompletePage",
+     "page flow: score page not gated"),
+    ("a-timeout-min", PAGE, "timeout_ < kShortestTimeout", "timeout_ <= kShortestTimeout",
+     "page flow: shortest time-out replaced"),
+    ("a-timeout-title", PAGE, "} else if (currentPage_ > 0) {", "} else {",
+     "page flow: time-out warning on the title page"),
+    ("a-timeout-force", PAGE, "restartAndForce(true);", "restartAndForce(false);",
+     "page flow: unanswered warning asks instead of restarting"),
+    ("a-restart-order", PAGE, "    app_.csvFile().addToCsv(tool);\n    tool.restart();",
+     "    tool.restart();\n    app_.csvFile().addToCsv(tool);",
+     "page flow: restart before logging the session"),
+    ("a-warning-restart-log", PAGE, "if (tool.complete()) app_.csvFile().addToCsv(tool);", "",
+     "page flow: restart from the warning loses a finished session"),
+    ("a-start-session", PAGE, "app_.tool().restart();", "", "page flow: entering does not restart"),
+    ("a-passcode-prefix", START, "field->text() != app_.secretCode()",
+     "!field->text().startsWith(app_.secretCode())", "start: passcode prefix accepted"),
+    ("a-passcode-clear", START, "field->setText(QString());", "", "start: passcode stays typed"),
+    ("s-int-space", VALUES, "while (i < text.size() && isBlank(text[i])) ++i;", "",
+     "number reader: leading blanks not skipped"),
+    ("a-answer-radio", TOOLPAGE, "button->setChecked(i == choice);",
+     "if (i == choice) button->setChecked(true);", "tool page: other choices stay checked"),
+    ("a-results-gate", TOOLPAGE, "if (tool().complete()) {\n    tool().showScore();",
+     "if (tool().started()) {\n    tool().showScore();", "tool page: results of an unfinished session"),
+    ("a-scroll-rect", SCROLL, "if (high - low >= extent || low < offset) return low;",
+     "if (low < offset) return low;", "scroll view: rect wider than the view aligns its end"),
+]
+
+EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
+
+
+def sync(source, scratch):
+    """Copies the working tree (tracked and untracked, not ignored) into scratch; unchanged files
+    keep their times, so the build there stays incremental."""
+    listed = subprocess.run(["git", "-C", source, "ls-files", "-z", "--cached", "--others",
+                             "--exclude-standard"], check=True, capture_output=True).stdout
+    wanted = {p for p in listed.decode().split("\0") if p and os.path.isfile(os.path.join(source, p))}
+    for path in wanted:
+        src, dst = os.path.join(source, path), os.path.join(scratch, path)
+        if os.path.exists(dst) and open(src, "rb").read() == open(dst, "rb").read():
+            continue
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copy2(src, dst)
+    for root, dirs, files in os.walk(scratch):
+        rel = os.path.relpath(root, scratch)
+        if rel == ".":
+            dirs[:] = [d for d in dirs if d != "build"]
+        for f in files:
+            path = os.path.normpath(os.path.join(rel, f))
+            if path not in wanted:
+                os.remove(os.path.join(root, f))
+
+
+def run(cmd, cwd, log, timeout=None):
+    with open(log, "a") as out:
+        out.write("$ " + " ".join(cmd) + "\n")
+        out.flush()
+        try:
+            return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return -1
+
+
+def test_executables(build, regex):
+    """The build outputs that the chosen tests run, as ninja targets, so that each mutant builds
+    only those (not the kiosk's own programs)."""
+    listed = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], check=True,
+                            capture_output=True, text=True).stdout
+    paths = set()
+    for test in json.loads(listed)["tests"]:
+        name, command = test["name"], test.get("command") or []
+        if re.search(EXCLUDE, name) or (regex and not re.search(regex, name)) or not command:
+            continue
+        if any(p.get("name") == "LABELS" and set(p["value"]) & {"torture", "acceptance"}
+               for p in test.get("properties", [])):
+            continue
+        if os.path.abspath(command[0]).startswith(build + os.sep):
+            paths.add(os.path.relpath(command[0], build))
+    return sorted(paths)
+
+
+def failed_tests(scratch, build, regex, log):
+    """Runs the unit tests; returns the names that failed, or None when ctest itself timed out."""
+    failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
+    if os.path.exists(failed_log):
+        os.remove(failed_log)
+    cmd = ["ctest", "--test-dir", build, "-j2", "-E", EXCLUDE, "-LE", "torture|acceptance",
+           "--timeout", "120"]
+    if regex:
+        cmd += ["-R", regex]
+    if run(cmd, scratch, log, timeout=1800) == -1:
+        return None
+    if not os.path.exists(failed_log):
+        return []
+    # A parameterised test's name ends in "  # GetParam() = ...", which says nothing here.
+    return sorted(line.split(":", 1)[1].split("  #")[0].strip()
+                  for line in open(failed_log) if ":" in line)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--only", help="comma-separated mutation ids")
+    parser.add_argument("--tests", help="ctest regex: run only these tests")
+    parser.add_argument("--scratch", default="/tmp/quorin-mutants")
+    parser.add_argument("--list", action="store_true", help="list the mutations and stop")
+    args = parser.parse_args()
+    source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    chosen = MUTATIONS
+    if args.only:
+        ids = args.only.split(",")
+        unknown = set(ids) - {m[0] for m in MUTATIONS}
+        if unknown:
+            sys.exit("planted-faults: unknown id(s): " + ", ".join(sorted(unknown)))
+        chosen = [m for m in MUTATIONS if m[0] in ids]
+    if args.list:
+        for m in chosen:
+            print(f"{m[0]:24} {m[1]:38} {m[4]}")
+        return
+    scratch = os.path.join(args.scratch, "src")
+    build = os.path.join(scratch, "build", "dev")
+    log = os.path.join(args.scratch, "run.log")
+    os.makedirs(scratch, exist_ok=True)
+    open(log, "w").close()
+    os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
+    started = time.time()
+    sync(source, scratch)
+    if run(["cmake", "--preset", "dev"], scratch, log) != 0 or \
+            run(["cmake", "--build", "--preset", "dev"], scratch, log) != 0:
+        sys.exit(f"planted-faults: the unmutated tree does not build (see {log})")
+    broken = failed_tests(scratch, build, args.tests, log)
+    if broken is None or broken:
+        sys.exit(f"planted-faults: the unmutated tree fails its tests: {broken} (see {log})")
+    targets = test_executables(build, args.tests)
+    print(f"{'id':24} {'fault':58} result")
+    caught = applied = 0
+    for ident, path, snippet, replacement, what in chosen:
+        file = os.path.join(scratch, path)
+        original = open(file).read()
+        if original.count(snippet) != 1:
+            print(f"{ident:24} {what:58} does not apply ({original.count(snippet)} matches)",
+                  flush=True)
+            continue
+        applied += 1
+        open(file, "w").write(original.replace(snippet, replacement))
+        try:
+            if run(["cmake", "--build", "--preset", "dev", "--target"] + targets, scratch, log) != 0:
+                result = "caught by the compiler"
+                caught += 1
+            else:
+                failed = failed_tests(scratch, build, args.tests, log)
+                if failed is None:
+                    result = "caught: the tests did not finish"
+                    caught += 1
+                elif failed:
+                    result = f"{len(failed)}: " + " ".join(failed)
+                    caught += 1
+                else:
+                    result = "NOT CAUGHT"
+        finally:
+            open(file, "w").write(original)
+        print(f"{ident:24} {what:58} {result}", flush=True)
+    skipped = len(chosen) - applied
+    print(f"caught {caught} of {applied}" + (f" ({skipped} did not apply)" if skipped else "") +
+          f"; {int(time.time() - started) // 60} min")
+
+
+if __name__ == "__main__":
+    main()
