@@ -48,12 +48,10 @@ std::uint8_t computeCodePointFlags(char32_t cp) {
   return flags;
 }
 
-}  // namespace
-
+constexpr std::size_t kFlagBlockCount = 0x110000 / 256;
+constexpr std::uint8_t kBlockComputed = 0x80;
 std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
 std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
-
-namespace {
 
 std::uint8_t summarize(char32_t first, char32_t count) {
   std::uint8_t summary = 0;
@@ -61,9 +59,21 @@ std::uint8_t summarize(char32_t first, char32_t count) {
   return summary;
 }
 
-}  // namespace
-
-namespace {
+std::uint8_t computeFlagBlock(std::size_t index) {
+  auto* flags = new std::uint8_t[256];
+  std::uint8_t summary = kBlockComputed;
+  for (char32_t i = 0; i < 256; ++i) {
+    flags[i] = computeCodePointFlags(static_cast<char32_t>(index << 8) + i);
+    summary |= flags[i];
+  }
+  const std::uint8_t* expected = nullptr;
+  if (!gFlagBlocks[index].compare_exchange_strong(expected, flags, std::memory_order_acq_rel)) {
+    delete[] flags;  // another thread was first with the same block
+  }
+  // The block is published before the summary that tells readers to look at it.
+  gFlagBlockSummaries[index].store(summary, std::memory_order_release);
+  return summary;
+}
 
 std::atomic<std::uint8_t> gPairSummaries[0x10000];
 
@@ -97,6 +107,14 @@ const SummaryTable* pairSummaries() {
   return gPairSummaries;
 }
 
+bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
+  const std::size_t index = cp >> 8;
+  std::uint8_t summary = gFlagBlockSummaries[index].load(std::memory_order_acquire);
+  if (summary == 0) summary = computeFlagBlock(index);
+  if ((summary & flag) == 0) return false;
+  return (gFlagBlocks[index].load(std::memory_order_acquire)[cp & 0xFF] & flag) != 0;
+}
+
 bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
   const auto b0 = static_cast<unsigned char>(p[0]);
   const auto b1 = static_cast<unsigned char>(p[1]);
@@ -109,22 +127,6 @@ bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
   }
   std::size_t length = 0;
   return hasCodePointFlag(decodeUTF8(p, &length), flag);
-}
-
-std::uint8_t computeFlagBlock(std::size_t index) {
-  auto* flags = new std::uint8_t[256];
-  std::uint8_t summary = kBlockComputed;
-  for (char32_t i = 0; i < 256; ++i) {
-    flags[i] = computeCodePointFlags(static_cast<char32_t>(index << 8) + i);
-    summary |= flags[i];
-  }
-  const std::uint8_t* expected = nullptr;
-  if (!gFlagBlocks[index].compare_exchange_strong(expected, flags, std::memory_order_acq_rel)) {
-    delete[] flags;  // another thread was first with the same block
-  }
-  // The block is published before the summary that tells readers to look at it.
-  gFlagBlockSummaries[index].store(summary, std::memory_order_release);
-  return summary;
 }
 
 std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final) {

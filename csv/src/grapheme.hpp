@@ -67,11 +67,6 @@ inline constexpr std::uint8_t kTrimmed = kWhitespace | kNewline | kTab;
 inline constexpr std::uint8_t kSummaryUnknown = 0x40;
 using SummaryTable = std::atomic<std::uint8_t>;
 const SummaryTable* pairSummaries();  // 65536 entries, indexed by (byte 0 << 8) | byte 1
-inline constexpr std::size_t kFlagBlockCount = 0x110000 / 256;
-inline constexpr std::uint8_t kBlockComputed = 0x80;
-extern std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];
-extern std::atomic<const std::uint8_t*> gFlagBlocks[kFlagBlockCount];
-std::uint8_t computeFlagBlock(std::size_t index);
 
 // The union of the flags of every code point that starts like the (valid) character at p
 // (kSummaryUnknown: not known yet). Reads p[1] even for a one-byte character.
@@ -91,13 +86,7 @@ inline bool mayHaveFlag(const char* p, std::uint8_t flag, const SummaryTable* pa
 }
 
 // True when the code point has the flag. Decoded text holds no value above U+10FFFF.
-inline bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
-  const std::size_t index = cp >> 8;
-  std::uint8_t summary = gFlagBlockSummaries[index].load(std::memory_order_acquire);
-  if (summary == 0) summary = computeFlagBlock(index);
-  if ((summary & flag) == 0) return false;
-  return (gFlagBlocks[index].load(std::memory_order_acquire)[cp & 0xFF] & flag) != 0;
-}
+bool hasCodePointFlag(char32_t cp, std::uint8_t flag);
 
 // The exact answer after mayHaveFlag said "may": fills a four-byte summary on first meeting it.
 bool characterHasFlagSlow(const char* p, std::uint8_t flag);
