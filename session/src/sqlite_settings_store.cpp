@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <variant>
 
@@ -137,35 +138,58 @@ std::string SqliteSettingsStore::ensureOpen() const {
     }
   }
 
-  auto connection = std::make_unique<Connection>();
-  const int opened =
-      sqlite3_open_v2(path_.c_str(), &connection->db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (opened != SQLITE_OK) return connection->lastError();
-  sqlite3_extended_result_codes(connection->db, 1);
-  sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
+  // Tries once; *busy tells whether another connection's lock was in the way.
+  const auto attempt = [this](bool* busy) -> std::string {
+    auto connection = std::make_unique<Connection>();
+    const int opened =
+        sqlite3_open_v2(path_.c_str(), &connection->db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const auto fail = [&](std::string text) {
+      *busy = connection->db != nullptr && (sqlite3_errcode(connection->db) & 0xFF) == SQLITE_BUSY;
+      return text;
+    };
+    if (opened != SQLITE_OK) return fail(connection->lastError());
+    sqlite3_extended_result_codes(connection->db, 1);
+    sqlite3_busy_timeout(connection->db, kBusyTimeoutMs);
 
-  // The first statement reads the file, so a file that is not a database fails here, untouched.
-  const std::string mode = connection->enableWriteAheadLog();
-  if (mode.empty()) return connection->lastError();
-  if (mode != "wal") {
-    // Some file systems cannot share WAL's index; the rollback journal with synchronous=FULL is
-    // slower but just as durable, so the store goes on.
-    csv::logDiagnostic("Settings store: " + path_ + " uses the " + mode +
-                       " journal; the write-ahead log is not available here");
+    // The first statement reads the file, so a file that is not a database fails here, untouched.
+    const std::string mode = connection->enableWriteAheadLog();
+    if (mode.empty()) return fail(connection->lastError());
+    if (mode != "wal") {
+      // Some file systems cannot share WAL's index; the rollback journal with synchronous=FULL is
+      // slower but just as durable, so the store goes on.
+      csv::logDiagnostic("Settings store: " + path_ + " uses the " + mode +
+                         " journal; the write-ahead log is not available here");
+    }
+    // FULL syncs the write-ahead log at every commit, so a write that returned survives a power
+    // cut.
+    if (std::string failure = connection->execute("PRAGMA synchronous = FULL"); !failure.empty()) {
+      return fail(failure);
+    }
+    if (std::string failure = connection->execute(kSchema); !failure.empty()) return fail(failure);
+    if (sqlite3_prepare_v2(connection->db, kSelect, -1, &connection->select, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v2(connection->db, kUpsert, -1, &connection->upsert, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v2(connection->db, kDelete, -1, &connection->remove, nullptr) !=
+            SQLITE_OK) {
+      return fail(connection->lastError());
+    }
+    connection_ = std::move(connection);
+    return {};
+  };
+
+  // Setting up a fresh file takes an exclusive lock that SQLite does not wait for when two
+  // processes race for it (waiting could deadlock), so a busy start is tried again for as long
+  // as any other call would wait.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    bool busy = false;
+    std::string failure = attempt(&busy);
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return failure;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  // FULL syncs the write-ahead log at every commit, so a write that returned survives a power cut.
-  if (std::string failure = connection->execute("PRAGMA synchronous = FULL"); !failure.empty()) {
-    return failure;
-  }
-  if (std::string failure = connection->execute(kSchema); !failure.empty()) return failure;
-  if (sqlite3_prepare_v2(connection->db, kSelect, -1, &connection->select, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(connection->db, kUpsert, -1, &connection->upsert, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(connection->db, kDelete, -1, &connection->remove, nullptr) != SQLITE_OK) {
-    return connection->lastError();
-  }
-  connection_ = std::move(connection);
-  return {};
 }
 
 namespace {
