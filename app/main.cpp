@@ -80,16 +80,18 @@ int main(int argc, char** argv) {
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      QStringLiteral("Quorin: a self-service screening-questionnaire kiosk."));
+      QCoreApplication::translate("main", "Quorin: a self-service screening-questionnaire kiosk."));
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption home(
       QStringLiteral("home"),
-      QStringLiteral("Keep the settings, Documents/results.csv and ui/ overrides in <dir> "
-                     "(the same as QUORIN_HOME=<dir>)."),
-      QStringLiteral("dir"));
-  const QCommandLineOption kiosk(QStringLiteral("kiosk"),
-                                 QStringLiteral("Run full screen without window decorations."));
+      QCoreApplication::translate("main",
+                                  "Keep the settings, Documents/results.csv and ui/ overrides in "
+                                  "<dir> (the same as QUORIN_HOME=<dir>)."),
+      QCoreApplication::translate("main", "dir"));
+  const QCommandLineOption kiosk(
+      QStringLiteral("kiosk"),
+      QCoreApplication::translate("main", "Run full screen without window decorations."));
   parser.addOption(home);
   parser.addOption(kiosk);
 
@@ -136,8 +138,9 @@ int main(int argc, char** argv) {
   std::shared_ptr<quorin::SqliteSettingsStore> store =
       quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
   store->setUnsavedHandler([] {
-    quorin::Alert::simpleWithTitle(QStringLiteral("Error"),
-                                   quorin::QuorinAppDelegate::kStoreSaveFailedMessage);
+    quorin::Alert::simpleWithTitle(
+        quorin::QuorinAppDelegate::tr("Error"),
+        quorin::QuorinAppDelegate::tr(quorin::QuorinAppDelegate::kStoreSaveFailedMessage));
   });
   environment.storeOpenFailure = store->openFailure();
   environment.store = store;

@@ -215,7 +215,8 @@ void PageController::timeUp() {
     // the title page times out like any other. The warning takes the place of any other alert,
     // so that one question is on screen at a time.
     Alert::dismissAll();
-    auto* warning = new Alert(std::nullopt, kTimeoutMessage, this, kMoreTime, {kRestart});
+    auto* warning =
+        new Alert(std::nullopt, tr(kTimeoutMessage), this, tr(kMoreTime), {tr(kRestart)});
     resetView_ = warning;
     warning->show();
   }
@@ -225,7 +226,8 @@ void PageController::timeUp() {
 void PageController::restartAndForce(bool force) {
   Tool& tool = app_.tool();
   if (!tool.complete() && tool.started() && !force) {
-    auto* confirmation = new Alert(std::nullopt, kRestartMessage, this, kCancel, {kRestart});
+    auto* confirmation =
+        new Alert(std::nullopt, tr(kRestartMessage), this, tr(kCancel), {tr(kRestart)});
     alertView_ = confirmation;
     confirmation->show();
     return;
@@ -246,10 +248,10 @@ void PageController::restartSession() {
 
 void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {
   const QString title = alert.buttonTitleAtIndex(buttonIndex);
-  if (title == kRestart) {
+  if (title == tr(kRestart)) {
     // The time-out warning can stand over a finished session; restarting must not lose it.
     restartSession();
-  } else if (title == kMoreTime) {
+  } else if (title == tr(kMoreTime)) {
     resetTimer();
   }
 }

@@ -40,12 +40,12 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   static constexpr int kShortestTimeout = 10;
   static constexpr int kReplacementTimeout = 45;
 
-  static inline const QString kTimeoutMessage = QStringLiteral("\nWould you like more time?\n");
-  static inline const QString kRestartMessage =
-      QStringLiteral("Restart the screening tool?\n\nWarning, any progress will be lost.");
-  static inline const QString kMoreTime = QStringLiteral("More Time");
-  static inline const QString kRestart = QStringLiteral("Restart");
-  static inline const QString kCancel = QStringLiteral("Cancel");
+  static constexpr const char* kTimeoutMessage = QT_TR_NOOP("\nWould you like more time?\n");
+  static constexpr const char* kRestartMessage =
+      QT_TR_NOOP("Restart the screening tool?\n\nWarning, any progress will be lost.");
+  static constexpr const char* kMoreTime = QT_TR_NOOP("More Time");
+  static constexpr const char* kRestart = QT_TR_NOOP("Restart");
+  static constexpr const char* kCancel = QT_TR_NOOP("Cancel");
 
   // Creates the seven pages; arms no timer. `app` must outlive the controller.
   explicit PageController(QuorinAppDelegate& app);

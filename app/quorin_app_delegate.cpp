@@ -31,7 +31,7 @@ bool QuorinAppDelegate::didFinishLaunching() {
   csvFile_ = std::make_unique<CSVFile>(environment_.store, environment_.documentsFolder,
                                        std::make_shared<AlertPresenterAdapter>());
   if (!environment_.storeOpenFailure.empty()) {
-    Alert::simpleWithTitle(QStringLiteral("Error"), kStoreOpenFailedMessage);
+    Alert::simpleWithTitle(tr("Error"), tr(kStoreOpenFailedMessage));
   }
   // Rows that an earlier append could not write go first, so the file stays in session order.
   csvFile_->flushPendingRows();

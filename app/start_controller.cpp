@@ -13,7 +13,7 @@
 namespace quorin {
 namespace {
 
-const QString kErrorTitle = QStringLiteral("Error");
+constexpr const char* kErrorTitle = QT_TRANSLATE_NOOP("quorin::StartController", "Error");
 
 }  // namespace
 
@@ -49,7 +49,7 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
   if (field->text() != app_.secretCode()) {
     // Cleared as after the right code, or the next try would start after the wrong one.
     field->setText(QString());
-    Alert::simpleWithTitle(kErrorTitle, kWrongCodeMessage);
+    Alert::simpleWithTitle(tr(kErrorTitle), tr(kWrongCodeMessage));
     return false;
   }
   openDoc(nullptr);
@@ -60,14 +60,14 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
 void StartController::openDoc(QObject* /*unused*/) {
   CSVFile& log = app_.csvFile();
   if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
-    Alert::simpleWithTitle(kErrorTitle, kNoResultsMessage);
+    Alert::simpleWithTitle(tr(kErrorTitle), tr(kNoResultsMessage));
     return;
   }
   docsCtrl_ = std::make_unique<DocumentInteraction>(QUrl(QString::fromStdString(log.fileUrl())),
                                                     app_.openInService());
   const QRect anchor(passcodeField_->mapTo(view(), QPoint(0, 0)), passcodeField_->size());
   docsCtrl_->presentOpenInMenu(anchor, view(), true, [] {
-    Alert::simpleWithTitle(kOpenFileErrorTitle, kNoApplicationMessage);
+    Alert::simpleWithTitle(tr(kOpenFileErrorTitle), tr(kNoApplicationMessage));
   });
 }
 

@@ -21,13 +21,12 @@ class StartController : public ViewController, public TextFieldDelegate {
   Q_OBJECT
 
  public:
-  static inline const QString kWrongCodeMessage =
-      QStringLiteral("Incorrect code.  Please try again.");
-  static inline const QString kNoResultsMessage =
-      QStringLiteral("There are no results to export yet.\nSomeone must take the survey first.");
-  static inline const QString kOpenFileErrorTitle = QStringLiteral("Open File Error");
-  static inline const QString kNoApplicationMessage =
-      QStringLiteral("No valid applications found.  Please install a spreadsheet application.");
+  static constexpr const char* kWrongCodeMessage = QT_TR_NOOP("Incorrect code.  Please try again.");
+  static constexpr const char* kNoResultsMessage =
+      QT_TR_NOOP("There are no results to export yet.\nSomeone must take the survey first.");
+  static constexpr const char* kOpenFileErrorTitle = QT_TR_NOOP("Open File Error");
+  static constexpr const char* kNoApplicationMessage =
+      QT_TR_NOOP("No valid applications found.  Please install a spreadsheet application.");
 
   // The start screen of `app`, which must outlive it.
   explicit StartController(QuorinAppDelegate& app);

@@ -150,7 +150,9 @@ class PageDotAccessible : public QAccessibleWidget {
 
   QString text(QAccessible::Text t) const override {
     if (t == QAccessible::Name && control() != nullptr) {
-      return QStringLiteral("Page %1 of %2").arg(index() + 1).arg(control()->numberOfPages());
+      return QCoreApplication::translate("quorin::PageDot", "Page %1 of %2")
+          .arg(index() + 1)
+          .arg(control()->numberOfPages());
     }
     return QAccessibleWidget::text(t);
   }

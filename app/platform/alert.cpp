@@ -1,6 +1,7 @@
 #include "platform/alert.hpp"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -23,14 +24,14 @@ QPointer<QWidget>& presentingWindow() {
 }  // namespace
 
 Alert* Alert::simpleWithTitle(const std::optional<QString>& title, const QString& message) {
-  auto* alert = new Alert(title, message, nullptr, kClose, {});
+  auto* alert = new Alert(title, message, nullptr, tr(kClose), {});
   alert->show();
   return alert;
 }
 
 Alert* Alert::simple(const QString& message) { return simpleWithTitle(std::nullopt, message); }
 
-Alert* Alert::pleaseComplete() { return simple(kPleaseCompleteMessage); }
+Alert* Alert::pleaseComplete() { return simple(tr(kPleaseCompleteMessage)); }
 
 Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* delegate,
              const QString& cancelButtonTitle, const QStringList& otherButtonTitles)
@@ -169,8 +170,10 @@ void Alert::finish() {
 void AlertPresenterAdapter::simpleWithTitle(const std::optional<std::string>& title,
                                             const std::string& message) {
   std::optional<QString> qtitle;
-  if (title) qtitle = QString::fromStdString(*title);
-  Alert::simpleWithTitle(qtitle, QString::fromStdString(message));
+  // The session layer has no Qt; its texts are looked up here, under this class's context.
+  if (title) qtitle = QCoreApplication::translate("quorin::AlertPresenterAdapter", title->c_str());
+  Alert::simpleWithTitle(
+      qtitle, QCoreApplication::translate("quorin::AlertPresenterAdapter", message.c_str()));
 }
 
 }  // namespace quorin

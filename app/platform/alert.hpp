@@ -35,9 +35,9 @@ class Alert : public QObject {
 
  public:
   // The alert's one button.
-  static inline const QString kClose = QStringLiteral("Close");
+  static constexpr const char* kClose = QT_TR_NOOP("Close");
   // The completion reminder's message.
-  static inline const QString kPleaseCompleteMessage = QStringLiteral(
+  static constexpr const char* kPleaseCompleteMessage = QT_TR_NOOP(
       "Please enter all eight questions on the screening tool to receive accurate results.");
 
   // Shows an alert with `title` (none when absent), `message` and the one button "Close".
