@@ -1,7 +1,7 @@
 """Drives the real kiosk as a person does: real pointer events at controls found by their
 accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch. Needs an X
 display and a D-Bus session shared with the kiosk; scripts/acceptance.sh provides both."""
-import contextlib, csv, os, shutil, signal, sqlite3, subprocess, tempfile, threading, time
+import contextlib, csv, os, shutil, sqlite3, subprocess, tempfile, threading, time
 
 import pyatspi
 from gi.repository import Gio, GLib
@@ -159,19 +159,18 @@ class Kiosk:
         apps = children(pyatspi.Registry.getDesktop(0))
         return next((app for app in apps if quietly(lambda: mine(app))), None)
 
-    def stop(self, sig=signal.SIGTERM, timeout=5.0):
-        """Sends `sig` and returns the exit status, or None when the kiosk did not stop."""
-        if self.proc is None or self.proc.poll() is not None:
-            return self.proc and self.proc.returncode
-        self.proc.send_signal(sig)
+    def stop(self):
+        """Sends SIGTERM and returns the exit status, or None when the kiosk did not stop."""
+        self.log.close()
+        if self.proc.poll() is not None:
+            return self.proc.returncode
+        self.proc.terminate()
         try:
-            return self.proc.wait(timeout)
+            return self.proc.wait(5)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
             return None
-        finally:
-            self.log.close()
 
     def __enter__(self):
         return self if self.proc else self.launch()

@@ -1,11 +1,8 @@
 """The kiosk in real use: each scenario launches the real binary with a fresh home, acts with
 real pointer input and real time, and checks what a person sees and what is stored.
-
-Usage (inside an X display and a D-Bus session; scripts/acceptance.sh sets both up):
-  scenarios.py [SCENARIO ...]        all scenarios, or the named ones
-QUORIN_SESSIONS sets the number of sessions in `many_sessions` (20).
-"""
-import contextlib, os, shutil, sqlite3, sys, tempfile, time
+Usage: scenarios.py [SCENARIO ...] inside the X display and D-Bus session of
+scripts/acceptance.sh; QUORIN_SESSIONS sets the number of sessions in `many_sessions` (20)."""
+import contextlib, os, sqlite3, sys, time
 
 from kiosk import (CHOICES, CONFIRM_RESTART, HEADER, MORE_TIME, PAGES, PLEASE_COMPLETE, ROOT,
                    WRITE_FAILED, Failure, Kiosk, check, children, desktop_portal, read, run, under,
@@ -259,12 +256,12 @@ def unsaved_answer():
 def export():
     """The right code offers results.csv to the desktop; when nothing can open it, the alert
     names no other platform's program."""
-    fake = tempfile.mkdtemp(prefix="quorin-xdg-")
+    home = Kiosk().home
+    fake, results = os.path.join(home, "bin"), os.path.join(home, "Documents", "results.csv")
     opener = os.path.join(fake, "xdg-open")
+    os.makedirs(fake)
     write(opener, '#!/bin/sh\necho "$1" >> "$0.calls"\nexit "$(cat "$0.status")"\n')
     os.chmod(opener, 0o755)
-    home = Kiosk().home
-    results = os.path.join(home, "Documents", "results.csv")
     os.makedirs(os.path.dirname(results))
     write(results, HEADER + "\n")
     write(opener + ".status", "3")
@@ -284,7 +281,6 @@ def export():
                 k.press_alert("Close")
         calls = read(opener + ".calls").split()
         check(calls == [results] * 4, f"opened {calls}")
-    shutil.rmtree(fake)
 
 def override_actions():
     """An interface override that wires an action its screen does not have is refused (the
