@@ -13,7 +13,7 @@ system that fsck cannot repair. crashed: a signal we did not send, a failed exit
 silent: a fault took effect, some answered session is missing or doubled, and nothing (an
 ALERT, a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs
 itself in a private mount namespace so they vanish with it."""
-import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
+import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
 import time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
@@ -44,12 +44,12 @@ class Tally:
             self.n[key] += count
             self.notes.append('%s %d: %s' % (key, count, note))
 
-    def done(self):
+    def done(self, began):
         print('%s: acknowledged=%d %s' % (self.name, self.acked,
                                           ' '.join('%s=%d' % kv for kv in self.n.items())))
         for note in self.notes[:8]:
             print('  ' + note)
-        sys.stdout.flush()
+        print('  (%.0f s)' % (time.time() - began), flush=True)
         return any(self.n.values())
 
 def check(home, acked, tally, where=''):
@@ -152,12 +152,10 @@ def fresh(name):
 
 def take(report):
     """The lines of the shim's report, which is removed for the next run."""
-    if not os.path.exists(report):
-        return []
-    with open(report) as f:
-        lines = f.read().splitlines()
-    os.remove(report)
-    return lines
+    with contextlib.suppress(FileNotFoundError), open(report) as f:
+        os.remove(report)
+        return f.read().splitlines()
+    return []
 
 def counts(report):
     """{call: count} from the shim's report."""
@@ -391,11 +389,9 @@ def main():
     a = ap.parse_args()
     if os.geteuid() == 0 and not os.environ.get('TORTURE_NAMESPACE') and shutil.which('unshare'):
         os.environ['TORTURE_NAMESPACE'] = '1'
-        try:  # a private mount namespace: whatever is mounted here goes away with the run
+        with contextlib.suppress(OSError):  # a private mount namespace: mounts go with the run
             os.execvp('unshare', ['unshare', '-m', '--propagation', 'private', sys.executable,
                                   os.path.abspath(__file__), *sys.argv[1:]])
-        except OSError:
-            pass
     random.seed(a.seed)
     build = os.path.abspath(a.build)
     LOGGER, SHIM, KIOSK = (os.path.join(build, p) for p in (
@@ -419,9 +415,8 @@ def main():
                 print('%s: skipped, %s' % (name, e))
                 continue
             if tally:
-                failed |= tally.done()
+                failed |= tally.done(started)
                 ran += 1
-                print('  (%.0f s)' % (time.time() - started))
     finally:
         if MOUNT:
             sh('umount', '-R', '-l', WORK)
