@@ -13,8 +13,8 @@ system that fsck cannot repair. crashed: a signal we did not send, a failed exit
 silent: a fault took effect, some answered session is missing or doubled, and nothing (an
 ALERT, a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs
 itself in a private mount namespace so they vanish with it."""
-import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
-import time
+import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile
+import threading, time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
     'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
