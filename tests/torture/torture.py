@@ -312,9 +312,8 @@ def sweep(size):
                  for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2]
                  for persist in (0, 1)]
         for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
-            home = os.path.join(WORK, 'sweep-case')
-            shutil.rmtree(home, ignore_errors=True)
-            shutil.copytree(base, home)
+            home = fresh('sweep-case')
+            shutil.copytree(base, home, dirs_exist_ok=True)
             case = '%s %s #%d %s%s' % (name, fn, n, do, ' from then on' if persist else '')
             shim = dict(fn=fn, n=n, do=do, persist=persist, report=report)
             out, err = run([faulted[0], epoch(), *faulted[1:]], home, shim, t)
