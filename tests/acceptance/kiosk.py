@@ -1,19 +1,7 @@
 """Drives the real kiosk as a person does: real pointer events at controls found by their
-accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch.
-
-Needs an X display (DISPLAY) and a D-Bus session (DBUS_SESSION_BUS_ADDRESS) shared with the
-kiosk; scripts/acceptance.sh provides both.
-"""
-import contextlib
-import csv
-import os
-import shutil
-import signal
-import sqlite3
-import subprocess
-import tempfile
-import threading
-import time
+accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch. Needs an X
+display and a D-Bus session shared with the kiosk; scripts/acceptance.sh provides both."""
+import contextlib, csv, os, shutil, sqlite3, subprocess, tempfile, threading, time
 
 import pyatspi
 from gi.repository import Gio, GLib
@@ -31,43 +19,52 @@ MORE_TIME = "\nWould you like more time?\n"
 CONFIRM_RESTART = "Restart the screening tool?\n\nWarning, any progress will be lost."
 WRITE_FAILED = "Error\nCould not write to csv file!"
 
-
 class Failure(AssertionError):
     pass
-
 
 def check(condition, what):
     if not condition:
         raise Failure(what)
 
+def quietly(f, default=None):
+    """f(), or `default` when an object went away while we looked (an alert closing)."""
+    try:
+        return f()
+    except Failure:
+        raise
+    except Exception:
+        return default
 
 def wait(condition, what, timeout=5.0):
     """Polls until `condition()` gives something true, and returns it."""
     end = time.monotonic() + timeout
-    while True:
-        try:
-            value = condition()
-        except Failure:
-            raise
-        except Exception:  # an object went away while we looked (an alert closing): look again
-            value = None
-        if value:
-            return value
+    while not (value := quietly(condition)):
         if time.monotonic() > end:
             raise Failure(f"waited {timeout:g} s for {what}")
         time.sleep(0.05)
-
+    return value
 
 def xdotool(*args):
     subprocess.run(["xdotool", *map(str, args)], check=True)
 
+def children(node):
+    return quietly(lambda: [node.getChildAtIndex(i) for i in range(node.childCount)], [])
 
-def _children(node):
-    try:
-        return [node.getChildAtIndex(i) for i in range(node.childCount)]
-    except Exception:  # the object went away while we looked
-        return []
+def under(node):
+    """Every object below `node`, breadth first."""
+    out, todo = [], children(node)
+    while todo:
+        out.append(todo.pop(0))
+        todo.extend(children(out[-1]))
+    return out
 
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 @contextlib.contextmanager
 def window_manager():
@@ -81,20 +78,17 @@ def window_manager():
         wm.terminate()
         wm.wait()
 
-
 PORTAL = """<node><interface name="org.freedesktop.portal.OpenURI">
 <method name="OpenFile"><arg type="s" direction="in"/><arg type="h" direction="in"/>
 <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
 </interface></node>"""
-
 
 @contextlib.contextmanager
 def desktop_portal(responses):
     """A desktop portal on the session bus whose file chooser ends each OpenFile request with the
     next of `responses` (0 opened, 1 cancelled, 2 failed); yields the list of requests seen."""
     requests, ready = [], threading.Event()
-    context = GLib.MainContext()
-    loop = GLib.MainLoop(context)
+    loop = GLib.MainLoop(GLib.MainContext())
 
     def call(conn, sender, path, interface, method, params, invocation):
         token = params.unpack()[2].get("handle_token", "quorin")
@@ -107,7 +101,7 @@ def desktop_portal(responses):
                          GLib.Variant("(ua{sv})", (code, {})))
 
     def serve():
-        context.push_thread_default()
+        loop.get_context().push_thread_default()
         bus = Gio.DBusConnection.new_for_address_sync(
             os.environ["DBUS_SESSION_BUS_ADDRESS"],
             Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
@@ -127,22 +121,16 @@ def desktop_portal(responses):
     try:
         yield requests
     finally:
-        context.invoke_full(GLib.PRIORITY_DEFAULT, loop.quit)
+        loop.get_context().invoke_full(GLib.PRIORITY_DEFAULT, loop.quit)
         thread.join(5)
-
 
 def extents(node):
     e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return e.x, e.y, e.width, e.height
 
-
 def on_screen(node):
-    try:
-        x, y, w, h = extents(node)
-    except Exception:
-        return False
+    x, y, w, h = quietly(lambda: extents(node), (0, 0, 0, 0))
     return w > 0 and h > 0 and 0 <= x + w / 2 < W and 0 <= y + h / 2 < H
-
 
 class Kiosk:
     """One kiosk process with its own home; use as a context manager."""
@@ -153,12 +141,13 @@ class Kiosk:
         self.args, self.env = list(args), env or {}
         self.proc = self.app = None
 
-    # --- process ---------------------------------------------------------------------------
+    def path(self, *parts):
+        return os.path.join(self.home, *parts)
+
     def launch(self):
         env = dict(os.environ, QUORIN_HOME=self.home, QT_QPA_PLATFORM="xcb",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", **self.env)
-        self.log = open(os.path.join(self.home, "kiosk.log"), "ab")
-        self.started = time.monotonic()
+        self.log = open(self.path("kiosk.log"), "ab")
         self.proc = subprocess.Popen([BINARY, *self.args], env=env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         self.app = wait(self._find_app, "the kiosk on the accessibility bus", 15)
@@ -166,28 +155,22 @@ class Kiosk:
 
     def _find_app(self):
         check(self.proc.poll() is None, f"the kiosk exited with {self.proc.returncode}")
-        desktop = pyatspi.Registry.getDesktop(0)
-        for app in _children(desktop):
-            try:
-                if app.get_process_id() == self.proc.pid and app.childCount > 0:
-                    return app
-            except Exception:
-                pass
-        return None
+        mine = (lambda app: app.get_process_id() == self.proc.pid and app.childCount > 0)
+        apps = children(pyatspi.Registry.getDesktop(0))
+        return next((app for app in apps if quietly(lambda: mine(app))), None)
 
-    def stop(self, sig=signal.SIGTERM, timeout=5.0):
-        """Sends `sig` and returns the exit status, or None when the kiosk did not stop."""
-        if self.proc is None or self.proc.poll() is not None:
-            return self.proc and self.proc.returncode
-        self.proc.send_signal(sig)
+    def stop(self):
+        """Sends SIGTERM and returns the exit status, or None when the kiosk did not stop."""
+        self.log.close()
+        if self.proc.poll() is not None:
+            return self.proc.returncode
+        self.proc.terminate()
         try:
-            return self.proc.wait(timeout)
+            return self.proc.wait(5)
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
             return None
-        finally:
-            self.log.close()
 
     def __enter__(self):
         return self if self.proc else self.launch()
@@ -198,33 +181,22 @@ class Kiosk:
             shutil.rmtree(self.home, ignore_errors=True)
 
     def rss_kb(self):
-        with open(f"/proc/{self.proc.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
+        status = read(f"/proc/{self.proc.pid}/status").splitlines()
+        return next((int(line.split()[1]) for line in status if line.startswith("VmRSS:")), 0)
 
-    # --- what is on screen -----------------------------------------------------------------
-    def nodes(self, name=None, role=None, visible=True):
-        """Every accessible object of the kiosk matching `name` and `role` (e.g. "push button")."""
+    def nodes(self, name=None, role=None):
+        """The kiosk's visible objects matching `name` and `role` (e.g. "push button")."""
         found, todo = [], [self.app]
         while todo:
             node = todo.pop()
-            try:
-                node_name, node_role = node.name, node.getRoleName()
-            except Exception:
-                continue
+            node_name, node_role = quietly(lambda: (node.name, node.getRoleName()), (None, None))
             # The pages off screen hold nothing visible: not walking them saves most of the walk.
-            if not (visible and node_role == "filler" and node_name in PAGES
-                    and not on_screen(node)):
-                todo.extend(reversed(_children(node)))
-            if name is not None and node_name != name:
+            off_page = node_role == "filler" and node_name in PAGES and not on_screen(node)
+            if node_role is None or off_page:
                 continue
-            if role is not None and node_role != role:
-                continue
-            if visible and not on_screen(node):
-                continue
-            found.append(node)
+            todo.extend(reversed(children(node)))
+            if name in (None, node_name) and role in (None, node_role) and on_screen(node):
+                found.append(node)
         return found
 
     def find(self, name, role="push button", timeout=5.0):
@@ -235,10 +207,6 @@ class Kiosk:
             return hits[0] if hits else None
         return wait(one, f"a visible {role} {name!r}", timeout)
 
-    def page(self):
-        """Name of the page filling the screen, once the strip has come to rest."""
-        return wait(self.page_now, "the pages to come to rest", 5)
-
     def page_now(self):
         """Name of the page filling the screen, or None (moving, or no pages shown)."""
         shown = [p for p in self.nodes(role="filler") if p.name in PAGES]
@@ -247,52 +215,43 @@ class Kiosk:
 
     def alerts(self):
         """The texts of the alerts on screen, oldest first: the message, or title and message."""
-        texts = []
-        for alert in self.alert_nodes():
-            labels = [n.name for n in self._under(alert) if n.getRoleName() == "label" and n.name]
-            texts.append("\n".join(labels))
-        return texts
+        return ["\n".join(n.name for n in under(alert) if n.getRoleName() == "label" and n.name)
+                for alert in self.alert_nodes()]
 
     def alert_nodes(self):
         """The alerts on screen: windows of their own, so children of the application."""
-        alerts = []
-        for node in _children(self.app):
-            try:
-                if (node.getRoleName() == "alert"
-                        and node.getState().contains(pyatspi.STATE_SHOWING)):
-                    alerts.append(node)
-            except Exception:
-                pass
-        return alerts
+        def showing(node):
+            return (node.getRoleName() == "alert"
+                    and node.getState().contains(pyatspi.STATE_SHOWING))
+        return [node for node in children(self.app) if quietly(lambda: showing(node))]
 
-    def _under(self, node):
-        out, todo = [], _children(node)
-        while todo:
-            n = todo.pop(0)
-            out.append(n)
-            todo.extend(_children(n))
-        return out
-
-    def expect(self, page=None, alerts=(), timeout=5.0):
-        """Waits until `page` is shown with exactly `alerts` on screen."""
+    def expect(self, page=None, alerts=(), timeout=5.0, hold=0):
+        """Waits until `page` is shown with exactly `alerts` on screen; with `hold`, checks again
+        that many seconds later (so that what comes late shows)."""
         def state():
             return (page is None or self.page_now() == page) and self.alerts() == list(alerts)
-        try:
-            wait(state, "", timeout)
-        except Failure:
-            seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
-            raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "
-                          f"{seen[0]!r} with alerts {seen[1]!r}") from None
+        for pause in (0, hold) if hold else (0,):
+            time.sleep(pause)
+            try:
+                wait(state, "", timeout)
+            except Failure:
+                seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
+                raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "
+                              f"{seen[0]!r} with alerts {seen[1]!r}") from None
 
-    # --- acting ----------------------------------------------------------------------------
+    def dismiss(self, page, alert, button="Close"):
+        """Waits for `alert` alone over `page`, presses `button` and sees it gone."""
+        self.expect(page, [alert])
+        self.press_alert(button)
+        self.expect(page, [])
+
     def click(self, name, role="push button"):
         self.tap(self.find(name, role))
 
     def tap(self, node):
         x, y, w, h = extents(node)
-        cx, cy = x + w // 2, y + h // 2
         # Moving onto the pointer's own position with --sync can stall: never use --sync.
-        xdotool("mousemove", cx, cy, "click", "1")
+        xdotool("mousemove", x + w // 2, y + h // 2, "click", "1")
 
     def drag(self, dx, y=H // 2, steps=12):
         """Drags a finger horizontally across the middle of the screen by `dx` pixels."""
@@ -306,7 +265,7 @@ class Kiosk:
 
     def press_alert(self, button):
         """Presses `button` on the one alert that has it."""
-        node = wait(lambda: next((n for a in self.alert_nodes() for n in self._under(a)
+        node = wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
                                   if n.name == button and n.getRoleName() == "push button"),
                                  None), f"an alert button {button!r}")
         self.tap(node)
@@ -326,7 +285,7 @@ class Kiosk:
         self.expect("Welcome")
 
     def tap_dot(self, number):
-        self.tap(self.find(f"Page {number} of 7", "page tab"))
+        self.click(f"Page {number} of 7", "page tab")
 
     def answer(self, answers, help=None):
         """Answers question i with answers[i] (None skips it), then the help question."""
@@ -341,64 +300,45 @@ class Kiosk:
     def checked(self, name, role="radio button"):
         return self.find(name, role).getState().contains(pyatspi.STATE_CHECKED)
 
-    # --- what is stored --------------------------------------------------------------------
     def rows(self):
-        path = os.path.join(self.home, "Documents", "results.csv")
-        if not os.path.exists(path):
-            return None
-        with open(path, newline="") as f:
+        """The rows of results.csv, header first; None without the file."""
+        path = self.path("Documents", "results.csv")
+        with contextlib.suppress(FileNotFoundError), open(path, newline="") as f:
             return list(csv.reader(f))
 
     def seed(self, **settings):
         """Writes settings into the store before launch, as an earlier run would have."""
-        db = sqlite3.connect(os.path.join(self.home, "settings.sqlite3"))
-        db.execute("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY NOT NULL,"
-                   " kind TEXT NOT NULL, value NOT NULL)")
-        for key, value in settings.items():
-            kind = "boolean" if isinstance(value, bool) else "integer"
-            if key == "qn_start":
-                kind = "date"
-            db.execute("INSERT OR REPLACE INTO settings VALUES (?, ?, ?)", (key, kind, int(value)))
-        db.commit()
-        db.close()
+        with contextlib.closing(sqlite3.connect(self.path("settings.sqlite3"))) as db, db:
+            db.execute("CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY NOT NULL,"
+                       " kind TEXT NOT NULL, value NOT NULL)")
+            for key, value in settings.items():
+                kind = "boolean" if isinstance(value, bool) else "integer"
+                kind = "date" if key == "qn_start" else kind
+                db.execute("INSERT OR REPLACE INTO settings VALUES (?, ?, ?)",
+                           (key, kind, int(value)))
 
     def setting(self, key):
-        db = sqlite3.connect(f"file:{os.path.join(self.home, 'settings.sqlite3')}?mode=ro",
-                             uri=True)
-        try:
+        uri = f"file:{self.path('settings.sqlite3')}?mode=ro"
+        with contextlib.closing(sqlite3.connect(uri, uri=True)) as db:
             row = db.execute("SELECT value FROM settings WHERE key = ?", (key,)).fetchone()
-            return row and row[0]
-        finally:
-            db.close()
+        return row and row[0]
 
     def answers_stored(self):
         return [self.setting(f"qn_q_{q}") for q in range(1, 9)]
-
-
-def row_ok(row, number, answers, help_wanted=False):
-    """True when a results row holds session `number` with these answers."""
-    score = sum(1 for a in answers if a is not None and a >= 2)
-    expected = [str(number), row[1], str(score), "Y" if help_wanted else "N",
-                *["" if a is None else str(a) for a in answers]]
-    return row == expected and len(row[1]) == len("2013-04-02 14:05:09 +0000")
-
 
 def run(scenarios, selected=()):
     """Runs the scenario functions (each takes nothing), prints one line per scenario and the
     closing tally, and returns the number that failed."""
     passed = failed = 0
-    for scenario in scenarios:
-        name = scenario.__name__
-        if selected and name not in selected:
-            continue
+    for scenario in (s for s in scenarios if not selected or s.__name__ in selected):
         began = time.monotonic()
         try:
             scenario()
             passed += 1
-            print(f"PASS {name} ({time.monotonic() - began:.1f} s)", flush=True)
+            print(f"PASS {scenario.__name__} ({time.monotonic() - began:.1f} s)", flush=True)
         except Exception as e:  # every failure is reported, the run goes on
             failed += 1
-            print(f"FAIL {name} ({time.monotonic() - began:.1f} s): {type(e).__name__}: {e}",
-                  flush=True)
+            print(f"FAIL {scenario.__name__} ({time.monotonic() - began:.1f} s): "
+                  f"{type(e).__name__}: {e}", flush=True)
     print(f"acceptance: {passed} passed, {failed} failed")
     return failed

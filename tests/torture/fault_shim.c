@@ -18,7 +18,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 // clang-format off
@@ -30,17 +29,18 @@
 #define NAME(name) #name,
 enum { CALLS(ID) kCalls };
 static const char* const kNames[kCalls] = {CALLS(NAME)};
+enum { kCount, kEio, kEnospc, kShort, kKill, kStop, kActions };
+static const char* const kActionNames[kActions] = {"", "eio", "enospc", "short", "kill", "stop"};
 
 static const char* prefix;
 static size_t prefixLength;
 static int selected[kCalls];
 static long target, counts[kCalls], counted;
-static int action, persist, fired;  // action: 0 count, 'E' eio, 'S' enospc, 'h' short, 'k', 's'
+static int action, persist, fired;
 static char report[4096];
 
 static void writeReport(void) {
-  if (!report[0]) return;
-  FILE* out = fopen(report, "a");  // fopen's own open is internal to the C library: not hooked
+  FILE* out = report[0] ? fopen(report, "a") : NULL;  // fopen's own open is not hooked
   if (!out) return;
   for (int i = 0; i < kCalls; ++i) fprintf(out, "%s %ld\n", kNames[i], counts[i]);
   fclose(out);
@@ -54,134 +54,79 @@ static void onTerm(int sig) {
 __attribute__((constructor)) static void setUp(void) {
   prefix = getenv("QFAULT_PREFIX");
   prefixLength = prefix ? strlen(prefix) : 0;
-  const char* env = getenv("QFAULT_REPORT");
-  if (env) snprintf(report, sizeof report, "%s", env);
-  const char* fns = getenv("QFAULT_FN");
+  const char* env = getenv("QFAULT_FN");
+  char fns[1024], name[64];
+  snprintf(fns, sizeof fns, ",%s,", env ? env : "");
   for (int i = 0; i < kCalls; ++i) {
-    const char* at = fns ? strstr(fns, kNames[i]) : NULL;
-    size_t n = strlen(kNames[i]);
-    while (at && ((at != fns && at[-1] != ',') || (at[n] && at[n] != ',')))
-      at = strstr(at + 1, kNames[i]);
-    selected[i] = !fns || at;
+    snprintf(name, sizeof name, ",%s,", kNames[i]);
+    selected[i] = !env || strstr(fns, name);
   }
   target = (env = getenv("QFAULT_N")) ? atol(env) : 0;
   env = getenv("QFAULT_DO");
-  action = !env                     ? 0
-           : !strcmp(env, "eio")    ? 'E'
-           : !strcmp(env, "enospc") ? 'S'
-           : !strcmp(env, "short")  ? 'h'
-           : !strcmp(env, "kill")   ? 'k'
-           : !strcmp(env, "stop")   ? 's'
-                                    : 0;
+  for (int i = 1; env && i < kActions; ++i) {
+    if (!strcmp(env, kActionNames[i])) action = i;
+  }
   persist = (env = getenv("QFAULT_PERSIST")) && *env == '1';
-  if (report[0]) signal(SIGTERM, onTerm);
-  if (report[0]) atexit(writeReport);
+  if ((env = getenv("QFAULT_REPORT"))) {
+    snprintf(report, sizeof report, "%s", env);
+    signal(SIGTERM, onTerm);
+    atexit(writeReport);
+  }
 }
 
-static int pathUnder(int dirfd, const char* path) {
-  char buf[4096];
-  if (!prefix || !path) return 0;
-  if (path[0] != '/') {  // relative: resolve the folder it is relative to
-    ssize_t n = -1;
-    if (dirfd == AT_FDCWD) {
-      n = getcwd(buf, sizeof buf) ? (ssize_t)strlen(buf) : -1;
-    } else {
-      char link[64];
-      snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
-      n = readlink(link, buf, sizeof buf - 1);
-    }
+// Whether `path`, relative to `dirfd` unless absolute, lies under the prefix; a null `path`
+// stands for the file `dirfd` itself.
+static int under(int dirfd, const char* path) {
+  char link[64], buf[4096];
+  if (!prefix) return 0;
+  if (!path || path[0] != '/') {
+    snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
+    if (dirfd == AT_FDCWD) strcpy(link, "/proc/self/cwd");
+    ssize_t n = readlink(link, buf, sizeof buf - 1);
     if (n < 0) return 0;
-    snprintf(buf + n, sizeof buf - (size_t)n, "/%s", path);
+    snprintf(buf + n, sizeof buf - (size_t)n, "%s%s", path ? "/" : "", path ? path : "");
     path = buf;
   }
   return !strncmp(path, prefix, prefixLength) && (!path[prefixLength] || path[prefixLength] == '/');
 }
-static int fdUnder(int fd) {
-  char link[64], buf[4096];
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  ssize_t n = readlink(link, buf, sizeof buf - 1);
-  if (n < 0) return 0;
-  buf[n] = 0;
-  return pathUnder(AT_FDCWD, buf);
-}
 
-// Decides the fate of one call under the prefix: 0 run it, -1 fail it (errno set), 1 short write;
-// 'k' / 's' run it, then kill or stop.
+// Decides the fate of one call under the prefix: -1 fail it (errno set), else run it and then
+// act on the verdict (kShort: write half, kKill / kStop: signal ourselves).
 static int decide(int call) {
   __atomic_add_fetch(&counts[call], 1, __ATOMIC_RELAXED);
-  if (!selected[call] || !action || (action == 'h' && call > k_pwrite64)) return 0;
+  if (!selected[call] || !action || (action == kShort && call > k_pwrite64)) return kCount;
   long n = __atomic_add_fetch(&counted, 1, __ATOMIC_RELAXED);
-  if (n < target || (n > target && !persist) || target <= 0) return 0;
-  if (!fired++ && report[0]) {
-    char line[128];
-    FILE* out = fopen(report, "a");
-    snprintf(line, sizeof line, "fired %s %ld\n", kNames[call], n);
-    if (out) fputs(line, out), fclose(out);
+  if (n < target || (n > target && !persist) || target <= 0) return kCount;
+  FILE* out = !fired++ && report[0] ? fopen(report, "a") : NULL;
+  if (out) {
+    fprintf(out, "fired %s %ld\n", kNames[call], n);
+    fclose(out);
   }
-  if (action == 'E' || action == 'S') {
-    errno = action == 'E' ? EIO : ENOSPC;
-    return -1;
-  }
-  return action == 'h' ? 1 : action;
-}
-static void after(int verdict) {
-  if (verdict == 'k' || verdict == 's') kill(getpid(), verdict == 'k' ? SIGKILL : SIGSTOP);
+  if (action != kEio && action != kEnospc) return action;
+  errno = action == kEio ? EIO : ENOSPC;
+  return -1;
 }
 
-// The C library's own function, looked up once (memcpy: ISO C has no object-to-function cast).
-#define REAL(name)                         \
-  static __typeof__(&name) real;           \
-  if (!real) {                             \
-    void* found = dlsym(RTLD_NEXT, #name); \
-    memcpy(&real, &found, sizeof found);   \
+// One hooked call: `before` runs first, `affected` says whether its file is under the prefix,
+// and the C library's own function (looked up once; memcpy: ISO C has no object-to-function
+// cast) gets the remaining arguments, where LEN(n) is the length a short write passes on.
+#define LEN(n) (v == kShort && n > 1 ? n / 2 : n)
+#define HOOK(type, fn, before, affected, params, ...)                             \
+  type fn params {                                                                \
+    before;                                                                       \
+    static __typeof__(&fn) real;                                                  \
+    if (!real) {                                                                  \
+      void* found = dlsym(RTLD_NEXT, #fn);                                        \
+      memcpy(&real, &found, sizeof found);                                        \
+    }                                                                             \
+    int v = (affected) ? decide(k_##fn) : kCount;                                 \
+    if (v < 0) return -1;                                                         \
+    type r = real(__VA_ARGS__);                                                   \
+    if (v == kKill || v == kStop) kill(getpid(), v == kKill ? SIGKILL : SIGSTOP); \
+    return r;                                                                     \
   }
-
-ssize_t write(int fd, const void* b, size_t n) {
-  REAL(write);
-  int v = fdUnder(fd) ? decide(k_write) : 0;
-  if (v < 0) return -1;
-  ssize_t r = real(fd, b, v == 1 && n > 1 ? n / 2 : n);
-  after(v);
-  return r;
-}
-#define PWRITE(fn, id, off_type)                             \
-  ssize_t fn(int fd, const void* b, size_t n, off_type o) {  \
-    REAL(fn);                                                \
-    int v = fdUnder(fd) ? decide(id) : 0;                    \
-    if (v < 0) return -1;                                    \
-    ssize_t r = real(fd, b, v == 1 && n > 1 ? n / 2 : n, o); \
-    after(v);                                                \
-    return r;                                                \
-  }
-PWRITE(pwrite, k_pwrite, off_t)
-PWRITE(pwrite64, k_pwrite64, off64_t)
-
-// Runs one hooked call that returns int: `affected` says whether its file is under the prefix.
-#define CALL(id, affected, ...)          \
-  {                                      \
-    int v = (affected) ? decide(id) : 0; \
-    if (v < 0) return -1;                \
-    int r = real(__VA_ARGS__);           \
-    after(v);                            \
-    return r;                            \
-  }
-int fsync(int fd) {
-  REAL(fsync);
-  CALL(k_fsync, fdUnder(fd), fd)
-}
-int fdatasync(int fd) {
-  REAL(fdatasync);
-  CALL(k_fdatasync, fdUnder(fd), fd)
-}
-int ftruncate(int fd, off_t l) {
-  REAL(ftruncate);
-  CALL(k_ftruncate, fdUnder(fd), fd, l)
-}
-int ftruncate64(int fd, off64_t l) {
-  REAL(ftruncate64);
-  CALL(k_ftruncate64, fdUnder(fd), fd, l)
-}
-
+#define FD_HOOK(type, fn, params, ...) HOOK(type, fn, , under(fd, NULL), params, __VA_ARGS__)
+// open's mode argument is there only when the flags create a file.
 #define MODE(flags)                                          \
   mode_t m = 0;                                              \
   if ((flags)&O_CREAT || ((flags)&O_TMPFILE) == O_TMPFILE) { \
@@ -190,35 +135,27 @@ int ftruncate64(int fd, off64_t l) {
     m = va_arg(a, mode_t);                                   \
     va_end(a);                                               \
   }
-int open(const char* p, int f, ...) {
-  MODE(f) REAL(open);
-  CALL(k_open, pathUnder(AT_FDCWD, p), p, f, m)
-}
-int open64(const char* p, int f, ...) {
-  MODE(f) REAL(open64);
-  CALL(k_open64, pathUnder(AT_FDCWD, p), p, f, m)
-}
-int openat(int d, const char* p, int f, ...) {
-  MODE(f) REAL(openat);
-  CALL(k_openat, pathUnder(d, p), d, p, f, m)
-}
-int openat64(int d, const char* p, int f, ...) {
-  MODE(f) REAL(openat64);
-  CALL(k_openat64, pathUnder(d, p), d, p, f, m)
-}
-int rename(const char* a, const char* b) {
-  REAL(rename);
-  CALL(k_rename, pathUnder(AT_FDCWD, a) || pathUnder(AT_FDCWD, b), a, b)
-}
-int renameat(int da, const char* a, int db, const char* b) {
-  REAL(renameat);
-  CALL(k_renameat, pathUnder(da, a) || pathUnder(db, b), da, a, db, b)
-}
-int renameat2(int da, const char* a, int db, const char* b, unsigned fl) {
-  REAL(renameat2);
-  CALL(k_renameat2, pathUnder(da, a) || pathUnder(db, b), da, a, db, b, fl)
-}
-int linkat(int da, const char* a, int db, const char* b, int fl) {
-  REAL(linkat);
-  CALL(k_linkat, pathUnder(db, b), da, a, db, b, fl)
-}
+#define OPEN_HOOK(fn, dirfd, params, ...) \
+  HOOK(int, fn, MODE(f), under(dirfd, p), params, __VA_ARGS__)
+
+// clang-format off
+FD_HOOK(ssize_t, write, (int fd, const void* b, size_t n), fd, b, LEN(n))
+FD_HOOK(ssize_t, pwrite, (int fd, const void* b, size_t n, off_t o), fd, b, LEN(n), o)
+FD_HOOK(ssize_t, pwrite64, (int fd, const void* b, size_t n, off64_t o), fd, b, LEN(n), o)
+FD_HOOK(int, fsync, (int fd), fd)
+FD_HOOK(int, fdatasync, (int fd), fd)
+FD_HOOK(int, ftruncate, (int fd, off_t l), fd, l)
+FD_HOOK(int, ftruncate64, (int fd, off64_t l), fd, l)
+OPEN_HOOK(open, AT_FDCWD, (const char* p, int f, ...), p, f, m)
+OPEN_HOOK(open64, AT_FDCWD, (const char* p, int f, ...), p, f, m)
+OPEN_HOOK(openat, d, (int d, const char* p, int f, ...), d, p, f, m)
+OPEN_HOOK(openat64, d, (int d, const char* p, int f, ...), d, p, f, m)
+HOOK(int, rename, , under(AT_FDCWD, a) || under(AT_FDCWD, b), (const char* a, const char* b),
+     a, b)
+HOOK(int, renameat, , under(da, a) || under(db, b), (int da, const char* a, int db, const char* b),
+     da, a, db, b)
+HOOK(int, renameat2, , under(da, a) || under(db, b),
+     (int da, const char* a, int db, const char* b, unsigned fl), da, a, db, b, fl)
+HOOK(int, linkat, , under(db, b), (int da, const char* a, int db, const char* b, int fl),
+     da, a, db, b, fl)
+// clang-format on

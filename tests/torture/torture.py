@@ -10,11 +10,11 @@ every scenario was skipped. lost: a session reported durable (ack, or addToCsv t
 in the file after recovery. duplicated: extra rows of one session. torn: a line that is not the
 row its session makes, a row numbered out of order, a broken header or unfinished line, a file
 system that fsck cannot repair. crashed: a signal we did not send, a failed exit, a hang.
-silent: a fault took effect, some answered session is missing or doubled, and nothing (an ALERT,
-a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs itself in a private
-mount namespace so they vanish with it."""
-import argparse, calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, threading
-import time
+silent: a fault took effect, some answered session is missing or doubled, and nothing (an
+ALERT, a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs
+itself in a private mount namespace so they vanish with it."""
+import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile
+import threading, time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
     'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
@@ -24,11 +24,9 @@ HEADER = b'#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n'
 WRITES = ('write', 'pwrite', 'pwrite64')
 epoch_now = [1_400_000_000]
 
-
 def epoch():  # a fresh clock start per process, so every session's start second is its own
     epoch_now[0] += 100_000
     return str(epoch_now[0])
-
 
 def expected(s):  # torture_logger's row for the session starting at second s, less "#,"
     h = (s * 2654435761) & 0xFFFFFFFF
@@ -36,7 +34,6 @@ def expected(s):  # torture_logger's row for the session starting at second s, l
     date = time.strftime('%Y-%m-%d %H:%M:%S +0000', time.gmtime(s))
     wants = 'Y' if (h >> 20) & 3 == 1 else 'N'
     return '%s,%d,%s,%s' % (date, sum(x > 1 for x in a), wants, ','.join(map(str, a)))
-
 
 class Tally:
     def __init__(self, name):
@@ -47,14 +44,13 @@ class Tally:
             self.n[key] += count
             self.notes.append('%s %d: %s' % (key, count, note))
 
-    def done(self):
+    def done(self, began):
         print('%s: acknowledged=%d %s' % (self.name, self.acked,
                                           ' '.join('%s=%d' % kv for kv in self.n.items())))
         for note in self.notes[:8]:
             print('  ' + note)
-        sys.stdout.flush()
+        print('  (%.0f s)' % (time.time() - began), flush=True)
         return any(self.n.values())
-
 
 def check(home, acked, tally, where=''):
     """Counts lost, duplicated and torn in home's results.csv; returns {start second: rows}."""
@@ -82,6 +78,11 @@ def check(home, acked, tally, where=''):
     tally.add('torn', len(torn), '%s %s' % (where, torn[:3]))
     return seen
 
+def harmed(home, acked, answered, tally, where):
+    """check(), and whether it found harm or an answered session is missing or doubled."""
+    before = dict(tally.n)
+    seen = check(home, acked, tally, where)
+    return tally.n != before or any(seen.get(s) != 1 for s in answered)
 
 def parse(out, err=''):
     """(acknowledged, answered, reported) from a driver's or the kiosk's output."""
@@ -95,19 +96,13 @@ def parse(out, err=''):
                                   (l.startswith('logged ') and l.endswith(' 0')) for l in lines)
     return acked, answered, reported
 
-
-def environment(home, shim=None):
+def start(cmd, home, shim=None, **kw):
     env = dict(os.environ, QUORIN_HOME=home, QT_QPA_PLATFORM='offscreen')
     if shim:
         env.update({'QFAULT_' + k.upper(): str(v) for k, v in shim.items()},
                    LD_PRELOAD=SHIM, QFAULT_PREFIX=shim.get('prefix', home))
-    return env
-
-
-def start(cmd, home, shim=None, **kw):
-    return subprocess.Popen(cmd, env=environment(home, shim), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, **kw)
-
+    return subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, **kw)
 
 def run(args, home, shim=None, tally=None):
     """Runs torture_logger to its end; returns (stdout, stderr). Other exits count as crashes."""
@@ -122,35 +117,32 @@ def run(args, home, shim=None, tally=None):
         tally.add('crashed', 1, '%s exited %s: %s' % (args, p.returncode, err[-300:]))
     return out, err
 
+def acks(args, home, tally, shim=None):
+    """The sessions that a torture_logger run to its end acknowledged."""
+    return parse(run(args, home, shim, tally)[0])[0]
 
-def state(pid):  # R, S, D, T (stopped), ... from /proc
+def proc(pid, name):
+    """The first field of /proc/PID/NAME after the command's name: the state (T: stopped) in
+    stat, the call number in syscall; '' when the process is gone."""
     try:
-        return open('/proc/%d/stat' % pid).read().rsplit(')', 1)[1].split()[0]
+        return (open('/proc/%d/%s' % (pid, name)).read().rsplit(')', 1)[-1].split() or [''])[0]
     except OSError:
-        return 'gone'
+        return ''
 
-
-def settle(p, idle_syscalls=None, limit=60):
+def settle(p, idle_syscalls=(), limit=60):
     """Waits until p has exited, is stopped, or (the kiosk) sits in its event loop's poll."""
     calm, deadline = 0, time.time() + limit
     while p.poll() is None and time.time() < deadline:
-        if state(p.pid) == 'T':
+        if proc(p.pid, 'stat') == 'T':
             return 'stopped'
-        if idle_syscalls:
-            try:
-                waiting = open('/proc/%d/syscall' % p.pid).read().split()[0] in idle_syscalls
-            except OSError:
-                waiting = False
-            calm = calm + 1 if waiting else 0
-            if calm >= 4:
-                return 'idle'
+        calm = calm + 1 if idle_syscalls and proc(p.pid, 'syscall') in idle_syscalls else 0
+        if calm >= 4:
+            return 'idle'
         time.sleep(0.02)
     return 'exited' if p.poll() is not None else 'hang'
 
-
 def sh(*cmd):
     return subprocess.run(cmd, capture_output=True, text=True)
-
 
 def fresh(name):
     path = os.path.join(WORK, name)
@@ -158,12 +150,16 @@ def fresh(name):
     os.makedirs(path)
     return path
 
+def take(report):
+    """The lines of the shim's report, which is removed for the next run."""
+    with contextlib.suppress(FileNotFoundError), open(report) as f:
+        os.remove(report)
+        return f.read().splitlines()
+    return []
 
-def timed(args, home, tally, acked):
-    t = time.time()
-    acked |= parse(run(args, home, tally=tally)[0])[0]
-    return time.time() - t
-
+def counts(report):
+    """{call: count} from the shim's report."""
+    return {fn: int(n) for fn, n in (l.split()[:2] for l in take(report)) if fn != 'fired'}
 
 class Disk:
     """ext4 in an image file, loop-mounted; cut() keeps only what reached the image."""
@@ -195,14 +191,15 @@ class Disk:
     def close(self):
         sh('umount', self.mnt)
 
-
 def interruptions(size, cut=False):
     """kill -9, or a power cut on ext4 in a loop-mounted image, at random moments of continuous
     logging; then a recovery launch."""
     t, acked, disk = Tally('powercut' if cut else 'kill'), set(), cut and Disk('cut')
     home = os.path.join(disk.mnt if cut else fresh('kill'), 'home')
     # The time of a launch and some sessions: 50 on the work tmpfs, where they are fast, else 10.
-    span = timed(['log', epoch(), '50' if MOUNT and not cut else '10'], home, t, acked)
+    began = time.time()
+    acked |= acks(['log', epoch(), '50' if MOUNT and not cut else '10'], home, t)
+    span = time.time() - began
     for _ in range(size['cuts' if cut else 'kills']):
         p = start([LOGGER, 'log', epoch()], home)
         time.sleep(random.uniform(0, span))
@@ -210,16 +207,14 @@ def interruptions(size, cut=False):
         if cut and settle(p) != 'stopped' or not cut and p.wait() != -9:
             t.add('crashed', 1, 'exited %s before the end' % p.returncode)
         acked |= parse(disk.cut(p, t) if cut else p.communicate()[0])[0]
-    acked |= parse(run(['launch', epoch()], home, tally=t)[0])[0]
+    acked |= acks(['launch', epoch()], home, t)
     check(home, acked, t)
     if cut:
         disk.close()
     t.acked = len(acked)
     return t
 
-
 IDLE = ('7', '271')  # poll, ppoll: the kiosk's main thread waits in its event loop
-
 
 def kiosk(home, tally, shim=None, what='launch'):
     """Runs the kiosk until it is idle, exits or stops; returns (process, how, stderr)."""
@@ -237,7 +232,6 @@ def kiosk(home, tally, shim=None, what='launch'):
         tally.add('crashed', 1, 'kiosk %s exited %s: %s' % (what, p.returncode, err[-300:]))
     return p, how, err
 
-
 def kiosks(size):
     """The kiosk with a stored complete session, killed and power-cut during its launch."""
     t, acked = Tally('kiosk'), set()
@@ -246,7 +240,7 @@ def kiosks(size):
         return None
 
     def seed(home):
-        acked.update(parse(run(['seed', epoch()], home, tally=t)[0])[0])
+        acked.update(acks(['seed', epoch()], home, t))
 
     def recover(home):
         if kiosk(home, t, what='recovery')[1] != 'idle':
@@ -256,7 +250,7 @@ def kiosks(size):
     run(['log', epoch(), '1'], home, tally=t)  # results.csv exists, as on a kiosk in use
     seed(home)
     kiosk(home, t, shim=dict(report=report))
-    calls = sum(int(l.split()[1]) for l in open(report) if not l.startswith('fired'))
+    calls = sum(counts(report).values())
     for _ in range(size['kkills']):
         seed(home)
         kiosk(home, t, shim=dict(do='kill', n=random.randint(1, calls)), what='kill')
@@ -269,10 +263,9 @@ def kiosks(size):
         run(['log', epoch(), '1'], home, tally=t)
         docs = os.path.join(home, 'Documents')
         seed(home)
-        os.remove(report)
         kiosk(home, t, shim=dict(report=report, prefix=docs))
-        syncs = dict(l.split() for l in open(report))
-        sync = next((fn, syncs[fn]) for fn in ('fdatasync', 'fsync') if syncs[fn] != '0')
+        syncs = counts(report)
+        sync = next((fn, syncs[fn]) for fn in ('fdatasync', 'fsync') if syncs[fn])
         plan = ([dict(do='stop', n=random.randint(1, calls)) for _ in range(size['kcuts'])] +
                 [dict(do=do, fn=sync[0], n=sync[1], prefix=docs) for do in ('stop', 'kill')
                  for _ in range(size['instants'])])
@@ -288,7 +281,6 @@ def kiosks(size):
         print('kiosk: power cuts skipped (they need root and loop devices)')
     t.acked = total + len(acked)
     return t
-
 
 def sweep(size):
     """One fault (EIO, ENOSPC, short write; once or from then on) at every call of a first
@@ -310,46 +302,38 @@ def sweep(size):
             how = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}.get(
                 rest[-1] if rest else '')
             shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
-            out = run([mode, epoch(), *filter(str.isdigit, rest)], base, shim,
-                      None if 'killed' in rest else t)[0]
-            acked |= parse(out)[0]
+            acked |= acks([mode, epoch(), *filter(str.isdigit, rest)], base,
+                          None if 'killed' in rest else t, shim)
         home, report = fresh('sweep-count'), os.path.join(WORK, 'sweep.count')
         shutil.copytree(base, home, dirs_exist_ok=True)
         run([faulted[0], epoch(), *faulted[1:]], home, dict(report=report), t)
-        counts = {l.split()[0]: int(l.split()[1]) for l in open(report)}
-        os.remove(report)
-        cases = [(fn, n, do, persist) for fn, c in counts.items() for n in range(1, c + 1)
+        calls = counts(report)
+        cases = [(fn, n, do, persist) for fn, c in calls.items() for n in range(1, c + 1)
                  for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2]
                  for persist in (0, 1)]
         for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
-            home = os.path.join(WORK, 'sweep-case')
-            shutil.rmtree(home, ignore_errors=True)
-            shutil.copytree(base, home)
+            home = fresh('sweep-case')
+            shutil.copytree(base, home, dirs_exist_ok=True)
             case = '%s %s #%d %s%s' % (name, fn, n, do, ' from then on' if persist else '')
             shim = dict(fn=fn, n=n, do=do, persist=persist, report=report)
             out, err = run([faulted[0], epoch(), *faulted[1:]], home, shim, t)
-            fired = os.path.exists(report) and 'fired' in open(report).read()
+            fired = any(l.startswith('fired ') for l in take(report))
             out2, err2 = run(['launch', epoch()], home, tally=t)
             got, answered, reported = parse(out + out2, err + err2)
-            before = dict(t.n)
-            seen = check(home, acked | got, t, case + ':')
-            wrong = t.n != before or any(seen.get(s) != 1 for s in answered)
+            wrong = harmed(home, acked | got, answered, t, case + ':')
             if fired and wrong and not reported:
                 t.add('silent', 1, case)
             elif fired and not reported and do != 'short':  # a short write may just be resumed
                 unseen.append(case)
             total |= {(name, s) for s in acked | got}
-            if os.path.exists(report):
-                os.remove(report)
         print('sweep %s: %d of %d cases over the calls %s' % (
             name, round(len(cases) * size['sweep']), len(cases),
-            ' '.join('%s=%d' % kv for kv in counts.items() if kv[1])))
+            ' '.join('%s=%d' % kv for kv in calls.items() if kv[1])))
     if unseen:  # harmless so far, but worth knowing: a fault that nothing mentioned
         print('sweep: %d errors took effect without any report and did no harm: %s' % (
             len(unseen), ', '.join(sorted({' '.join(c.split()[:3]) for c in unseen}))))
     t.acked = len(total)
     return t
-
 
 def conditions(size):
     """A full disk and read-only folders while sessions go on; then the condition is lifted."""
@@ -359,28 +343,20 @@ def conditions(size):
         if name == 'full disk':
             sh('mount', '-t', 'tmpfs', '-o', 'size=2m', 'none', root)
         home = os.path.join(root, 'home')
-        acked = parse(run(['log', epoch(), '1'], home, tally=t)[0])[0]
-        target = {'full disk': None, 'read-only documents': os.path.join(home, 'Documents'),
-                  'read-only home': home}[name]
+        acked = acks(['log', epoch(), '1'], home, t)
+        target = {'read-only documents': os.path.join(home, 'Documents'),
+                  'read-only home': home}.get(name)
         if target:
             sh('mount', '--bind', '-o', 'ro', target, target)
         else:
-            with open(os.path.join(root, 'filler'), 'wb', buffering=0) as f:
-                try:
-                    while True:
-                        f.write(b'\0' * 4096)
-                except OSError:
-                    pass
+            sh('dd', 'if=/dev/zero', 'of=' + os.path.join(root, 'filler'), 'bs=4096')
         p = start([LOGGER, 'step', epoch()], home, stdin=subprocess.PIPE)
         watchdog = threading.Timer(120, p.kill)
         watchdog.start()
         p.stdin.write('go\ngo\ngo\n')
         p.stdin.flush()
-        lines = []
-        while sum(l == 'ready\n' for l in lines) < 4:  # three sessions under the condition
-            line = p.stdout.readline()
-            if not line:
-                break
+        lines = []  # until the fourth "ready": three sessions under the condition
+        while lines.count('ready\n') < 4 and (line := p.stdout.readline()):
             lines.append(line)
         _, _, during = parse(''.join(lines))
         sh('umount', target) if target else os.remove(os.path.join(root, 'filler'))
@@ -390,18 +366,16 @@ def conditions(size):
             t.add('crashed', 1, '%s: exited %s: %s' % (name, p.returncode, err[-300:]))
         out = ''.join(lines) + out + run(['launch', epoch()], home, tally=t)[0]
         _, answered, reported = parse(out, err)
-        before = dict(t.n)
-        seen = check(home, acked | answered, t, name + ':')
+        wrong = harmed(home, acked | answered, answered, t, name + ':')
         if not (during or parse('', err)[2]):
             t.add('silent', 1, name + ': nothing reported while writing was impossible')
-        elif t.n != before and not reported:
+        elif wrong and not reported:
             t.add('silent', 1, name)
         total += len(acked | answered)
         if name == 'full disk':
             sh('umount', root)
     t.acked = total
     return t
-
 
 def main():
     global WORK, LOGGER, SHIM, KIOSK, MOUNT
@@ -414,11 +388,9 @@ def main():
     a = ap.parse_args()
     if os.geteuid() == 0 and not os.environ.get('TORTURE_NAMESPACE') and shutil.which('unshare'):
         os.environ['TORTURE_NAMESPACE'] = '1'
-        try:  # a private mount namespace: whatever is mounted here goes away with the run
+        with contextlib.suppress(OSError):  # a private mount namespace: mounts go with the run
             os.execvp('unshare', ['unshare', '-m', '--propagation', 'private', sys.executable,
                                   os.path.abspath(__file__), *sys.argv[1:]])
-        except OSError:
-            pass
     random.seed(a.seed)
     build = os.path.abspath(a.build)
     LOGGER, SHIM, KIOSK = (os.path.join(build, p) for p in (
@@ -442,15 +414,13 @@ def main():
                 print('%s: skipped, %s' % (name, e))
                 continue
             if tally:
-                failed |= tally.done()
+                failed |= tally.done(started)
                 ran += 1
-                print('  (%.0f s)' % (time.time() - started))
     finally:
         if MOUNT:
             sh('umount', '-R', '-l', WORK)
         shutil.rmtree(WORK, ignore_errors=True)
     return 1 if failed else 0 if ran else 77
-
 
 if __name__ == '__main__':
     sys.exit(main())

@@ -25,17 +25,16 @@
 
 namespace {
 
-struct PrintingAlerts : quorin::AlertPresenter {
-  void simpleWithTitle(const std::optional<std::string>&, const std::string& message) override {
-    std::printf("ALERT %s\n", message.c_str());
-    std::fflush(stdout);
-  }
-};
-
 void say(const std::string& line) {
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
+
+struct PrintingAlerts : quorin::AlertPresenter {
+  void simpleWithTitle(const std::optional<std::string>&, const std::string& message) override {
+    say("ALERT " + message);
+  }
+};
 
 // Passes `ok` on, announcing a change that is not durable.
 bool noted(bool ok, const std::string& what) {
@@ -74,13 +73,15 @@ int main(int argc, char** argv) {
     const auto start = tool.startDate();
     return start ? std::chrono::duration_cast<seconds>(start->time_since_epoch()).count() : -1;
   };
+  const auto logRow = [&](std::int64_t s) {
+    const bool logged = noted(csvFile.addToCsv(tool), "addToCsv");
+    say("logged " + std::to_string(s) + (logged ? " 1" : " 0"));
+  };
 
   if (mode != "seed") {
     noted(csvFile.flushPendingRows(), "flushPendingRows");
     if (tool.complete()) {
-      const std::int64_t s = startSecond();
-      say("logged " + std::to_string(s) +
-          (noted(csvFile.addToCsv(tool), "addToCsv") ? " 1" : " 0"));
+      logRow(startSecond());
       noted(tool.restart(), "restart");
     }
     if (mode == "launch") return 0;
@@ -111,10 +112,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "seed") break;
     // As the kiosk does when a session ends: log it when complete, then start the next one.
-    if (tool.complete()) {
-      say("logged " + std::to_string(s) +
-          (noted(csvFile.addToCsv(tool), "addToCsv") ? " 1" : " 0"));
-    }
+    if (tool.complete()) logRow(s);
     noted(tool.restart(), "restart");
   }
   return 0;
