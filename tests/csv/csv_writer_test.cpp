@@ -165,13 +165,10 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
   }
 }
 
-TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
+// (When nothing or an empty field was written: the table above.)
+TEST(CSVWriterTest, StringValueIsASnapshotOfTextWhateverTheEncoding) {
   auto writer = CSVWriter::forWritingToString();
   writer->setEncoding(kEncodingMacOSRoman);
-  writer->writeLineOfFields({});
-  EXPECT_EQ(writer->stringValue(), std::nullopt);
-  writer->writeField("");
-  EXPECT_EQ(writer->stringValue(), "");  // an empty field is output too
   writer->writeLine();
   const std::optional<std::string> snapshot = writer->stringValue();
   writer->writeField("\u65E5");  // a string holds text, whatever the encoding
