@@ -1,6 +1,4 @@
 #include "csv/csv_writer.hpp"
-#include "csv/csv_document.hpp"
-#include "temp_folder.hpp"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -12,16 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <stdexcept>
+
+#include "csv/csv_document.hpp"
+#include "temp_folder.hpp"
 
 namespace csv {
 namespace {
@@ -35,13 +33,6 @@ using quorin::test::readFile;
 using quorin::test::TempFolder;
 using quorin::test::writeFile;
 using namespace std::string_literals;
-
-// What a fresh string writer holds after `write`.
-std::optional<std::string> stringOutput(const Write& write) {
-  auto writer = CSVWriter::forWritingToString();
-  write(*writer);
-  return writer->stringValue();
-}
 
 // A writer's error as "domain code", or "none".
 std::string errorOf(const CSVWriter& writer) {
@@ -107,37 +98,50 @@ TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
   }
 }
 
-// ---- fields, lists, comments, stringValue ----
+// ---- fields, lists, comments, stringValue, the delimiter ----
 
 // Value texts come from Value::description; an absent value ends a list. A line of no fields
-// writes nothing at all, while an empty list of fields writes an empty line.
-TEST(CSVWriterTest, WritesFieldsAndListsThatEndAtTheFirstAbsentValue) {
-  const std::pair<Write, std::optional<std::string>> cases[] = {
+// writes nothing at all, while an empty list of fields writes an empty line. Only a written field
+// locks the delimiter.
+TEST(CSVWriterTest, ListsEndAtTheFirstAbsentValueAndOnlyAWrittenFieldLocksTheDelimiter) {
+  const std::tuple<Write, std::optional<std::string>, bool> cases[] = {
       {[](CSVWriter& w) {
          w.writeLineWithFields({"", 5, ValueList{"p", 1}, ""});
        },
-       ",5,\"(p, 1)\",\n"},
-      {[](CSVWriter& w) { w.writeLineWithFields({}); }, "\n"},
+       ",5,\"(p, 1)\",\n", true},
+      {[](CSVWriter& w) { w.writeLineWithFields({}); }, "\n", false},
       {[](CSVWriter& w) {
          w.writeLineOfFields({std::nullopt, "a"});
        },
-       std::nullopt},
+       std::nullopt, false},
       {[](CSVWriter& w) {
          w.writeLineOfFields({"a", 2, std::nullopt, "c"});
        },
-       "a,2\n"},
-      {[](CSVWriter& w) { w.writeFields({std::nullopt}); }, std::nullopt},
+       "a,2\n", true},
+      {[](CSVWriter& w) { w.writeFields({std::nullopt}); }, std::nullopt, false},
+      {[](CSVWriter& w) { w.writeCommentLine("c"); }, "#c\n", false},
+      {[](CSVWriter& w) { w.writeField(""); }, "", true},
       {[](CSVWriter& w) {
          w.writeFields({"a", std::nullopt, "b"});
          w.writeLineWithFields({"y"});
          w.writeLineOfFields({"z"});
          w.writeCommentLine("c");  // at the start of a line no line end comes first
        },
-       "a,y\nz\n#c\n"},
+       "a,y\nz\n#c\n", true},
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE("case " + std::to_string(i));
-    EXPECT_EQ(stringOutput(cases[i].first), cases[i].second);
+  for (const auto& [write, output, locked] : cases) {
+    SCOPED_TRACE(output.value_or("<none>"));
+    auto writer = CSVWriter::forWritingToString();
+    write(*writer);
+    EXPECT_EQ(writer->stringValue(), output);
+    try {
+      writer->setDelimiter(";");
+      EXPECT_FALSE(locked) << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_TRUE(locked);
+      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
+    }
+    EXPECT_EQ(writer->delimiter(), locked ? "," : ";");
   }
 }
 
@@ -154,59 +158,23 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
       {"no\u2027break", "#no\u2027break\n"},
   };
   for (const auto& [comment, written] : cases) {
-    SCOPED_TRACE("comment '" + comment + "'");
-    const std::string& text = comment;  // a lambda cannot capture a structured binding in clang 14
-    EXPECT_EQ(stringOutput([&](CSVWriter& w) {
-                w.writeField("a");  // a comment ends the line of even one field
-                w.writeCommentLine(text);
-              }),
-              "a\n" + written);
+    auto writer = CSVWriter::forWritingToString();
+    writer->writeField("a");  // a comment ends the line of even one field
+    writer->writeCommentLine(comment);
+    EXPECT_EQ(writer->stringValue(), "a\n" + written) << comment;
   }
 }
 
-TEST(CSVWriterTest, StringValueIsAbsentUntilOutputAndThenASnapshot) {
+// (When nothing or an empty field was written: the table above.)
+TEST(CSVWriterTest, StringValueIsASnapshotOfTextWhateverTheEncoding) {
   auto writer = CSVWriter::forWritingToString();
   writer->setEncoding(kEncodingMacOSRoman);
-  writer->writeLineOfFields({});
-  EXPECT_EQ(writer->stringValue(), std::nullopt);
-  writer->writeField("");
-  EXPECT_EQ(writer->stringValue(), "");  // an empty field is output too
   writer->writeLine();
   const std::optional<std::string> snapshot = writer->stringValue();
   writer->writeField("\u65E5");  // a string holds text, whatever the encoding
   EXPECT_EQ(snapshot, "\n");
   EXPECT_EQ(writer->stringValue(), "\n\u65E5");
   EXPECT_EQ(writer->error(), std::nullopt);
-}
-
-// ---- the delimiter ----
-
-TEST(CSVWriterTest, OnlyAWrittenFieldLocksTheDelimiter) {
-  const std::pair<Write, bool> cases[] = {
-      {[](CSVWriter& w) { w.writeCommentLine("c"); }, false},
-      {[](CSVWriter& w) { w.writeLine(); }, false},
-      {[](CSVWriter& w) {
-         w.writeLineOfFields({std::nullopt, "x"});
-       },
-       false},
-      {[](CSVWriter& w) { w.writeField(""); }, true},
-      {[](CSVWriter& w) {
-         w.writeLineOfFields({"a", std::nullopt});
-       },
-       true},
-  };
-  for (const auto& [write, locked] : cases) {
-    auto writer = CSVWriter::forWritingToString();
-    write(*writer);
-    try {
-      writer->setDelimiter(";");
-      EXPECT_FALSE(locked) << "accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_TRUE(locked);
-      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
-    }
-    EXPECT_EQ(writer->delimiter(), locked ? "," : ";");
-  }
 }
 
 // ---- file writers ----
@@ -302,21 +270,6 @@ TEST(CSVWriterFileTest, AtomicWritersLeaveNothingBehind) {
   EXPECT_EQ(readFile(folder / "r.csv"), "new");
 }
 
-TEST(CSVWriterFileTest, DestroyingAWriterFinishesIt) {
-  TempFolder folder;
-  {
-    auto atomic = CSVWriter::withCSVFile(folder / "atomic.csv", true);
-    atomic->writeField("a");
-    auto buffered = CSVWriter::withCSVFile(folder / "buffered.csv", false);
-    buffered->setBuffered(true);
-    buffered->writeField("b");
-    EXPECT_EQ(readFile(folder / "buffered.csv"), "");
-  }
-  EXPECT_EQ(readFile(folder / "atomic.csv"), "a");
-  EXPECT_EQ(readFile(folder / "buffered.csv"), "b");
-  EXPECT_EQ(listFolder(folder.path), (Names{"atomic.csv", "buffered.csv"}));
-}
-
 // Nothing is lost: what could not go to the file is in stringValue; a folder in the way keeps
 // its contents, and an atomic writer that cannot rename leaves no temporary file.
 TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
@@ -346,7 +299,7 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   EXPECT_EQ(readFile(folder.path / "dir.csv" / "inside"), "keep");
 }
 
-TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
+TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {
   TempFolder folder;
   const std::string path = folder / "big.csv";
   auto writer = CSVWriter::withCSVFile(path, false);
@@ -376,6 +329,10 @@ TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocks) {
   EXPECT_TRUE(readFile(path) == expected);
   writer->writeLine();
   EXPECT_TRUE(readFile(path) == expected + "\n");
+  writer->setBuffered(true);
+  writer->writeField("b");
+  writer.reset();  // destroying a writer finishes it
+  EXPECT_TRUE(readFile(path) == expected + "\nb");
 }
 
 TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
@@ -388,9 +345,7 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
       {kEncodingUTF8, "é", "a,\xC3\xA9\n", 0},
       {kEncodingUTF8, "\xFF", "a,\xFF\n", 0},  // UTF-8 output passes bytes through unchecked
       {kEncodingUTF16BE, "é", "\0a\0,\0\xE9\0\n"s, 0},
-      {kEncodingUTF16LE, "é", "a\0,\0\xE9\0\n\0"s, 0},
       {kEncodingUTF16BE, "😀", "\0a\0,\xD8\x3D\xDE\x00\0\n"s, 0},
-      {kEncodingUTF32BE, "é", "\0\0\0a\0\0\0,\0\0\0\xE9\0\0\0\n"s, 0},
       {kEncodingUTF32LE, "é", "a\0\0\0,\0\0\0\xE9\0\0\0\n\0\0\0"s, 0},
       {kEncodingMacOSRoman, "é", "a,\x8E\n", 0},
       // The platform's table, not glibc's: the Apple logo, the increment sign and the euro.
@@ -528,12 +483,16 @@ const std::string kPadding(90, 'p');
 std::vector<Value> fullDiskLine(int i) { return {i, "x,y", kPadding}; }
 std::string fullDiskText(int i) { return std::to_string(i) + ",\"x,y\"," + kPadding + "\n"; }
 
-TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInStringValue) {
-  for (const bool buffered : {false, true}) {
-    SCOPED_TRACE(buffered ? "buffered" : "unbuffered");
+// Non-atomic, unbuffered or buffered: the file keeps the whole operations written before the
+// failure, and stringValue the rest. Atomic: the temporary file goes at once, the destination
+// stays.
+TEST(CSVWriterFaultTest, FullDiskLosesNothingAndLeavesTheAtomicDestinationAlone) {
+  for (const auto& [atomic, buffered] : {std::pair{false, false}, {false, true}, {true, false}}) {
+    SCOPED_TRACE(std::string(atomic ? "atomic" : "non-atomic") + (buffered ? ", buffered" : ""));
     inPrivateTmpfs("size=16k", [&](const fs::path& folder) {
       const std::string path = folder / "results.csv";
-      auto writer = CSVWriter::withCSVFile(path, false);
+      writeFile(path, "old\n");
+      auto writer = CSVWriter::withCSVFile(path, atomic);
       writer->setBuffered(buffered);
       // A piece MacRoman cannot hold is noted first; the disk failure must outrank it.
       writer->setEncoding(kEncodingMacOSRoman);
@@ -547,9 +506,19 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
           EXPECT_TRUE(writer->flush());
         }
       }
+      // Unbuffered, every operation reaches the file before it returns, and so does its failure.
+      if (!buffered) {
+        ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
+        EXPECT_EQ(listFolder(folder), Names{"results.csv"}) << "the temporary file goes at once";
+      }
       EXPECT_FALSE(writer->flush());
-      writer->closeFile();
       ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
+      writer->closeFile();
+      EXPECT_EQ(errorOf(*writer), posix(ENOSPC));
+      if (atomic) {
+        EXPECT_EQ(readFile(path), "old\n");
+        return;
+      }
       const std::string inFile = readFile(path).value_or("<missing>");
       const std::string rest = writer->stringValue().value_or("");
       EXPECT_FALSE(inFile.empty() || rest.empty());
@@ -557,21 +526,6 @@ TEST(CSVWriterFaultTest, FullDiskKeepsWholeOperationsInTheFileAndTheRestInString
       EXPECT_EQ(inFile + rest, expected) << "nothing is lost";
     });
   }
-}
-
-TEST(CSVWriterFaultTest, FullDiskLeavesTheAtomicDestinationAlone) {
-  inPrivateTmpfs("size=16k", [](const fs::path& folder) {
-    const std::string path = folder / "results.csv";
-    writeFile(path, "old\n");
-    auto writer = CSVWriter::withCSVFile(path, true);
-    EXPECT_EQ(writer->error(), std::nullopt);
-    for (int i = 0; i < 400; ++i) writer->writeLineWithFields(fullDiskLine(i));
-    ASSERT_EQ(errorOf(*writer), posix(ENOSPC));
-    EXPECT_EQ(listFolder(folder), Names{"results.csv"}) << "the temporary file is removed at once";
-    writer->closeFile();
-    EXPECT_EQ(errorOf(*writer), posix(ENOSPC));
-    EXPECT_EQ(readFile(path), "old\n");
-  });
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "parser_test_support.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <stdexcept>
 #include <tuple>
@@ -10,30 +8,34 @@
 
 namespace csv::testing {
 
-void ScriptedStream::open() {
-  if (refuseToOpen_) {
-    status_ = StreamStatusError;
-    error_ = Error::posix(EACCES, "scripted");
-    return;
+void RecordingDelegate::didFailWithError(CSVParser& parser, const Error& error) {
+  std::string text = "fail " + std::to_string(error.code);
+  if (error.description) text += ": " + *error.description;
+  if (error.underlying && error.underlying->description) {
+    text += ", caused by: " + *error.underlying->description;
   }
-  status_ = StreamStatusOpen;
+  record(parser, text);
+}
+
+void RecordingDelegate::record(CSVParser& parser, const std::string& event) {
+  events.push_back(event);
+  if (afterEvent) afterEvent(parser, event);
+}
+
+void ScriptedStream::open() {
+  status_ = failure_ == Failure::kRefuseToOpen ? StreamStatusError : StreamStatusOpen;
+  if (failure_ == Failure::kRefuseToOpen) error_ = Error::posix(EACCES, "scripted");
 }
 
 std::ptrdiff_t ScriptedStream::read(std::uint8_t* buffer, std::size_t maxLength) {
   asked.push_back(maxLength);
-  const std::size_t index = reads_++;
-  if (index == failAt_) {
-    switch (failure_) {
-      case Failure::kNegative:
-        status_ = StreamStatusError;
-        error_ = Error::posix(EIO, "scripted");
-        return -1;
-      case Failure::kThrow:
-        throw std::runtime_error("the disk caught fire");
-      case Failure::kThrowNonStd:
-        throw 42;
-      case Failure::kNone:
-        break;
+  if (asked.size() - 1 == failAt_) {
+    if (failure_ == Failure::kThrow) throw std::runtime_error("the disk caught fire");
+    if (failure_ == Failure::kThrowNonStd) throw 42;
+    if (failure_ == Failure::kNegative) {
+      status_ = StreamStatusError;
+      error_ = Error::posix(EIO, "scripted");
+      return -1;
     }
   }
   if (status_ == StreamStatusAtEnd) return 0;
@@ -49,29 +51,30 @@ void ScriptedStream::close() {
   status_ = StreamStatusClosed;
 }
 
-std::vector<std::string> parseEvents(const std::string& bytes, const Feed& feed) {
-  auto stream = std::make_unique<ScriptedStream>(bytes, feed.maxPerRead);
+namespace {
+
+std::vector<std::string> parseEvents(const std::string& bytes, StringEncoding encoding,
+                                     const std::string& delimiter, std::uint32_t chunkSize,
+                                     std::size_t maxPerRead, bool fastPaths) {
   Error error;
   std::unique_ptr<CSVParser> parser =
-      CSVParser::withStream(std::move(stream), feed.encoding, &error);
+      CSVParser::withStream(std::make_unique<ScriptedStream>(bytes, maxPerRead), encoding, &error);
   if (!parser) return {"construction failed: " + error.description.value_or("")};
-  parser->setDelimiter(feed.delimiter);
-  parser->setChunkSize(feed.chunkSize);
-  detail::setFastPathsEnabled(*parser, feed.fastPaths);
+  parser->setDelimiter(delimiter);
+  parser->setChunkSize(chunkSize);
+  detail::setFastPathsEnabled(*parser, fastPaths);
   RecordingDelegate delegate;
   parser->setParserDelegate(&delegate);
   parser->parse();
   return delegate.events;
 }
 
+}  // namespace
+
 std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
                                        const std::string& delimiter) {
-  Feed whole;
-  whole.encoding = encoding;
-  whole.delimiter = delimiter;
-  whole.chunkSize = static_cast<std::uint32_t>(bytes.size() + 1);
-  const std::vector<std::string> expected = parseEvents(bytes, whole);
-
+  const std::vector<std::string> expected = parseEvents(
+      bytes, encoding, delimiter, static_cast<std::uint32_t>(bytes.size() + 1), SIZE_MAX, true);
   // {chunk size, bytes per read, fast paths}: every small chunk, reads that split chunks, a
   // stream that returns one byte per read, and the reference path without fast paths.
   const std::tuple<std::uint32_t, std::size_t, bool> ways[] = {
@@ -80,18 +83,10 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
       {64, SIZE_MAX, true},   {2048, SIZE_MAX, true}, {4, 3, true},         {7, 2, true},
       {64, 5, true},          {2048, 1, true},        {1, SIZE_MAX, false}, {3, SIZE_MAX, false},
       {2048, SIZE_MAX, false}};
-  std::vector<Feed> feeds;
   for (const auto& [chunk, perRead, fast] : ways) {
-    Feed feed = whole;
-    feed.chunkSize = chunk;
-    feed.maxPerRead = perRead;
-    feed.fastPaths = fast;
-    feeds.push_back(feed);
-  }
-  for (const Feed& feed : feeds) {
-    EXPECT_EQ(parseEvents(bytes, feed), expected)
-        << "chunk size " << feed.chunkSize << ", at most " << feed.maxPerRead
-        << " bytes per read, fast paths " << (feed.fastPaths ? "on" : "off");
+    EXPECT_EQ(parseEvents(bytes, encoding, delimiter, chunk, perRead, fast), expected)
+        << "chunk size " << chunk << ", at most " << perRead << " bytes per read, fast paths "
+        << (fast ? "on" : "off");
   }
   return expected;
 }
@@ -104,12 +99,11 @@ std::string summarize(const std::vector<std::string>& events) {
   } else {
     out += "?no start";
   }
-  while (i < events.size() && events[i].rfind("line ", 0) == 0) {
+  while (i < events.size() && events[i].starts_with("line ")) {
     const std::string number = events[i].substr(5);
-    if (!out.empty()) out += ' ';
-    out += number;
+    out += (out.empty() ? "" : " ") + number;
     ++i;
-    while (i < events.size() && !events[i].empty() && events[i][0] == '[') out += events[i++];
+    while (i < events.size() && events[i].starts_with("[")) out += events[i++];
     if (i < events.size() && events[i] == "end line " + number) {
       ++i;
     } else {
@@ -118,7 +112,7 @@ std::string summarize(const std::vector<std::string>& events) {
   }
   if (i < events.size() && events[i] == "end") {
     ++i;
-  } else if (i < events.size() && events[i].rfind("fail ", 0) == 0) {
+  } else if (i < events.size() && events[i].starts_with("fail ")) {
     out += (out.empty() ? "" : " ") + events[i++];
   } else {
     out += "?no end";

@@ -1,6 +1,8 @@
-// Helpers for the parser tests: a delegate that records every call, streams that split or fail
-// their reads, and a runner that parses one input in every way the parser can be fed.
+// Helpers for the parser tests: a delegate that records every call, a stream that splits or fails
+// its reads, and a runner that parses one input in every way the parser can be fed.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "csv/csv_parser.hpp"
 
@@ -19,14 +19,7 @@ namespace csv::testing {
 // "fail <code>: <description>" (", caused by: <underlying>" when there is one).
 class RecordingDelegate : public CSVParserDelegate {
  public:
-  void didFailWithError(CSVParser& parser, const Error& error) override {
-    std::string text = "fail " + std::to_string(error.code);
-    if (error.description) text += ": " + *error.description;
-    if (error.underlying && error.underlying->description) {
-      text += ", caused by: " + *error.underlying->description;
-    }
-    record(parser, text);
-  }
+  void didFailWithError(CSVParser& parser, const Error& error) override;
   void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
     lastCsvFile = csvFile;
     record(parser, "end");
@@ -51,26 +44,17 @@ class RecordingDelegate : public CSVParserDelegate {
   std::optional<std::string> lastCsvFile;
 
  private:
-  void record(CSVParser& parser, std::string event) {
-    events.push_back(event);
-    if (afterEvent) afterEvent(parser, event);
-  }
+  void record(CSVParser& parser, const std::string& event);
 };
 
 // A memory stream whose reads return at most maxPerRead bytes, that records the size asked of
-// each read, and that can fail at a given read (negative count, or an exception).
+// each read, and that can refuse to open or fail at a given read (negative count, or a throw).
 class ScriptedStream : public InputStream {
  public:
-  enum class Failure { kNone, kNegative, kThrow, kThrowNonStd };
-  explicit ScriptedStream(std::string bytes, std::size_t maxPerRead = SIZE_MAX)
-      : bytes_(std::move(bytes)), maxPerRead_(maxPerRead) {}
-
-  // The read with this index (0 = first) fails in the given way.
-  void failAtRead(std::size_t index, Failure failure) {
-    failAt_ = index;
-    failure_ = failure;
-  }
-  void refuseToOpen() { refuseToOpen_ = true; }
+  enum class Failure { kNone, kRefuseToOpen, kNegative, kThrow, kThrowNonStd };
+  explicit ScriptedStream(std::string bytes, std::size_t maxPerRead = SIZE_MAX,
+                          Failure failure = Failure::kNone, std::size_t failAt = 0)
+      : bytes_(std::move(bytes)), maxPerRead_(maxPerRead), failure_(failure), failAt_(failAt) {}
 
   void open() override;
   StreamStatus streamStatus() const override { return status_; }
@@ -85,29 +69,15 @@ class ScriptedStream : public InputStream {
  private:
   std::string bytes_;
   std::size_t maxPerRead_;
-  std::size_t reads_ = 0;
-  std::size_t failAt_ = SIZE_MAX;
-  Failure failure_ = Failure::kNone;
-  bool refuseToOpen_ = false;
+  Failure failure_;
+  std::size_t failAt_;  // index of the failing read (0 = first)
   StreamStatus status_ = StreamStatusNotOpen;
   std::optional<Error> error_;
 };
 
-// How one parse is fed.
-struct Feed {
-  StringEncoding encoding = kEncodingUTF8;  // kEncodingNone: detect
-  std::string delimiter = ",";
-  std::uint32_t chunkSize = CSVParser::kDefaultChunkSize;
-  std::size_t maxPerRead = SIZE_MAX;  // bytes the stream returns per read at most
-  bool fastPaths = true;
-};
-
-// Parses `bytes` fed as given; returns the recorded events.
-std::vector<std::string> parseEvents(const std::string& bytes, const Feed& feed);
-
-// Parses `bytes` whole, with chunk sizes from 1 byte up, through a stream that returns one byte
-// per read, and with the fast paths off, checks with EXPECT that every way gives the same
-// events, and returns them.
+// Parses `bytes` whole, with chunk sizes from 1 byte up, through streams that return a few bytes
+// per read, and with the fast paths off, checks with EXPECT that every way gives the same events,
+// and returns them.
 std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
                                        const std::string& delimiter = ",");
 

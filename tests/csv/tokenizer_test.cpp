@@ -70,6 +70,10 @@ const DialectCase kLineEnds[] = {
     {"NextLine", "a\u0085b\u0085", "1[a] 2[b]"},
     {"LineAndParagraphSeparators", "a\u2028b\u2029c", "1[a] 2[b] 3[c]"},
     {"CRLFAtTheVeryEnd", "a\r\n", "1[a]"},
+    // Each line end before a later delimiter in the same stretch of text: a scan that missed one
+    // would run on to the delimiter.
+    {"LineEndsBeforeADelimiter", "a\rb,c\nd,e\vf,g\fh,i\u0085j,k\u2028l,m\u2029n,o",
+     "1[a] 2[b][c] 3[d][e] 4[f][g] 5[h][i] 6[j][k] 7[l][m] 8[n][o]"},
 };
 INSTANTIATE_TEST_SUITE_P(LineEnds, DialectTest, ::testing::ValuesIn(kLineEnds), CaseName());
 
