@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Planted faults: shows which unit tests catch which small mutation of the code (a flipped
 # comparison, a dropped condition or call, an off-by-one, two steps swapped).
-#   scripts/planted-faults.sh [--only ID,...] [--tests REGEX] [--list]
+#   scripts/planted-faults.sh [--only ID,...] [--tests REGEX] [--end-to-end [missed|all]] [--list]
 # Works on a copy in /tmp/quorin-mutants (QUORIN_MUTANTS_DIR), never on this tree; the slow
-# torture and acceptance suites are left out. The mutations are listed in planted_faults.py.
+# torture suite is left out, and so is the acceptance suite unless --end-to-end asks for it: then
+# each mutant also builds the kiosk, and a fault in app/ that the unit tests miss (or, with "all",
+# every fault in app/) is run against the acceptance test too, about 4 minutes each. The
+# mutations are listed in planted_faults.py.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/ensure-deps.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Planted faults: applies each mutation below to a scratch copy of the tree, rebuilds, runs the
-unit tests and reports which tests fail. Driven by scripts/planted-faults.sh."""
+unit tests (and with --end-to-end, for faults in app/, the acceptance suite) and reports which
+tests fail. Driven by scripts/planted-faults.sh."""
 import argparse, json, os, re, shutil, subprocess, sys, time
 
 # (id, file, exact snippet that must occur once, replacement, what the fault is)
@@ -114,6 +115,7 @@ MUTATIONS = [
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
+ACCEPTANCE = ("ctest", "-R", "^acceptance$", "--timeout", "900")  # the real kiosk, about 4 minutes
 
 
 def sync(source, scratch):
@@ -191,6 +193,9 @@ def main():
     parser.add_argument("--tests", help="ctest regex: run only these tests")
     parser.add_argument("--scratch", default="/tmp/quorin-mutants")
     parser.add_argument("--list", action="store_true", help="list the mutations and stop")
+    parser.add_argument("--end-to-end", nargs="?", const="missed", choices=["missed", "all"],
+                        help="for faults in app/, also run the acceptance test: when the unit "
+                        "tests miss the fault (missed, the default) or always (all)")
     args = parser.parse_args()
     source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     chosen = MUTATIONS
@@ -219,6 +224,11 @@ def main():
     if broken is None or broken:
         sys.exit(f"planted-faults: the unmutated tree fails its tests: {broken} (see {log})")
     targets = test_executables(build, args.tests)
+    end_to_end = args.end_to_end and any(m[1].startswith("app/") for m in chosen)
+    if end_to_end:
+        targets.append("app/quorin")  # the binary the acceptance test runs
+        if run(list(ACCEPTANCE), build, log, timeout=1800) != 0:
+            sys.exit(f"planted-faults: the unmutated tree fails the acceptance test (see {log})")
     print(f"{'id':24} {'fault':58} result")
     caught = applied = 0
     for ident, path, snippet, replacement, what in chosen:
@@ -236,6 +246,11 @@ def main():
                 caught += 1
             else:
                 failed = failed_tests(scratch, build, args.tests, log)
+                # The acceptance test when the unit tests missed a fault of the kiosk (or always).
+                if end_to_end and path.startswith("app/") and failed is not None and \
+                        (not failed or args.end_to_end == "all") and \
+                        run(list(ACCEPTANCE), build, log, timeout=1800) != 0:
+                    failed.append("acceptance")
                 if failed is None:
                     result = "caught: the tests did not finish"
                     caught += 1

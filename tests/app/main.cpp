@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include "platform/alert.hpp"
 #include "platform/resources.hpp"
@@ -28,24 +26,6 @@ class QtCleanup : public testing::EmptyTestEventListener {
   }
 };
 
-// The offscreen platform's own screen is 800 x 800, smaller than the portrait tablet the kiosk
-// is made for; touch handling (QScroller's delayed presses) drops presses that fall outside every
-// screen. Give it one screen large enough for the 768 x 1024 window.
-void useTabletSizedOffscreenScreen(const QTemporaryDir& dir) {
-  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-  if (!platform.isEmpty() && platform != "offscreen") return;
-  const QString path = dir.filePath(QStringLiteral("offscreen.json"));
-  QFile config(path);
-  if (!dir.isValid() || !config.open(QIODevice::WriteOnly)) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return;
-  }
-  config.write(R"({"screens": [{"name": "tablet", "x": 0, "y": 0, "width": 1024, )"
-               R"("height": 1280, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-  config.close();
-  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(path));
-}
-
 }  // namespace
 
 // Qt 6.4 never frees the gesture recognizer QScroller::grabGesture registers for each scrolling
@@ -55,8 +35,7 @@ extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() { return "leak:QScroller::grabGesture\n"; }
 
 int main(int argc, char** argv) {
-  const QTemporaryDir platformConfig;
-  useTabletSizedOffscreenScreen(platformConfig);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   defaultHandler = qInstallMessageHandler(quietMessageHandler);
   QApplication app(argc, argv);
   quorin::initResources();

@@ -1,4 +1,4 @@
-// ScrollView and PageControl: offsets, page-sized scrolls, zoom and pinch, paged drags through
+// ScrollView and PageControl: offsets, scrolls to a rect, zoom and pinch, paged drags through
 // QScroller, clicks inside the scaled content; the indicator's dots and what a tap on them does.
 #include "platform/scroll_view.hpp"
 
@@ -10,7 +10,6 @@
 #include <QTest>
 #include <cmath>
 #include <memory>
-#include <tuple>
 #include <vector>
 
 #include "platform/page_control.hpp"
@@ -20,27 +19,22 @@ namespace {
 
 constexpr int kW = 300;
 constexpr int kH = 200;
-constexpr int kPages = 7;
 
-class RecordingDelegate : public ScrollViewDelegate {
- public:
+struct RecordingDelegate : ScrollViewDelegate {
   void scrollViewDidScroll(ScrollView& view) override { offsets.push_back(view.contentOffset()); }
-  void scrollViewDidEndZooming(ScrollView& view, QWidget* zoomed, float scale) override {
+  void scrollViewDidEndZooming(ScrollView&, QWidget*, float scale) override {
     zoomEnds.push_back(scale);
-    EXPECT_EQ(zoomed, view.subviews().front());
   }
   QWidget* viewForZoomingInScrollView(ScrollView& view) override {
-    return zoomable && !view.subviews().isEmpty() ? view.subviews().front() : nullptr;
+    return zoomable ? view.subviews().front() : nullptr;
   }
-  void scrollViewDidResize(ScrollView& view) override { sizes.push_back(view.frame().size()); }
-
   bool zoomable = true;
   std::vector<QPointF> offsets;
   std::vector<float> zoomEnds;
-  std::vector<QSizeF> sizes;
 };
 
-// A strip of seven page-sized panels, each with a button in its middle, in a paged ScrollView.
+// A strip of seven page-sized panels, each with a button in its middle, in a paged ScrollView
+// zooming from 1 to 4.
 class ScrollViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,40 +42,22 @@ class ScrollViewTest : public ::testing::Test {
     view->resize(kW, kH);
     view->setDelegate(&delegate);
     auto* strip = new QWidget;
-    strip->setGeometry(0, 0, kPages * kW, kH);
-    for (int i = 0; i < kPages; ++i) {
-      auto* button = new QPushButton(QStringLiteral("Page %1").arg(i), strip);
-      button->setGeometry(i * kW + kW / 2 - 50, kH / 2 - 20, 100, 40);
-      buttons.push_back(button);
+    strip->setGeometry(0, 0, 7 * kW, kH);
+    for (int i = 0; i < 7; ++i) {
+      buttons.push_back(new QPushButton(QString::number(i), strip));
+      buttons.back()->setGeometry(i * kW + kW / 2 - 50, kH / 2 - 20, 100, 40);
     }
-    view->setContentSize(QSizeF(kPages * kW, kH));
-    view->setMinimumZoomScale(1.0f);
+    view->setContentSize(QSizeF(7 * kW, kH));
     view->setMaximumZoomScale(4.0f);
     view->addSubview(strip);
     view->setPagingEnabled(true);
     view->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    delegate.offsets.clear();
   }
   void TearDown() override { view->setDelegate(nullptr); }
-
-  // Drags across the viewport in `steps` moves `msPerStep` apart (the scroller samples the drag
-  // on its own frame timer), then waits until the content rests.
-  void drag(QPoint from, QPoint to, int steps, int msPerStep) {
-    QWidget* target = view->viewport();
-    QTest::mousePress(target, Qt::LeftButton, {}, from);
-    for (int i = 1; i <= steps; ++i) {
-      QTest::mouseMove(target, from + (to - from) * i / steps, msPerStep);
-      QTest::qWait(msPerStep);
-    }
-    QTest::mouseRelease(target, Qt::LeftButton, {}, to, msPerStep);
-    QTRY_COMPARE_WITH_TIMEOUT(view->scroller()->state(), QScroller::Inactive, 3000);
-  }
   void pinch(qreal factor, QPointF centre = QPointF(kW / 2.0, kH / 2.0)) {
     view->pinchBegan(centre);
-    view->pinchChanged(1.02, centre);
     view->pinchChanged(factor, centre);
-    view->pinchEnded();
   }
 
   RecordingDelegate delegate;
@@ -89,48 +65,44 @@ class ScrollViewTest : public ::testing::Test {
   std::vector<QPushButton*> buttons;
 };
 
-TEST_F(ScrollViewTest, OffsetChangesAndResizesAreReportedOnce) {
-  view->setContentOffset(QPointF(kW, 0));
-  view->setContentOffset(QPointF(kW, 0));
-  view->setContentOffset(QPointF(-40, 0));  // code may overscroll, as a drag can
-  EXPECT_EQ(delegate.offsets, (std::vector<QPointF>{{kW, 0}, {-40, 0}}));
-  EXPECT_EQ(view->contentOffset(), QPointF(-40, 0));
-  view->resize(kW + 20, kH + 10);
-  ASSERT_FALSE(delegate.sizes.empty());
-  EXPECT_EQ(delegate.sizes.back(), QSizeF(kW + 20, kH + 10));
-}
-
+// The offset moves as little as shows the rect, or its start when it is wider than the view;
+// within the content, though code may overscroll. Each change is reported once.
 TEST_F(ScrollViewTest, ScrollRectToVisibleMovesAsLittleAsNeeded) {
-  struct Case {
-    QPointF start;
-    QRectF rect;
-    QPointF expected;
+  const std::tuple<double, QRectF, double> cases[] = {
+      {0, {3.0 * kW, 0, kW, kH}, 3.0 * kW},               // a page to the right
+      {4.0 * kW, {1.0 * kW, 0, kW, kH}, 1.0 * kW},        // a page to the left
+      {2.5 * kW, {3.0 * kW, 0, kW, kH}, 3.0 * kW},        // half visible
+      {-60, {0, 0, kW, kH}, 0},                           // overscrolled before page 0
+      {2.0 * kW, {2.0 * kW + 10, 10, 50, 50}, 2.0 * kW},  // already visible
+      {0, {9.0 * kW, 0, kW, kH}, 6.0 * kW},               // past the end: clamped
+      {0, {2.0 * kW, 0, 2.0 * kW, kH}, 2.0 * kW},         // two pages wide: their start
+      {1.5 * kW, {1.0 * kW, 0, 2.0 * kW, kH}, 1.0 * kW},
   };
-  const Case cases[] = {
-      {{0, 0}, {3.0 * kW, 0, kW, kH}, {3.0 * kW, 0}},               // a page to the right
-      {{4.0 * kW, 0}, {1.0 * kW, 0, kW, kH}, {1.0 * kW, 0}},        // a page to the left
-      {{2.5 * kW, 0}, {3.0 * kW, 0, kW, kH}, {3.0 * kW, 0}},        // half visible
-      {{-60, 0}, {0, 0, kW, kH}, {0, 0}},                           // overscrolled before page 0
-      {{2.0 * kW, 0}, {2.0 * kW + 10, 10, 50, 50}, {2.0 * kW, 0}},  // already visible
-      {{0, 0}, {9.0 * kW, 0, kW, kH}, {6.0 * kW, 0}},               // past the end: clamped
-  };
-  for (const Case& c : cases) {
-    view->setContentOffset(c.start);
-    view->scrollRectToVisible(c.rect, true);
-    EXPECT_EQ(view->contentOffset(), c.expected) << "from " << c.start.x() << " to " << c.rect.x();
+  for (const auto& [from, rect, to] : cases) {
+    view->setContentOffset(QPointF(from, 0));
+    delegate.offsets.clear();
+    view->scrollRectToVisible(rect, true);
+    EXPECT_EQ(view->contentOffset(), QPointF(to, 0)) << "from " << from << " to " << rect.x();
+    EXPECT_EQ(delegate.offsets.size(), from == to ? 0u : 1u);
   }
 }
 
-TEST_F(ScrollViewTest, AnimatedScrollPassesThroughIntermediateOffsetsUnlessCodeStopsIt) {
-  view->setAnimationDuration(120);
-  view->scrollRectToVisible(QRectF(2.0 * kW, 0, kW, kH), true);
-  EXPECT_TRUE(view->isDecelerating());
-  QTRY_COMPARE(view->contentOffset(), QPointF(2.0 * kW, 0));
-  ASSERT_GE(delegate.offsets.size(), 2u);
-  EXPECT_GT(delegate.offsets.front().x(), 0.0);
-  EXPECT_LT(delegate.offsets.front().x(), 2.0 * kW);
-  EXPECT_FALSE(view->isDecelerating());
-
+// Every animated scroll moves straight to its target (a scroll that first reported its target,
+// then its start, took the page flow's gate for a visit); code stops it where it sets the offset.
+TEST_F(ScrollViewTest, AnimatedScrollsMoveStraightToTheirTargetUnlessCodeStopsThem) {
+  view->setAnimationDuration(60);
+  double from = 0.0;
+  for (double to : {5.0 * kW, 0.0, 3.0 * kW}) {
+    delegate.offsets.clear();
+    view->scrollRectToVisible(QRectF(to, 0, kW, kH), true);
+    EXPECT_TRUE(view->isDecelerating());
+    QTRY_COMPARE(view->contentOffset(), QPointF(to, 0));
+    EXPECT_GE(delegate.offsets.size(), 2u) << "passes through offsets in between";
+    for (const QPointF& offset : delegate.offsets) {
+      EXPECT_GE((offset.x() - from) * (to - from), 0.0) << "from " << from << " to " << to;
+      from = offset.x();
+    }
+  }
   view->setAnimationDuration(5000);
   view->scrollRectToVisible(QRectF(5.0 * kW, 0, kW, kH), true);
   view->setContentOffset(QPointF(kW, 0));
@@ -139,200 +111,117 @@ TEST_F(ScrollViewTest, AnimatedScrollPassesThroughIntermediateOffsetsUnlessCodeS
   EXPECT_FALSE(view->isDecelerating());
 }
 
-// Issue 10: the second animated scroll reported its target, then its start, before moving, and
-// the page flow's gate took that for a visit to the score page.
-TEST_F(ScrollViewTest, Issue10EveryAnimatedScrollMovesStraightToItsTarget) {
-  view->setAnimationDuration(60);
-  double from = 0.0;
-  for (double to : {5.0 * kW, 0.0, 3.0 * kW}) {
-    delegate.offsets.clear();
-    view->scrollRectToVisible(QRectF(to, 0, kW, kH), true);
-    QTRY_COMPARE(view->contentOffset(), QPointF(to, 0));
-    double last = from;
-    for (const QPointF& offset : delegate.offsets) {
-      EXPECT_GE((offset.x() - last) * (to - from), 0.0) << "from " << from << " to " << to;
-      last = offset.x();
-    }
-    from = to;
-  }
-}
-
-TEST_F(ScrollViewTest, ZoomScaleIsClampedAndKeepsTheVisibleCentre) {
+// Code zooms about the visible centre, a pinch about the fingers; both stay within the range,
+// except that a bouncing pinch overshoots and then settles. Only a pinch reports its end.
+TEST_F(ScrollViewTest, ZoomStaysInRangeAroundItsAnchor) {
   view->setContentOffset(QPointF(2.0 * kW, 0));
-  view->setZoomScale(2.0f);
-  EXPECT_EQ(view->zoomScale(), 2.0f);
-  // The centre of page 2 stays in the middle of the view.
-  const QPointF centre = (view->contentOffset() + QPointF(kW / 2.0, kH / 2.0)) / 2.0;
-  EXPECT_DOUBLE_EQ(centre.x(), 2.5 * kW);
-  EXPECT_DOUBLE_EQ(centre.y(), kH / 2.0);
-  EXPECT_FALSE(delegate.offsets.empty());
+  view->setZoomScale(2.0f);  // the centre of page 2 stays in the middle
+  EXPECT_EQ(view->contentOffset(), QPointF(4.5 * kW, kH / 2.0));
   view->setZoomScale(9.0f);
   EXPECT_EQ(view->zoomScale(), 4.0f);
   view->setZoomScale(0.2f);
   EXPECT_EQ(view->zoomScale(), 1.0f);
-  EXPECT_EQ(view->contentOffset().y(), 0.0) << "back at scale 1 the offset is inside the content";
+  EXPECT_EQ(view->contentOffset().y(), 0.0);
   EXPECT_TRUE(delegate.zoomEnds.empty()) << "code is not a zoom gesture";
-}
-
-TEST_F(ScrollViewTest, PinchReportsItsEndWithTheFinalScaleAndKeepsTheContentUnderTheFingers) {
-  for (const float end : {1.1f, 1.5f, 1.15f, 3.99f}) {
-    view->setZoomScale(1.0f);
-    pinch(end);
-    ASSERT_FALSE(delegate.zoomEnds.empty());
-    EXPECT_EQ(delegate.zoomEnds.back(), end);
-    EXPECT_EQ(view->zoomScale(), end);
-  }
-  EXPECT_EQ(delegate.zoomEnds.size(), 4u);
-
-  view->setZoomScale(1.0f);
   view->setContentOffset(QPointF(kW, 0));
-  const QPointF fingers(60, 50);
-  const QPointF before = (view->contentOffset() + fingers) / qreal{view->zoomScale()};
-  view->pinchBegan(fingers);
-  view->pinchChanged(2.0, fingers);
-  const QPointF after = (view->contentOffset() + fingers) / qreal{view->zoomScale()};
-  EXPECT_DOUBLE_EQ(after.x(), before.x());
-  EXPECT_DOUBLE_EQ(after.y(), before.y());
+  pinch(2.0, QPointF(60, 50));
+  EXPECT_EQ(view->contentOffset(), QPointF(2 * kW + 60, 50));
   view->pinchEnded();
+  EXPECT_EQ(delegate.zoomEnds, std::vector<float>{2.0f});
 
-  delegate.zoomable = false;  // no zoom without a view for zooming
-  delegate.zoomEnds.clear();
-  view->setZoomScale(1.0f);
-  pinch(2.0);
-  EXPECT_EQ(view->zoomScale(), 1.0f);
-  EXPECT_TRUE(delegate.zoomEnds.empty());
-}
-
-TEST_F(ScrollViewTest, BouncingPinchOvershootsThenSettlesInsideTheRange) {
-  const QPointF centre(kW / 2.0, kH / 2.0);
   for (const auto& [bounces, factor, settled] :
-       {std::tuple{true, 6.0, 4.0f}, std::tuple{true, 0.5, 1.0f}, std::tuple{false, 6.0, 4.0f},
-        std::tuple{false, 0.5, 1.0f}}) {
+       {std::tuple{true, 6.0, 4.0f}, {true, 0.5, 1.0f}, {false, 6.0, 4.0f}, {false, 0.5, 1.0f}}) {
     view->setZoomScale(1.0f);
     view->setBouncesZoom(bounces);
-    view->pinchBegan(centre);
-    view->pinchChanged(factor, centre);
-    const float during = view->zoomScale();
-    if (bounces) {
-      EXPECT_NE(during, settled) << "a bouncing pinch goes past the limit";
-      EXPECT_GT(during, 0.5f);
-      EXPECT_LT(during, 5.5f);
-    } else {
-      EXPECT_EQ(during, settled);
-    }
+    pinch(factor);
+    const float shown = view->zoomScale();
+    EXPECT_TRUE(bounces ? shown != settled && std::abs(shown - settled) < 1.0f : shown == settled);
     view->pinchEnded();
     EXPECT_EQ(view->zoomScale(), settled);
     EXPECT_EQ(delegate.zoomEnds.back(), settled);
   }
-  // Animated, the end is reported when the bounce settles.
-  delegate.zoomEnds.clear();
   view->setBouncesZoom(true);
-  view->setAnimationDuration(80);
-  pinch(8.0);
+  view->setAnimationDuration(80);  // animated, the end is reported when the bounce settles
+  delegate.zoomEnds.clear();
+  pinch(0.5);
+  view->pinchEnded();
   EXPECT_TRUE(delegate.zoomEnds.empty());
-  QTRY_COMPARE(delegate.zoomEnds.size(), 1u);
-  EXPECT_EQ(delegate.zoomEnds.front(), 4.0f);
-  EXPECT_EQ(view->zoomScale(), 4.0f);
+  QTRY_COMPARE(delegate.zoomEnds, std::vector<float>{1.0f});
+  delegate.zoomable = false;  // no zoom without a view for zooming
+  pinch(2.0);
+  EXPECT_EQ(view->zoomScale(), 1.0f);
 }
 
-TEST_F(ScrollViewTest, PagedDragSnapsToOnePageEvenOnAFastFlick) {
-  struct Case {
-    int fromX, toX, steps, msPerStep;
-    double page;  // where the content rests, in pages
+// Dragged through QScroller: paged, the content rests on a page, and a fast flick moves one page
+// only; unpaged, it stops where the finger left it. A click reaches the button under it at any
+// zoom.
+TEST_F(ScrollViewTest, DragsSnapToOnePageAndClicksReachTheContent) {
+  const auto drag = [&](int fromX, int toX, int steps, int msPerStep) {
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(fromX, 100));
+    for (int i = 1; i <= steps; ++i) {
+      QTest::mouseMove(view->viewport(), QPoint(fromX + (toX - fromX) * i / steps, 100));
+      QTest::qWait(msPerStep);
+    }
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, QPoint(toX, 100), msPerStep);
+    QTRY_COMPARE_WITH_TIMEOUT(view->scroller()->state(), QScroller::Inactive, 3000);
   };
   view->setContentOffset(QPointF(2.0 * kW, 0));
-  for (const Case c : {Case{200, 140, 6, 40, 2},  // slowly, less than half a page: back
-                       Case{250, 60, 10, 40, 3},  // slowly, more than half a page: the next
-                       Case{40, 240, 10, 40, 2},  // and back to the right
-                       Case{290, 10, 4, 5, 3},    // a fast flick: only one page
-                       Case{10, 290, 4, 5, 2}}) {
-    drag(QPoint(c.fromX, 100), QPoint(c.toX, 100), c.steps, c.msPerStep);
-    EXPECT_EQ(view->contentOffset(), QPointF(c.page * kW, 0)) << c.fromX << " to " << c.toX;
+  for (const auto& [fromX, toX, steps, msPerStep, page] : {std::tuple{200, 140, 6, 40, 2},
+                                                           {250, 60, 10, 40, 3},
+                                                           {40, 240, 10, 40, 2},
+                                                           {290, 10, 4, 5, 3},
+                                                           {10, 290, 4, 5, 2}}) {
+    drag(fromX, toX, steps, msPerStep);
+    EXPECT_EQ(view->contentOffset(), QPointF(page * kW, 0)) << fromX << " to " << toX;
   }
-  // With paging off, the drag stops where the finger left it.
   view->setPagingEnabled(false);
-  drag(QPoint(250, 100), QPoint(130, 100), 8, 50);
+  drag(250, 130, 8, 50);
   EXPECT_GT(view->contentOffset().x(), 2.0 * kW + 60);
   EXPECT_NE(std::fmod(view->contentOffset().x(), kW), 0.0) << "no snapping to a page";
-}
 
-TEST_F(ScrollViewTest, ClickReachesTheButtonUnderItAtAnyZoom) {
   for (const float zoom : {1.0f, 2.0f}) {
     view->setZoomScale(1.0f);
     view->setContentOffset(QPointF(3.0 * kW, 0));
     view->setZoomScale(zoom);
     QSignalSpy clicked(buttons[3], &QPushButton::clicked);
-    QSignalSpy neighbour(buttons[2], &QPushButton::clicked);
-    const QPointF content(3.0 * kW + kW / 2.0, kH / 2.0);
-    const QPoint shown = (content * qreal{zoom} - view->contentOffset()).toPoint();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, shown);
+    const QPointF content(3.5 * kW, kH / 2.0);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      (content * qreal{zoom} - view->contentOffset()).toPoint());
     QTRY_COMPARE(clicked.count(), 1);
-    EXPECT_EQ(neighbour.count(), 0);
   }
 }
 
-class PageControlTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    control->resize(400, 60);
-    control->setNumberOfPages(7);
-    control->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+// The current dot alone shows the active image and stays among the dots; a tap on a dot moves
+// there, a tap beside the dots one page towards it, and each move is reported after it is made.
+TEST(PageControlTest, TheCurrentDotShowsAndTapsMoveIt) {
+  PageControl control;
+  control.resize(400, 60);
+  control.setNumberOfPages(7);
+  control.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+  const auto active = [&](int dot) {
+    return control.subviews()[dot]->image().cacheKey() == control.activeImage().cacheKey();
+  };
+  EXPECT_EQ(control.activeImage().size(), QSize(44, 44));
+  for (const auto& [set, current] : {std::pair{3, 3}, {6, 6}, {9, 6}, {-1, 0}}) {
+    control.setCurrentPage(set);
+    EXPECT_EQ(control.currentPage(), current);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(active(i), i == current) << i << " with page " << set;
   }
-  bool isActive(int dot) const {
-    return control->subviews()[dot]->image().cacheKey() == control->activeImage().cacheKey();
+  std::vector<int> reported;
+  QObject::connect(&control, &PageControl::valueChanged, &control,
+                   [&](int page) { reported.push_back(page * 10 + control.currentPage()); });
+  const QPoint dot4 = control.subviews()[4]->geometry().center();
+  for (const QPoint at : {dot4, dot4, QPoint(5, 30), QPoint(390, 30), QPoint(5, 30)}) {
+    QTest::mouseClick(&control, Qt::LeftButton, {}, at);
   }
-  void tap(QPoint at) { QTest::mouseClick(control.get(), Qt::LeftButton, {}, at); }
-  QPoint dotCentre(int page) const { return control->subviews()[page]->geometry().center(); }
-
-  std::unique_ptr<PageControl> control = std::make_unique<PageControl>();
-};
-
-TEST_F(PageControlTest, TheCurrentDotAloneShowsTheActiveImageAndStaysAmongTheDots) {
-  ASSERT_FALSE(control->activeImage().isNull()) << "pc_active.png is not in the resources";
-  EXPECT_EQ(control->activeImage().size(), QSize(44, 44));
-  for (const auto& [set, current] :
-       {std::pair{3, 3}, std::pair{0, 0}, std::pair{6, 6}, std::pair{9, 6}, std::pair{-1, 0}}) {
-    control->setCurrentPage(set);
-    EXPECT_EQ(control->currentPage(), current);
-    ASSERT_EQ(control->subviews().size(), 7);
-    for (int i = 0; i < 7; ++i) {
-      EXPECT_EQ(isActive(i), i == current) << "dot " << i << " with page " << set;
-      EXPECT_EQ(control->subviews()[i]->image().isNull(), i != current);
-    }
-  }
-  control->setCurrentPage(5);
-  control->setNumberOfPages(3);
-  EXPECT_EQ(control->currentPage(), 2);
-  EXPECT_EQ(control->subviews().size(), 3);
-  EXPECT_TRUE(isActive(2));
-}
-
-TEST_F(PageControlTest, TapOnADotMovesThereTapBesideMovesOnePage) {
-  QSignalSpy changed(control.get(), &PageControl::valueChanged);
-  int seenInSlot = -1;
-  QObject::connect(control.get(), &PageControl::valueChanged, control.get(),
-                   [&] { seenInSlot = control->currentPage(); });
-  tap(dotCentre(4));
-  ASSERT_EQ(changed.count(), 1);
-  EXPECT_EQ(changed.front().front().toInt(), 4);
-  EXPECT_EQ(seenInSlot, 4) << "the current page moves before the report";
-  EXPECT_TRUE(isActive(4));
-  tap(dotCentre(4));
-  EXPECT_EQ(changed.count(), 1) << "a tap on the current dot changes nothing";
-
-  control->setCurrentPage(3);
-  changed.clear();
-  for (const auto& [x, page] : {std::pair{390, 4}, std::pair{5, 3}}) {
-    tap(QPoint(x, 30));
-    EXPECT_EQ(control->currentPage(), page);
-  }
-  EXPECT_EQ(changed.count(), 2);
-  control->setCurrentPage(0);
-  changed.clear();
-  tap(QPoint(5, 30));
-  EXPECT_EQ(control->currentPage(), 0);
-  EXPECT_EQ(changed.count(), 0) << "no page before the first";
+  control.setCurrentPage(0);
+  QTest::mouseClick(&control, Qt::LeftButton, {}, QPoint(5, 30));
+  EXPECT_EQ(reported, (std::vector<int>{44, 33, 44, 33}));  // nothing before the first page
+  control.setCurrentPage(5);
+  control.setNumberOfPages(3);
+  EXPECT_EQ(control.currentPage(), 2);
+  EXPECT_TRUE(active(2));
 }
 
 }  // namespace

@@ -1,59 +1,31 @@
-// Launching the kiosk: the stored session at launch and the override folder (the start screen
+// Launching the kiosk: the session stored at launch and the override folder (the start screen
 // itself is the acceptance suite's).
-
 #include "kiosk_test_support.hpp"
-#include "start_controller.hpp"
 
 namespace quorin::testing {
 namespace {
 
-std::optional<std::int64_t> storedInteger(const SettingsStore& store, const std::string& key) {
-  const auto value = store.valueForKey(key);
-  const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
-  return number ? std::optional(*number) : std::nullopt;
-}
-
-StartController* startScreen(QuorinAppDelegate& app) {
-  return dynamic_cast<StartController*>(app.window().rootViewController());
-}
-
-TEST(LaunchTest, ACompleteStoredSessionIsLoggedAndClearedBeforeTheStartScreen) {
-  KioskHome home;
-  home.storeSession(kComplete, /*helpWanted=*/true);
-  home.store->setValue("qn_csv_row_count", std::int64_t{3});
-  home.store->operations.clear();
-
-  auto app = home.launch();
-  EXPECT_EQ(home.resultLines(),
-            (std::vector<std::string>{kHeader, "4,2013-04-02 14:05:09 +0000,4,Y,3,2,1,0,2,2,0,1"}));
-  EXPECT_EQ(storedInteger(*home.store, "qn_csv_row_count"), 4);
-  for (int q = 1; q <= 8; ++q) EXPECT_FALSE(home.store->valueForKey(Tool::keyForQuestion(q)));
-  EXPECT_EQ(home.store->valueForKey("qn_help_wanted"), std::optional<SettingValue>(false));
-  EXPECT_EQ(home.store->valueForKey("qn_start"), std::optional<SettingValue>(kLaunchTime));
-  // The start screen reads the time-out when it loads: only after the row and the restart.
-  const auto& ops = home.store->operations;
-  const auto timeoutRead = std::find(ops.begin(), ops.end(), "get qn_timeout");
-  ASSERT_NE(timeoutRead, ops.end());
-  EXPECT_EQ(std::find(timeoutRead, ops.end(), "set qn_csv_row_count"), ops.end());
-  EXPECT_EQ(std::find(timeoutRead, ops.end(), "set qn_start"), ops.end());
-  EXPECT_NE(startScreen(*app), nullptr);
-
-  // A second launch in a row logs nothing more.
-  home.launch();
-  EXPECT_EQ(home.resultLines().size(), 2u);
-}
-
-TEST(LaunchTest, AnIncompleteStoredSessionIsLeftAlone) {
-  KioskHome home;
-  home.storeSession(kSeven, /*helpWanted=*/true);
-  auto app = home.launch();
-  EXPECT_TRUE(home.resultLines().empty());
-  EXPECT_FALSE(home.store->valueForKey("qn_csv_row_count"));
-  for (int q = 1; q <= 7; ++q) {
-    EXPECT_EQ(app->tool().answerAsString(q), std::to_string(kSeven[static_cast<size_t>(q - 1)]));
+// Logged once and cleared when complete, before the start screen; left for the flow otherwise.
+TEST(LaunchTest, AStoredSessionIsLoggedAndClearedOnlyWhenComplete) {
+  const Date began = std::chrono::sys_days{std::chrono::April / 2 / 2013};
+  for (const int last : {1, -1}) {
+    SCOPED_TRACE(last);
+    KioskHome home;
+    Tool stored(home.store);
+    for (int q = 1; q <= 8; ++q) stored.setAnswer(q == 8 ? last : kComplete[q - 1], q);
+    stored.setHelpWanted(true);
+    stored.setStartDate(began);
+    const std::vector<std::string> logged = {
+        "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8",
+        "1,2013-04-02 00:00:00 +0000,4,Y,3,2,1,0,2,2,0,1"};
+    for (int launch = 0; launch < 2; ++launch) {  // a second launch logs nothing more
+      auto app = home.launch();
+      EXPECT_EQ(home.resultLines(), last == 1 ? logged : std::vector<std::string>());
+      EXPECT_EQ(app->tool().answerAsString(7), last == 1 ? "" : "0");
+      EXPECT_EQ(app->tool().helpWanted(), last != 1);
+      EXPECT_EQ(app->tool().startDate(), last == 1 ? kLaunchTime : began);
+    }
   }
-  EXPECT_TRUE(app->tool().helpWanted());
-  EXPECT_EQ(app->tool().startDate(), kSessionStart);
 }
 
 TEST(LaunchTest, InterfaceOverrideFolderIsTheEnvironmentsThenTheKioskHomes) {

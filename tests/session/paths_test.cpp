@@ -1,11 +1,16 @@
 #include "session/paths.hpp"
 
-#include "session_test_support.hpp"
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <tuple>
+
+#include "temp_folder.hpp"
 
 namespace quorin {
 namespace {
 
-using testing::TempFolder;
+using test::TempFolder;
 
 // Sets, or for nullptr unsets, one of the variables that decide the kiosk's folders. Each test
 // sets all it depends on; nothing in this binary needs the originals.
@@ -14,12 +19,8 @@ void setEnv(const char* name, const char* value) {
 }
 
 TEST(PathsTest, TheKioskHomeComesFromQuorinHomeOrTheXdgDataFolder) {
-  struct Case {
-    const char* name;
-    const char *quorinHome, *xdgDataHome;
-    std::string home;
-  };
-  const Case cases[] = {
+  // What the case is, QUORIN_HOME and XDG_DATA_HOME (nullptr: unset), the kiosk home.
+  const std::tuple<const char*, const char*, const char*, std::string> cases[] = {
       {"QUORIN_HOME wins", "/srv/quorin/", "/data/home", "/srv/quorin"},
       {"XDG_DATA_HOME set", "", "/data/home", "/data/home/quorin"},
       {"XDG_DATA_HOME with a trailing slash", nullptr, "/data/home/", "/data/home/quorin"},
@@ -27,25 +28,21 @@ TEST(PathsTest, TheKioskHomeComesFromQuorinHomeOrTheXdgDataFolder) {
       {"XDG_DATA_HOME empty", nullptr, "", "/home/kiosk/.local/share/quorin"},
       {"XDG_DATA_HOME relative, which XDG ignores", "", "data", "/home/kiosk/.local/share/quorin"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, quorinHome, xdgDataHome, home] : cases) {
+    SCOPED_TRACE(name);
     setEnv("HOME", "/home/kiosk");
-    setEnv("QUORIN_HOME", c.quorinHome);
-    setEnv("XDG_DATA_HOME", c.xdgDataHome);
-    EXPECT_EQ(kioskHome(), c.home);
-    EXPECT_EQ(settingsDatabasePath(), c.home + "/settings.sqlite3");
+    setEnv("QUORIN_HOME", quorinHome);
+    setEnv("XDG_DATA_HOME", xdgDataHome);
+    EXPECT_EQ(kioskHome(), home);
+    EXPECT_EQ(settingsDatabasePath(), home + "/settings.sqlite3");
     // Only QUORIN_HOME holds the documents as well; otherwise they are in $HOME.
-    EXPECT_EQ(documentsFolder() == c.home + "/Documents", c.quorinHome && *c.quorinHome);
+    EXPECT_EQ(documentsFolder() == home + "/Documents", quorinHome && *quorinHome);
   }
 }
 
 TEST(PathsTest, TheDocumentsFolderComesFromUserDirs) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> userDirs;  // nullopt: no user-dirs.dirs file
-    std::string expected;                 // "~" stands for $HOME
-  };
-  const Case cases[] = {
+  // What the case is, user-dirs.dirs (nullopt: none), the folder ("~" stands for $HOME).
+  const std::tuple<const char*, std::optional<std::string>, std::string> cases[] = {
       {"no user-dirs.dirs", std::nullopt, "~/Documents"},
       {"the file as xdg-user-dirs writes it",
        "# This file is written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
@@ -66,8 +63,8 @@ TEST(PathsTest, TheDocumentsFolderComesFromUserDirs) {
       {"another folder only", "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n", "~/Documents"},
   };
   for (const bool viaXdgConfigHome : {true, false}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.name) + (viaXdgConfigHome ? " (XDG_CONFIG_HOME)" : ""));
+    for (const auto& [name, userDirs, expected] : cases) {
+      SCOPED_TRACE(std::string(name) + (viaXdgConfigHome ? " (XDG_CONFIG_HOME)" : ""));
       TempFolder folder;
       const std::string home = folder / "home";
       const std::string config = viaXdgConfigHome ? folder / "config" : home + "/.config";
@@ -75,8 +72,8 @@ TEST(PathsTest, TheDocumentsFolderComesFromUserDirs) {
       setEnv("HOME", home.c_str());
       setEnv("XDG_CONFIG_HOME", viaXdgConfigHome ? config.c_str() : nullptr);
       std::filesystem::create_directories(config);
-      if (c.userDirs) testing::writeFile(config + "/user-dirs.dirs", *c.userDirs);
-      EXPECT_EQ(documentsFolder(), c.expected[0] == '~' ? home + c.expected.substr(1) : c.expected);
+      if (userDirs) test::writeFile(config + "/user-dirs.dirs", *userDirs);
+      EXPECT_EQ(documentsFolder(), expected[0] == '~' ? home + expected.substr(1) : expected);
     }
   }
 }

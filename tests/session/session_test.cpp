@@ -1,0 +1,297 @@
+// The session model (Tool) and the results log (CSVFile) on a real settings store and real files,
+// where the end-to-end suites cannot reach: observers, values another program stored, a run that
+// stopped half-way, and a documents folder that cannot be made.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "csv/value.hpp"
+#include "diagnostic_capture.hpp"
+#include "session/csv_file.hpp"
+#include "session/sqlite_settings_store.hpp"
+#include "session/tool.hpp"
+#include "temp_folder.hpp"
+
+namespace quorin {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+// Records each alert as "title|message".
+struct RecordingAlerts : AlertPresenter {
+  void simpleWithTitle(const std::optional<std::string>& title, const std::string& msg) override {
+    shown.push_back(title.value_or("<none>") + "|" + msg);
+  }
+  std::vector<std::string> shown;
+};
+
+// Logs each notification; `withQuestions` false leaves resetQuestions to the protocol's default,
+// as an observer without answer displays does.
+struct Observer : ToolDelegate {
+  Observer(std::function<void(const std::string&)> log, bool questions)
+      : on(std::move(log)), withQuestions(questions) {}
+  void resetScore() override { on("resetScore"); }
+  void showScore() override { on("showScore"); }
+  void resetQuestions() override {
+    if (withQuestions) on("resetQuestions");
+  }
+  std::function<void(const std::string&)> on;
+  bool withQuestions;
+};
+
+const std::string kHeader = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n";
+const std::vector<int> kExample{3, 2, 1, 0, 2, 2, 0, 1};
+
+// 2013-04-02 14:05:09.7 UTC plus `minutes`.
+Date exampleDate(int minutes = 0) {
+  using namespace std::chrono;
+  return Date(sys_days{year{2013} / 4 / 2} + hours{14} + std::chrono::minutes{5 + minutes} +
+              milliseconds{9700});
+}
+
+// The row numbered `number` of the `k`th session of a test (which starts k minutes after the
+// example date); `rest` is the worked example's by default.
+std::string row(long number, int k = 0, const std::string& rest = "4,N,3,2,1,0,2,2,0,1") {
+  char date[40];
+  std::snprintf(date, sizeof date, "2013-04-02 14:%02d:09 +0000", (5 + k) % 60);
+  return std::to_string(number) + "," + date + "," + rest + "\n";
+}
+
+// A kiosk in a fresh folder: settings store, model on a settable clock, results log, and what
+// the alerts and the diagnostic log were told.
+class SessionTest : public ::testing::Test {
+ protected:
+  // Answers questions 1 to 8 in order; -1 clears a question.
+  void answer(const std::vector<int>& answers) {
+    for (int q = 1; q <= 8; ++q) tool_.setAnswer(answers[static_cast<std::size_t>(q - 1)], q);
+  }
+  // The next session (each starts a minute after the one before) with these answers.
+  void session(const std::vector<int>& answers = kExample) {
+    now_ = exampleDate(sessions_++);
+    tool_.restart();
+    answer(answers);
+  }
+  std::optional<SettingValue> stored(const std::string& key) const {
+    return store_->valueForKey(key);
+  }
+  std::string pending() const {
+    const std::optional<SettingValue> value = stored("qn_pending_rows");
+    return value ? std::get<std::string>(*value) : "<none>";
+  }
+  // Closes everything and opens it again on the same files, as the next launch does.
+  void relaunch() {
+    store_ = nullptr;
+    tool_ = Tool(nullptr);
+    csv_ = CSVFile(nullptr, documents_, alerts_);
+    store_ = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
+    tool_ = Tool(store_, [this] { return now_; });
+    csv_ = CSVFile(store_, documents_, alerts_);
+  }
+
+  test::TempFolder folder_;
+  std::string documents_ = folder_ / "Documents";
+  std::string results_ = documents_ + "/results.csv";
+  std::shared_ptr<SettingsStore> store_ = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
+  Date now_ = exampleDate();
+  Tool tool_{store_, [this] { return now_; }};
+  std::shared_ptr<RecordingAlerts> alerts_ = std::make_shared<RecordingAlerts>();
+  CSVFile csv_{store_, documents_, alerts_};
+  test::DiagnosticCapture diagnostics_;
+  int sessions_ = 0;
+};
+
+// The cases run one after another on one model, so each also shows that -1 removes an answer.
+TEST_F(SessionTest, ScoreCountsStoredAnswersAboveOne) {
+  struct Case {
+    std::vector<int> answers;
+    int score;
+    bool started, complete;
+  };
+  const Case cases[] = {
+      {{3, 2, 1, 0, 2, 2, 0, 1}, 4, true, true},
+      {{1, 1, 1, 1, 1, 1, 1, 1}, 0, true, true},
+      {{-2, 3, 3, 3, 3, 3, 3, 3}, 7, true, true},  // -2 is an answer that adds nothing
+      {{-1, -1, -1, -1, 1, -1, -1, -1}, 0, true, false},
+      {{-1, -1, -1, -1, -1, -1, -1, 2}, 1, true, false},
+      {{-1, 3, 3, 3, 3, 3, 3, 3}, 7, true, false},
+      {{-1, -1, -1, -1, -1, -1, -1, -1}, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.answers));
+    answer(c.answers);
+    EXPECT_EQ(tool_.scoreAsString(), std::to_string(c.score));
+    EXPECT_EQ(tool_.started(), c.started);
+    EXPECT_EQ(tool_.complete(), c.complete);
+    for (int q = 1; q <= 8; ++q) {
+      const int given = c.answers[static_cast<std::size_t>(q - 1)];
+      EXPECT_EQ(tool_.answerAsString(q), given == -1 ? "" : std::to_string(given));
+    }
+  }
+}
+
+// Every answer change clears the score displays; showScore reaches the observers only when the
+// session is complete. An observer added twice hears each notification once, and one added during
+// a notification (which must not break the walk) hears from the next one on. A restart is one
+// step in the store: every observer already reads the new session at the first notification, and
+// hears the clearing of the eight questions, resetQuestions (if it has it) and the end.
+TEST_F(SessionTest, ObserversHearEachNotificationOnceAndOnlyWhenItApplies) {
+  std::vector<std::string> log;
+  const auto onPage = [&, added = false](const std::string& n) mutable {
+    log.push_back(n + (tool_.helpWanted() ? " help" : "") + (tool_.started() ? " started" : ""));
+    if (!std::exchange(added, true)) {
+      auto late = [&](const std::string& what) { log.push_back("late." + what); };
+      tool_.addDelegate(std::make_shared<Observer>(late, false));
+    }
+  };
+  auto page = std::make_shared<Observer>(onPage, true);
+  tool_.addDelegate(page);
+  tool_.addDelegate(page);
+  tool_.addDelegate(nullptr);
+  tool_.setHelpWanted(true);
+  tool_.setAnswer(2, 1);
+  tool_.showScore();
+  EXPECT_EQ(log, std::vector<std::string>{"resetScore help started"});
+  answer(kExample);
+  log.clear();
+  tool_.showScore();
+  now_ = exampleDate(60);
+  EXPECT_TRUE(tool_.restart());
+  std::vector<std::string> expected = {"showScore help started", "late.showScore"};
+  for (int round = 0; round < 9; ++round) {
+    if (round == 8) expected.push_back("resetQuestions");
+    expected.push_back("resetScore");
+    expected.push_back("late.resetScore");
+  }
+  EXPECT_EQ(log, expected);
+  EXPECT_EQ(stored("qn_help_wanted"), SettingValue(std::in_place_type<bool>, false));
+  EXPECT_EQ(stored("qn_start"), SettingValue(now_));
+}
+
+// Another program may have written other kinds under the model's keys. They read as the
+// platform's number reading would give them, and never crash.
+TEST_F(SessionTest, StoredValuesOfAnotherKindReadAsNumbers) {
+  struct Case {
+    SettingValue value;
+    const char* answer;  // answerAsString
+    bool counts;         // adds to the score
+    bool helpWanted;     // the same value under qn_help_wanted
+  };
+  const Case cases[] = {
+      {SettingValue(std::string("  +2 points")), "2", true, true},
+      {SettingValue(std::string("no")), "0", false, false},
+      {SettingValue(std::string("99999999999999999999")), "9223372036854775807", true, true},
+      {SettingValue(std::string("-99999999999999999999")), "-9223372036854775808", false, true},
+      {SettingValue(std::in_place_type<bool>, true), "1", false, true},
+      {SettingValue(exampleDate()), "0", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_TRUE(store_->setValue("qn_q_3", c.value) && store_->setValue("qn_help_wanted", c.value));
+    EXPECT_EQ(tool_.answerAsString(3), c.answer);
+    EXPECT_EQ(tool_.score(), c.counts ? 1 : 0);
+    EXPECT_EQ(tool_.helpWanted(), c.helpWanted);
+  }
+  ASSERT_TRUE(store_->setValue("qn_start", SettingValue(std::string("2013-04-02"))));
+  EXPECT_EQ(tool_.startDate(), std::nullopt);
+}
+
+// The header is written alone into a folder created for it, private, and never over an existing
+// file, which is appended to as it is (numbering and clearing the session are end-to-end suites').
+TEST_F(SessionTest, TheHeaderIsPrivateAndNeverReplacesAFile) {
+  EXPECT_EQ(csv_.toolToCsvRow(tool_), "1,,0,N,,,,,,,,\n");  // no restart yet: no date either
+  EXPECT_FALSE(std::filesystem::exists(documents_)) << "building a row writes nothing";
+  csv_.initCsvFile();
+  EXPECT_EQ(readFile(results_), kHeader);
+  EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
+  writeFile(results_, "staff notes\n");
+  csv_.initCsvFile();
+  session();
+  EXPECT_TRUE(csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(results_), "staff notes\n" + row(2));
+  EXPECT_TRUE(alerts_->shown.empty() && diagnostics_.lines.empty());
+  CSVFile other(store_, "/home/kiosk/My Documents/Ärzte#1", alerts_);
+  EXPECT_EQ(other.fileUrl(), "file:///home/kiosk/My%20Documents/%C3%84rzte%231/results.csv");
+}
+
+// Whatever a stopped run left (rows pending in the store, all, some or part of them already in
+// the file, or a logged session still stored because the store could not clear it), the next
+// launch writes each row exactly once, finishes a torn one, and numbers above the file's last row.
+TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
+  session();  // the session of rows numbered 1 below
+  const std::string one = row(1), two = row(2, 0, "0,N,0,0,0,0,0,0,0,0");
+  struct Case {
+    const char* name;
+    std::string pending;  // "" for none
+    std::string before;   // after the header
+    long counter;
+    bool sessionStored;  // session 0, complete, is still in the store
+    std::string after;   // after the header
+  };
+  const Case cases[] = {
+      {"none of the pending rows written", one + two, "", 2, false, one + two},
+      {"the first pending row written", one + two, one, 2, false, one + two},
+      {"all pending rows written", one + two, one + two, 2, false, one + two},
+      {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
+      {"zeros after a power cut", one, std::string(7, '\0'), 1, false, one},
+      {"an unfinished line of staff notes", one, "notes", 1, false, "notes\n" + one},
+      {"the logged session still stored", "", one, 0, true, one},
+      {"a counter behind the file", "", row(9, 0, "0,N,0,0,0,0,0,0,0,9"), 2, true,
+       row(9, 0, "0,N,0,0,0,0,0,0,0,9") + row(10)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::create_directories(documents_);
+    writeFile(results_, kHeader + c.before);
+    c.pending.empty() ? (void)store_->removeValueForKey("qn_pending_rows")
+                      : (void)store_->setValue("qn_pending_rows", c.pending);
+    csv_.setRowCount(c.counter);
+    now_ = exampleDate();
+    tool_.restart();
+    if (c.sessionStored) answer(kExample);
+    relaunch();
+    EXPECT_TRUE(csv_.flushPendingRows());
+    if (tool_.complete()) {
+      EXPECT_TRUE(csv_.addToCsv(tool_));
+    }
+    EXPECT_EQ(readFile(results_), kHeader + c.after);
+    EXPECT_EQ(pending(), "<none>");
+    EXPECT_FALSE(tool_.started());
+    EXPECT_TRUE(alerts_->shown.empty());
+  }
+}
+
+// A regular file stands where the documents folder should be. Each failed append shows the alert
+// and logs why; its row waits in the store; once the folder can be made, the waiting rows are
+// written first, in order, under their own numbers (the next launch's flush is the table above).
+TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
+  writeFile(documents_, "in the way");
+  session();
+  EXPECT_FALSE(csv_.addToCsv(tool_));
+  EXPECT_EQ(alerts_->shown, std::vector<std::string>{"Error|Could not write to csv file!"});
+  ASSERT_FALSE(diagnostics_.lines.empty());
+  EXPECT_EQ(diagnostics_.lines[0], "Error: Could not write to csv file:\n\tPath : " + results_ +
+                                       "\n\tError: could not create the folder " + documents_ +
+                                       ": Not a directory");
+  session({0, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_FALSE(csv_.addToCsv(tool_));
+  const std::string waiting = row(1) + row(2, 1, "0,N,0,0,0,0,0,0,0,0");
+  EXPECT_FALSE(csv_.flushPendingRows());
+  EXPECT_EQ(alerts_->shown.size(), 3u);
+  EXPECT_EQ(pending(), waiting);
+  std::filesystem::remove(documents_);
+  session();
+  EXPECT_TRUE(csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(results_), kHeader + waiting + row(3, 2));
+  EXPECT_EQ(pending(), "<none>");
+  EXPECT_EQ(alerts_->shown.size(), 3u);
+}
+
+}  // namespace
+}  // namespace quorin
