@@ -487,7 +487,10 @@ std::string fullDiskText(int i) { return std::to_string(i) + ",\"x,y\"," + kPadd
 // failure, and stringValue the rest. Atomic: the temporary file goes at once, the destination
 // stays.
 TEST(CSVWriterFaultTest, FullDiskLosesNothingAndLeavesTheAtomicDestinationAlone) {
-  for (const auto& [atomic, buffered] : {std::pair{false, false}, {false, true}, {true, false}}) {
+  for (const auto& mode : {std::pair{false, false}, {false, true}, {true, false}}) {
+    // Named copies: clang 14 cannot capture structured bindings in the lambda below.
+    const bool atomic = mode.first;
+    const bool buffered = mode.second;
     SCOPED_TRACE(std::string(atomic ? "atomic" : "non-atomic") + (buffered ? ", buffered" : ""));
     inPrivateTmpfs("size=16k", [&](const fs::path& folder) {
       const std::string path = folder / "results.csv";
