@@ -76,7 +76,7 @@ class FirstFrame : public QObject {
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("quorin"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QUORIN_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(

@@ -39,7 +39,7 @@ constexpr const char* kHelp = R"(Usage:
   quorin-csv rows   [--delimiter D] [--encoding E] [FILE|-]
   quorin-csv count  [--delimiter D] [--encoding E] [FILE|-]
   quorin-csv write  [--delimiter D] [--atomic] [-o FILE]
-  quorin-csv --help
+  quorin-csv --help | --version
 
 The CSV library of Quorin on the command line. Reading commands take FILE, or standard input
 when FILE is "-" or missing (read as a stream, a piece at a time).
@@ -71,6 +71,7 @@ Options:
   -o, --output FILE
                   (write) Write to FILE instead of standard output.
   -h, --help      Shows this text.
+  --version       Shows the version, "quorin-csv <version>".
 
 Text output is UTF-8. When the encoding is detected without a byte-order mark, a note says what
 was assumed. Failures print "quorin-csv: error <code>: <description>" to standard
@@ -489,6 +490,10 @@ int run(const std::vector<std::string_view>& args) {
     if (arg == "--") break;
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::printf("quorin-csv %s\n", QUORIN_VERSION);
       return kExitOk;
     }
   }
