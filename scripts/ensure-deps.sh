@@ -13,12 +13,15 @@ packages=(
   # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input.
   dbus-daemon at-spi2-core python3-pyatspi xdotool openbox
 )
-# Extra groups, asked for by name: the fuzzing job's compiler, and the headless kiosk's VNC
-# server (scripts/kiosk.sh on a machine without a display).
+# Extra groups, asked for by name: the fuzzing job's compiler, the headless kiosk's VNC server
+# (scripts/kiosk.sh on a machine without a display), and the Debian package with its test
+# (scripts/package.sh, tests/deploy/deb_test.sh: the kiosk under cage, screenshots with grim).
+deploy=(dpkg-dev file systemd cage xwayland qt6-wayland grim)
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    ci) packages+=(clang-14 clang-tidy-14 libclang-rt-14-dev) ;;
+    ci) packages+=(clang-14 clang-tidy-14 libclang-rt-14-dev "${deploy[@]}") ;;
+    deploy) packages+=("${deploy[@]}") ;;
     vnc) packages+=(x11vnc) ;;
     *) echo "ensure-deps: unknown group '$extra'" >&2; exit 2 ;;
   esac
