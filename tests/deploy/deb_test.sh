@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# The Debian package end to end, as the README's "Deploying on a Linux tablet" has a clinic's IT
+# person use it: install it; check the programs, the unit (disabled), the user kiosk and its data
+# folder; build a program against the installed CSV library through its CMake package and through
+# pkg-config; run the kiosk the way its service does, under cage as the user kiosk on a headless
+# portrait output, and see it fill the screen and answer its start button (over AT-SPI, since
+# that output has no input devices); upgrade, remove and purge, and see what goes and what stays.
+#   tests/deploy/deb_test.sh [PACKAGE.deb]     as root; without a package, scripts/package.sh
+# Exits 77 (skipped) when not root, not on Debian, or when a Quorin installation or its data is
+# already on the machine: the test never touches those. Whatever it installed or created, it
+# takes away again at the end.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+probe_script=$here/kiosk_probe.py
+width=720 height=1280 # the headless output (1280 x 720) turned to portrait by cage -r
+
+skip() {
+  echo "deb_test: skipped: $*"
+  exit 77
+}
+[[ $(id -u) -eq 0 ]] || skip "it installs a package, so it needs root"
+[[ -f /etc/debian_version ]] || skip "it needs Debian"
+package_status() { dpkg-query -W -f='${db:Status-Abbrev}' quorin 2>/dev/null || true; }
+[[ $(package_status) == "" || $(package_status) == "un "* ]] ||
+  skip "the package quorin is installed here; remove it first"
+[[ ! -e /var/lib/quorin ]] || skip "/var/lib/quorin holds a kiosk's data; move it away first"
+created_user=1
+getent passwd kiosk >/dev/null && created_user=0
+
+step() { echo "== $*"; }
+fail() {
+  echo "deb_test: FAILED: $*" >&2
+  exit 1
+}
+expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
+expect_match() { [[ $1 =~ $2 ]] || fail "$3: '$1' does not match '$2'"; }
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"
+}
+
+work=$(mktemp -d /tmp/quorin-deb-test.XXXXXX)
+chmod 755 "$work"
+session="" cage="" kiosk=""
+x_files_before=$(ls -d /tmp/.X*-lock /tmp/.X11-unix/X* 2>/dev/null || true)
+cleanup() {
+  set +e
+  if [[ -n $session ]] && kill -0 "$session" 2>/dev/null; then
+    kill "$cage" 2>/dev/null
+    sleep 2
+    kill -KILL "$session" 2>/dev/null
+  fi
+  wait 2>/dev/null
+  [[ $(package_status) == "" || $(package_status) == "un "* ]] || apt_get purge quorin >/dev/null
+  # Links from enabling the unit, should removal have left any (the package was not installed
+  # before, so they can only be the test's).
+  find /etc/systemd/system -name quorin.service -type l -delete
+  rm -rf /var/lib/quorin /var/cache/quorin # none was there before the test
+  if ((created_user)) && getent passwd kiosk >/dev/null; then
+    for pid in $(pgrep -u kiosk); do kill "$pid"; done # the test's own user: its processes only
+    sleep 1
+    userdel kiosk
+    getent group kiosk >/dev/null && groupdel kiosk
+  fi
+  # Xwayland can leave its lock file and socket behind when the compositor stops.
+  for f in /tmp/.X*-lock /tmp/.X11-unix/X*; do
+    [[ -e $f ]] && ! grep -qxF "$f" <<<"$x_files_before" && rm -f "$f"
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step "package"
+deb=${1:-}
+if [[ -z $deb ]]; then
+  "$root/scripts/package.sh" | tee "$work/package.log"
+  deb=$(tail -n 1 "$work/package.log")
+fi
+deb=$(realpath "$deb")
+version=$(dpkg-deb -f "$deb" Version)
+echo "$deb: version $version"
+# Library dependencies come from the binaries (shlibs); the compositor is recommended.
+depends=$(dpkg-deb -f "$deb" Depends)
+for dependency in libqt6widgets6 libsqlite3-0 libutf8proc2 systemd-sysusers; do
+  expect_match "$depends" "(^|, )$dependency( |,|$)" "Depends"
+done
+expect_match "$(dpkg-deb -f "$deb" Recommends)" '(^|, )cage, qt6-wayland(,|$)' "Recommends"
+expect_eq "$(dpkg-deb -I "$deb" conffiles)" /etc/default/quorin "conffiles"
+dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's/^\.//' >"$work/files"
+for f in /usr/share/man/man1/quorin.1.gz /usr/share/man/man1/quorin-csv.1.gz; do
+  grep -qxF "$f" "$work/files" || fail "the package lacks $f"
+done
+
+step "install"
+apt_get install "$deb" >"$work/apt.log" || { cat "$work/apt.log"; fail "apt-get install"; }
+expect_eq "$(/usr/bin/quorin-csv --version)" "quorin-csv $version" "quorin-csv --version"
+expect_eq "$(/usr/bin/quorin --version)" "quorin $version" "quorin --version"
+unit=/usr/lib/systemd/system/quorin.service
+expect_eq "$(systemctl is-enabled quorin.service || true)" disabled "the unit after installation"
+expect_eq "$(systemd-analyze verify --man=no "$unit" 2>&1)" "" "systemd-analyze verify"
+IFS=: read -r _ _ uid _ _ home shell < <(getent passwd kiosk) || fail "no user kiosk"
+((uid < 1000)) || fail "kiosk is not a system user (uid $uid)"
+expect_eq "$home $shell" "/var/lib/quorin /usr/sbin/nologin" "kiosk's home and shell"
+expect_eq "$(stat -c '%U:%G %a' /var/lib/quorin)" "kiosk:kiosk 750" "/var/lib/quorin"
+# Installed programs find the library by the system's search path, not by a path from the build.
+for program in /usr/bin/quorin /usr/bin/quorin-csv; do
+  ! readelf -d "$program" | grep -qE 'RPATH|RUNPATH' || fail "$program has a run path"
+  expect_match "$(ldd "$program" | grep libquorin_csv)" 'libquorin_csv\.so\.0 => (/usr)?/lib/' \
+    "$program's library"
+done
+
+step "a program built against the installed library"
+expected='said "hi"'
+cmake -S "$here/consumer" -B "$work/consumer" -G Ninja >"$work/consumer.log"
+grep -q "QuorinCSV $version" "$work/consumer.log" || fail "find_package(QuorinCSV) version"
+cmake --build "$work/consumer" >>"$work/consumer.log"
+expect_eq "$("$work/consumer/consumer")" "$expected" "consumer built with find_package"
+expect_eq "$(pkg-config --modversion quorin-csv)" "$version" "pkg-config --modversion"
+# shellcheck disable=SC2046 # the flags are words
+g++ -std=c++20 -o "$work/consumer-pc" "$here/consumer/consumer.cpp" \
+  $(pkg-config --cflags --libs quorin-csv)
+expect_eq "$("$work/consumer-pc")" "$expected" "consumer built with pkg-config"
+
+step "the kiosk as its service runs it: cage, headless, portrait, as the user kiosk"
+# The README's step for a landscape screen held upright.
+sed -i 's/^QUORIN_CAGE_OPTIONS=.*/QUORIN_CAGE_OPTIONS=-r/' /etc/default/quorin
+unit_values() { sed -n "s/^$1=//p" "$unit"; }
+user=$(unit_values User)
+environment_file=$(unit_values EnvironmentFile)
+environment=()
+while read -r line; do environment+=("$line"); done < <(unit_values Environment)
+while read -r line; do
+  [[ $line =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] && environment+=("$line")
+done <"${environment_file#-}"
+# ExecStart as systemd splits it: an unquoted $NAME becomes the words of its value.
+command=()
+for word in $(unit_values ExecStart); do
+  if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
+    value=$(printf '%s\n' "${environment[@]}" | sed -n "s/^${BASH_REMATCH[1]}=//p" | tail -n 1)
+    for part in $value; do command+=("$part"); done
+  else
+    command+=("$word")
+  fi
+done
+expect_eq "${command[*]}" "/usr/bin/cage -r -- /usr/bin/quorin --kiosk" "the service's command"
+# What systemd prepares: the state and cache folders (StateDirectory=, CacheDirectory=) and,
+# through the login session, a runtime folder of the user's own.
+install -d -o "$user" -g "$user" -m "$(unit_values StateDirectoryMode)" \
+  "/var/lib/$(unit_values StateDirectory)"
+install -d -o "$user" -g "$user" -m "$(unit_values CacheDirectoryMode)" \
+  "/var/cache/$(unit_values CacheDirectory)"
+runtime=$work/runtime
+install -d -o "$user" -g "$user" -m 0700 "$runtime"
+as_user() { setpriv --reuid="$user" --regid="$user" --init-groups "$@"; }
+# The headless output and no input devices; accessibility on for the probe.
+(cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups env -i \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin HOME="$home" USER="$user" \
+  LOGNAME="$user" XDG_RUNTIME_DIR="$runtime" \
+  WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+  "${environment[@]}" dbus-run-session -- "${command[@]}") >"$work/cage.log" 2>&1 &
+session=$!
+wait_for() { # wait_for SECONDS WHAT COMMAND...
+  local end=$((SECONDS + $1)) what=$2
+  shift 2
+  until "$@"; do
+    ((SECONDS < end)) || { cat "$work/cage.log" >&2; fail "waited for $what"; }
+    kill -0 "$session" 2>/dev/null || { cat "$work/cage.log" >&2; fail "cage exited"; }
+    sleep 0.2
+  done
+}
+find_cage() { cage=$(pgrep -P "$session" -x cage); }
+find_kiosk() { kiosk=$(pgrep -P "$cage" -x quorin); }
+wait_for 20 "cage" find_cage
+wait_for 20 "the kiosk" find_kiosk
+wait_for 20 "the Wayland socket" test -S "$runtime/wayland-0"
+bus=$(tr '\0' '\n' <"/proc/$cage/environ" | sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p')
+probe() {
+  as_user env -i HOME="$runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
+    /usr/bin/python3 - "$@" <"$probe_script"
+}
+screenshot() {
+  as_user env -i XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-0 grim -t ppm "$runtime/$1"
+}
+probe ready "$kiosk" "$width" "$height"
+# The first frame may follow the window's appearance by a moment.
+for try in 1 2 3 4 5; do
+  screenshot start.ppm
+  /usr/bin/python3 "$probe_script" screen "$runtime/start.ppm" "$width" "$height" \
+    2>"$work/screen.err" && break
+  ((try < 5)) || fail "$(cat "$work/screen.err")"
+  sleep 0.5
+done
+probe press "$kiosk" "$width" "$height"
+screenshot first-page.ppm
+/usr/bin/python3 "$probe_script" changed "$runtime/start.ppm" "$runtime/first-page.ppm"
+grep -qF "results in /var/lib/quorin/Documents" "$work/cage.log" ||
+  fail "the kiosk does not keep its results in /var/lib/quorin: $(cat "$work/cage.log")"
+expect_eq "$(stat -c %U /var/lib/quorin/settings.sqlite3)" kiosk "the kiosk's settings"
+kill "$cage"
+wait "$session" || true
+session=""
+# The kiosk leaves with its compositor; it must be gone before its folder is looked at again.
+for _ in $(seq 100); do
+  kill -0 "$kiosk" 2>/dev/null || break
+  sleep 0.1
+done
+kill -KILL "$kiosk" 2>/dev/null || true
+
+step "upgrade"
+# A results file as the kiosk writes it, and the service enabled: an upgrade keeps both.
+install -d -o kiosk -g kiosk -m 0700 /var/lib/quorin/Documents
+printf '#,Start Date,Score\n1,2026-01-05 09:12:40 +0000,4\n' >/var/lib/quorin/Documents/results.csv
+chown kiosk:kiosk /var/lib/quorin/Documents/results.csv
+systemctl enable quorin.service 2>/dev/null
+data() {
+  (cd /var/lib/quorin && find . -printf '%p %u:%g %m %s %T@ %C@\n' | sort &&
+    find . -type f -exec sha256sum {} + | sort)
+}
+data_before=$(data)
+dpkg-deb -R "$deb" "$work/newer"
+sed -i "s/^Version: .*/Version: $version+1/" "$work/newer/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$work/newer" "$work/quorin-newer.deb" >/dev/null
+apt_get install "$work/quorin-newer.deb" >"$work/apt.log" ||
+  { cat "$work/apt.log"; fail "the upgrade"; }
+expect_eq "$(dpkg-query -W -f='${Version}' quorin)" "$version+1" "the version after the upgrade"
+expect_eq "$(data)" "$data_before" "/var/lib/quorin after the upgrade"
+expect_eq "$(systemctl is-enabled quorin.service || true)" enabled "the unit after the upgrade"
+expect_eq "$(grep '^QUORIN_CAGE_OPTIONS=' /etc/default/quorin)" "QUORIN_CAGE_OPTIONS=-r" \
+  "the edited environment file after the upgrade"
+
+step "remove"
+apt_get remove quorin >"$work/apt.log" || { cat "$work/apt.log"; fail "apt-get remove"; }
+expect_eq "$(package_status)" "rc " "the package's state after removal"
+while read -r f; do
+  [[ $f == /etc/default/quorin ]] && continue
+  [[ ! -e $f && ! -L $f ]] || fail "$f is left after removal"
+done <"$work/files"
+expect_eq "$(find /etc/systemd/system -name quorin.service)" "" "links to the unit after removal"
+expect_eq "$(data)" "$data_before" "/var/lib/quorin after removal"
+
+step "purge"
+apt_get purge quorin >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
+expect_match "$(package_status)" '^(un |)$' "the package's state after purge"
+for f in /etc/default/quorin /var/cache/quorin; do
+  [[ ! -e $f ]] || fail "$f is left after purge"
+done
+# Documented: the results and settings stay, and so does the user; purge says so.
+expect_eq "$(data)" "$data_before" "/var/lib/quorin after purge"
+getent passwd kiosk >/dev/null || fail "purge deleted the user kiosk"
+grep -q "kept the results and settings in /var/lib/quorin" "$work/apt.log" ||
+  fail "purge did not say that it kept the data"
+echo "deb_test: passed"
