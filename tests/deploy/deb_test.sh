@@ -71,6 +71,7 @@ cleanup() {
 trap cleanup EXIT
 
 step "package"
+"$root/scripts/ensure-deps.sh" deploy
 deb=${1:-}
 if [[ -z $deb ]]; then
   "$root/scripts/package.sh" | tee "$work/package.log"
