@@ -12,7 +12,7 @@ preset=dev
 if ((build)); then
   scripts/ensure-deps.sh
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target quorin
+  cmake --build --preset "$preset" --target quorin quorin_fault_shim
 fi
 export QUORIN_BIN=${QUORIN_BIN:-$PWD/build/$preset/app/quorin}
 

@@ -329,6 +329,7 @@ def usb_export():
         raise Skip("loop-mounting a vfat image needs root and mkfs.vfat (dosfstools)")
     shim = os.path.join(os.path.dirname(os.path.dirname(BINARY)), "tests", "torture",
                         "quorin_fault_shim.so")
+    check(os.path.exists(shim), f"no fault shim at {shim}: build the target quorin_fault_shim")
     name = f"results-Ward-3-kiosk-{datetime.date.today():%Y-%m-%d}.csv"
     cases = {  # drive, fault shim settings, what the kiosk says
         "saved": ({}, {}, SAVED.format(name)),
