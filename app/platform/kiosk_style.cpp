@@ -54,8 +54,8 @@ QPushButton[role="keypad"] {
   font-size: 34px; font-weight: normal; color: %1; background: %2; border: 2px solid %7;
 }
 QPushButton[role="keypad"]:pressed { background: %8; border-color: %4; }
-QPushButton[role="keypadAction"] { font-size: 21px; }
-QPushButton[role="keypadEnter"] { font-size: 21px; background: %4; color: #FFFFFF; border: none; }
+QPushButton[role="keypadAction"] { font-size: 22px; }
+QPushButton[role="keypadEnter"] { font-size: 22px; background: %4; color: #FFFFFF; border: none; }
 QPushButton[role="keypadEnter"]:pressed { background: %5; }
 QLabel[role="notice"] {
   background: #FFF4E5; color: #7A2E0E; border: 2px solid #B54708; border-radius: 14px;
