@@ -95,15 +95,16 @@ ExportOutcome outcomeOf(int errnoValue) {
   }
 }
 
-ExportResult failed(ExportResult result, const csv::Error& error) {
+ExportResult failed(const ExportResult& attempt, const csv::Error& error) {
+  ExportResult result = attempt;
   result.outcome = error.domain == csv::kPOSIXErrorDomain ? outcomeOf(static_cast<int>(error.code))
                                                           : ExportOutcome::Failed;
   result.detail = error.description.value_or("");
   return result;
 }
 
-ExportResult failed(ExportResult result, int errnoValue, const std::string& what) {
-  return failed(std::move(result), csv::Error::posix(errnoValue, what));
+ExportResult failed(const ExportResult& attempt, int errnoValue, const std::string& what) {
+  return failed(attempt, csv::Error::posix(errnoValue, what));
 }
 
 // The whole file, or the errno that stopped the reading.
@@ -156,6 +157,7 @@ std::vector<RemovableDrive> removableDrives(std::string_view mountinfo,
     drives[mountPoint] = RemovableDrive{mountPoint, mountPoint.substr(slash + 1), readOnly};
   }
   std::vector<RemovableDrive> found;
+  found.reserve(drives.size());
   for (auto& [mountPoint, drive] : drives) found.push_back(std::move(drive));
   return found;
 }
@@ -225,35 +227,35 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   struct stat mount {};
   struct stat parent {};
   if (::stat(drive.mountPoint.c_str(), &mount) != 0) {
-    return failed(std::move(result), errno, "cannot reach " + drive.mountPoint);
+    return failed(result, errno, "cannot reach " + drive.mountPoint);
   }
   if (::stat(csv::durable::folderOf(drive.mountPoint).c_str(), &parent) == 0 &&
       parent.st_dev == mount.st_dev) {
-    return failed(std::move(result), ENODEV, drive.mountPoint + " is no longer mounted");
+    return failed(result, ENODEV, drive.mountPoint + " is no longer mounted");
   }
 
   {
     csv::durable::AtomicFile file(result.path);
-    if (file.fd() < 0) return failed(std::move(result), *file.failure());
+    if (file.fd() < 0) return failed(result, *file.failure());
     if (auto failure = csv::durable::writeAll(file.fd(), *bytes, "cannot write " + result.path)) {
-      return failed(std::move(result), *failure);
+      return failed(result, *failure);
     }
-    if (auto failure = file.commit(true)) return failed(std::move(result), *failure);
+    if (auto failure = file.commit(true)) return failed(result, *failure);
   }
 
   const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed(std::move(result), errno, "cannot read back " + result.path);
+  if (fd < 0) return failed(result, errno, "cannot read back " + result.path);
   struct stat copy {};
   if (::fstat(fd, &copy) != 0 || copy.st_dev != mount.st_dev) {
     ::close(fd);
-    return failed(std::move(result), ENODEV, drive.mountPoint + " was unmounted during the copy");
+    return failed(result, ENODEV, drive.mountPoint + " was unmounted during the copy");
   }
   // The copy is synced, so its cached pages are clean and can be dropped: the comparison then
   // reads what the drive holds.
   (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   const std::optional<std::string> back = readAll(fd, &error);
   ::close(fd);
-  if (!back) return failed(std::move(result), error, "cannot read back " + result.path);
+  if (!back) return failed(result, error, "cannot read back " + result.path);
   if (*back != *bytes) {
     result.outcome = ExportOutcome::Mismatch;
     result.detail = "the copy read back differs from " + resultsPath;
