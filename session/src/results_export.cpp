@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -232,6 +234,17 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   if (::stat(csv::durable::folderOf(drive.mountPoint).c_str(), &parent) == 0 &&
       parent.st_dev == mount.st_dev) {
     return failed(result, ENODEV, drive.mountPoint + " is no longer mounted");
+  }
+
+  // Asked first, so that a full or write-protected drive is named as such whatever a file system
+  // (some FAT drivers answer EPERM when full) says once the write is under way.
+  if (struct statvfs room{}; ::statvfs(drive.mountPoint.c_str(), &room) == 0) {
+    if ((room.f_flag & ST_RDONLY) != 0)
+      return failed(result, EROFS, drive.mountPoint + " is read-only");
+    const std::uint64_t unit = room.f_frsize != 0 ? room.f_frsize : room.f_bsize;
+    if (unit != 0 && room.f_bavail < (bytes->size() + unit - 1) / unit) {
+      return failed(result, ENOSPC, "no room for " + result.path);
+    }
   }
 
   {

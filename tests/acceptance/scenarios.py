@@ -282,30 +282,38 @@ def lockout():
         check(len(log) == 12 and "locked" in log[9] and "refused, locked" in log[10],
               f"export log:\n" + "\n".join(log))
 
+# USB sticks carry vfat. A kernel without the vfat driver (some virtual machines) mounts the same
+# image through FUSE (fusefat), so the kiosk still meets FAT's rules, only in user space.
+KERNEL_VFAT = "\tvfat\n" in read("/proc/filesystems")
+
+def mount_image(image, mount, read_only=False):
+    if KERNEL_VFAT:
+        command = ["mount", "-o", "loop,ro" if read_only else "loop", image, mount]
+    else:
+        command = ["fusefat", "-o", "ro" if read_only else "rw+", image, mount]
+    if subprocess.run(command, capture_output=True).returncode:
+        raise Skip(f"cannot mount a vfat image here ({command[0]})")
+
 @contextlib.contextmanager
 def usb_drive(home, size_kb=4096, read_only=False, full=False):
-    """A vfat (else ext4) image loop-mounted as <home>/media/STICK (the kiosk's
-    QUORIN_EXPORT_ROOT);
+    """A vfat image mounted as <home>/media/STICK (the kiosk's QUORIN_EXPORT_ROOT);
     yields (mount point, image)."""
     image, mount = os.path.join(home, "stick.img"), os.path.join(home, "media", "STICK")
     os.makedirs(mount, exist_ok=True)
     with open(image, "wb") as f:
         f.truncate(size_kb * 1024)
-    # USB sticks carry vfat; a kernel without it (some virtual machines) gets ext4, where the
-    # same failures happen through the same calls.
-    mkfs = ["mkfs.vfat", "-n"] if "\tvfat\n" in read("/proc/filesystems") else ["mkfs.ext4", "-qL"]
-    subprocess.run([*mkfs, "STICK", image], check=True, capture_output=True)
-    if subprocess.run(["mount", "-o", "loop", image, mount], capture_output=True).returncode:
-        raise Skip("cannot loop-mount an image here")
-    try:
-        for filler in range(4 if full else 0):  # until not one block is left after a sync
+    subprocess.run(["mkfs.vfat", "-n", "STICK", image], check=True, capture_output=True)
+    if full:  # until not one cluster is left after a sync
+        mount_image(image, mount)
+        for filler in range(4):
             with contextlib.suppress(OSError), open(os.path.join(mount, f"filler{filler}"), "wb") as f:
                 while True:
                     f.write(b"x" * 512)
                     f.flush()
             os.sync()
-        if read_only:
-            subprocess.run(["mount", "-o", "remount,ro", mount], check=True)
+        subprocess.run(["umount", mount], check=True)
+    mount_image(image, mount, read_only)
+    try:
         yield mount, image
     finally:
         subprocess.run(["umount", "-l", mount], capture_output=True)
@@ -313,7 +321,7 @@ def usb_drive(home, size_kb=4096, read_only=False, full=False):
 def on_image(image, name):
     """The bytes of `name` on the image, read through a fresh mount; None when absent."""
     with tempfile.TemporaryDirectory() as look:
-        subprocess.run(["mount", "-o", "loop,ro", image, look], check=True)
+        mount_image(image, look, read_only=True)
         try:
             path = os.path.join(look, name)
             return open(path, "rb").read() if os.path.exists(path) else None
@@ -325,8 +333,8 @@ def usb_export():
     day's date, equal to results.csv; a full drive, a read-only one, one unmounted during the
     copy or right after it, and one that fails its sync each say why, and none is taken for a
     copy that is on the drive."""
-    if os.geteuid() != 0 or not shutil.which("mkfs.vfat"):
-        raise Skip("loop-mounting a vfat image needs root and mkfs.vfat (dosfstools)")
+    if os.geteuid() != 0 or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or shutil.which("fusefat")):
+        raise Skip("mounting a vfat image needs root, mkfs.vfat (dosfstools) and vfat or fusefat")
     shim = os.path.join(os.path.dirname(os.path.dirname(BINARY)), "tests", "torture",
                         "quorin_fault_shim.so")
     check(os.path.exists(shim), f"no fault shim at {shim}: build the target quorin_fault_shim")
