@@ -23,7 +23,9 @@
 #include "platform/resources.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/paths.hpp"
+#include "session/results_export.hpp"
 #include "session/sqlite_settings_store.hpp"
+#include "set_passcode.hpp"
 
 namespace {
 
@@ -92,8 +94,14 @@ int main(int argc, char** argv) {
   const QCommandLineOption kiosk(
       QStringLiteral("kiosk"),
       QCoreApplication::translate("main", "Run full screen without window decorations."));
+  const QCommandLineOption setPasscode(
+      QStringLiteral("set-passcode"),
+      QCoreApplication::translate("main",
+                                  "Set the export passcode (asked for on the terminal, "
+                                  "or one line from standard input), then exit."));
   parser.addOption(home);
   parser.addOption(kiosk);
+  parser.addOption(setPasscode);
 
   // Help and version are answered before Qt looks for a display, so they work anywhere.
   QStringList arguments;
@@ -108,6 +116,11 @@ int main(int argc, char** argv) {
   if (parser.isSet(version)) {
     std::printf("quorin %s\n", qPrintable(QCoreApplication::applicationVersion()));
     return 0;
+  }
+  if (parser.isSet(setPasscode)) {
+    const QString folder =
+        parser.isSet(home) ? QFileInfo(parser.value(home)).absoluteFilePath() : QString();
+    return quorin::setPasscodeCommand(QFile::encodeName(folder).toStdString());
   }
 
   // One log for everything the kiosk says, its own lines and those of the session layer and
@@ -147,6 +160,13 @@ int main(int argc, char** argv) {
   environment.documentsFolder = quorin::documentsFolder();
   environment.scheduler = std::make_shared<quorin::QtScheduler>();
   environment.openInService = std::make_shared<quorin::DesktopOpenInService>();
+  environment.passcodePath = quorin::passcodePath();
+  environment.removableDrives = [] { return quorin::removableDrives(); };
+  environment.kioskName = quorin::kioskName();
+  // Tests only: a lock they can wait out.
+  if (const int seconds = qEnvironmentVariableIntValue("QUORIN_LOCKOUT_SECONDS"); seconds > 0) {
+    environment.passcodeLockout = std::chrono::seconds(seconds);
+  }
 
   int status = 0;
   {

@@ -4,13 +4,18 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/document_interaction.hpp"
 #include "platform/scheduler.hpp"
 #include "platform/window.hpp"
 #include "session/csv_file.hpp"
+#include "session/passcode.hpp"
+#include "session/results_export.hpp"
 #include "session/settings_store.hpp"
 #include "session/tool.hpp"
 
@@ -24,6 +29,11 @@ struct AppEnvironment {
   std::shared_ptr<Scheduler> scheduler;          // timers and delayed steps
   std::shared_ptr<OpenInService> openInService;  // the export's "open in"
   std::string storeOpenFailure;  // why the settings store could not be opened, "" when it could
+  std::string passcodePath{};    // the passcode's hash; "": the out-of-the-box code only
+  std::chrono::seconds passcodeLockout = PasscodeLock::kDefaultDuration;
+  // The USB drives mounted now; empty: none (the export then uses "open in")
+  std::function<std::vector<RemovableDrive>()> removableDrives{};
+  std::string kioskName = "kiosk";  // names the copies saved to drives; safe as a file name
 };
 
 // Lives for the whole run. Main thread only.
@@ -57,8 +67,17 @@ class QuorinAppDelegate : public QObject {
   int inactivityTimout() const;
   // Stores `seconds` under qn_timeout, unchecked.
   void setInactivityTimout(int seconds);
-  // The administrator passcode.
-  const QString& secretCode() const { return secretCode_; }
+  // The administrator passcode, read from its file now (staff may change it while the kiosk
+  // runs).
+  Passcode passcode() const { return Passcode::load(environment_.passcodePath); }
+  // How long wrong codes lock the export.
+  std::chrono::seconds passcodeLockout() const { return environment_.passcodeLockout; }
+  // The USB drives the results can be saved to now.
+  std::vector<RemovableDrive> removableDrives() const {
+    return environment_.removableDrives ? environment_.removableDrives()
+                                        : std::vector<RemovableDrive>();
+  }
+  const std::string& kioskName() const { return environment_.kioskName; }
   // Replaces the start screen by the page flow and arms its inactivity timer.
   void startScreener();
 
@@ -67,7 +86,6 @@ class QuorinAppDelegate : public QObject {
 
  private:
   AppEnvironment environment_;
-  const QString secretCode_ = QStringLiteral("7395");
   std::unique_ptr<Window> window_;
   std::unique_ptr<Tool> tool_;
   std::unique_ptr<CSVFile> csvFile_;

@@ -1,12 +1,17 @@
 #include "start_controller.hpp"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
 #include "platform/alert.hpp"
+#include "platform/log.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/text_number.hpp"
 
@@ -15,16 +20,36 @@ namespace {
 
 constexpr const char* kErrorTitle = QT_TRANSLATE_NOOP("quorin::StartController", "Error");
 
+// "1 minute", "45 seconds": how long a lock lasts or has left, rounded up to what staff read.
+QString duration(std::chrono::seconds length) {
+  const auto seconds = length.count();
+  if (seconds >= 60 && seconds % 60 == 0) {
+    const auto minutes = seconds / 60;
+    return minutes == 1 ? StartController::tr("1 minute")
+                        : StartController::tr("%1 minutes").arg(minutes);
+  }
+  return seconds == 1 ? StartController::tr("1 second")
+                      : StartController::tr("%1 seconds").arg(seconds);
+}
+
+// Every export attempt goes to the diagnostic log with its time, for whoever audits the kiosk.
+void logExport(const QString& what) {
+  qCInfo(lcKiosk).noquote() << QDateTime::currentDateTimeUtc().toString(Qt::ISODate)
+                            << "export:" << what;
+}
+
 }  // namespace
 
 StartController::StartController(QuorinAppDelegate& app)
-    : ViewController(QStringLiteral("Start")), app_(app) {
+    : ViewController(QStringLiteral("Start")), app_(app), lock_(app.passcodeLockout()) {
   declareOutlet("passcodeField", &passcodeField_);
   declareOutlet("timeoutField", &timeoutField_);
   declareAction(QStringLiteral("startScreener:"));
+  declareAction(QStringLiteral("keyPressed:"));
 }
 
 StartController::~StartController() {
+  app_.scheduler().cancel(lockTick_);
   // The fields die with the view after this object is gone; they must not call back into it.
   if (passcodeField_) setTextFieldDelegate(passcodeField_, nullptr);
   if (timeoutField_) setTextFieldDelegate(timeoutField_, nullptr);
@@ -34,6 +59,59 @@ void StartController::viewDidLoad() {
   setTextFieldDelegate(passcodeField_, this);
   setTextFieldDelegate(timeoutField_, this);
   timeoutField_->setText(QString::number(app_.inactivityTimout()));
+  // Older interface overrides lack the notices; the kiosk works without them.
+  passcodeNotice_ = view()->findChild<QLabel*>(QStringLiteral("passcodeNotice"));
+  lockNotice_ = view()->findChild<QLabel*>(QStringLiteral("lockNotice"));
+  if (lockNotice_) lockNotice_->hide();
+  const Passcode passcode = app_.passcode();
+  if (passcode.kind() == Passcode::Kind::Unusable) {
+    qCWarning(lcKiosk).noquote() << "The export is off:"
+                                 << QString::fromStdString(passcode.failure());
+  }
+  showPasscodeNotice(passcode.kind());
+  // The keypad types into the field last touched.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now && (now == passcodeField_ || now == timeoutField_)) {
+      keypadField_ = static_cast<QLineEdit*>(now);
+    }
+  });
+}
+
+void StartController::showPasscodeNotice(Passcode::Kind kind) {
+  if (!passcodeNotice_) return;
+  passcodeNotice_->setText(kind == Passcode::Kind::Default    ? tr(kDefaultCodeNotice)
+                           : kind == Passcode::Kind::Unusable ? tr(kUnusableCodeNotice)
+                                                              : QString());
+  passcodeNotice_->setVisible(kind != Passcode::Kind::Own);
+}
+
+void StartController::showLockNotice() {
+  app_.scheduler().cancel(lockTick_);
+  lockTick_ = 0;
+  const auto left = lock_.remaining(PasscodeLock::Clock::now());
+  if (!lockNotice_) return;
+  lockNotice_->setVisible(left.count() > 0);
+  if (left.count() <= 0) return;
+  lockNotice_->setText(tr(kLockNotice).arg(duration(left)));
+  lockTick_ = app_.scheduler().schedule(std::chrono::seconds(1), [this] { showLockNotice(); });
+}
+
+void StartController::keyPressed(QObject* sender) {
+  const QString key = sender ? sender->property("key").toString() : QString();
+  QLineEdit* field = timeoutField_->hasFocus() ? timeoutField_
+                     : keypadField_            ? keypadField_.data()
+                                               : passcodeField_;
+  if (!field->hasFocus()) field->setFocus(Qt::OtherFocusReason);
+  keypadField_ = field;
+  if (key == QLatin1String("delete")) {
+    field->backspace();
+  } else if (key == QLatin1String("enter")) {
+    // Through the field's own key handling, so that its delegate decides as for the keyboard.
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(field, &press);
+  } else if (key.size() == 1 && key.front().isDigit()) {
+    field->insert(key);
+  }
 }
 
 void StartController::textFieldDidEndEditing(QLineEdit* field) {
@@ -46,29 +124,101 @@ void StartController::textFieldDidEndEditing(QLineEdit* field) {
 
 bool StartController::textFieldShouldReturn(QLineEdit* field) {
   if (field != passcodeField_) return true;
-  if (field->text() != app_.secretCode()) {
-    // Cleared as after the right code, or the next try would start after the wrong one.
-    field->setText(QString());
-    Alert::simpleWithTitle(tr(kErrorTitle), tr(kWrongCodeMessage));
+  const QString code = field->text();
+  // Cleared whatever happens, or the next try would start after this one.
+  field->setText(QString());
+  const auto now = PasscodeLock::Clock::now();
+  if (const auto left = lock_.remaining(now); left.count() > 0) {
+    logExport(QStringLiteral("refused, locked for %1 s more").arg(left.count()));
+    Alert::simpleWithTitle(tr(kLockedTitle), tr(kStillLockedMessage).arg(duration(left)));
     return false;
   }
+  // Read at each try, so that a passcode set meanwhile counts. Checking an own code takes 0.1 to
+  // 0.4 s of this thread (measured on two busy cores); staff have just pressed Enter and wait for
+  // the answer anyway, so a worker thread would buy nothing but a second way for screens to die.
+  const Passcode passcode = app_.passcode();
+  showPasscodeNotice(passcode.kind());
+  if (passcode.kind() == Passcode::Kind::Unusable) {
+    logExport(QStringLiteral("refused, no passcode can be checked: ") +
+              QString::fromStdString(passcode.failure()));
+    Alert::simpleWithTitle(tr(kErrorTitle), tr(kUnusableCodeMessage));
+    return false;
+  }
+  if (!passcode.verify(code.toStdString())) {
+    if (lock_.failed(now)) {
+      logExport(QStringLiteral("wrong passcode, the fifth in a row: locked for %1 s")
+                    .arg(lock_.duration().count()));
+      Alert::simpleWithTitle(tr(kLockedTitle), tr(kLockedMessage).arg(duration(lock_.duration())));
+      showLockNotice();
+    } else {
+      logExport(QStringLiteral("refused, wrong passcode"));
+      Alert::simpleWithTitle(tr(kErrorTitle), tr(kWrongCodeMessage));
+    }
+    return false;
+  }
+  lock_.succeeded();
   openDoc(nullptr);
-  field->setText(QString());
   return true;
 }
 
 void StartController::openDoc(QObject* /*unused*/) {
   CSVFile& log = app_.csvFile();
   if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
+    logExport(QStringLiteral("nothing to export, no results yet"));
     Alert::simpleWithTitle(tr(kErrorTitle), tr(kNoResultsMessage));
     return;
   }
+  const std::vector<RemovableDrive> drives = app_.removableDrives();
+  if (!drives.empty()) {
+    saveToDrive(drives.front());
+    return;
+  }
+  logExport(QStringLiteral("no USB drive, offering results.csv to an application"));
   docsCtrl_ = std::make_unique<DocumentInteraction>(QUrl(QString::fromStdString(log.fileUrl())),
                                                     app_.openInService());
   const QRect anchor(passcodeField_->mapTo(view(), QPoint(0, 0)), passcodeField_->size());
   docsCtrl_->presentOpenInMenu(anchor, view(), true, [] {
+    logExport(QStringLiteral("no application could open results.csv"));
     Alert::simpleWithTitle(tr(kOpenFileErrorTitle), tr(kNoApplicationMessage));
   });
+}
+
+void StartController::saveToDrive(const RemovableDrive& drive) {
+  const std::string fileName = exportFileName(app_.kioskName(), std::chrono::system_clock::now());
+  const ExportResult result = exportResults(app_.csvFile().filePath(), drive, fileName);
+  const QString where = QString::fromStdString(result.path);
+  const QString name = QString::fromStdString(drive.name);
+  if (result.outcome == ExportOutcome::Saved) {
+    logExport(QStringLiteral("saved to ") + where);
+    Alert::simpleWithTitle(tr(kSavedTitle),
+                           tr(kSavedMessage).arg(name, QString::fromStdString(fileName)));
+    return;
+  }
+  logExport(
+      QStringLiteral("failed to save to %1: %2").arg(where, QString::fromStdString(result.detail)));
+  QString message;
+  switch (result.outcome) {
+    case ExportOutcome::NoResults:
+      message = tr(kNoResultsMessage);
+      break;
+    case ExportOutcome::Full:
+      message = tr(kDriveFullMessage).arg(name);
+      break;
+    case ExportOutcome::ReadOnly:
+      message = tr(kDriveReadOnlyMessage).arg(name);
+      break;
+    case ExportOutcome::Removed:
+      message = tr(kDriveRemovedMessage).arg(name);
+      break;
+    case ExportOutcome::Mismatch:
+      message = tr(kDriveMismatchMessage).arg(name);
+      break;
+    case ExportOutcome::Saved:
+    case ExportOutcome::Failed:
+      message = tr(kDriveFailedMessage).arg(name, QString::fromStdString(result.detail));
+      break;
+  }
+  Alert::simpleWithTitle(tr(kSaveFailedTitle), message);
 }
 
 void StartController::startScreener(QObject* /*sender*/) {

@@ -12,7 +12,7 @@ preset=dev
 if ((build)); then
   scripts/ensure-deps.sh
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target quorin
+  cmake --build --preset "$preset" --target quorin quorin_fault_shim
 fi
 export QUORIN_BIN=${QUORIN_BIN:-$PWD/build/$preset/app/quorin}
 
@@ -35,4 +35,10 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 # One D-Bus session for the suite and the kiosks; it starts the accessibility bus on demand.
 # Debian's python3, which has pyatspi, whatever python3 comes first on PATH.
 unset DBUS_SESSION_BUS_ADDRESS
-dbus-run-session -- /usr/bin/python3 tests/acceptance/scenarios.py "$@"
+# As root, in a private mount namespace, so that the USB scenario's loop mounts end with the run
+# whatever happens to it.
+private=()
+if [[ $(id -u) -eq 0 ]] && unshare -m --propagation private true 2>/dev/null; then
+  private=(unshare -m --propagation private)
+fi
+"${private[@]}" dbus-run-session -- /usr/bin/python3 tests/acceptance/scenarios.py "$@"

@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libutf8proc-dev libsqlite3-dev nlohmann-json3-dev
+  libutf8proc-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
   xvfb xauth fonts-dejavu-core fonts-lato clang-format
-  python3 e2fsprogs util-linux mount
+  python3 e2fsprogs dosfstools fusefat util-linux mount
   # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input.
   dbus-daemon at-spi2-core python3-pyatspi xdotool openbox
 )

@@ -12,6 +12,7 @@ CLEAN, TOK, DOC, DEC = "csv/src/field_cleanup.cpp", "csv/src/tokenizer.cpp", \
 TOOL, LOG, STORE = "session/src/tool.cpp", "session/src/csv_file.cpp", \
     "session/src/sqlite_settings_store.cpp"
 PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
+PASSCODE = "session/src/passcode.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
 MUTATIONS = [
@@ -104,10 +105,16 @@ MUTATIONS = [
     ("a-warning-restart-log", PAGE, "if (tool.complete()) app_.csvFile().addToCsv(tool);", "",
      "page flow: restart from the warning loses a finished session"),
     ("a-start-session", PAGE, "app_.tool().restart();", "", "page flow: entering does not restart"),
-    ("a-passcode-prefix", START, "field->text() != app_.secretCode()",
-     "!field->text().startsWith(app_.secretCode())", "start: passcode prefix accepted"),
-    ("a-passcode-clear", START, "    field->setText(QString());\n    Alert::simpleWithTitle",
-     "    Alert::simpleWithTitle", "start: a wrong passcode stays typed"),
+    ("s-passcode-prefix", PASSCODE, "return code == kDefaultCode;",
+     "return kDefaultCode.starts_with(code);", "passcode: a prefix of the code accepted"),
+    ("s-passcode-damaged", PASSCODE,
+     '    passcode.failure_ = path + " does not hold a passcode hash";',
+     "    passcode.kind_ = Kind::Default;", "passcode: a damaged file reopens the default code"),
+    ("s-lock-count", PASSCODE, "if (++failures_ < kAttempts) return false;",
+     "if (++failures_ <= kAttempts) return false;", "passcode lock: six wrong codes to lock"),
+    ("a-lock-reset", START, "  lock_.succeeded();\n", "", "start: a right code keeps the count"),
+    ("a-passcode-clear", START, "  field->setText(QString());\n  const auto now", "  const auto now",
+     "start: a wrong passcode stays typed"),
     ("s-int-space", VALUES, "while (i < text.size() && isBlank(text[i])) ++i;", "",
      "number reader: leading blanks not skipped"),
     ("a-answer-radio", TOOLPAGE, "button->setChecked(stored == std::to_string(i));",

@@ -46,6 +46,21 @@ QPushButton[role="primary"] {
 }
 QPushButton[role="primary"]:pressed { background: %5; }
 QPushButton[role="answer"] { font-weight: normal; color: %1; border-color: %7; }
+/* The start screen's keypad: keys a finger finds without looking twice. */
+QPushButton[role="keypad"], QPushButton[role="keypadAction"], QPushButton[role="keypadEnter"] {
+  min-width: 96px; min-height: 76px; padding: 0; border-radius: 14px;
+}
+QPushButton[role="keypad"] {
+  font-size: 34px; font-weight: normal; color: %1; background: %2; border: 2px solid %7;
+}
+QPushButton[role="keypad"]:pressed { background: %8; border-color: %4; }
+QPushButton[role="keypadAction"] { font-size: 22px; }
+QPushButton[role="keypadEnter"] { font-size: 22px; background: %4; color: #FFFFFF; border: none; }
+QPushButton[role="keypadEnter"]:pressed { background: %5; }
+QLabel[role="notice"] {
+  background: #FFF4E5; color: #7A2E0E; border: 2px solid #B54708; border-radius: 14px;
+  padding: 12px 18px; font-size: 20px;
+}
 QPushButton[role="answer"]:checked { background: %4; color: #FFFFFF; border-color: %4; }
 
 QMessageBox { background: %3; border: 1px solid %7; }

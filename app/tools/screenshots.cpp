@@ -102,6 +102,33 @@ int main(int argc, char** argv) {
     ok = saveWithAlerts(window, folder, QStringLiteral("start-wrong-passcode.png")) && ok;
     quorin::Alert::dismissAll();
 
+    // What the export to a USB drive says, done and failed (the drive's name and the file's as
+    // a clinic would see them).
+    using quorin::StartController;
+    quorin::Alert::simpleWithTitle(
+        StartController::tr(StartController::kSavedTitle),
+        StartController::tr(StartController::kSavedMessage)
+            .arg(QStringLiteral("CLINIC-USB"), QStringLiteral("results-kiosk-2-2026-12-07.csv")));
+    ok = saveWithAlerts(window, folder, QStringLiteral("export-saved.png")) && ok;
+    quorin::Alert::dismissAll();
+    quorin::Alert::simpleWithTitle(
+        StartController::tr(StartController::kSaveFailedTitle),
+        StartController::tr(StartController::kDriveFullMessage).arg(QStringLiteral("CLINIC-USB")));
+    ok = saveWithAlerts(window, folder, QStringLiteral("export-drive-full.png")) && ok;
+    quorin::Alert::dismissAll();
+
+    // Five wrong codes (the mistyped one above was the first): the export locked, and the screen
+    // saying for how long.
+    for (int attempt = 1; attempt < quorin::PasscodeLock::kAttempts; ++attempt) {
+      start->passcodeField()->setText(QStringLiteral("1111"));
+      start->textFieldShouldReturn(start->passcodeField());
+    }
+    quorin::Alert::dismissAll();
+    start->passcodeField()->setFocus();
+    start->passcodeField()->setText(QStringLiteral("12"));
+    ok = save(window, folder, QStringLiteral("start-locked.png")) && ok;
+    start->passcodeField()->clear();
+
     // The questionnaire, page by page, as a person fills it in.
     quorin::ScrollView::setDefaultAnimationDuration(0);
     delegate.startScreener();

@@ -128,4 +128,6 @@ std::string documentsFolder() {
 
 std::string settingsDatabasePath() { return join(kioskHome(), "settings.sqlite3"); }
 
+std::string passcodePath() { return join(kioskHome(), "passcode"); }
+
 }  // namespace quorin

@@ -2,11 +2,11 @@
 real pointer input and real time, and checks what a person sees and what is stored.
 Usage: scenarios.py [SCENARIO ...] inside the X display and D-Bus session of
 scripts/acceptance.sh; QUORIN_SESSIONS sets the number of sessions in `many_sessions` (20)."""
-import contextlib, os, sqlite3, sys, time
+import contextlib, datetime, os, shutil, signal, sqlite3, subprocess, sys, tempfile, time
 
-from kiosk import (CHOICES, CONFIRM_RESTART, HEADER, MORE_TIME, PAGES, PLEASE_COMPLETE, ROOT,
-                   WRITE_FAILED, Failure, Kiosk, check, children, desktop_portal, read, run, under,
-                   wait, window_manager, write)
+from kiosk import (BINARY, CHOICES, CONFIRM_RESTART, HEADER, MORE_TIME, PAGES, PLEASE_COMPLETE,
+                   ROOT, WRITE_FAILED, Failure, Kiosk, Skip, check, children, desktop_portal,
+                   extents, read, run, under, wait, window_manager, write)
 
 FULL = [3, 2, 1, 0, 2, 2, 0, 1]            # score 4
 SEVEN = [1, 2, 3, 0, 1, 2, 3, None]
@@ -16,6 +16,23 @@ UNSAVED = ("Error\nCould not save the answers to disk!\n\nThey are kept while th
            "but would be lost if it stopped. Please tell staff.")
 NO_APPLICATION = ("Open File Error\nNo valid applications found.  Please install a spreadsheet "
                   "application.")
+DEFAULT_NOTICE = ("The export passcode is still the out-of-the-box code. Set this kiosk's own "
+                  "with: quorin --set-passcode")
+UNUSABLE_NOTICE = ("The passcode file cannot be read, so the export is off. Set the passcode "
+                   "again with: quorin --set-passcode")
+UNUSABLE = ("Error\nThe kiosk's passcode file cannot be read, so no code can be checked and the "
+            "export is off.\n\nSet the passcode again with: quorin --set-passcode")
+LOCKED = "Export Locked\nFive wrong codes in a row.\n\nThe export is locked for 4 seconds."
+STILL_LOCKED = "Export Locked\nThe export is locked after five wrong codes.\n\nTry again in {}."
+SAVED = ("Results Saved\nThe results were saved to the USB drive \u201cSTICK\u201d as {}.\n\n"
+         "You can take the drive out now.")
+NOT_SAVED = {
+    "full": "is full.\n\nThe results were not saved. Make room on it or use another drive, then "
+            "try again.",
+    "read-only": "cannot be written to: it is read-only or its lock switch is on.\n\nThe "
+                 "results were not saved.",
+    "removed": "was removed or stopped answering while the results were being saved.\n\nThe "
+               "results were not saved. Plug it in again and try again."}
 NOT_A_FOLDER = "not a folder"  # written where Documents should be: every write of a row fails
 
 def started(timeout=300, **kwargs):
@@ -202,6 +219,166 @@ def passcode():
             left = k.find(field, "password text").queryText().characterCount
             check(left == 0, f"{left} characters left after {typed!r}")
 
+def notices(k):
+    """The texts of the notices on the start screen."""
+    return [n.name for n in k.nodes(role="label") if "passcode" in n.name or "locked" in n.name]
+
+def keypad_and_own_passcode():
+    """The keypad types both fields (Delete and Enter included) with the out-of-the-box code,
+    whose use the screen points out; `quorin --set-passcode` then stores only a hash, the old
+    code fails, the new one works and the notice is gone; a damaged hash file turns the export
+    off and says so instead of reopening it to the old code."""
+    with Kiosk() as k:
+        check(notices(k) == [DEFAULT_NOTICE], f"notices: {notices(k)}")
+        keys = [k.find(key) for key in [*"0123456789", "Delete", "Enter"]]
+        small = [n.name for n in keys if min(extents(n)[2:]) < 60]
+        check(not small, f"keys smaller than 60 px: {small}")
+        k.click("Inactivity time-out in seconds", "text")
+        k.keypad("<<<<4<75")
+        wait(lambda: k.setting("qn_timeout") == 75, "the time-out typed on the keypad stored")
+        for typed, alert in (("73950<", NO_RESULTS), ("7396", WRONG_CODE)):
+            k.click("Administrator passcode", "password text")
+            k.keypad(typed)
+            k.dismiss(None, alert)
+    for code, status in (("12a4", 2), ("123", 2), ("246810", 0)):
+        check(k.set_passcode(code) == status, f"--set-passcode {code!r}: not {status}")
+    stored = read(k.path("passcode"))
+    check("246810" not in stored and stored.startswith("$argon2"), f"passcode file: {stored!r}")
+    check(os.stat(k.path("passcode")).st_mode & 0o077 == 0, "the hash is readable by others")
+    with Kiosk(k.home) as k:
+        check(notices(k) == [], f"notices with an own passcode: {notices(k)}")
+        for typed, alert in (("7395", WRONG_CODE), ("2468100", WRONG_CODE), ("246810", NO_RESULTS)):
+            k.type_into("Administrator passcode", typed, enter=True)  # the keyboard still works
+            k.dismiss(None, alert)
+    write(k.path("passcode"), stored.replace("$argon2id$", "$argon9$"))
+    with Kiosk(k.home) as k:
+        check(notices(k) == [UNUSABLE_NOTICE], f"notices: {notices(k)}")
+        k.keypad("7395")
+        k.dismiss(None, UNUSABLE)
+        check("passcode" in read(k.path("kiosk.log")), "the unusable file was not logged")
+
+def lockout():
+    """Four wrong codes and a right one start the count again; five wrong ones in a row lock the
+    export (a right code is refused meanwhile) for the time the screen gives, then it opens; every
+    attempt is logged."""
+    with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": "4"}) as k:
+        for code, alert in [("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + \
+                [("1111", WRONG_CODE)] * 4 + [("2222", LOCKED)]:
+            k.keypad(code)
+            k.dismiss(None, alert)
+        locked_at = time.monotonic()
+        check(any("locked" in n for n in notices(k)), f"no lock shown: {notices(k)}")
+        k.keypad("7395")
+        left = 4 - int(time.monotonic() - locked_at)
+        alert = wait(lambda: k.alerts() and k.alerts()[0], "the alert")
+        check(alert in [STILL_LOCKED.format(f"{n} second" + "s" * (n != 1)) for n in (left, left + 1)],
+              f"while locked: {alert!r}")
+        k.press_alert("Close")
+        wait(lambda: not any("locked" in n for n in notices(k)), "the lock to end", 6)
+        check(time.monotonic() - locked_at > 3.5, "the lock ended early")
+        k.keypad("7395")
+        k.dismiss(None, NO_RESULTS)
+        log = [l for l in read(k.path("kiosk.log")).splitlines() if " export: " in l]
+        check(len(log) == 12 and "locked" in log[9] and "refused, locked" in log[10],
+              f"export log:\n" + "\n".join(log))
+
+# USB sticks carry vfat. A kernel without the vfat driver (some virtual machines) mounts the same
+# image through FUSE (fusefat), so the kiosk still meets FAT's rules, only in user space.
+KERNEL_VFAT = "\tvfat\n" in read("/proc/filesystems")
+
+def mount_image(image, mount, read_only=False):
+    if KERNEL_VFAT:
+        command = ["mount", "-o", "loop,ro" if read_only else "loop", image, mount]
+    else:
+        command = ["fusefat", "-o", "ro" if read_only else "rw+", image, mount]
+    if subprocess.run(command, capture_output=True).returncode:
+        raise Skip(f"cannot mount a vfat image here ({command[0]})")
+
+@contextlib.contextmanager
+def usb_drive(home, size_kb=4096, read_only=False, full=False):
+    """A vfat image mounted as <home>/media/STICK (the kiosk's QUORIN_EXPORT_ROOT);
+    yields (mount point, image)."""
+    image, mount = os.path.join(home, "stick.img"), os.path.join(home, "media", "STICK")
+    os.makedirs(mount, exist_ok=True)
+    with open(image, "wb") as f:
+        f.truncate(size_kb * 1024)
+    subprocess.run(["mkfs.vfat", "-n", "STICK", image], check=True, capture_output=True)
+    if full:  # until not one cluster is left after a sync
+        mount_image(image, mount)
+        for filler in range(4):
+            with contextlib.suppress(OSError), open(os.path.join(mount, f"filler{filler}"), "wb") as f:
+                while True:
+                    f.write(b"x" * 512)
+                    f.flush()
+            os.sync()
+        subprocess.run(["umount", mount], check=True)
+    mount_image(image, mount, read_only)
+    try:
+        yield mount, image
+    finally:
+        subprocess.run(["umount", "-l", mount], capture_output=True)
+
+def on_image(image, name):
+    """The bytes of `name` on the image, read through a fresh mount; None when absent."""
+    with tempfile.TemporaryDirectory() as look:
+        mount_image(image, look, read_only=True)
+        try:
+            path = os.path.join(look, name)
+            return open(path, "rb").read() if os.path.exists(path) else None
+        finally:
+            subprocess.run(["umount", look], check=True)
+
+def usb_export():
+    """After the right code the results go to the USB drive under the kiosk's safe name and the
+    day's date, equal to results.csv; a full drive, a read-only one, one unmounted during the
+    copy or right after it, and one that fails its sync each say why, and none is taken for a
+    copy that is on the drive."""
+    if os.geteuid() != 0 or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or shutil.which("fusefat")):
+        raise Skip("mounting a vfat image needs root, mkfs.vfat (dosfstools) and vfat or fusefat")
+    shim = os.path.join(os.path.dirname(os.path.dirname(BINARY)), "tests", "torture",
+                        "quorin_fault_shim.so")
+    check(os.path.exists(shim), f"no fault shim at {shim}: build the target quorin_fault_shim")
+    name = f"results-Ward-3-kiosk-{datetime.date.today():%Y-%m-%d}.csv"
+    cases = {  # drive, fault shim settings, what the kiosk says
+        "saved": ({}, {}, SAVED.format(name)),
+        "full": ({"size_kb": 2048, "full": True}, {}, "full"),
+        "read-only": ({"read_only": True}, {}, "read-only"),
+        "unmounted": ({}, {"QFAULT_FN": "write", "QFAULT_N": "1", "QFAULT_DO": "stop"}, "removed"),
+        # after the copy and its folder were synced: only reading it back can tell
+        "unmounted late": ({}, {"QFAULT_FN": "fsync", "QFAULT_N": "2", "QFAULT_DO": "stop"},
+                           "removed"),
+        "sync fails": ({}, {"QFAULT_FN": "fsync", "QFAULT_N": "1", "QFAULT_DO": "eio"}, "removed"),
+    }
+    for case, (drive, fault, says) in cases.items():
+        home = Kiosk().home
+        os.makedirs(os.path.join(home, "Documents"))
+        results = (HEADER + "\n1,2026-12-07 09:00:00 +0000,4,Y,3,2,1,0,2,2,0,1\n").encode()
+        write(os.path.join(home, "Documents", "results.csv"), results.decode())
+        with usb_drive(home, **drive) as (mount, image):
+            env = {"QUORIN_EXPORT_ROOT": os.path.dirname(mount), "QUORIN_KIOSK_NAME": "Ward 3/kiosk"}
+            if fault:
+                env.update(fault, LD_PRELOAD=shim, QFAULT_PREFIX=mount)
+            with Kiosk(home, env=env) as k:
+                k.keypad("7395")
+                if fault.get("QFAULT_DO") == "stop":  # pulled out while the copy was written
+                    stat = f"/proc/{k.proc.pid}/stat"
+                    wait(lambda: read(stat).rsplit(")", 1)[1].split()[0] == "T", "the stopped copy")
+                    subprocess.run(["umount", "-l", mount], check=True)
+                    os.kill(k.proc.pid, signal.SIGCONT)
+                alert = says if case == "saved" else f"Not Saved\nThe USB drive \u201cSTICK\u201d {NOT_SAVED[says]}"
+                try:
+                    k.dismiss(None, alert)
+                except Failure as e:
+                    raise Failure(f"{case}: {e}") from None
+                logged = [l for l in read(k.path("kiosk.log")).splitlines() if " export: " in l]
+                check(len(logged) == 1 and os.path.join(mount, name) in logged[0],
+                      f"{case}: logged {logged}")
+        copy = on_image(image, name)
+        # Unmounted late, the copy did reach the drive, but the kiosk could not confirm it.
+        there = case in ("saved", "unmounted late")
+        check(copy == (results if there else None), f"{case}: on the drive: {copy!r}")
+        shutil.rmtree(home)
+
 def accessibility():
     """What a screen reader meets: one window through which every page is reached, named page
     dots that can be pressed, choices as radio buttons, the score's number, alerts named by
@@ -324,6 +501,7 @@ def first_frame():
     check(max(times) < 2, f"first frame after {max(times):.2f} s")
 
 SCENARIOS = [first_frame, accessibility, two_sessions, gate, start_over, passcode, export,
+             keypad_and_own_passcode, lockout, usb_export,
              override_actions, write_failure_at_launch, write_failure_on_restart, unsaved_answer,
              many_sessions, timeout_partial, timeout_complete, title_page_timeout]
 

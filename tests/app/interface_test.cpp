@@ -36,11 +36,13 @@ class ActionOwner : public QObject {
 
  public:
   Q_INVOKABLE void pressed(QObject* /*sender*/) {}
-  Q_INVOKABLE void startScreener(QObject* /*sender*/) {}  // the built-in start screen's
+  // The built-in start screen's.
+  Q_INVOKABLE void startScreener(QObject* /*sender*/) {}
+  Q_INVOKABLE void keyPressed(QObject* /*sender*/) {}
 };
 
 // The actions the test screens offer; "vanish:" is offered but ActionOwner has no such method.
-const QStringList kActions = {"pressed:", "startScreener:", "vanish:"};
+const QStringList kActions = {"pressed:", "startScreener:", "keyPressed:", "vanish:"};
 
 class InterfaceLoaderTest : public ::testing::Test {
  protected:

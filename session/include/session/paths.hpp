@@ -11,5 +11,7 @@ std::string kioskHome();
 std::string documentsFolder();
 // The settings database inside kioskHome().
 std::string settingsDatabasePath();
+// The administrator passcode's hash inside kioskHome() (absent: the out-of-the-box code).
+std::string passcodePath();
 
 }  // namespace quorin

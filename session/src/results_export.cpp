@@ -1,0 +1,281 @@
+#include "session/results_export.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "csv/durable_file.hpp"
+
+namespace quorin {
+namespace {
+
+std::optional<std::string> environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+std::string userName() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return environment("USER").value_or("");
+}
+
+// mountinfo writes space, tab, newline and backslash in paths as \ and three octal digits.
+std::string unescape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size()) {
+      const std::string_view digits = text.substr(i + 1, 3);
+      if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
+        out.push_back(static_cast<char>(std::stoi(std::string(digits), nullptr, 8)));
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+bool hasOption(const std::string& options, std::string_view option) {
+  std::istringstream list(options);
+  std::string item;
+  while (std::getline(list, item, ',')) {
+    if (item == option) return true;
+  }
+  return false;
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+ExportOutcome outcomeOf(int errnoValue) {
+  switch (errnoValue) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ExportOutcome::Full;
+    case EROFS:
+    case EACCES:
+    case EPERM:
+      return ExportOutcome::ReadOnly;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+    case ENOENT:
+    case ENOTDIR:
+    case ESTALE:
+    case ENOTCONN:
+    case ESHUTDOWN:
+    case ENOMEDIUM:
+    // The folder written to is no longer on the drive's file system: it was unmounted.
+    case EXDEV:
+      return ExportOutcome::Removed;
+    default:
+      return ExportOutcome::Failed;
+  }
+}
+
+ExportResult failed(const ExportResult& attempt, const csv::Error& error) {
+  ExportResult result = attempt;
+  result.outcome = error.domain == csv::kPOSIXErrorDomain ? outcomeOf(static_cast<int>(error.code))
+                                                          : ExportOutcome::Failed;
+  result.detail = error.description.value_or("");
+  return result;
+}
+
+ExportResult failed(const ExportResult& attempt, int errnoValue, const std::string& what) {
+  return failed(attempt, csv::Error::posix(errnoValue, what));
+}
+
+// The whole file, or the errno that stopped the reading.
+std::optional<std::string> readAll(int fd, int* error) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = errno;
+      return std::nullopt;
+    }
+    if (got == 0) return bytes;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> driveFolders() {
+  if (std::optional<std::string> root = environment("QUORIN_EXPORT_ROOT")) {
+    return {withoutTrailingSlashes(*root)};
+  }
+  std::vector<std::string> folders;
+  if (const std::string user = userName(); !user.empty()) {
+    folders = {"/media/" + user, "/run/media/" + user};
+  }
+  folders.push_back("/media");
+  return folders;
+}
+
+std::vector<RemovableDrive> removableDrives(std::string_view mountinfo,
+                                            const std::vector<std::string>& folders) {
+  std::map<std::string, RemovableDrive> drives;
+  std::istringstream lines{std::string(mountinfo)};
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> parts;
+    for (std::string part; fields >> part;) parts.push_back(part);
+    const auto separator = std::find(parts.begin(), parts.end(), "-");
+    if (parts.size() < 6 || separator == parts.end() || parts.end() - separator < 3) continue;
+    const std::string mountPoint = unescape(parts[4]);
+    const std::size_t slash = mountPoint.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 == mountPoint.size()) continue;
+    const std::string folder = slash == 0 ? "/" : mountPoint.substr(0, slash);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) continue;
+    const bool readOnly = hasOption(parts[5], "ro") || hasOption(*(separator + 3), "ro");
+    drives[mountPoint] = RemovableDrive{mountPoint, mountPoint.substr(slash + 1), readOnly};
+  }
+  std::vector<RemovableDrive> found;
+  found.reserve(drives.size());
+  for (auto& [mountPoint, drive] : drives) found.push_back(std::move(drive));
+  return found;
+}
+
+std::vector<RemovableDrive> removableDrives() {
+  std::ifstream file("/proc/self/mountinfo");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return removableDrives(text.str(), driveFolders());
+}
+
+std::string safeFileName(std::string_view name) {
+  std::string safe;
+  for (const char c : name) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '_' || c == '-';
+    if (kept) {
+      safe.push_back(c);
+    } else if (safe.empty() || safe.back() != '-') {
+      safe.push_back('-');
+    }
+  }
+  const std::size_t start = safe.find_first_not_of(".-");
+  safe = start == std::string::npos ? std::string() : safe.substr(start, 40);
+  while (!safe.empty() && (safe.back() == '-' || safe.back() == '.')) safe.pop_back();
+  return safe.empty() ? "kiosk" : safe;
+}
+
+std::string kioskName() {
+  if (std::optional<std::string> name = environment("QUORIN_KIOSK_NAME")) {
+    return safeFileName(*name);
+  }
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  return safeFileName(host);
+}
+
+std::string exportFileName(std::string_view kiosk, std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char date[16];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  return "results-" + std::string(kiosk) + "-" + date + ".csv";
+}
+
+ExportResult exportResults(const std::string& resultsPath, const RemovableDrive& drive,
+                           const std::string& fileName) {
+  ExportResult result;
+  result.path = withoutTrailingSlashes(drive.mountPoint) + "/" + fileName;
+
+  int error = 0;
+  std::optional<std::string> bytes;
+  if (const int fd = ::open(resultsPath.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    bytes = readAll(fd, &error);
+    ::close(fd);
+  } else {
+    error = errno;
+  }
+  if (!bytes) {
+    if (error == ENOENT) return {ExportOutcome::NoResults, result.path, resultsPath};
+    result.detail = csv::Error::posix(error, "cannot read " + resultsPath).description.value_or("");
+    return result;
+  }
+
+  // The drive's device, to tell its files from those of the folder it was mounted on.
+  struct stat mount {};
+  struct stat parent {};
+  if (::stat(drive.mountPoint.c_str(), &mount) != 0) {
+    return failed(result, errno, "cannot reach " + drive.mountPoint);
+  }
+  if (::stat(csv::durable::folderOf(drive.mountPoint).c_str(), &parent) == 0 &&
+      parent.st_dev == mount.st_dev) {
+    return failed(result, ENODEV, drive.mountPoint + " is no longer mounted");
+  }
+
+  // Asked first, so that a full or write-protected drive is named as such whatever a file system
+  // (some FAT drivers answer EPERM when full) says once the write is under way.
+  if (struct statvfs room{}; ::statvfs(drive.mountPoint.c_str(), &room) == 0) {
+    if ((room.f_flag & ST_RDONLY) != 0)
+      return failed(result, EROFS, drive.mountPoint + " is read-only");
+    const std::uint64_t unit = room.f_frsize != 0 ? room.f_frsize : room.f_bsize;
+    if (unit != 0 && room.f_bavail < (bytes->size() + unit - 1) / unit) {
+      return failed(result, ENOSPC, "no room for " + result.path);
+    }
+  }
+
+  {
+    csv::durable::AtomicFile file(result.path);
+    if (file.fd() < 0) return failed(result, *file.failure());
+    if (auto failure = csv::durable::writeAll(file.fd(), *bytes, "cannot write " + result.path)) {
+      return failed(result, *failure);
+    }
+    if (auto failure = file.commit(true)) return failed(result, *failure);
+  }
+
+  const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failed(result, errno, "cannot read back " + result.path);
+  struct stat copy {};
+  if (::fstat(fd, &copy) != 0 || copy.st_dev != mount.st_dev) {
+    ::close(fd);
+    return failed(result, ENODEV, drive.mountPoint + " was unmounted during the copy");
+  }
+  // The copy is synced, so its cached pages are clean and can be dropped: the comparison then
+  // reads what the drive holds.
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  const std::optional<std::string> back = readAll(fd, &error);
+  ::close(fd);
+  if (!back) return failed(result, error, "cannot read back " + result.path);
+  if (*back != *bytes) {
+    result.outcome = ExportOutcome::Mismatch;
+    result.detail = "the copy read back differs from " + resultsPath;
+    return result;
+  }
+  result.outcome = ExportOutcome::Saved;
+  return result;
+}
+
+}  // namespace quorin

@@ -1,0 +1,110 @@
+// The export's own rules, below what the acceptance suite sees: which mounts count as drives,
+// the copy's file name, the passcode file's states and the lock's timing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "session/passcode.hpp"
+#include "session/results_export.hpp"
+#include "temp_folder.hpp"
+
+namespace quorin {
+namespace {
+
+TEST(RemovableDrivesTest, MountsDirectlyInADriveFolderCountOnceWithTheirName) {
+  const std::string mountinfo =
+      "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+      "90 22 8:17 / /media/kiosk/CLINIC\\040USB rw,nosuid shared:50 - vfat /dev/sdb1 rw\n"
+      "91 22 8:33 / /media/kiosk/LOCKED ro,nosuid - vfat /dev/sdc1 ro\n"
+      "92 22 8:49 / /run/media/kiosk/Z rw - exfat /dev/sdd1 ro,uid=1000\n"
+      "93 90 8:65 / /media/kiosk/CLINIC\\040USB/inner rw - vfat /dev/sde1 rw\n"
+      "94 22 0:50 / /media/kioskette/X rw - vfat /dev/sdf1 rw\n"
+      "95 22 8:81 / /media/kiosk/A rw - vfat /dev/sdg1 rw\n"
+      "96 95 8:97 / /media/kiosk/A rw - vfat /dev/sdh1 rw\n"
+      "garbage line\n";
+  const std::vector<RemovableDrive> drives =
+      removableDrives(mountinfo, {"/media/kiosk", "/run/media/kiosk"});
+  std::vector<std::tuple<std::string, std::string, bool>> seen;
+  for (const RemovableDrive& d : drives) seen.emplace_back(d.mountPoint, d.name, d.readOnly);
+  EXPECT_EQ(seen, (std::vector<std::tuple<std::string, std::string, bool>>{
+                      {"/media/kiosk/A", "A", false},
+                      {"/media/kiosk/CLINIC USB", "CLINIC USB", false},
+                      {"/media/kiosk/LOCKED", "LOCKED", true},
+                      {"/run/media/kiosk/Z", "Z", true},
+                  }));
+}
+
+TEST(ExportNameTest, KioskNamesBecomeSafeFileNames) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"ward-3.clinic", "ward-3.clinic"},
+      {"Ward 3/Kiosk", "Ward-3-Kiosk"},
+      {"../../etc", "etc"},
+      {"-rf *", "rf"},
+      {"", "kiosk"},
+      {"Zürich", "Z-rich"},
+      {std::string(60, 'k'), std::string(40, 'k')}};
+  for (const auto& [name, safe] : cases) EXPECT_EQ(safeFileName(name), safe) << name;
+  setenv("TZ", "UTC", 1);
+  const auto when =
+      std::chrono::sys_days{std::chrono::December / 7 / 2026} + std::chrono::hours(23);
+  EXPECT_EQ(exportFileName("ward-3", when), "results-ward-3-2026-12-07.csv");
+}
+
+TEST(PasscodeTest, TheFileDecidesWhichCodeIsRightAndADamagedOneOpensNothing) {
+  test::TempFolder home;
+  const std::string path = home / "kiosk/passcode";
+  EXPECT_EQ(Passcode::load(path).kind(), Passcode::Kind::Default);
+  EXPECT_TRUE(Passcode::load(path).verify("7395"));
+  EXPECT_FALSE(Passcode::load(path).verify("7395 ") || Passcode::load(path).verify("739"));
+
+  for (const char* refused : {"123", "1234567890123", "12a4", " 1234"}) {
+    EXPECT_FALSE(Passcode::isAcceptable(refused)) << refused;
+  }
+  ASSERT_EQ(Passcode::store(path, "24681357"), std::nullopt);
+  const std::string hash = *test::readFile(path);
+  EXPECT_EQ(hash.find("24681357"), std::string::npos);
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  const Passcode own = Passcode::load(path);
+  EXPECT_EQ(own.kind(), Passcode::Kind::Own);
+  for (const char* code : {"24681357", "7395", "2468135", "246813570", ""}) {
+    EXPECT_EQ(own.verify(code), std::string_view(code) == "24681357") << code;
+  }
+
+  // Damaged in any way: no code is right, and why is said.
+  const std::string damaged[] = {"", hash.substr(0, hash.size() / 2),
+                                 "$argon2id$v=19$m=65536,t=2,p=1$junk$junk\n", "7395\n"};
+  for (const std::string& text : damaged) {
+    test::writeFile(path, text);
+    const Passcode passcode = Passcode::load(path);
+    EXPECT_EQ(passcode.kind(), Passcode::Kind::Unusable) << text;
+    EXPECT_FALSE(passcode.verify("7395") || passcode.verify("24681357")) << text;
+    EXPECT_NE(passcode.failure().find(path), std::string::npos) << passcode.failure();
+  }
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);  // exists, cannot be read as a file
+  EXPECT_EQ(Passcode::load(path).kind(), Passcode::Kind::Unusable);
+}
+
+TEST(PasscodeLockTest, FiveWrongInARowLockForTheDurationThenTheCountStartsAgain) {
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  PasscodeLock lock(seconds(60));
+  const PasscodeLock::Clock::time_point t0{};
+  for (int wrong = 1; wrong <= 4; ++wrong) EXPECT_FALSE(lock.failed(t0));
+  lock.succeeded();
+  for (int wrong = 1; wrong <= 4; ++wrong) EXPECT_FALSE(lock.failed(t0));
+  EXPECT_EQ(lock.remaining(t0), seconds(0));
+  EXPECT_TRUE(lock.failed(t0));
+  EXPECT_EQ(lock.remaining(t0), seconds(60));
+  EXPECT_EQ(lock.remaining(t0 + milliseconds(59'001)), seconds(1));
+  EXPECT_EQ(lock.remaining(t0 + seconds(60)), seconds(0));
+  for (int wrong = 1; wrong <= 4; ++wrong) EXPECT_FALSE(lock.failed(t0 + seconds(61)));
+  EXPECT_TRUE(lock.failed(t0 + seconds(61)));
+}
+
+}  // namespace
+}  // namespace quorin
