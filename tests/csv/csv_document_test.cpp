@@ -40,6 +40,24 @@ ValueList rowsOf(const Rows& rows) {
 
 // ---- reading ----
 
+// Driven by hand: the parser never ends a line without a field, but another sender may. Such a
+// line is left out, and a failure keeps the lines before it.
+TEST(AggregatorTest, KeepsLinesWithAFieldAndTheFailureWithTheLinesBeforeIt) {
+  auto parser = CSVParser::withStream(InputStream::withData(""), kEncodingUTF8);
+  CSVArrayAggregator aggregator;
+  aggregator.didStartDocument(*parser, std::nullopt);
+  for (std::uint32_t line = 1; line <= 3; ++line) {
+    aggregator.didStartLine(*parser, line);
+    if (line == 2) aggregator.didReadField(*parser, "x");
+    if (line == 2) aggregator.didReadField(*parser, "");
+    aggregator.didEndLine(*parser, line);
+  }
+  aggregator.didFailWithError(*parser, Error::csv(CSVErrorCodeCancelled, std::nullopt));
+  EXPECT_EQ(aggregator.error().value_or(Error()).code, CSVErrorCodeCancelled);
+  EXPECT_EQ(aggregator.takeLines(), (CSVLines{{"x", ""}}));
+  EXPECT_FALSE(aggregator.lines().has_value());
+}
+
 TEST(ReadDocumentTest, FailuresGiveTheirErrorAndAnEmptyListOnlyForAnUnopenablePath) {
   TempFolder folder;
   using Read = std::function<std::optional<CSVLines>(Error*)>;
