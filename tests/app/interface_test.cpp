@@ -11,6 +11,7 @@
 #include "kiosk_test_support.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
+#include "temp_folder.hpp"
 
 namespace quorin::testing {
 namespace {
@@ -47,13 +48,11 @@ const QStringList kActions = {"pressed:", "startScreener:", "keyPressed:", "vani
 class InterfaceLoaderTest : public ::testing::Test {
  protected:
   void TearDown() override { InterfaceLoader::setOverrideFolder(QString()); }
-  QString write(const QString& name, const QByteArray& content) {
-    QFile file(dir_.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    return file.fileName();
+  void write(const char* name, const QByteArray& content) {
+    folder_.write(name, content.toStdString());
   }
-  QTemporaryDir dir_;
+  QString path(const char* name) const { return QString::fromStdString(folder_ / name); }
+  test::TempFolder folder_;
   ActionOwner owner_;
 };
 
@@ -73,21 +72,21 @@ TEST_F(InterfaceLoaderTest, FaultsAreNamedAndNothingIsWired) {
   };
   for (const auto& [content, expected] : cases) {
     SCOPED_TRACE(expected.toStdString());
-    const QString path = dir_.filePath("Broken.ui");
-    QFile::remove(path);
+    std::filesystem::remove(folder_ / "Broken.ui");
     if (content) write("Broken.ui", *content);
     QObject* assigned = nullptr;
     const Outlet go{"go", &QPushButton::staticMetaObject, [&](QObject* o) { assigned = o; }};
     QString error;
-    EXPECT_EQ(InterfaceLoader::loadFile(path, &owner_, {go}, kActions, &error), nullptr);
+    EXPECT_EQ(InterfaceLoader::loadFile(path("Broken.ui"), &owner_, {go}, kActions, &error),
+              nullptr);
     EXPECT_EQ(assigned, nullptr);
-    EXPECT_TRUE(error.startsWith("Broken.ui (" + path + "): ")) << error.toStdString();
+    EXPECT_TRUE(error.startsWith("Broken.ui (" + path("Broken.ui") + "): ")) << error.toStdString();
     EXPECT_TRUE(error.contains(expected)) << error.toStdString();
   }
 }
 
 TEST_F(InterfaceLoaderTest, OverrideFolderIsPreferredAndAFaultyOverrideFallsBack) {
-  InterfaceLoader::setOverrideFolder(dir_.path());
+  InterfaceLoader::setOverrideFolder(QString::fromStdString(folder_.path.string()));
   const QByteArray placeholder =
       "<property name=\"placeholderText\"><string>Code, please</string></property>";
   for (const auto& [name, shown] :

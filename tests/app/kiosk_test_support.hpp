@@ -6,20 +6,19 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <array>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "csv/diagnostic_log.hpp"
+#include "diagnostic_capture.hpp"
 #include "page_controller.hpp"
 #include "platform/alert.hpp"
 #include "platform/scheduler.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/sqlite_settings_store.hpp"
+#include "temp_folder.hpp"
 #include "tool_page_controller.hpp"
 
 namespace quorin::testing {
@@ -33,31 +32,27 @@ inline const Date kLaunchTime = std::chrono::sys_days{std::chrono::May / 1 / 202
 // sessions start at distinct moments as they do for real people.
 class KioskHome {
  public:
-  ~KioskHome() { csv::setDiagnosticSink(std::move(previousSink_)); }
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto clock = [s = scheduler] { return kLaunchTime + s->now(); };
-    auto app = std::make_unique<QuorinAppDelegate>(AppEnvironment{
-        store, dir_.filePath("Documents").toStdString(), clock, scheduler, nullptr, {}});
+    auto app = std::make_unique<QuorinAppDelegate>(
+        AppEnvironment{store, folder_ / "Documents", clock, scheduler, nullptr, {}});
     EXPECT_TRUE(app->didFinishLaunching());
     return app;
   }
   // The results file's lines; none when there is no file.
   std::vector<std::string> resultLines() const {
-    QFile file(dir_.filePath("Documents/results.csv"));
+    std::istringstream in(test::readFile(folder_ / "Documents/results.csv").value_or(""));
     std::vector<std::string> lines;
-    if (!file.open(QIODevice::ReadOnly)) return lines;
-    for (const QByteArray& line : file.readAll().trimmed().split('\n'))
-      lines.push_back(line.data());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
 
  private:
-  QTemporaryDir dir_;
-  csv::DiagnosticSink previousSink_ = csv::setDiagnosticSink([](std::string_view) {});
+  test::TempFolder folder_;
+  test::DiagnosticCapture quiet_;
 
  public:
-  std::shared_ptr<SettingsStore> store =
-      SqliteSettingsStore::open(dir_.filePath("settings.sqlite3").toStdString());
+  std::shared_ptr<SettingsStore> store = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
   std::shared_ptr<ManualScheduler> scheduler = std::make_shared<ManualScheduler>();
 };
 

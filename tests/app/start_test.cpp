@@ -1,5 +1,4 @@
-// Launching the kiosk: the session stored at launch and the override folder (the start screen
-// itself is the acceptance suite's).
+// Launching the kiosk with a session stored (the start screen itself is the acceptance suite's).
 #include "kiosk_test_support.hpp"
 
 namespace quorin::testing {
@@ -26,15 +25,6 @@ TEST(LaunchTest, AStoredSessionIsLoggedAndClearedOnlyWhenComplete) {
       EXPECT_EQ(app->tool().startDate(), last == 1 ? kLaunchTime : began);
     }
   }
-}
-
-TEST(LaunchTest, InterfaceOverrideFolderIsTheEnvironmentsThenTheKioskHomes) {
-  const QByteArray saved = qgetenv("QUORIN_UI_DIR");
-  qunsetenv("QUORIN_UI_DIR");
-  EXPECT_EQ(defaultInterfaceOverrideFolder("/srv/kiosk"), "/srv/kiosk/ui");
-  qputenv("QUORIN_UI_DIR", "/etc/quorin/ui");
-  EXPECT_EQ(defaultInterfaceOverrideFolder("/srv/kiosk"), "/etc/quorin/ui");
-  saved.isNull() ? (void)qunsetenv("QUORIN_UI_DIR") : (void)qputenv("QUORIN_UI_DIR", saved);
 }
 
 }  // namespace

