@@ -479,7 +479,7 @@ void CSVWriter::Impl::failFile(int errnoValue, std::string_view context) {
   } else {
     // Cut off what a failed write left of the block, so the file ends after a whole operation.
     // If even that fails, the error above already says the file is not to be trusted.
-    (void)::ftruncate(f.fd, f.committed);
+    [[maybe_unused]] const int cut = ::ftruncate(f.fd, f.committed);
     (void)::close(f.fd);
   }
   f.fd = -1;

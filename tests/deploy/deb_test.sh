@@ -207,6 +207,13 @@ for _ in $(seq 100); do
 done
 kill -KILL "$kiosk" 2>/dev/null || true
 
+step "passcode"
+# As the README sets it: a hash owned by the kiosk's user, never the code itself.
+echo 482916 | runuser -u kiosk -- env QUORIN_HOME=/var/lib/quorin quorin --set-passcode \
+  2>"$work/passcode.log" || fail "setting the passcode: $(cat "$work/passcode.log")"
+expect_eq "$(stat -c '%U %a' /var/lib/quorin/passcode)" "kiosk 600" "the passcode file"
+! grep -q 482916 /var/lib/quorin/passcode || fail "the passcode file holds the code itself"
+
 step "upgrade"
 # A results file as the kiosk writes it, and the service enabled: an upgrade keeps both.
 install -d -o kiosk -g kiosk -m 0700 /var/lib/quorin/Documents
