@@ -47,7 +47,11 @@ std::string randomHex() {
 // ".<name>.": the start of every temporary name for that destination. The leading dot hides it,
 // and no name can start with "-", which a shell would take for an option.
 std::string temporaryPrefix(const std::string& destination) {
-  return "." + baseName(destination) + ".";
+  // Appended rather than "." + name, which GCC 12 misreads as an overlapping copy (-Wrestrict).
+  std::string prefix(1, '.');
+  prefix += baseName(destination);
+  prefix += '.';
+  return prefix;
 }
 
 bool isTemporaryName(std::string_view entry, std::string_view prefix) {
