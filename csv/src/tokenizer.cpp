@@ -315,12 +315,13 @@ void Tokenizer::finish(const TokenSink& sink) {
 
 std::optional<Error> Tokenizer::takeError() { return std::exchange(error_, std::nullopt); }
 
-void Tokenizer::runPlainFields(const TokenSink& sink) {
+void Tokenizer::runPlainFields(const TokenSink& parserSink) {
   // Each step below handles one whole cluster exactly as dispatch() would, through the same
   // transitions, for the cases that it names; at anything else the loop stops with the cursor
-  // saved at a cluster start. The cursor lives in a local copy (registers) meanwhile; a callback
-  // can only cancel, which followCancel() carries over.
+  // saved at a cluster start. The cursor and the sink live in local copies (registers)
+  // meanwhile; a callback can only cancel, which followCancel() carries over.
   if (!leftover_.empty() || !cursor_.balancedEscapes) return;
+  const TokenSink sink = parserSink;
   const char* const data = data_;
   const std::size_t size = size_;
   const auto delimiter = static_cast<unsigned char>(delimiterCharacter_);

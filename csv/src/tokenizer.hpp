@@ -148,7 +148,7 @@ class Tokenizer {
 
   // Runs fields of ordinary text, their delimiters and line ends, in one loop; returns at
   // anything else with the cursor at a cluster start.
-  void runPlainFields(const TokenSink& sink);
+  void runPlainFields(const TokenSink& parserSink);
   // The offset of the next byte at or after `from` that may start a structural cluster in the
   // run, or the text's size.
   std::size_t nextStop(std::size_t from, RunKind run);
