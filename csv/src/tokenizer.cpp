@@ -27,6 +27,14 @@ constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
 }
 constexpr std::array<Tokenizer::Kind, 256> kByteKinds = makeByteKinds();
 
+// The flags of an ASCII character, as pairSummary() gives them, without its table: ASCII has no
+// Prepend or joining characters, and its trimmed ones are the tab, LF to CR and the space.
+constexpr std::uint8_t asciiFlags(unsigned char b) {
+  if (b == '\t') return kTab;
+  if (b >= 0x0A && b <= 0x0D) return kNewline;
+  return b == ' ' ? kWhitespace : 0;
+}
+
 }  // namespace
 
 inline Tokenizer::Kind Tokenizer::byteKind(unsigned char b) { return kByteKinds[b]; }
@@ -203,16 +211,19 @@ QUORIN_INLINE std::size_t Tokenizer::skipRun(std::size_t from, RunKind run, Fiel
   for (;;) {
     stop = nextStop(stop, run);
     if (stop == size_) return stop;
-    const auto b = static_cast<unsigned char>(data_[stop]);
-    // The character before the stop, usually ASCII and then found without looking further back.
-    // Before the run's first byte stands a structural character or padding, never a Prepend
-    // (it would have been joined), so looking there is safe.
-    const char* last = static_cast<unsigned char>(data_[stop - 1]) < 0x80
-                           ? data_ + stop - 1
-                           : characterStartBefore(data_ + stop);
-    backFlags = pairSummary(last, pairs_);
     // GB9b: a printable ASCII character after a Prepend character belongs to its cluster. A
-    // control (newlines, a tab delimiter) never does (GB5), nor does a non-ASCII newline.
+    // control (newlines, a tab delimiter) never does (GB5), nor does a non-ASCII newline. The
+    // character before the stop is usually ASCII, which is no Prepend. Before the run's first
+    // byte stands a structural character or padding, never a Prepend (it would have been
+    // joined), so looking there is safe.
+    const auto before = static_cast<unsigned char>(data_[stop - 1]);
+    if (before < 0x80) {
+      backFlags = asciiFlags(before);
+      return stop;
+    }
+    const auto b = static_cast<unsigned char>(data_[stop]);
+    const char* last = characterStartBefore(data_ + stop);
+    backFlags = pairSummary(last, pairs_);
     if (b < 0x20 || b >= 0x7F || (backFlags & (kPrepend | kSummaryUnknown)) == 0 ||
         !characterHasFlagSlow(last, kPrepend)) {
       return stop;
@@ -376,13 +387,18 @@ void Tokenizer::runPlainFields(const TokenSink& parserSink) {
       if (next == 0) break;
     } else {
       if (kind != Kind::kOther || first == delimiter || first == '#') break;
-      // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
-      frontFlags = pairSummary(p, pairs_);
-      if ((frontFlags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
-          characterHasFlagSlow(p, kPrepend | kNewline)) {
-        break;
+      if (first < 0x80) {
+        frontFlags = asciiFlags(first);
+        next = c.pos + 1;
+      } else {
+        // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
+        frontFlags = pairSummary(p, pairs_);
+        if ((frontFlags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
+            characterHasFlagSlow(p, kPrepend | kNewline)) {
+          break;
+        }
+        next = c.pos + kUTF8Length[first >> 4];
       }
-      next = c.pos + kUTF8Length[first >> 4];
     }
     if (c.state == kBetweenLines) beginLine(c, sink);
     // After a cancelling didStartLine the character still takes its case: a quote does nothing
