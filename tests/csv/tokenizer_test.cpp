@@ -49,7 +49,8 @@ const DialectCase kBasics[] = {
     {"LineEndFirst", "\na\n", "1[] 2[a]"},
     {"OnlyDelimiters", ",,\n", "1[][][]"},
     {"EmptyInput", "", ""},
-    {"WhitespaceIsTrimmed", "  a  ,\tb\n", "1[a][b]"},
+    // A line after, so that the fields are finished where more text follows too.
+    {"WhitespaceIsTrimmed", "  a  ,\tb\t, c \n\td \ne", "1[a][b][c] 2[d] 3[e]"},
     {"UnicodeSpacesAreTrimmed", "\u00A0a\u3000,\u2003b\u202F\n", "1[a][b]"},
     {"InnerSpacesStay", "a b , c  d\n", "1[a b][c  d]"},
     {"WhitespaceOnlyLine", "a\n  \nb\n", "1[a] 2[] 3[b]"},
