@@ -27,13 +27,16 @@ constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
 }
 constexpr std::array<Tokenizer::Kind, 256> kByteKinds = makeByteKinds();
 
-// The flags of an ASCII character, as pairSummary() gives them, without its table: ASCII has no
+// The flags of each ASCII character, as pairSummary() gives them, without its table: ASCII has no
 // Prepend or joining characters, and its trimmed ones are the tab, LF to CR and the space.
-constexpr std::uint8_t asciiFlags(unsigned char b) {
-  if (b == '\t') return kTab;
-  if (b >= 0x0A && b <= 0x0D) return kNewline;
-  return b == ' ' ? kWhitespace : 0;
+constexpr std::array<std::uint8_t, 128> makeAsciiFlags() {
+  std::array<std::uint8_t, 128> flags{};
+  flags['\t'] = kTab;
+  for (unsigned b = 0x0A; b <= 0x0D; ++b) flags[b] = kNewline;
+  flags[' '] = kWhitespace;
+  return flags;
 }
+constexpr std::array<std::uint8_t, 128> kAsciiFlags = makeAsciiFlags();
 
 }  // namespace
 
@@ -218,7 +221,7 @@ QUORIN_INLINE std::size_t Tokenizer::skipRun(std::size_t from, RunKind run, Fiel
     // joined), so looking there is safe.
     const auto before = static_cast<unsigned char>(data_[stop - 1]);
     if (before < 0x80) {
-      backFlags = asciiFlags(before);
+      backFlags = kAsciiFlags[before];
       return stop;
     }
     const auto b = static_cast<unsigned char>(data_[stop]);
@@ -388,7 +391,7 @@ void Tokenizer::runPlainFields(const TokenSink& parserSink) {
     } else {
       if (kind != Kind::kOther || first == delimiter || first == '#') break;
       if (first < 0x80) {
-        frontFlags = asciiFlags(first);
+        frontFlags = kAsciiFlags[first];
         next = c.pos + 1;
       } else {
         // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
