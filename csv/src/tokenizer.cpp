@@ -365,7 +365,20 @@ void Tokenizer::runPlainFields(const TokenSink& parserSink) {
       if (kind == Kind::kQuote) {
         onQuote<true>(c, c.pos);
         c.fieldBytes.addQuote();
-      } else if (b == delimiter) {  // only a stop outside quotes
+        advance(c, next, kind);
+        // A quote right after one that balanced the quotes (a doubled quote) is taken at once,
+        // exactly as the next pass would take it.
+        if (c.balancedQuotes && c.pos + 1 < size && data[c.pos] == '"') {
+          const std::size_t after = asciiClusterEnd(data, c.pos, pairs_);
+          if (after != 0) {
+            onQuote<true>(c, c.pos);
+            c.fieldBytes.addQuote();
+            advance(c, after, Kind::kQuote);
+          }
+        }
+        continue;
+      }
+      if (b == delimiter) {  // only a stop outside quotes
         onDelimiter<true>(c, sink, c.pos, backFlags);
       } else if (kind == Kind::kNewline && c.previous != Kind::kNewline) {
         onNewline<true>(c, sink, c.pos, backFlags);
