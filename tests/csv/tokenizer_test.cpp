@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, DialectTest, ::testing::ValuesIn(kLineEnds), 
 TEST(LineEndScanTest, EveryLineEndStopsEveryClassifierAtEveryBlockEdge) {
   const std::string lineEnds[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
   for (const std::string& end : lineEnds) {
-    for (const std::size_t length : {0, 1, 14, 15, 16, 30, 31, 32, 61, 62, 63, 64, 79, 127}) {
+    for (const std::size_t length :
+         {0u, 1u, 14u, 15u, 16u, 30u, 31u, 32u, 61u, 62u, 63u, 64u, 79u, 127u}) {
       const std::string run(length, 'x');
       const std::string rest = "b,c" + end;
       const std::string shown =
