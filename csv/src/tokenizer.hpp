@@ -18,8 +18,10 @@
 //  - the plain-field loop, runPlainFields(), which keeps a copy of the cursor in registers and
 //    handles unquoted and quoted fields of ordinary text, their delimiters and line ends, through
 //    the same helpers, returning to the reference path at anything else.
-// setFastPathsEnabled(false) sends every cluster through the reference path, which the
-// differential tests compare the loop against.
+// The helpers take a compile-time `plain` flag: the loop runs only without comment leftovers and
+// without a pending backslash, so their tests fall away there. setFastPathsEnabled(false) sends
+// every cluster through the reference path, which the differential tests compare the loop
+// against, with each byte classifier (setScanISA) the processor has.
 //
 // Skipping ordinary text, and the traps it must respect. Inside a field (and inside a comment)
 // long runs of ordinary clusters change nothing but the field's end, so the loops jump to the
