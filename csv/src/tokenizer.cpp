@@ -219,7 +219,7 @@ QUORIN_INLINE std::size_t Tokenizer::skipRun(std::size_t from, RunKind run, Fiel
     // character before the stop is usually ASCII, which is no Prepend. Before the run's first
     // byte stands a structural character or padding, never a Prepend (it would have been
     // joined), so looking there is safe.
-    const auto before = static_cast<unsigned char>(data_[stop - 1]);
+    const auto before = static_cast<unsigned char>((data_ + stop)[-1]);
     if (before < 0x80) {
       backFlags = kAsciiFlags[before];
       return stop;
