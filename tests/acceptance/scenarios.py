@@ -271,8 +271,9 @@ def lockout():
         k.keypad("7395")
         left = 4 - int(time.monotonic() - locked_at)
         alert = wait(lambda: k.alerts() and k.alerts()[0], "the alert")
-        check(alert in [STILL_LOCKED.format(f"{n} second" + "s" * (n != 1)) for n in (left, left + 1)],
-              f"while locked: {alert!r}")
+        # The lock began before its alert was dismissed, by up to a second or two on a busy machine.
+        check(alert in [STILL_LOCKED.format(f"{n} second" + "s" * (n != 1))
+                        for n in range(max(1, left - 2), left + 2)], f"while locked: {alert!r}")
         k.press_alert("Close")
         wait(lambda: not any("locked" in n for n in notices(k)), "the lock to end", 6)
         check(time.monotonic() - locked_at > 3.5, "the lock ended early")
