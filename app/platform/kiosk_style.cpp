@@ -46,9 +46,10 @@ QPushButton[role="primary"] {
 }
 QPushButton[role="primary"]:pressed { background: %5; }
 QPushButton[role="answer"] { font-weight: normal; color: %1; border-color: %7; }
-/* The start screen's keypad: keys a finger finds without looking twice. */
+/* The start screen's keypad: keys a finger finds without looking twice, narrow enough that the
+   screen still fits a 720-pixel-wide portrait output. */
 QPushButton[role="keypad"], QPushButton[role="keypadAction"], QPushButton[role="keypadEnter"] {
-  min-width: 96px; min-height: 76px; padding: 0; border-radius: 14px;
+  min-width: 84px; min-height: 76px; padding: 0; border-radius: 14px;
 }
 QPushButton[role="keypad"] {
   font-size: 34px; font-weight: normal; color: %1; background: %2; border: 2px solid %7;
