@@ -49,4 +49,16 @@ void BasePageController::nextPage(QObject* sender) {
   scrollToPage(std::min(currentPage() + 1, PageController::kPageCount - 1));
 }
 
+TitlePageController::TitlePageController(QuorinAppDelegate& app, PageController& pageController)
+    : BasePageController(app, pageController, staticMetaObject) {
+  declareAction(QStringLiteral("chooseLanguage:"));
+}
+
+void TitlePageController::chooseLanguage(QObject* sender) {
+  resetTimer();
+  if (PageController* flow = pageController()) {
+    flow->setLanguage(sender->property("language").toString());
+  }
+}
+
 }  // namespace quorin

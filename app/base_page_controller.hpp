@@ -52,11 +52,14 @@ class BasePageController : public ViewController {
 };
 
 // The plain content pages: each exists so that its page loads its own interface file.
+// The title page also offers "chooseLanguage:", for controls whose string property `language`
+// names one of Language::available().
 class TitlePageController : public BasePageController {
   Q_OBJECT
  public:
-  TitlePageController(QuorinAppDelegate& app, PageController& pageController)
-      : BasePageController(app, pageController, staticMetaObject) {}
+  TitlePageController(QuorinAppDelegate& app, PageController& pageController);
+  // Action of a language control: the pages change to its language.
+  Q_INVOKABLE void chooseLanguage(QObject* sender);
 };
 
 class IntroPageController : public BasePageController {

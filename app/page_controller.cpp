@@ -6,6 +6,7 @@
 
 #include "base_page_controller.hpp"
 #include "platform/interface_loader.hpp"
+#include "platform/language.hpp"
 #include "quorin_app_delegate.hpp"
 #include "score_page_controller.hpp"
 #include "tool_page_controller.hpp"
@@ -83,7 +84,8 @@ void PageController::viewDidLoad() {
   currentPage_ = 0;
 
   // Taking each page's view loads its interface file; the question and score pages register
-  // with the model as they load.
+  // with the model as they load. A session begins in English.
+  Language::setCurrent(Language::kSource);
   for (int i = 0; i < n; ++i) {
     QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
     pageView->setParent(zoomView_);
@@ -111,6 +113,11 @@ void PageController::layoutPages() {
     pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
                           static_cast<int>(page.height()));
   }
+}
+
+void PageController::setLanguage(const QString& language) {
+  if (language == Language::current() || !Language::setCurrent(language)) return;
+  for (const auto& page : views_) page->reloadView();
 }
 
 void PageController::scrollViewDidResize(ScrollView& scrollView) {
@@ -240,6 +247,8 @@ void PageController::restartSession() {
   // of their buttons is chosen (a confirmation's "Restart" would wipe the next person's
   // answers). An alert raised by the logging below is the new one, so it comes after.
   Alert::dismissAll();
+  // The next person starts in English, and so does any alert the logging raises.
+  setLanguage(Language::kSource);
   Tool& tool = app_.tool();
   if (tool.complete()) app_.csvFile().addToCsv(tool);
   tool.restart();

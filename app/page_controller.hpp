@@ -77,6 +77,9 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   void scrollToPage(int page);
   // The scroll itself: makes the page visible and turns paging and zoom bouncing back on.
   void performScrollToPage(int page);
+  // Shows the pages in `language` (one of Language::available()), keeping what the person has
+  // chosen on them; an unknown language changes nothing.
+  void setLanguage(const QString& language);
   // Action of the page indicator: scrolls to the page it now shows.
   Q_INVOKABLE void changePage(QObject* sender);
 

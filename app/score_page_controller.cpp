@@ -13,6 +13,12 @@ ScorePageController::ScorePageController(QuorinAppDelegate& app, PageController&
 
 void ScorePageController::viewDidLoad() { tool().addDelegate(shared_from_this()); }
 
+void ScorePageController::viewDidReload(QWidget& oldView) {
+  if (const auto* was = oldView.findChild<QLabel*>(scoreLabel_->objectName())) {
+    scoreLabel_->setText(was->text());
+  }
+}
+
 void ScorePageController::resetScore() { scoreLabel_->setText(QString()); }
 
 void ScorePageController::showScore() {

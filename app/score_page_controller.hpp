@@ -27,6 +27,7 @@ class ScorePageController : public BasePageController,
 
  protected:
   void viewDidLoad() override;
+  void viewDidReload(QWidget& oldView) override;
 
  private:
   QLabel* scoreLabel_ = nullptr;

@@ -58,6 +58,13 @@ void ToolPageController::viewDidLoad() {
   tool().addDelegate(shared_from_this());
 }
 
+void ToolPageController::viewDidReload(QWidget& oldView) {
+  BasePageController::viewDidReload(oldView);
+  if (const auto* was = oldView.findChild<QAbstractButton*>(scoreButton_->objectName())) {
+    scoreButton_->setText(was->text());
+  }
+}
+
 void ToolPageController::questionAnswered(QObject* sender) {
   sound_->play();
   resetTimer();

@@ -59,6 +59,7 @@ class ToolPageController : public BasePageController,
 
  protected:
   void viewDidLoad() override;
+  void viewDidReload(QWidget& oldView) override;
 
  private:
   std::unique_ptr<SystemSound> sound_;

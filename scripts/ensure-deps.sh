@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libutf8proc-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
+  qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
   xvfb xauth fonts-dejavu-core fonts-lato clang-format
   python3 e2fsprogs dosfstools fusefat util-linux mount
   # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input.

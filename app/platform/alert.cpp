@@ -21,6 +21,12 @@ QPointer<QWidget>& presentingWindow() {
   return window;
 }
 
+// The session layer's texts, listed for lupdate under the context they are looked up in.
+[[maybe_unused]] constexpr const char* kSessionTexts[] = {
+    QT_TRANSLATE_NOOP("quorin::AlertPresenterAdapter", "Error"),
+    QT_TRANSLATE_NOOP("quorin::AlertPresenterAdapter", "Could not write to csv file!"),
+};
+
 }  // namespace
 
 Alert* Alert::simpleWithTitle(const std::optional<QString>& title, const QString& message) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/language.hpp"
 #include "platform/log.hpp"
 
 namespace quorin {
@@ -136,6 +137,8 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
     return fail(QStringLiteral("cannot open: %1").arg(input.errorString()));
   Loader loader;
   loader.setLanguageChangeEnabled(false);
+  // Each language has its own files: the translator must not rewrite an English fallback.
+  loader.setTranslationEnabled(false);
   loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
   std::unique_ptr<QWidget> form(loader.load(&input));
   if (!form)
@@ -206,16 +209,23 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
 QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
                                const std::vector<Outlet>& outlets, const QStringList& actions) {
   QString error;
+  // Another language's files sit in a folder named after it, in the override folder and built
+  // in; a page it lacks falls back to the built-in English one.
+  const QString language = Language::current();
+  const bool translated = language != Language::kSource;
+  const QString file = name + QStringLiteral(".ui");
   const QString folder = overrideFolder();
   if (!folder.isEmpty()) {
-    const QString path = QDir(folder).filePath(name + QStringLiteral(".ui"));
+    const QString path = QDir(folder).filePath(translated ? language + u'/' + file : file);
     if (QFileInfo::exists(path)) {
       if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
       qCWarning(lcKiosk).noquote()
           << "Ignoring the interface override:" << error << "- using the built-in" << name;
     }
   }
-  if (QWidget* form = loadFile(builtInPath(name), owner, outlets, actions, &error)) return form;
+  QString builtIn = QStringLiteral(":/ui/%1/%2").arg(language, file);
+  if (!translated || !QFileInfo::exists(builtIn)) builtIn = builtInPath(name);
+  if (QWidget* form = loadFile(builtIn, owner, outlets, actions, &error)) return form;
   qFatal("Built-in interface file is faulty: %s", qPrintable(error));
 }
 

@@ -44,8 +44,10 @@ class InterfaceLoader {
   // assigns and connects nothing. The caller owns the widget.
   static QWidget* loadFile(const QString& path, QObject* owner, const std::vector<Outlet>& outlets,
                            const QStringList& actions, QString* error);
-  // Loads `name`: the override file when there is one and it loads, else the built-in file. A
-  // faulty override is logged; a faulty built-in file is a build defect and ends the process.
+  // Loads `name` in the current Language: the override file when there is one and it loads, else
+  // the built-in file. Another language than English looks in "<lang>/" of the override folder,
+  // then at ":/ui/<lang>/<name>.ui", then at the built-in English file. A faulty override is
+  // logged; a faulty built-in file is a build defect and ends the process.
   static QWidget* load(const QString& name, QObject* owner, const std::vector<Outlet>& outlets,
                        const QStringList& actions);
 

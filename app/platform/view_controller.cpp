@@ -1,5 +1,6 @@
 #include "platform/view_controller.hpp"
 
+#include <QAbstractButton>
 #include <utility>
 
 namespace quorin {
@@ -15,6 +16,27 @@ QWidget* ViewController::view() {
     viewDidLoad();
   }
   return view_;
+}
+
+void ViewController::reloadView() {
+  if (view_.isNull()) return;
+  QWidget* old = view_;
+  view_ = loadView();
+  view_->setParent(old->parentWidget());
+  view_->setGeometry(old->geometry());
+  view_->setVisible(old->isVisible());
+  viewDidLoad();
+  viewDidReload(*old);
+  old->hide();
+  old->deleteLater();
+}
+
+void ViewController::viewDidReload(QWidget& oldView) {
+  for (const QAbstractButton* was : oldView.findChildren<QAbstractButton*>()) {
+    if (!was->isCheckable() || was->objectName().isEmpty()) continue;
+    auto* now = view_->findChild<QAbstractButton*>(was->objectName());
+    if (now != nullptr && now->isCheckable()) now->setChecked(was->isChecked());
+  }
 }
 
 bool ViewController::shouldAutorotateToInterfaceOrientation(

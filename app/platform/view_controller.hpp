@@ -38,6 +38,11 @@ class ViewController : public QObject {
   bool isViewLoaded() const { return !view_.isNull(); }
   // The interface file's name.
   const QString& interfaceName() const { return interfaceName_; }
+  // Loads the view again (the language changed) in the old one's place: same parent, geometry
+  // and visibility, outlets moved to the new controls; viewDidLoad() runs again, then
+  // viewDidReload(). Does nothing before the first load. The old view is deleted later, since
+  // one of its controls may be the one whose action asked for this.
+  void reloadView();
   // Screens turn between the two portrait orientations only.
   virtual bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) const;
 
@@ -46,6 +51,9 @@ class ViewController : public QObject {
   virtual QWidget* loadView();
   // Runs once, right after the view is loaded and its outlets are set.
   virtual void viewDidLoad() {}
+  // Carries the person's doing over from `oldView` to the reloaded view. The default checks the
+  // checkable buttons that were checked, found by object name.
+  virtual void viewDidReload(QWidget& oldView);
   // Declares that the interface file must hold an object `name` of class T, stored in *field.
   template <class T>
   void declareOutlet(const char* name, T** field) {

@@ -158,6 +158,12 @@ int main(int argc, char** argv) {
     clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
     ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning.png")) && ok;
     quorin::Alert::dismissAll();
+
+    // The title and question pages in Spanish, with the answers given above still chosen.
+    flow->setLanguage(QStringLiteral("es"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ok = showPage(0, QStringLiteral("title-es.png")) && ok;
+    ok = showPage(quorin::PageController::kToolPage, QStringLiteral("questions-es.png")) && ok;
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return ok ? 0 : 1;

@@ -11,6 +11,8 @@ BINARY = os.environ.get("QUORIN_BIN", os.path.join(ROOT, "build", "dev", "app", 
 W, H = 768, 1024
 PAGES = ["Welcome", "How it works", "About this check-in", "Who made this check-in",
          "Questions", "Your result", "Practice"]
+PAGES_ES = ["Bienvenida", "Cómo funciona", "Sobre este cuestionario",
+            "Quién hizo este cuestionario", "Preguntas", "Su resultado", "Ejercicio"]
 HEADER = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8"
 CHOICES = ["Never", "Some days", "Most days", "Every day"]
 PLEASE_COMPLETE = ("Please enter all eight questions on the screening tool to receive "
@@ -194,7 +196,8 @@ class Kiosk:
             node = todo.pop()
             node_name, node_role = quietly(lambda: (node.name, node.getRoleName()), (None, None))
             # The pages off screen hold nothing visible: not walking them saves most of the walk.
-            off_page = node_role == "filler" and node_name in PAGES and not on_screen(node)
+            off_page = (node_role == "filler" and node_name in PAGES + PAGES_ES
+                        and not on_screen(node))
             if node_role is None or off_page:
                 continue
             todo.extend(reversed(children(node)))
@@ -212,7 +215,7 @@ class Kiosk:
 
     def page_now(self):
         """Name of the page filling the screen, or None (moving, or no pages shown)."""
-        shown = [p for p in self.nodes(role="filler") if p.name in PAGES]
+        shown = [p for p in self.nodes(role="filler") if p.name in PAGES + PAGES_ES]
         rest = [p for p in shown if abs(extents(p)[0]) <= 1]
         return rest[0].name if len(shown) == 1 and rest else None
 

@@ -473,6 +473,46 @@ def override_actions():
         log = read(k.path("kiosk.log"))
         check("Start.ui" in log and "openDoc:" in log, f"no refusal logged:\n{log}")
 
+CHOICES_ES = ["Nunca", "Algunos días", "Muchos días", "Todos los días"]
+
+def languages():
+    """Español by a touch mid-session: pages, page dots and alerts in Spanish, the answers given
+    in English still chosen; the session logs the same row as the same answers in English; the
+    next person, after "done" or the time-out, starts in English."""
+    spanish = lambda q, c: f"Pregunta {q}: {CHOICES_ES[c]}"
+    with started(10) as k:
+        to_questions(k, FULL[:3])
+        k.tap_dot(1)
+        k.expect("Welcome")
+        k.click("Español")
+        k.expect("Bienvenida")
+        k.find("¿Cómo se ha sentido últimamente?", "label")
+        k.click("Página 5 de 7", "page tab")
+        k.expect("Preguntas")
+        kept = [q for q, c in enumerate(FULL[:3], 1) if k.checked(spanish(q, c))]
+        check(kept == [1, 2, 3], f"answers shown after the switch: {kept}")
+        for q in range(4, 8):
+            k.click(spanish(q, FULL[q - 1]), "radio button")
+        k.click("Ver resultado")
+        k.dismiss("Preguntas", "Responda las ocho preguntas del cuestionario para obtener un "
+                  "resultado correcto.", "Cerrar")
+        k.click(spanish(8, FULL[7]), "radio button")
+        k.click("Sí, por favor", "radio button")
+        k.click("Ver resultado")
+        k.expect("Su resultado", timeout=6)
+        k.click("He terminado")
+        k.expect("Welcome")
+        finished_session(k, FULL, True)
+        k.click("I’m done")
+        k.expect("Welcome")
+        check_rows(k, (FULL, True), (FULL, True))
+        k.click("Español")
+        k.click("Página 5 de 7", "page tab")
+        k.click(spanish(1, 2), "radio button")
+        k.expect("Preguntas", ["\n¿Necesita más tiempo?\n"], timeout=12)
+        k.expect("Welcome", [], timeout=12)
+        k.find("How have you been feeling lately?", "label")
+
 def many_sessions():
     """Sessions in a row: rows 1..n right, no alert left over, memory flat."""
     n = int(os.environ.get("QUORIN_SESSIONS", "20"))
@@ -501,7 +541,7 @@ def first_frame():
           f"{sorted(times)[2]:.3f} s)", flush=True)
     check(max(times) < 2, f"first frame after {max(times):.2f} s")
 
-SCENARIOS = [first_frame, accessibility, two_sessions, gate, start_over, passcode, export,
+SCENARIOS = [first_frame, accessibility, two_sessions, languages, gate, start_over, passcode, export,
              keypad_and_own_passcode, lockout, usb_export,
              override_actions, write_failure_at_launch, write_failure_on_restart, unsaved_answer,
              many_sessions, timeout_partial, timeout_complete, title_page_timeout]

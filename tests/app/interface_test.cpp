@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QXmlStreamReader>
 #include <optional>
 
 #include "kiosk_test_support.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
+#include "platform/language.hpp"
 #include "temp_folder.hpp"
 
 namespace quorin::testing {
@@ -40,10 +43,14 @@ class ActionOwner : public QObject {
   // The built-in start screen's.
   Q_INVOKABLE void startScreener(QObject* /*sender*/) {}
   Q_INVOKABLE void keyPressed(QObject* /*sender*/) {}
+  // The built-in title page's.
+  Q_INVOKABLE void nextPage(QObject* /*sender*/) {}
+  Q_INVOKABLE void chooseLanguage(QObject* /*sender*/) {}
 };
 
 // The actions the test screens offer; "vanish:" is offered but ActionOwner has no such method.
-const QStringList kActions = {"pressed:", "startScreener:", "keyPressed:", "vanish:"};
+const QStringList kActions = {
+    "pressed:", "startScreener:", "keyPressed:", "nextPage:", "chooseLanguage:", "vanish:"};
 
 class InterfaceLoaderTest : public ::testing::Test {
  protected:
@@ -101,6 +108,41 @@ TEST_F(InterfaceLoaderTest, OverrideFolderIsPreferredAndAFaultyOverrideFallsBack
   }
 }
 
+// A language reads its own subfolder of the override folder, then its built-in file; English
+// reads the folder itself. An English override never stands in for a translation.
+TEST_F(InterfaceLoaderTest, ALanguageReadsItsOwnOverridesThenItsBuiltInFile) {
+  InterfaceLoader::setOverrideFolder(QString::fromStdString(folder_.path.string()));
+  const auto title = [](const QByteArray& text) {
+    return uiDocument({{"QLabel",
+                        "titleLabel",
+                        {},
+                        "<property name=\"text\"><string>" + text + "</string></property>"}});
+  };
+  write("TitlePage.ui", title("English override"));
+  std::filesystem::create_directory(folder_ / "es");
+  const struct {
+    const char* language;
+    bool spanishOverride;
+    QString shown;
+  } cases[] = {
+      {"en", true, "English override"},
+      {"es", true, "Spanish override"},
+      {"es", false, QString::fromUtf8("¿Cómo se ha sentido últimamente?")},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(folder_.path / "es" / "TitlePage.ui");
+    if (c.spanishOverride) write("es/TitlePage.ui", title("Spanish override"));
+    ASSERT_TRUE(Language::setCurrent(QString::fromLatin1(c.language)));
+    QLabel* label = nullptr;
+    const Outlet outlet{"titleLabel", &QLabel::staticMetaObject,
+                        [&](QObject* o) { label = qobject_cast<QLabel*>(o); }};
+    std::unique_ptr<QWidget> form(InterfaceLoader::load("TitlePage", &owner_, {outlet}, kActions));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), c.shown) << c.language;
+  }
+  Language::setCurrent(Language::kSource);
+}
+
 // The start screen and the seven pages in the kiosk's style on a portrait tablet: every control
 // fits a fingertip and lies inside its screen, text is readable at arm's length and never cut off;
 // a chosen answer is filled dark, the others stay white.
@@ -151,12 +193,58 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
   QCoreApplication::processEvents();
   expectLaidOutForTouch(app_->window().rootViewController()->view(), QSize(48, 48), 22);
   start();
-  for (const auto& page : flow().views()) expectLaidOutForTouch(page->view(), QSize(80, 56), 18);
+  // Spanish runs a quarter longer than English: its pages must fit as well.
+  for (const QString& language : {QStringLiteral("es"), Language::kSource}) {
+    SCOPED_TRACE(language.toStdString());
+    flow().setLanguage(language);
+    QCoreApplication::processEvents();
+    for (const auto& page : flow().views()) expectLaidOutForTouch(page->view(), QSize(80, 56), 18);
+  }
   goToPage(4);
   EXPECT_GT(lightness(toolPage().answerButton(2, 1)), 200);
   answer(2, 1);
   EXPECT_LT(lightness(toolPage().answerButton(2, 1)), 120);
   EXPECT_GT(lightness(toolPage().answerButton(2, 2)), 200);
+}
+
+// A .ui file's controls as the kiosk relies on them: class, object name and the dynamic
+// properties that wire and identify it (action, tag, language), one line each, sorted.
+QStringList controlsOf(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {QStringLiteral("cannot open ") + path};
+  QXmlStreamReader xml(&file);
+  QStringList open, controls;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    const auto name = xml.name();
+    if (xml.isStartElement() && name == u"widget") {
+      const QXmlStreamAttributes attributes = xml.attributes();
+      open << attributes.value(QLatin1String("class")).toString() + u' ' +
+                  attributes.value(QLatin1String("name")).toString();
+    } else if (xml.isEndElement() && name == u"widget") {
+      controls << open.takeLast();
+    } else if (xml.isStartElement() && name == u"property" && !open.isEmpty()) {
+      const QString property = xml.attributes().value(QLatin1String("name")).toString();
+      if (property != u"action" && property != u"tag" && property != u"language") continue;
+      xml.readNextStartElement();
+      open.last() += u' ' + property + u'=' + xml.readElementText();
+    }
+  }
+  controls.sort();
+  return controls;
+}
+
+// A translation swaps words only: every page's built-in Spanish file has the English one's
+// controls, so that no page falls back to English, and answers keep their tags (choice indices).
+TEST_F(PageFlowFixture, EveryPageHasASpanishFileWithTheSameControls) {
+  start();
+  for (const auto& page : flow().views()) {
+    const QString name = page->interfaceName();
+    SCOPED_TRACE(name.toStdString());
+    const QStringList english = controlsOf(InterfaceLoader::builtInPath(name));
+    EXPECT_GT(english.size(), 1);
+    EXPECT_EQ(controlsOf(QStringLiteral(":/ui/es/%1.ui").arg(name)), english);
+  }
 }
 
 }  // namespace
