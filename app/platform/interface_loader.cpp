@@ -210,18 +210,23 @@ QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
                                const std::vector<Outlet>& outlets, const QStringList& actions) {
   QString error;
   // Another language's files sit in a folder named after it, in the override folder and built
-  // in; a page it lacks falls back to the built-in English one.
+  // in. A page the clinic rewrote but did not translate keeps the clinic's wording: the built-in
+  // translation of the sample page would ask other questions under the same columns of the
+  // results. A page it lacks altogether falls back to the built-in English one.
   const QString language = Language::current();
   const bool translated = language != Language::kSource;
   const QString file = name + QStringLiteral(".ui");
   const QString folder = overrideFolder();
+  QStringList overrides;
   if (!folder.isEmpty()) {
-    const QString path = QDir(folder).filePath(translated ? language + u'/' + file : file);
-    if (QFileInfo::exists(path)) {
-      if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
-      qCWarning(lcKiosk).noquote()
-          << "Ignoring the interface override:" << error << "- using the built-in" << name;
-    }
+    if (translated) overrides << QDir(folder).filePath(language + u'/' + file);
+    overrides << QDir(folder).filePath(file);
+  }
+  for (const QString& path : overrides) {
+    if (!QFileInfo::exists(path)) continue;
+    if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
+    qCWarning(lcKiosk).noquote()
+        << "Ignoring the interface override:" << error << "- trying the next file for" << name;
   }
   QString builtIn = QStringLiteral(":/ui/%1/%2").arg(language, file);
   if (!translated || !QFileInfo::exists(builtIn)) builtIn = builtInPath(name);
