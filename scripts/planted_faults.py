@@ -31,7 +31,7 @@ MUTATIONS = [
      "writer: atomic replace loses the file mode"),
     ("w-comment-break", W, "if (currentField_ > 0) writeLinePieces();",
      "if (currentField_ > 1) writeLinePieces();", "writer: comment after one field shares its line"),
-    ("w-truncate", W, "(void)::ftruncate(f.fd, f.committed);", "",
+    ("w-truncate", W, "const int cut = ::ftruncate(f.fd, f.committed);", "const int cut = 0;",
      "writer: failed write leaves a torn block"),
     ("w-buffered", W, "if (!file_->buffered || file_->pending.size() >= kBlockSize)",
      "if (file_->buffered || file_->pending.size() >= kBlockSize)",
