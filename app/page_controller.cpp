@@ -1,10 +1,14 @@
 #include "page_controller.hpp"
 
 #include <QLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <algorithm>
 #include <cmath>
 
 #include "base_page_controller.hpp"
+#include "platform/aid_toggle.hpp"
 #include "platform/interface_loader.hpp"
 #include "quorin_app_delegate.hpp"
 #include "score_page_controller.hpp"
@@ -14,13 +18,15 @@ namespace quorin {
 
 namespace {
 
-// Page, the flow's interface file, holds two widget classes of the app's own.
+// Page, the flow's interface file, and the title page hold widget classes of the app's own.
 void registerPageFlowWidgets() {
   static const bool registered = [] {
     InterfaceLoader::registerWidgetClass(QStringLiteral("ScrollView"),
                                          [](QWidget* parent) { return new ScrollView(parent); });
     InterfaceLoader::registerWidgetClass(QStringLiteral("PageControl"),
                                          [](QWidget* parent) { return new PageControl(parent); });
+    InterfaceLoader::registerWidgetClass(QStringLiteral("AidToggle"),
+                                         [](QWidget* parent) { return new AidToggle(parent); });
     return true;
   }();
   (void)registered;
@@ -84,12 +90,20 @@ void PageController::viewDidLoad() {
 
   // Taking each page's view loads its interface file; the question and score pages register
   // with the model as they load.
+  // Each page scrolls on its own when it is taller than the screen (with larger text).
   for (int i = 0; i < n; ++i) {
-    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
-    pageView->setParent(zoomView_);
-    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
-                          static_cast<int>(page.height()));
-    pageView->show();
+    auto* frame = new QScrollArea(zoomView_);
+    frame->setProperty("role", QStringLiteral("pageScroller"));
+    frame->setFrameShape(QFrame::NoFrame);
+    frame->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frame->setWidgetResizable(true);
+    // Its bar was polished as the frame was made, before the role its style depends on was set.
+    frame->style()->polish(frame->verticalScrollBar());
+    frame->setWidget(views_[static_cast<std::size_t>(i)]->view());
+    frame->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
+                       static_cast<int>(page.height()));
+    frame->show();
+    pageFrames_.push_back(frame);
   }
 
   timeout_ = app_.inactivityTimout();
@@ -107,9 +121,9 @@ void PageController::layoutPages() {
                          static_cast<int>(page.height()));
   scrollView_->setContentSize(QSizeF(kPageCount * page.width(), page.height()));
   for (int i = 0; i < kPageCount; ++i) {
-    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
-    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
-                          static_cast<int>(page.height()));
+    pageFrames_[static_cast<std::size_t>(i)]->setGeometry(static_cast<int>(i * page.width()), 0,
+                                                          static_cast<int>(page.width()),
+                                                          static_cast<int>(page.height()));
   }
 }
 
@@ -219,6 +233,8 @@ void PageController::timeUp() {
         new Alert(std::nullopt, tr(kTimeoutMessage), this, tr(kMoreTime), {tr(kRestart)});
     resetView_ = warning;
     warning->show();
+  } else if (currentKioskLook() != KioskLook{}) {
+    resetLook();  // the reading aids of someone who walked away
   }
   resetTimer();
 }
@@ -243,7 +259,19 @@ void PageController::restartSession() {
   Tool& tool = app_.tool();
   if (tool.complete()) app_.csvFile().addToCsv(tool);
   tool.restart();
+  resetLook();
   scrollToPage(0);
+}
+
+void PageController::setLook(KioskLook look) {
+  setKioskLook(look);
+  std::static_pointer_cast<ToolPageController>(views_[kToolPage])->stackChoices(look.largerText);
+}
+
+void PageController::resetLook() {
+  for (AidToggle* toggle : zoomView_->findChildren<AidToggle*>()) toggle->setChecked(false);
+  setLook({});
+  for (QScrollArea* frame : pageFrames_) frame->verticalScrollBar()->setValue(0);
 }
 
 void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {
