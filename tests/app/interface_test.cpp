@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QRegularExpression>
 #include <map>
 #include <optional>
@@ -129,7 +131,8 @@ class LayoutTest : public PageFlowFixture {
       SCOPED_TRACE(look.largerText     ? "larger text"
                    : look.highContrast ? "high contrast"
                                        : "normal");
-      setKioskLook(look);
+      // The page flow also lays its question rows out for the look.
+      flow_ != nullptr ? flow_->setLook(look) : setKioskLook(look);
       QCoreApplication::processEvents();
       expectLaidOutForTouch(screen, control, font);
       for (QWidget* w : screen->findChildren<QWidget*>()) {
@@ -140,7 +143,7 @@ class LayoutTest : public PageFlowFixture {
         }
       }
     }
-    setKioskLook({});
+    flow_ != nullptr ? flow_->setLook({}) : setKioskLook({});
   }
   static QString textOf(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
@@ -162,9 +165,14 @@ class LayoutTest : public PageFlowFixture {
       EXPECT_GE(w->font().pixelSize(), font);
       EXPECT_TRUE(inside(w));
       if (qobject_cast<QAbstractButton*>(w) && !textOf(w).isEmpty()) {
-        // The style's own measure of the text with its padding and border.
-        EXPECT_LE(w->sizeHint().width(), w->width());
-        EXPECT_LE(w->sizeHint().height(), w->height());
+        // The room inside the style's border and padding against the text (one line or more).
+        QStyleOptionButton option;
+        option.initFrom(w);
+        const QRect room = w->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w);
+        const QSize needed = w->fontMetrics().size(0, textOf(w));
+        EXPECT_TRUE(needed.width() <= room.width() && needed.height() <= room.height())
+            << "needs " << needed.width() << "x" << needed.height() << ", has " << room.width()
+            << "x" << room.height();
       }
     }
     EXPECT_GT(controls, 0) << "every screen offers something to tap";
