@@ -35,6 +35,8 @@ NOT_SAVED = {
                "results were not saved. Plug it in again and try again."}
 NOT_A_FOLDER = "not a folder"  # written where Documents should be: every write of a row fails
 
+AID_ROLE = "check box"  # a checkable button, as a screen reader meets it
+
 def started(timeout=300, **kwargs):
     """A launched kiosk with the questionnaire started; the time-out set on the start screen."""
     k = Kiosk(**kwargs).launch()
@@ -379,6 +381,30 @@ def usb_export():
         check(copy == (results if there else None), f"{case}: on the drive: {copy!r}")
         shutil.rmtree(home)
 
+def reading_aids():
+    """Larger text and high contrast, switched on by touch on the title page: its text grows half
+    as large again and the screen turns dark; a quiet interval on the title page turns both off
+    for the next person."""
+    from PIL import ImageGrab  # Debian's python3-pil
+
+    def corner():  # the lightness of the screen's top left corner, the page's background
+        return ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("L").getpixel((6, 6))
+
+    def aids_on():
+        return [k.checked(aid, AID_ROLE) for aid in ("Larger text", "High contrast")]
+
+    with started(10) as k:
+        height, light = extents(k.find("Welcome", "label"))[3], corner()
+        k.click("Larger text", AID_ROLE)
+        wait(lambda: extents(k.find("Welcome", "label"))[3] >= 1.5 * height, "text half as large again")
+        k.click("High contrast", AID_ROLE)
+        wait(lambda: corner() < 40 < light, f"a dark screen (was {light})")
+        check(aids_on() == [True, True], f"aids shown as {aids_on()}")
+        wait(lambda: aids_on() == [False, False], "the aids off after the time-out", 15)
+        wait(lambda: extents(k.find("Welcome", "label"))[3] == height and corner() == light,
+             "the usual look back")
+        k.expect("Welcome", [])
+
 def accessibility():
     """What a screen reader meets: one window through which every page is reached, named page
     dots that can be pressed, choices as radio buttons, the score's number, alerts named by
@@ -503,7 +529,7 @@ def first_frame():
 SCENARIOS = [first_frame, accessibility, two_sessions, gate, start_over, passcode, export,
              keypad_and_own_passcode, lockout, usb_export,
              override_actions, write_failure_at_launch, write_failure_on_restart, unsaved_answer,
-             many_sessions, timeout_partial, timeout_complete, title_page_timeout]
+             many_sessions, timeout_partial, timeout_complete, title_page_timeout, reading_aids]
 
 if __name__ == "__main__":
     sys.exit(1 if run(SCENARIOS, sys.argv[1:]) else 0)
