@@ -216,7 +216,11 @@ QString kioskStyleSheet(KioskLook look) {
                  .arg(h);
   }
   // Larger text takes the room of the buttons' side padding, so that rows of buttons still fit.
-  if (look.largerText) sheet += QStringLiteral("QPushButton { padding: 0 8px; }\n");
+  if (look.largerText) {
+    sheet += QStringLiteral(
+        "QPushButton { padding: 0 8px; }\n"
+        "QMessageBox QPushButton { padding: 0 24px; }\n");
+  }
   const std::pair<const char*, const char*> colours[] = {
       {"{text}", p.text},
       {"{background}", p.background},

@@ -171,6 +171,11 @@ int main(int argc, char** argv) {
       for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
         ok = showPage(page, pages[page] + suffix) && ok;
       }
+      // Alerts follow the look: the time-out warning, answered at once.
+      flow->scrollToPage(2);
+      clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
+      ok = saveWithAlerts(window, folder, "timeout-warning" + suffix) && ok;
+      quorin::Alert::dismissAll();
       flow->scrollToPage(0);
       (*toggle)->click();
     }
