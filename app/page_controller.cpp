@@ -1,11 +1,14 @@
 #include "page_controller.hpp"
 
 #include <QLayout>
+#include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "base_page_controller.hpp"
 #include "platform/aid_toggle.hpp"
@@ -31,6 +34,42 @@ void registerPageFlowWidgets() {
   }();
   (void)registered;
 }
+
+// A finger dragging up or down on a page taller than the screen scrolls it: the strip's own
+// scroller gives up drags it cannot follow, and what the page's controls leave reaches here.
+class VerticalDrag : public QObject {
+ public:
+  // `moved` is called at each step of a drag.
+  VerticalDrag(QScrollArea* frame, std::function<void()> moved)
+      : QObject(frame), bar_(frame->verticalScrollBar()), moved_(std::move(moved)) {
+    frame->viewport()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    (void)watched;
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove) {
+      return false;
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (bar_->maximum() <= bar_->minimum() || !(mouse->buttons() & Qt::LeftButton)) return false;
+    const double y = mouse->globalPosition().y();
+    if (event->type() == QEvent::MouseButtonPress) {
+      startY_ = y;
+      startValue_ = bar_->value();
+    } else {
+      bar_->setValue(startValue_ - static_cast<int>(std::lround(y - startY_)));
+      moved_();
+    }
+    return true;
+  }
+
+ private:
+  QScrollBar* bar_;
+  std::function<void()> moved_;
+  double startY_ = 0;
+  int startValue_ = 0;
+};
 
 }  // namespace
 
@@ -103,6 +142,7 @@ void PageController::viewDidLoad() {
     frame->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
                        static_cast<int>(page.height()));
     frame->show();
+    new VerticalDrag(frame, [this] { resetTimer(); });  // reading on is not idling
     pageFrames_.push_back(frame);
   }
 

@@ -383,8 +383,9 @@ def usb_export():
 
 def reading_aids():
     """Larger text and high contrast, switched on by touch on the title page: its text grows half
-    as large again and the screen turns dark; a quiet interval on the title page turns both off
-    for the next person."""
+    as large again, the screen turns dark, and the question page, now taller than the screen,
+    scrolls up and down under a finger and still swipes sideways; the time-out's restart turns
+    both off for the next person."""
     from PIL import ImageGrab  # Debian's python3-pil
 
     def corner():  # the lightness of the screen's top left corner, the page's background
@@ -400,7 +401,17 @@ def reading_aids():
         k.click("High contrast", AID_ROLE)
         wait(lambda: corner() < 40 < light, f"a dark screen (was {light})")
         check(aids_on() == [True, True], f"aids shown as {aids_on()}")
-        wait(lambda: aids_on() == [False, False], "the aids off after the time-out", 15)
+        # The question page, now taller than the screen, follows a finger up.
+        k.tap_dot(5)
+        k.expect("Questions")
+        top = extents(k.find("Question 1: Never", "radio button"))[1]
+        k.drag(0, x=700, y=700, dy=-300)  # right of the choices
+        wait(lambda: extents(k.find("Question 2: Never", "radio button"))[1] < top,
+             "the page scrolled by the drag")
+        k.drag(500, y=700)  # and sideways to the page before, as always
+        k.expect("Who made this check-in")
+        timed_out(k, "Who made this check-in")
+        check(aids_on() == [False, False], f"aids after the restart: {aids_on()}")
         wait(lambda: extents(k.find("Welcome", "label"))[3] == height and corner() == light,
              "the usual look back")
         k.expect("Welcome", [])
