@@ -1,8 +1,10 @@
 #include "base_page_controller.hpp"
 
+#include <QAbstractButton>
 #include <algorithm>
 
 #include "page_controller.hpp"
+#include "platform/kiosk_style.hpp"
 #include "quorin_app_delegate.hpp"
 
 namespace quorin {
@@ -12,6 +14,7 @@ BasePageController::BasePageController(QuorinAppDelegate& app, PageController& p
     : ViewController(interfaceNameFor(pageClass)), app_(app), pageController_(&pageController) {
   declareAction(QStringLiteral("restart:"));
   declareAction(QStringLiteral("nextPage:"));
+  declareAction(QStringLiteral("toggleAid:"));
 }
 
 QString BasePageController::interfaceNameFor(const QMetaObject& pageClass) {
@@ -59,6 +62,21 @@ void TitlePageController::chooseLanguage(QObject* sender) {
   if (PageController* flow = pageController()) {
     flow->setLanguage(sender->property("language").toString());
   }
+}
+
+}  // namespace quorin
+
+namespace quorin {
+
+void BasePageController::toggleAid(QObject* sender) {
+  auto* toggle = qobject_cast<QAbstractButton*>(sender);
+  if (toggle == nullptr) return;
+  KioskLook look = currentKioskLook();
+  const QString aid = toggle->property("aid").toString();
+  (aid == QLatin1String("highContrast") ? look.highContrast : look.largerText) =
+      toggle->isChecked();
+  if (pageController_) pageController_->setLook(look);
+  resetTimer();
 }
 
 }  // namespace quorin

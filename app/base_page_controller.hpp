@@ -13,9 +13,9 @@ class QuorinAppDelegate;
 class Tool;
 
 // A page loads the interface file named after its class less "Controller" (TitlePageController
-// loads "TitlePage"). Its controls may name the actions "restart:" and "nextPage:". Pages are
-// created by the page flow, which outlives them in normal use; a page whose flow is gone does
-// nothing when asked to move. Main thread only.
+// loads "TitlePage"). Its controls may name the actions "restart:", "nextPage:" and "toggleAid:".
+// Pages are created by the page flow, which outlives them in normal use; a page whose flow is
+// gone does nothing when asked to move. Main thread only.
 class BasePageController : public ViewController {
   Q_OBJECT
 
@@ -40,6 +40,9 @@ class BasePageController : public ViewController {
   Q_INVOKABLE void restart(QObject* sender);
   // Action of a "next" control: scrolls to the following page, as a swipe to the left would.
   Q_INVOKABLE void nextPage(QObject* sender);
+  // Action of a reading aid's toggle (property `aid`): larger text or high contrast, on or off
+  // as the toggle now shows, until the session ends.
+  Q_INVOKABLE void toggleAid(QObject* sender);
 
  protected:
   QuorinAppDelegate& app() const { return app_; }

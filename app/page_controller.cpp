@@ -1,10 +1,17 @@
 #include "page_controller.hpp"
 
 #include <QLayout>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "base_page_controller.hpp"
+#include "platform/aid_toggle.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/language.hpp"
 #include "quorin_app_delegate.hpp"
@@ -15,17 +22,55 @@ namespace quorin {
 
 namespace {
 
-// Page, the flow's interface file, holds two widget classes of the app's own.
+// Page, the flow's interface file, and the title page hold widget classes of the app's own.
 void registerPageFlowWidgets() {
   static const bool registered = [] {
     InterfaceLoader::registerWidgetClass(QStringLiteral("ScrollView"),
                                          [](QWidget* parent) { return new ScrollView(parent); });
     InterfaceLoader::registerWidgetClass(QStringLiteral("PageControl"),
                                          [](QWidget* parent) { return new PageControl(parent); });
+    InterfaceLoader::registerWidgetClass(QStringLiteral("AidToggle"),
+                                         [](QWidget* parent) { return new AidToggle(parent); });
     return true;
   }();
   (void)registered;
 }
+
+// A finger dragging up or down on a page taller than the screen scrolls it: the strip's own
+// scroller gives up drags it cannot follow, and what the page's controls leave reaches here.
+class VerticalDrag : public QObject {
+ public:
+  // `moved` is called at each step of a drag.
+  VerticalDrag(QScrollArea* frame, std::function<void()> moved)
+      : QObject(frame), bar_(frame->verticalScrollBar()), moved_(std::move(moved)) {
+    frame->viewport()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    (void)watched;
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove) {
+      return false;
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (bar_->maximum() <= bar_->minimum() || !(mouse->buttons() & Qt::LeftButton)) return false;
+    const double y = mouse->globalPosition().y();
+    if (event->type() == QEvent::MouseButtonPress) {
+      startY_ = y;
+      startValue_ = bar_->value();
+    } else {
+      bar_->setValue(startValue_ - static_cast<int>(std::lround(y - startY_)));
+      moved_();
+    }
+    return true;
+  }
+
+ private:
+  QScrollBar* bar_;
+  std::function<void()> moved_;
+  double startY_ = 0;
+  int startValue_ = 0;
+};
 
 }  // namespace
 
@@ -84,14 +129,23 @@ void PageController::viewDidLoad() {
   currentPage_ = 0;
 
   // Taking each page's view loads its interface file; the question and score pages register
-  // with the model as they load. A session begins in English.
+  // with the model as they load. A session begins in English. Each page scrolls on its own when it
+  // is taller than the screen (with larger text).
   Language::setCurrent(Language::kSource);
   for (int i = 0; i < n; ++i) {
-    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
-    pageView->setParent(zoomView_);
-    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
-                          static_cast<int>(page.height()));
-    pageView->show();
+    auto* frame = new QScrollArea(zoomView_);
+    frame->setProperty("role", QStringLiteral("pageScroller"));
+    frame->setFrameShape(QFrame::NoFrame);
+    frame->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frame->setWidgetResizable(true);
+    // Its bar was polished as the frame was made, before the role its style depends on was set.
+    frame->style()->polish(frame->verticalScrollBar());
+    frame->setWidget(views_[static_cast<std::size_t>(i)]->view());
+    frame->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
+                       static_cast<int>(page.height()));
+    frame->show();
+    new VerticalDrag(frame, [this] { resetTimer(); });  // reading on is not idling
+    pageFrames_.push_back(frame);
   }
 
   timeout_ = app_.inactivityTimout();
@@ -109,15 +163,21 @@ void PageController::layoutPages() {
                          static_cast<int>(page.height()));
   scrollView_->setContentSize(QSizeF(kPageCount * page.width(), page.height()));
   for (int i = 0; i < kPageCount; ++i) {
-    QWidget* pageView = views_[static_cast<std::size_t>(i)]->view();
-    pageView->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
-                          static_cast<int>(page.height()));
+    pageFrames_[static_cast<std::size_t>(i)]->setGeometry(static_cast<int>(i * page.width()), 0,
+                                                          static_cast<int>(page.width()),
+                                                          static_cast<int>(page.height()));
   }
 }
 
 void PageController::setLanguage(const QString& language) {
   if (language == Language::current() || !Language::setCurrent(language)) return;
-  for (const auto& page : views_) page->reloadView();
+  for (std::size_t i = 0; i < views_.size(); ++i) {
+    views_[i]->reloadView();
+    // The scroller lets go of the old view without deleting it (a button of it may be the one
+    // being pressed; it is deleted later) and takes the new one.
+    pageFrames_[i]->takeWidget();
+    pageFrames_[i]->setWidget(views_[i]->view());
+  }
 }
 
 void PageController::scrollViewDidResize(ScrollView& scrollView) {
@@ -226,6 +286,8 @@ void PageController::timeUp() {
         new Alert(std::nullopt, tr(kTimeoutMessage), this, tr(kMoreTime), {tr(kRestart)});
     resetView_ = warning;
     warning->show();
+  } else if (currentKioskLook() != KioskLook{}) {
+    resetLook();  // the reading aids of someone who walked away
   }
   resetTimer();
 }
@@ -252,7 +314,19 @@ void PageController::restartSession() {
   Tool& tool = app_.tool();
   if (tool.complete()) app_.csvFile().addToCsv(tool);
   tool.restart();
+  resetLook();
   scrollToPage(0);
+}
+
+void PageController::setLook(KioskLook look) {
+  setKioskLook(look);
+  std::static_pointer_cast<ToolPageController>(views_[kToolPage])->stackChoices(look.largerText);
+}
+
+void PageController::resetLook() {
+  for (AidToggle* toggle : zoomView_->findChildren<AidToggle*>()) toggle->setChecked(false);
+  setLook({});
+  for (QScrollArea* frame : pageFrames_) frame->verticalScrollBar()->setValue(0);
 }
 
 void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "platform/alert.hpp"
+#include "platform/kiosk_style.hpp"
 #include "platform/page_control.hpp"
 #include "platform/scheduler.hpp"
 #include "platform/scroll_view.hpp"
 #include "platform/view_controller.hpp"
+
+class QScrollArea;
 
 namespace quorin {
 
@@ -22,7 +25,8 @@ class QuorinAppDelegate;
 // "Page", outlets scrollView and pageControl, the indicator's action "changePage:"). Keeps the
 // index of the page shown, keeps the person off the score pages until all eight questions are
 // answered, warns after one quiet interval away from the title page and restarts after a second,
-// and owns the restart that logs a completed session. Main thread only.
+// and owns the restart that logs a completed session; a restart, and a quiet interval on the
+// title page, turn the reading aids off. Main thread only.
 class PageController : public ViewController, public ScrollViewDelegate, public AlertDelegate {
   Q_OBJECT
 
@@ -80,6 +84,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   // Shows the pages in `language` (one of Language::available()), keeping what the person has
   // chosen on them; an unknown language changes nothing.
   void setLanguage(const QString& language);
+  // Applies the reading aids of `look` to the whole window (see kiosk_style.hpp).
+  void setLook(KioskLook look);
   // Action of the page indicator: scrolls to the page it now shows.
   Q_INVOKABLE void changePage(QObject* sender);
 
@@ -97,10 +103,13 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   void layoutPages();
   // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
   void restartSession();
+  // Turns the reading aids off and puts every page back at its top.
+  void resetLook();
 
   QuorinAppDelegate& app_;
   std::vector<std::shared_ptr<BasePageController>> views_;
-  QWidget* zoomView_ = nullptr;  // owned by the scroll view
+  QWidget* zoomView_ = nullptr;           // owned by the scroll view
+  std::vector<QScrollArea*> pageFrames_;  // each page's own vertical scroller, in zoomView_
   int timeout_ = 0;
   PageControl* pageControl_ = nullptr;
   ScrollView* scrollView_ = nullptr;

@@ -1,6 +1,8 @@
 #include "tool_page_controller.hpp"
 
 #include <QAbstractButton>
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <string>
 
 #include "page_controller.hpp"
@@ -127,6 +129,18 @@ void ToolPageController::resetScore() { scoreButton_->setText(QString()); }
 
 void ToolPageController::showScore() {
   scoreButton_->setText(QString::fromStdString(tool().scoreAsString()));
+}
+
+void ToolPageController::stackChoices(bool stacked) {
+  // Rows of the built-in page: a grid of the number, the text and the row of choices. An
+  // override laid out otherwise keeps its layout.
+  for (int q = 1; q <= 8; ++q) {
+    auto* row = view()->findChild<QGridLayout*>(QStringLiteral("q%1Layout").arg(q));
+    auto* choices = view()->findChild<QBoxLayout*>(QStringLiteral("q%1Choices").arg(q));
+    if (row == nullptr || choices == nullptr || row->indexOf(choices) < 0) continue;
+    row->removeItem(choices);
+    row->addLayout(choices, stacked ? 1 : 0, stacked ? 1 : 2, Qt::AlignLeft);
+  }
 }
 
 }  // namespace quorin

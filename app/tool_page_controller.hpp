@@ -52,6 +52,9 @@ class ToolPageController : public BasePageController,
   Q_INVOKABLE void showResults(QObject* sender);
   // The delayed step of showResults: moves to the score page if still here and complete.
   void scrollToScore();
+  // With `stacked`, each question's choices go under its text (for larger text, which needs the
+  // width); otherwise beside it.
+  void stackChoices(bool stacked);
 
   void resetQuestions() override;
   void resetScore() override;

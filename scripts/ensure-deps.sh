@@ -10,8 +10,9 @@ packages=(
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
   xvfb xauth fonts-dejavu-core fonts-lato clang-format
   python3 e2fsprogs dosfstools fusefat util-linux mount
-  # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input.
-  dbus-daemon at-spi2-core python3-pyatspi xdotool openbox
+  # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input,
+  # screen grabs.
+  dbus-daemon at-spi2-core python3-pyatspi xdotool openbox python3-pil
 )
 # Extra groups, asked for by name: the fuzzing job's compiler, the headless kiosk's VNC server
 # (scripts/kiosk.sh on a machine without a display), and the Debian package with its test

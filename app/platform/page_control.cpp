@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "platform/kiosk_style.hpp"
 #include "platform/log.hpp"
 
 namespace quorin {
@@ -42,7 +43,9 @@ void PageDot::paintEvent(QPaintEvent* event) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   const QPointF centre = QRectF(rect()).center();
-  if (!image_.isNull()) {
+  // The image is drawn for the normal look; in high contrast the dots are drawn in its palette.
+  const bool highContrast = currentKioskLook().highContrast;
+  if (!image_.isNull() && !highContrast) {
     QRectF target(0, 0, kImageSize, kImageSize);
     target.moveCenter(centre);
     painter.drawPixmap(target, image_, QRectF(image_.rect()));
@@ -53,6 +56,11 @@ void PageDot::paintEvent(QPaintEvent* event) {
   painter.setPen(Qt::NoPen);
   painter.setBrush(colour);
   painter.drawEllipse(centre, kDotDiameter / 2.0, kDotDiameter / 2.0);
+  if (current_ && highContrast) {
+    painter.setPen(QPen(colour, 3));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(centre, kImageSize / 2.0 - 2, kImageSize / 2.0 - 2);
+  }
 }
 
 PageControl::PageControl(QWidget* parent)

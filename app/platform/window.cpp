@@ -27,6 +27,13 @@ Window::~Window() {
 
 void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
   std::unique_ptr<ViewController> previous = std::move(root_);
+  // The old view leaves the layout first: both in it at once would ask for a window as tall as
+  // the two together, and a window that grew would stay that tall.
+  if (previous && previous->isViewLoaded()) {
+    QWidget* old = previous->view();
+    layout()->removeWidget(old);
+    old->hide();
+  }
   root_ = std::move(controller);
   if (root_) {
     QWidget* view = root_->view();
@@ -34,11 +41,6 @@ void Window::setRootViewController(std::unique_ptr<ViewController> controller) {
     view->show();
   }
   if (previous) {
-    if (previous->isViewLoaded()) {
-      QWidget* old = previous->view();
-      layout()->removeWidget(old);
-      old->hide();
-    }
     // The old screen may be the caller (its own action installs the new root), so it is
     // released once control is back in the event loop. The window deletes it itself if it goes
     // first, so an old screen never outlives the views and the delegate it refers to.

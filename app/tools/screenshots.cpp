@@ -8,10 +8,13 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "page_controller.hpp"
+#include "platform/aid_toggle.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
@@ -152,6 +155,30 @@ int main(int argc, char** argv) {
     clock->advance(quorin::ToolPageController::kScoreDelay);  // the move to the score page
     ok = save(window, folder, QStringLiteral("score.png")) && ok;
     ok = showPage(6, QStringLiteral("practice.png")) && ok;
+
+    // Every page again with each reading aid, switched on by its toggle on the title page.
+    const QString pages[] = {"title",     "intro", "about",   "committee",
+                             "questions", "score", "practice"};
+    for (const char* aid : {"largerText", "highContrast"}) {
+      flow->scrollToPage(0);
+      const auto toggles = flow->views()[0]->view()->findChildren<quorin::AidToggle*>();
+      const auto toggle = std::find_if(toggles.begin(), toggles.end(), [&](QWidget* w) {
+        return w->property("aid").toString() == QLatin1String(aid);
+      });
+      if (toggle == toggles.end()) return 1;
+      (*toggle)->click();
+      const QString suffix = aid == std::string_view("largerText") ? "-large.png" : "-contrast.png";
+      for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
+        ok = showPage(page, pages[page] + suffix) && ok;
+      }
+      // Alerts follow the look: the time-out warning, answered at once.
+      flow->scrollToPage(2);
+      clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
+      ok = saveWithAlerts(window, folder, "timeout-warning" + suffix) && ok;
+      quorin::Alert::dismissAll();
+      flow->scrollToPage(0);
+      (*toggle)->click();
+    }
 
     // Left alone on a page other than the title page: the time-out warning.
     flow->scrollToPage(2);

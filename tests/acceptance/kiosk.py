@@ -259,13 +259,14 @@ class Kiosk:
         # Moving onto the pointer's own position with --sync can stall: never use --sync.
         xdotool("mousemove", x + w // 2, y + h // 2, "click", "1")
 
-    def drag(self, dx, y=H // 2, steps=12):
-        """Drags a finger horizontally across the middle of the screen by `dx` pixels."""
-        x0 = W // 2 - dx // 2
+    def drag(self, dx, y=H // 2, steps=12, dy=0, x=W // 2):
+        """Drags a finger across the middle of the screen (or around `x`) by `dx` pixels, and by
+        `dy` down."""
+        x0 = x - dx // 2
         xdotool("mousemove", x0, y, "mousedown", "1")
         for i in range(1, steps + 1):
             time.sleep(0.02)
-            xdotool("mousemove", x0 + dx * i // steps, y)
+            xdotool("mousemove", x0 + dx * i // steps, y + dy * i // steps)
         time.sleep(0.05)
         xdotool("mouseup", "1")
 

@@ -35,6 +35,8 @@ NOT_SAVED = {
                "results were not saved. Plug it in again and try again."}
 NOT_A_FOLDER = "not a folder"  # written where Documents should be: every write of a row fails
 
+AID_ROLE = "check box"  # a checkable button, as a screen reader meets it
+
 def started(timeout=300, **kwargs):
     """A launched kiosk with the questionnaire started; the time-out set on the start screen."""
     k = Kiosk(**kwargs).launch()
@@ -380,6 +382,41 @@ def usb_export():
         check(copy == (results if there else None), f"{case}: on the drive: {copy!r}")
         shutil.rmtree(home)
 
+def reading_aids():
+    """Larger text and high contrast, switched on by touch on the title page: its text grows half
+    as large again, the screen turns dark, and the question page, now taller than the screen,
+    scrolls up and down under a finger and still swipes sideways; the time-out's restart turns
+    both off for the next person."""
+    from PIL import ImageGrab  # Debian's python3-pil
+
+    def corner():  # the lightness of the screen's top left corner, the page's background
+        return ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("L").getpixel((6, 6))
+
+    def aids_on():
+        return [k.checked(aid, AID_ROLE) for aid in ("Larger text", "High contrast")]
+
+    with started(10) as k:
+        height, light = extents(k.find("Welcome", "label"))[3], corner()
+        k.click("Larger text", AID_ROLE)
+        wait(lambda: extents(k.find("Welcome", "label"))[3] >= 1.5 * height, "text half as large again")
+        k.click("High contrast", AID_ROLE)
+        wait(lambda: corner() < 40 < light, f"a dark screen (was {light})")
+        check(aids_on() == [True, True], f"aids shown as {aids_on()}")
+        # The question page, now taller than the screen, follows a finger up.
+        k.tap_dot(5)
+        k.expect("Questions")
+        top = extents(k.find("Question 1: Never", "radio button"))[1]
+        k.drag(0, x=700, y=700, dy=-300)  # right of the choices
+        wait(lambda: extents(k.find("Question 2: Never", "radio button"))[1] < top,
+             "the page scrolled by the drag")
+        k.drag(500, y=700)  # and sideways to the page before, as always
+        k.expect("Who made this check-in")
+        timed_out(k, "Who made this check-in")
+        check(aids_on() == [False, False], f"aids after the restart: {aids_on()}")
+        wait(lambda: extents(k.find("Welcome", "label"))[3] == height and corner() == light,
+             "the usual look back")
+        k.expect("Welcome", [])
+
 def accessibility():
     """What a screen reader meets: one window through which every page is reached, named page
     dots that can be pressed, choices as radio buttons, the score's number, alerts named by
@@ -493,14 +530,14 @@ def languages():
         check(kept == [1, 2, 3], f"answers shown after the switch: {kept}")
         for q in range(4, 8):
             k.click(spanish(q, FULL[q - 1]), "radio button")
-        k.click("Ver resultado")
+        k.click("Resultado")
         k.dismiss("Preguntas", "Responda las ocho preguntas del cuestionario para obtener un "
                   "resultado correcto.", "Cerrar")
         k.click(spanish(8, FULL[7]), "radio button")
         k.click("Sí, por favor", "radio button")
-        k.click("Ver resultado")
+        k.click("Resultado")
         k.expect("Su resultado", timeout=6)
-        k.click("He terminado")
+        k.click("Terminé")
         k.expect("Welcome")
         finished_session(k, FULL, True)
         k.click("I’m done")
@@ -544,7 +581,7 @@ def first_frame():
 SCENARIOS = [first_frame, accessibility, two_sessions, languages, gate, start_over, passcode, export,
              keypad_and_own_passcode, lockout, usb_export,
              override_actions, write_failure_at_launch, write_failure_on_restart, unsaved_answer,
-             many_sessions, timeout_partial, timeout_complete, title_page_timeout]
+             many_sessions, timeout_partial, timeout_complete, title_page_timeout, reading_aids]
 
 if __name__ == "__main__":
     sys.exit(1 if run(SCENARIOS, sys.argv[1:]) else 0)

@@ -7,8 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QXmlStreamReader>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "kiosk_test_support.hpp"
 #include "platform/interface_loader.hpp"
@@ -46,11 +51,12 @@ class ActionOwner : public QObject {
   // The built-in title page's.
   Q_INVOKABLE void nextPage(QObject* /*sender*/) {}
   Q_INVOKABLE void chooseLanguage(QObject* /*sender*/) {}
+  Q_INVOKABLE void toggleAid(QObject* /*sender*/) {}
 };
 
 // The actions the test screens offer; "vanish:" is offered but ActionOwner has no such method.
-const QStringList kActions = {
-    "pressed:", "startScreener:", "keyPressed:", "nextPage:", "chooseLanguage:", "vanish:"};
+const QStringList kActions = {"pressed:",        "startScreener:", "keyPressed:", "nextPage:",
+                              "chooseLanguage:", "toggleAid:",     "vanish:"};
 
 class InterfaceLoaderTest : public ::testing::Test {
  protected:
@@ -147,24 +153,56 @@ TEST_F(InterfaceLoaderTest, ALanguageReadsItsOwnOverridesThenTheClinicsThenItsBu
   Language::setCurrent(Language::kSource);
 }
 
-// The start screen and the seven pages in the kiosk's style on a portrait tablet: every control
-// fits a fingertip and lies inside its screen, text is readable at arm's length and never cut off;
-// a chosen answer is filled dark, the others stay white.
+// The start screen and the seven pages in the kiosk's style on a portrait tablet, in every look:
+// every control fits a fingertip and lies inside its screen, text is readable at arm's length
+// (half as large again with larger text), never cut off and never over other text; a chosen
+// answer is filled dark, the others stay white.
 class LayoutTest : public PageFlowFixture {
  protected:
+  static constexpr KioskLook kLooks[] = {{}, {true, false}, {false, true}};
   void SetUp() override {
     applyKioskStyle(*qobject_cast<QApplication*>(QCoreApplication::instance()));
     PageFlowFixture::SetUp();
   }
   void TearDown() override {
     PageFlowFixture::TearDown();
+    setKioskLook({});
     qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
+  }
+  // Checks `screen` in each look, with fonts in the larger-text look 1.5 times the normal ones.
+  // The staff's start screen is never shown with larger text.
+  void expectEveryLook(QWidget* screen, QSize control, int font, bool largerText = true) {
+    std::map<QWidget*, int> normal;
+    for (const KioskLook& look : kLooks) {
+      if (look.largerText && !largerText) continue;
+      SCOPED_TRACE(look.largerText     ? "larger text"
+                   : look.highContrast ? "high contrast"
+                                       : "normal");
+      // The page flow also lays its question rows out for the look.
+      flow_ != nullptr ? flow_->setLook(look) : setKioskLook(look);
+      QCoreApplication::processEvents();
+      expectLaidOutForTouch(screen, control, font);
+      for (QWidget* w : screen->findChildren<QWidget*>()) {
+        if (!look.largerText) {
+          normal[w] = w->font().pixelSize();
+        } else if (w->isVisibleTo(screen) && !textOf(w).isEmpty()) {
+          EXPECT_GE(w->font().pixelSize(), kLargerTextScale * normal[w]) << textOf(w).toStdString();
+        }
+      }
+    }
+    flow_ != nullptr ? flow_->setLook({}) : setKioskLook({});
+  }
+  static QString textOf(QWidget* w) {
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+    return {};
   }
   static void expectLaidOutForTouch(QWidget* screen, QSize control, int font) {
     SCOPED_TRACE(screen->objectName().toStdString());
-    const auto inside = [screen](QWidget* w) {
-      return screen->rect().contains(QRect(w->mapTo(screen, QPoint(0, 0)), w->size()));
+    const auto placed = [screen](QWidget* w) {
+      return QRect(w->mapTo(screen, QPoint(0, 0)), w->size());
     };
+    const auto inside = [&](QWidget* w) { return screen->rect().contains(placed(w)); };
     int controls = 0;
     for (QWidget* w : screen->findChildren<QWidget*>()) {
       if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QLineEdit*>(w)) continue;
@@ -173,17 +211,41 @@ class LayoutTest : public PageFlowFixture {
       EXPECT_TRUE(w->width() >= control.width() && w->height() >= control.height());
       EXPECT_GE(w->font().pixelSize(), font);
       EXPECT_TRUE(inside(w));
+      if (qobject_cast<QAbstractButton*>(w) && !textOf(w).isEmpty()) {
+        // The room inside the style's border and padding against the text (one line or more).
+        QStyleOptionButton option;
+        option.initFrom(w);
+        const QRect room = w->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w);
+        const QSize needed = w->fontMetrics().size(0, textOf(w));
+        EXPECT_TRUE(needed.width() <= room.width() && needed.height() <= room.height())
+            << "needs " << needed.width() << "x" << needed.height() << ", has " << room.width()
+            << "x" << room.height();
+      }
     }
     EXPECT_GT(controls, 0) << "every screen offers something to tap";
+    std::vector<QWidget*> texts;
+    for (QWidget* w : screen->findChildren<QWidget*>()) {
+      if (w->isVisibleTo(screen) && !textOf(w).isEmpty()) texts.push_back(w);
+    }
     for (QLabel* label : screen->findChildren<QLabel*>()) {
       if (label->text().isEmpty()) continue;
       SCOPED_TRACE(label->text().toStdString());
       EXPECT_GE(label->font().pixelSize(), 18);
-      const int needed =
-          label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
-      EXPECT_LE(needed, label->height() + 1);
-      EXPECT_TRUE(label->wordWrap() || label->sizeHint().width() <= label->width() + 1);
+      const QRect room = label->contentsRect();
+      const int flags =
+          static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+      const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
+      EXPECT_TRUE(needed.width() <= room.width() && needed.height() <= room.height())
+          << "needs " << needed.width() << "x" << needed.height() << ", has " << room.width() << "x"
+          << room.height();
       EXPECT_TRUE(inside(label));
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      for (std::size_t j = i + 1; j < texts.size(); ++j) {
+        if (texts[i]->isAncestorOf(texts[j]) || texts[j]->isAncestorOf(texts[i])) continue;
+        EXPECT_FALSE(placed(texts[i]).intersects(placed(texts[j])))
+            << textOf(texts[i]).toStdString() << " overlaps " << textOf(texts[j]).toStdString();
+      }
     }
   }
   static int lightness(QWidget* w) {
@@ -195,14 +257,14 @@ class LayoutTest : public PageFlowFixture {
 TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
   app_->window().resize(768, 1024);
   QCoreApplication::processEvents();
-  expectLaidOutForTouch(app_->window().rootViewController()->view(), QSize(48, 48), 22);
+  expectEveryLook(app_->window().rootViewController()->view(), QSize(48, 48), 22, false);
   start();
-  // Spanish runs a quarter longer than English: its pages must fit as well.
+  // Spanish runs a quarter longer than English: its pages must fit as well, in every look.
   for (const QString& language : {QStringLiteral("es"), Language::kSource}) {
     SCOPED_TRACE(language.toStdString());
     flow().setLanguage(language);
     QCoreApplication::processEvents();
-    for (const auto& page : flow().views()) expectLaidOutForTouch(page->view(), QSize(80, 56), 18);
+    for (const auto& page : flow().views()) expectEveryLook(page->view(), QSize(80, 56), 18);
   }
   goToPage(4);
   EXPECT_GT(lightness(toolPage().answerButton(2, 1)), 200);
@@ -211,7 +273,7 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
   EXPECT_GT(lightness(toolPage().answerButton(2, 2)), 200);
 }
 
-// A .ui file's controls as the kiosk relies on them: class, object name and the dynamic
+// A .ui file's controls and layouts as the kiosk relies on them: class, object name and the dynamic
 // properties that wire and identify it (action, tag, language), one line each, sorted.
 QStringList controlsOf(const QString& path) {
   QFile file(path);
@@ -221,11 +283,12 @@ QStringList controlsOf(const QString& path) {
   while (!xml.atEnd()) {
     xml.readNext();
     const auto name = xml.name();
-    if (xml.isStartElement() && name == u"widget") {
+    const bool control = name == u"widget" || name == u"layout";  // layouts: the aids move them
+    if (xml.isStartElement() && control) {
       const QXmlStreamAttributes attributes = xml.attributes();
       open << attributes.value(QLatin1String("class")).toString() + u' ' +
                   attributes.value(QLatin1String("name")).toString();
-    } else if (xml.isEndElement() && name == u"widget") {
+    } else if (xml.isEndElement() && control) {
       controls << open.takeLast();
     } else if (xml.isStartElement() && name == u"property" && !open.isEmpty()) {
       const QString property = xml.attributes().value(QLatin1String("name")).toString();
@@ -248,6 +311,28 @@ TEST_F(PageFlowFixture, EveryPageHasASpanishFileWithTheSameControls) {
     const QStringList english = controlsOf(InterfaceLoader::builtInPath(name));
     EXPECT_GT(english.size(), 1);
     EXPECT_EQ(controlsOf(QStringLiteral(":/ui/es/%1.ui").arg(name)), english);
+  }
+}
+
+// Every colour pair text is put on reaches 7:1 in the high-contrast look (WCAG AAA) and 4.5:1
+// in the normal one, and the high-contrast sheet uses no colour outside its palette.
+TEST(KioskStyleTest, TextContrast) {
+  EXPECT_NEAR(contrastRatio("#000000", "#FFFFFF"), 21.0, 0.01);
+  EXPECT_NEAR(contrastRatio("#777777", "#FFFFFF"), 4.48, 0.01);
+  for (const bool high : {false, true}) {
+    const KioskPalette& palette = kioskPalette(high);
+    for (const auto& [text, background] : kioskTextPairs(palette)) {
+      EXPECT_GE(contrastRatio(text, background), high ? 7.0 : 4.5) << text << " on " << background;
+    }
+  }
+  const KioskPalette& p = kioskPalette(true);
+  const std::set<QString> colours = {
+      p.background,       p.surface,    p.text,        p.mutedText, p.primary,
+      p.primaryPressed,   p.onPrimary,  p.border,      p.accent,    p.choiceBorder,
+      p.noticeBackground, p.noticeText, p.noticeBorder};
+  static const QRegularExpression colour(QStringLiteral("#[0-9A-Fa-f]{6}\\b"));
+  for (const QRegularExpressionMatch& m : colour.globalMatch(kioskStyleSheet({false, true}))) {
+    EXPECT_TRUE(colours.count(m.captured().toUpper())) << m.captured().toStdString();
   }
 }
 

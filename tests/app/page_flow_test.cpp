@@ -1,9 +1,12 @@
 // The page flow and its question page, where the acceptance suite cannot reach cheaply: zoom
 // (no pinch there), the 45-second replacement time-out, the click, and the 4-second move.
+#include <QApplication>
 #include <QLabel>
 #include <limits>
 
 #include "kiosk_test_support.hpp"
+#include "platform/aid_toggle.hpp"
+#include "platform/kiosk_style.hpp"
 #include "score_page_controller.hpp"
 
 namespace quorin::testing {
@@ -55,6 +58,33 @@ TEST_F(PageFlowTest, ZoomGivesThePageAndSnapsBackBelowTheLimit) {
     EXPECT_EQ(flow().currentPage(), frees ? 1 : 2);
     EXPECT_TRUE(scrollView().isPagingEnabled() && scrollView().bouncesZoom());
   }
+}
+
+// The reading aids last for one session: a restart, and a whole interval left alone on the
+// title page (a touch on a toggle starts one), turn both off and show them off.
+TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
+  start();
+  const auto toggles = flow().views()[0]->view()->findChildren<AidToggle*>();
+  ASSERT_EQ(toggles.size(), 2);
+  for (const bool restart : {true, false}) {
+    SCOPED_TRACE(restart ? "restart" : "time-out");
+    advance(milliseconds(flow().timeout() * 1000 - 1));
+    for (AidToggle* toggle : toggles) toggle->click();
+    EXPECT_EQ(currentKioskLook(), (KioskLook{true, true}));
+    if (restart) {
+      goToPage(4);
+      answer(1, 0);
+      flow().restartAndForce(true);
+    } else {
+      advance(milliseconds(flow().timeout() * 1000 - 1));
+      EXPECT_EQ(currentKioskLook(), (KioskLook{true, true}));
+      advance(milliseconds(1));
+      EXPECT_EQ(flow().resetView(), nullptr) << "an idle title page asks nothing";
+    }
+    EXPECT_EQ(currentKioskLook(), KioskLook{});
+    for (AidToggle* toggle : toggles) EXPECT_FALSE(toggle->isChecked());
+  }
+  qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
 }
 
 // Each answer and help touch clicks and gives a whole interval; asking for the result does not.

@@ -1,0 +1,20 @@
+// AidToggle: a round, checkable button for a reading aid, showing a sign that needs no reading
+// (a small and a large "A" for larger text, a half-filled circle for high contrast). Its dynamic
+// property `aid` names the aid: "largerText" or "highContrast".
+#pragma once
+
+#include <QPushButton>
+
+namespace quorin {
+
+class AidToggle : public QPushButton {
+  Q_OBJECT
+
+ public:
+  explicit AidToggle(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace quorin
