@@ -177,7 +177,7 @@ def test_executables(build, regex):
         name, command = test["name"], test.get("command") or []
         if re.search(EXCLUDE, name) or (regex and not re.search(regex, name)) or not command:
             continue
-        if any(p.get("name") == "LABELS" and set(p["value"]) & {"torture", "acceptance"}
+        if any(p.get("name") == "LABELS" and set(p["value"]) & {"torture", "acceptance", "deploy"}
                for p in test.get("properties", [])):
             continue
         if os.path.abspath(command[0]).startswith(build + os.sep):
@@ -190,7 +190,7 @@ def failed_tests(scratch, build, regex, log):
     failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
     if os.path.exists(failed_log):
         os.remove(failed_log)
-    cmd = ["ctest", "--test-dir", build, "-j2", "-E", EXCLUDE, "-LE", "torture|acceptance",
+    cmd = ["ctest", "--test-dir", build, "-j2", "-E", EXCLUDE, "-LE", "torture|acceptance|deploy",
            "--timeout", "120"]
     if regex:
         cmd += ["-R", regex]
