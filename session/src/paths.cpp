@@ -10,27 +10,19 @@
 #include <string_view>
 #include <vector>
 
+#include "path_text.hpp"
+
 namespace quorin {
 namespace {
 
-// The variable's value, or nullopt when it is unset or empty (an empty value counts as unset, as
-// the XDG base directory rules say).
-std::optional<std::string> environment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
+using detail::environment;
+using detail::withoutTrailingSlashes;
 
 // XDG variables must hold absolute paths; a relative one is ignored.
 std::optional<std::string> absoluteEnvironment(const char* name) {
   std::optional<std::string> value = environment(name);
   if (value && value->front() != '/') return std::nullopt;
   return value;
-}
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 std::string join(const std::string& folder, std::string_view name) {

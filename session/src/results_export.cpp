@@ -18,15 +18,13 @@
 #include <sstream>
 
 #include "csv/durable_file.hpp"
+#include "path_text.hpp"
 
 namespace quorin {
 namespace {
 
-std::optional<std::string> environment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
+using detail::environment;
+using detail::withoutTrailingSlashes;
 
 std::string userName() {
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -63,11 +61,6 @@ bool hasOption(const std::string& options, std::string_view option) {
     if (item == option) return true;
   }
   return false;
-}
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 ExportOutcome outcomeOf(int errnoValue) {
