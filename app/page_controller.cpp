@@ -178,6 +178,8 @@ void PageController::setLanguage(const QString& language) {
     pageFrames_[i]->takeWidget();
     pageFrames_[i]->setWidget(views_[i]->view());
   }
+  // The new pages take the reading aids in use, as the toggles give them.
+  if (currentKioskLook() != KioskLook{}) setLook(currentKioskLook());
 }
 
 void PageController::scrollViewDidResize(ScrollView& scrollView) {
