@@ -225,8 +225,8 @@ QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
   for (const QString& path : overrides) {
     if (!QFileInfo::exists(path)) continue;
     if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
-    qCWarning(lcKiosk).noquote()
-        << "Ignoring the interface override:" << error << "- trying the next file for" << name;
+    qCWarning(lcKiosk).noquote() << "Ignoring the interface override:" << error
+                                 << "- trying the next file for" << name;
   }
   QString builtIn = QStringLiteral(":/ui/%1/%2").arg(language, file);
   if (!translated || !QFileInfo::exists(builtIn)) builtIn = builtInPath(name);
