@@ -54,15 +54,6 @@ std::string unescape(std::string_view text) {
   return out;
 }
 
-bool hasOption(const std::string& options, std::string_view option) {
-  std::istringstream list(options);
-  std::string item;
-  while (std::getline(list, item, ',')) {
-    if (item == option) return true;
-  }
-  return false;
-}
-
 ExportOutcome outcomeOf(int errnoValue) {
   switch (errnoValue) {
     case ENOSPC:
@@ -148,8 +139,7 @@ std::vector<RemovableDrive> removableDrives(std::string_view mountinfo,
     if (slash == std::string::npos || slash + 1 == mountPoint.size()) continue;
     const std::string folder = slash == 0 ? "/" : mountPoint.substr(0, slash);
     if (std::find(folders.begin(), folders.end(), folder) == folders.end()) continue;
-    const bool readOnly = hasOption(parts[5], "ro") || hasOption(*(separator + 3), "ro");
-    drives[mountPoint] = RemovableDrive{mountPoint, mountPoint.substr(slash + 1), readOnly};
+    drives[mountPoint] = RemovableDrive{mountPoint, mountPoint.substr(slash + 1)};
   }
   std::vector<RemovableDrive> found;
   found.reserve(drives.size());

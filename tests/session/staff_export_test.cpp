@@ -26,13 +26,13 @@ TEST(RemovableDrivesTest, MountsDirectlyInADriveFolderCountOnceWithTheirName) {
       "garbage line\n";
   const std::vector<RemovableDrive> drives =
       removableDrives(mountinfo, {"/media/kiosk", "/run/media/kiosk"});
-  std::vector<std::tuple<std::string, std::string, bool>> seen;
-  for (const RemovableDrive& d : drives) seen.emplace_back(d.mountPoint, d.name, d.readOnly);
-  EXPECT_EQ(seen, (std::vector<std::tuple<std::string, std::string, bool>>{
-                      {"/media/kiosk/A", "A", false},
-                      {"/media/kiosk/CLINIC USB", "CLINIC USB", false},
-                      {"/media/kiosk/LOCKED", "LOCKED", true},
-                      {"/run/media/kiosk/Z", "Z", true},
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (const RemovableDrive& d : drives) seen.emplace_back(d.mountPoint, d.name);
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                      {"/media/kiosk/A", "A"},
+                      {"/media/kiosk/CLINIC USB", "CLINIC USB"},
+                      {"/media/kiosk/LOCKED", "LOCKED"},
+                      {"/run/media/kiosk/Z", "Z"},
                   }));
 }
 

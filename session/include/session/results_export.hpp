@@ -13,7 +13,6 @@ namespace quorin {
 struct RemovableDrive {
   std::string mountPoint;  // e.g. /media/kiosk/STICK
   std::string name;        // what staff know it by: the mount point's last part ("STICK")
-  bool readOnly = false;   // mounted read-only
 };
 
 // Where removable drives are mounted: $QUORIN_EXPORT_ROOT alone when set (a deployment's own
