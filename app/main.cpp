@@ -163,6 +163,11 @@ int main(int argc, char** argv) {
   environment.passcodePath = quorin::passcodePath();
   environment.removableDrives = [] { return quorin::removableDrives(); };
   environment.kioskName = quorin::kioskName();
+  // The voice: Qt's default engine unless another is named; "none" turns reading aloud off.
+  if (const QString engine = qEnvironmentVariable("QUORIN_SPEECH_ENGINE");
+      engine != QLatin1String("none")) {
+    environment.speechEngine = engine;
+  }
   // Tests only: a lock they can wait out.
   if (const int seconds = qEnvironmentVariableIntValue("QUORIN_LOCKOUT_SECONDS"); seconds > 0) {
     environment.passcodeLockout = std::chrono::seconds(seconds);

@@ -14,6 +14,8 @@
 #include "platform/aid_toggle.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/language.hpp"
+#include "platform/reading_order.hpp"
+#include "platform/speech.hpp"
 #include "quorin_app_delegate.hpp"
 #include "score_page_controller.hpp"
 #include "tool_page_controller.hpp"
@@ -72,6 +74,51 @@ class VerticalDrag : public QObject {
   int startValue_ = 0;
 };
 
+// Keeps the read-aloud control at the left end of the bar under the pages, out of the bar's layout,
+// the bar tall enough for it at any text size, and the page dots clear of it: centred on the
+// screen when the room either side of the control allows, else centred in the room beside it.
+class PinToLeftEnd : public QObject {
+ public:
+  static constexpr int kMargin = 12;
+
+  PinToLeftEnd(QWidget* bar, QWidget* control, QWidget* dots)
+      : QObject(bar), bar_(bar), control_(control), dots_(dots) {
+    bar->installEventFilter(this);
+    control->installEventFilter(this);
+  }
+
+  void place() {
+    const QSize size = control_->sizeHint();
+    bar_->setMinimumHeight(size.height() + 2 * kMargin);
+    control_->setGeometry(kMargin, (bar_->height() - size.height()) / 2, size.width(),
+                          size.height());
+    if (QLayout* layout = bar_->layout(); layout != nullptr && dots_->parentWidget() == bar_) {
+      const int beside = size.width() + 2 * kMargin;
+      const bool centred = bar_->width() - 2 * beside >= dots_->sizeHint().width();
+      const QMargins margins = layout->contentsMargins();
+      layout->setContentsMargins(beside, margins.top(), centred ? beside : 0, margins.bottom());
+      layout->activate();
+    }
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    // A new text or text size asks the bar for a new layout.
+    if ((watched == bar_ && (type == QEvent::Resize || type == QEvent::LayoutRequest)) ||
+        (watched == control_ &&
+         (type == QEvent::StyleChange || type == QEvent::FontChange || type == QEvent::Polish))) {
+      place();
+    }
+    return false;
+  }
+
+ private:
+  QWidget* bar_;
+  QWidget* control_;
+  QWidget* dots_;
+};
+
 }  // namespace
 
 PageController::PageController(QuorinAppDelegate& app)
@@ -127,11 +174,13 @@ void PageController::viewDidLoad() {
   pageControl_->setNumberOfPages(n);
   pageControl_->setCurrentPage(0);
   currentPage_ = 0;
+  addSpeakButton();
 
   // Taking each page's view loads its interface file; the question and score pages register
   // with the model as they load. A session begins in English. Each page scrolls on its own when it
   // is taller than the screen (with larger text).
   Language::setCurrent(Language::kSource);
+  app_.speech().setLanguage(Language::kSource);
   for (int i = 0; i < n; ++i) {
     auto* frame = new QScrollArea(zoomView_);
     frame->setProperty("role", QStringLiteral("pageScroller"));
@@ -155,6 +204,52 @@ void PageController::viewDidLoad() {
   app_.tool().restart();
 }
 
+void PageController::addSpeakButton() {
+  QWidget* bar = pageControl_->parentWidget();
+  speakButton_ = new SpeakButton(bar);
+  speakButton_->setObjectName(QStringLiteral("speakButton"));
+  auto* pin = new PinToLeftEnd(bar, speakButton_, pageControl_);
+  placeSpeakButton_ = [pin] { pin->place(); };
+  retranslate();
+  Speech& speech = app_.speech();
+  speakButton_->setVisible(speech.available());
+  connect(speakButton_, &QAbstractButton::clicked, this, [this] { readAloud(); });
+  connect(&speech, &Speech::speakingChanged, this, [this](bool speaking) {
+    speakButton_->setChecked(speaking);
+    resetTimer();  // listening to the end of a page is not idling
+  });
+  connect(&speech, &Speech::becameUnavailable, this, [this] {
+    speakButton_->setChecked(false);
+    speakButton_->hide();
+  });
+}
+
+void PageController::retranslate() {
+  scrollView_->setAccessibleName(tr("Pages of the check-in"));
+  pageControl_->setAccessibleName(tr("Page indicator"));
+  if (speakButton_ != nullptr) {
+    speakButton_->setText(tr(kReadAloud));
+    speakButton_->setAccessibleName(tr(kReadAloud));
+    placeSpeakButton_();  // its words have a new length
+  }
+}
+
+void PageController::readAloud() {
+  Speech& speech = app_.speech();
+  if (speech.speaking()) {
+    speech.stop();
+    return;
+  }
+  speak(spokenText(readingOrder(*views_[static_cast<std::size_t>(currentPage_)]->view())));
+}
+
+void PageController::speak(const QString& text) {
+  app_.speech().say(text);
+  // The control shows the voice's state, not the tap's: it is checked once speaking starts.
+  speakButton_->setChecked(app_.speech().speaking());
+  resetTimer();
+}
+
 void PageController::layoutPages() {
   if (zoomView_ == nullptr) return;
   const QSizeF page = scrollView_->frame().size();
@@ -171,6 +266,9 @@ void PageController::layoutPages() {
 
 void PageController::setLanguage(const QString& language) {
   if (language == Language::current() || !Language::setCurrent(language)) return;
+  app_.speech().stop();
+  app_.speech().setLanguage(language);
+  retranslate();
   for (std::size_t i = 0; i < views_.size(); ++i) {
     views_[i]->reloadView();
     // The scroller lets go of the old view without deleting it (a button of it may be the one
@@ -212,6 +310,7 @@ void PageController::scrollViewDidScroll(ScrollView& scrollView) {
   if (scrollView.isDragging()) scrollTarget_ = -1;
   if (page == currentPage_) return;
   currentPage_ = page;
+  app_.speech().stop();  // what was being read is no longer on screen
   pageControl_->setCurrentPage(page);
   if (page == scrollTarget_) scrollTarget_ = -1;
 
@@ -311,6 +410,7 @@ void PageController::restartSession() {
   // of their buttons is chosen (a confirmation's "Restart" would wipe the next person's
   // answers). An alert raised by the logging below is the new one, so it comes after.
   Alert::dismissAll();
+  app_.speech().stop();
   // The next person starts in English, and so does any alert the logging raises.
   setLanguage(Language::kSource);
   Tool& tool = app_.tool();
@@ -322,6 +422,7 @@ void PageController::restartSession() {
 
 void PageController::setLook(KioskLook look) {
   setKioskLook(look);
+  if (placeSpeakButton_) placeSpeakButton_();  // its words have a new size
   std::static_pointer_cast<ToolPageController>(views_[kToolPage])->stackChoices(look.largerText);
 }
 

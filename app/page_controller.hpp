@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,9 +13,11 @@
 #include "platform/page_control.hpp"
 #include "platform/scheduler.hpp"
 #include "platform/scroll_view.hpp"
+#include "platform/speak_button.hpp"
 #include "platform/view_controller.hpp"
 
 class QScrollArea;
+class QFrame;
 
 namespace quorin {
 
@@ -26,7 +29,8 @@ class QuorinAppDelegate;
 // index of the page shown, keeps the person off the score pages until all eight questions are
 // answered, warns after one quiet interval away from the title page and restarts after a second,
 // and owns the restart that logs a completed session; a restart, and a quiet interval on the
-// title page, turn the reading aids off. Main thread only.
+// title page, turn the reading aids off. Reading aloud stops when the page changes, the language
+// changes or the session restarts. Main thread only.
 class PageController : public ViewController, public ScrollViewDelegate, public AlertDelegate {
   Q_OBJECT
 
@@ -50,6 +54,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   static constexpr const char* kMoreTime = QT_TR_NOOP("More Time");
   static constexpr const char* kRestart = QT_TR_NOOP("Restart");
   static constexpr const char* kCancel = QT_TR_NOOP("Cancel");
+  static constexpr const char* kReadAloud = QT_TR_NOOP("Read aloud");
 
   // Creates the seven pages; arms no timer. `app` must outlive the controller.
   explicit PageController(QuorinAppDelegate& app);
@@ -88,6 +93,13 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   void setLook(KioskLook look);
   // Action of the page indicator: scrolls to the page it now shows.
   Q_INVOKABLE void changePage(QObject* sender);
+  // The read-aloud control, under the pages beside the indicator; hidden when nothing can speak.
+  SpeakButton* speakButton() const { return speakButton_; }
+  // Action of the read-aloud control: reads the page shown, or stops reading.
+  void readAloud();
+  // Reads `text` aloud in place of anything being read (a tap on one question); listening is not
+  // idling, so the inactivity timer starts again.
+  void speak(const QString& text);
 
   void scrollViewDidScroll(ScrollView& scrollView) override;
   void scrollViewDidEndZooming(ScrollView& scrollView, QWidget* view, float scale) override;
@@ -105,6 +117,10 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   void restartSession();
   // Turns the reading aids off and puts every page back at its top.
   void resetLook();
+  // Puts the read-aloud control in the bar under the pages and wires it to the kiosk's voice.
+  void addSpeakButton();
+  // The texts of the page strip itself, in the language shown.
+  void retranslate();
 
   QuorinAppDelegate& app_;
   std::vector<std::shared_ptr<BasePageController>> views_;
@@ -112,6 +128,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   std::vector<QScrollArea*> pageFrames_;  // each page's own vertical scroller, in zoomView_
   int timeout_ = 0;
   PageControl* pageControl_ = nullptr;
+  SpeakButton* speakButton_ = nullptr;      // owned by the view
+  std::function<void()> placeSpeakButton_;  // lays the control and the dots out again
   ScrollView* scrollView_ = nullptr;
   int currentPage_ = 0;
   int scrollTarget_ = -1;  // the page the flow is scrolling to, -1 when none

@@ -6,6 +6,7 @@
 
 #include "page_controller.hpp"
 #include "platform/alert.hpp"
+#include "platform/log.hpp"
 #include "start_controller.hpp"
 
 namespace quorin {
@@ -18,6 +19,13 @@ QuorinAppDelegate::QuorinAppDelegate(AppEnvironment environment)
     environment_.openInService = std::make_shared<DesktopOpenInService>();
   }
   Alert::setPresentingWindow(window_.get());
+  speech_ = std::make_unique<Speech>(environment_.speechEngine);
+  if (!speech_->available()) {
+    qCInfo(lcKiosk).noquote() << "Read aloud is not offered:" << speech_->unavailableReason();
+  }
+  connect(speech_.get(), &Speech::becameUnavailable, this, [](const QString& reason) {
+    qCWarning(lcKiosk).noquote() << "Read aloud is no longer offered:" << reason;
+  });
 }
 
 QuorinAppDelegate::~QuorinAppDelegate() {

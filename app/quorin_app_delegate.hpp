@@ -7,11 +7,13 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/document_interaction.hpp"
 #include "platform/scheduler.hpp"
+#include "platform/speech.hpp"
 #include "platform/window.hpp"
 #include "session/csv_file.hpp"
 #include "session/passcode.hpp"
@@ -34,6 +36,8 @@ struct AppEnvironment {
   // The USB drives mounted now; empty: none (the export then uses "open in")
   std::function<std::vector<RemovableDrive>()> removableDrives{};
   std::string kioskName = "kiosk";  // names the copies saved to drives; safe as a file name
+  // The text-to-speech engine that reads pages aloud ("": Qt's default); none: no reading aloud
+  std::optional<QString> speechEngine{};
 };
 
 // Lives for the whole run. Main thread only.
@@ -82,6 +86,8 @@ class QuorinAppDelegate : public QObject {
   void startScreener();
 
   Scheduler& scheduler() { return *environment_.scheduler; }
+  // The voice that reads pages aloud; valid from the launch on (unavailable without an engine).
+  Speech& speech() { return *speech_; }
   const std::shared_ptr<OpenInService>& openInService() const { return environment_.openInService; }
 
  private:
@@ -89,6 +95,7 @@ class QuorinAppDelegate : public QObject {
   std::unique_ptr<Window> window_;
   std::unique_ptr<Tool> tool_;
   std::unique_ptr<CSVFile> csvFile_;
+  std::unique_ptr<Speech> speech_;
 };
 
 // The interface override folder: $QUORIN_UI_DIR when set, else `kioskHome`/ui.

@@ -1,14 +1,19 @@
 #include "tool_page_controller.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QGridLayout>
+#include <QMouseEvent>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "page_controller.hpp"
 #include "platform/alert.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/log.hpp"
+#include "platform/reading_order.hpp"
 #include "quorin_app_delegate.hpp"
 #include "session/tool.hpp"
 
@@ -44,6 +49,56 @@ QAbstractButton* ToolPageController::answerButton(int question, int choice) cons
   return qobject_cast<QAbstractButton*>(viewWithTag(root, 100 * question + choice));
 }
 
+namespace {
+
+// A tap on a question's row outside its choices (its number, its text, the row around them) reads
+// the question aloud with its choices. A finger that moves is scrolling, not tapping. The row
+// sees the press, which nothing on it takes; the release goes to whatever the page strip's
+// scroller lets have it, so it is watched for application-wide until it comes.
+class TapToRead : public QObject {
+ public:
+  static constexpr double kTapSlop = 12;  // pixels a tap may wander
+
+  TapToRead(QWidget* row, std::function<void(QWidget&)> read)
+      : QObject(row), row_(row), read_(std::move(read)) {
+    row->installEventFilter(this);
+  }
+  ~TapToRead() override {
+    if (watching_) qApp->removeEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == row_ && event->type() == QEvent::MouseButtonPress && !watching_) {
+      pressedAt_ = static_cast<QMouseEvent*>(event)->globalPosition();
+      qApp->installEventFilter(this);
+      watching_ = true;
+    } else if (watching_ && event->type() == QEvent::MouseButtonRelease) {
+      qApp->removeEventFilter(this);
+      watching_ = false;
+      const QPointF moved = static_cast<QMouseEvent*>(event)->globalPosition() - pressedAt_;
+      if (moved.manhattanLength() <= kTapSlop) read_(*row_);
+    }
+    return false;
+  }
+
+ private:
+  QWidget* row_;
+  std::function<void(QWidget&)> read_;
+  QPointF pressedAt_;
+  bool watching_ = false;
+};
+
+// The innermost widget holding both `a` and `b`, or null.
+QWidget* commonAncestor(QWidget* a, QWidget* b) {
+  for (QWidget* w = a; w != nullptr; w = w->parentWidget()) {
+    if (w->isAncestorOf(b)) return w;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void ToolPageController::viewDidLoad() {
   // A clinic's own ToolPage may have lost a button; say which, and keep the rest working.
   for (int q = 1; q <= kQuestions; ++q) {
@@ -56,6 +111,22 @@ void ToolPageController::viewDidLoad() {
                    .arg(c);
       }
     }
+  }
+  // Each question's row, and the help question's, reads itself aloud when tapped.
+  const auto read = [this](QWidget& row) {
+    if (PageController* flow = pageController()) flow->speak(spokenText(readingOrder(row)));
+  };
+  for (int q = 1; q <= kQuestions; ++q) {
+    QWidget* first = answerButton(q, 0);
+    QWidget* last = answerButton(q, kChoices - 1);
+    if (first == nullptr || last == nullptr) continue;
+    if (QWidget* row = commonAncestor(first, last); row != nullptr && row != view()) {
+      new TapToRead(row, read);
+    }
+  }
+  if (QWidget* row = commonAncestor(helpYesButton_, helpNoButton_);
+      row != nullptr && row != view()) {
+    new TapToRead(row, read);
   }
   tool().addDelegate(shared_from_this());
 }

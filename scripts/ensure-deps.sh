@@ -8,6 +8,10 @@ packages=(
   libutf8proc-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev qt6-multimedia-dev libqt6svg6
+  # Reading aloud: Qt TextToSpeech (whose CMake package wants Qt Quick's), over speech-dispatcher
+  # speaking with espeak-ng.
+  qt6-speech-dev qt6-declarative-dev qt6-speech-speechd-plugin speech-dispatcher
+  speech-dispatcher-espeak-ng espeak-ng
   xvfb xauth fonts-dejavu-core fonts-lato clang-format
   python3 e2fsprogs dosfstools fusefat util-linux mount
   # The acceptance suite: the accessibility bus, Debian's python3 with pyatspi, real input,

@@ -8,5 +8,6 @@ cd "$(dirname "$0")/.."
 out=${1:-docs/screenshots}
 scripts/ensure-deps.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target quorin_screenshots
-QT_QPA_PLATFORM=offscreen build/dev/app/quorin_screenshots "$out"
+cmake --build --preset dev --target quorin_screenshots quorin_recording_speech
+QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=build/dev/tests/speech QUORIN_SPEECH_ENGINE=recording \
+  build/dev/app/quorin_screenshots "$out"

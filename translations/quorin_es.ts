@@ -53,6 +53,18 @@ Atención: se perderán todas las respuestas.</translation>
         <source>Cancel</source>
         <translation>Cancelar</translation>
     </message>
+    <message>
+        <source>Pages of the check-in</source>
+        <translation>Páginas del cuestionario</translation>
+    </message>
+    <message>
+        <source>Page indicator</source>
+        <translation>Indicador de página</translation>
+    </message>
+    <message>
+        <source>Read aloud</source>
+        <translation>Leer en voz alta</translation>
+    </message>
 </context>
 <context>
     <name>quorin::PageDot</name>

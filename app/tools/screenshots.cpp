@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
         QDir(home.path()).filePath(QStringLiteral("Documents")).toStdString();
     auto clock = std::make_shared<quorin::ManualScheduler>();
     environment.scheduler = clock;
+    // The voice named as the kiosk names it; scripts/screenshots.sh gives the tests' silent one,
+    // so that the read-aloud control is shown.
+    environment.speechEngine = qEnvironmentVariable("QUORIN_SPEECH_ENGINE");
     quorin::QuorinAppDelegate delegate(std::move(environment));
     delegate.didFinishLaunching();
     quorin::Window& window = delegate.window();

@@ -1,13 +1,16 @@
 """Drives the real kiosk as a person does: real pointer events at controls found by their
 accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch. Needs an X
 display and a D-Bus session shared with the kiosk; scripts/acceptance.sh provides both."""
-import contextlib, csv, os, shutil, sqlite3, subprocess, tempfile, threading, time
+import contextlib, csv, json, os, shutil, sqlite3, subprocess, tempfile, threading, time
 
 import pyatspi
 from gi.repository import Gio, GLib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BINARY = os.environ.get("QUORIN_BIN", os.path.join(ROOT, "build", "dev", "app", "quorin"))
+# The tests' text-to-speech engine, built beside the kiosk: it records what it is asked to say.
+SPEECH_PLUGINS = os.environ.get("QUORIN_SPEECH_PLUGINS", os.path.join(
+    os.path.dirname(os.path.dirname(BINARY)), "tests", "speech"))
 W, H = 768, 1024
 PAGES = ["Welcome", "How it works", "About this check-in", "Who made this check-in",
          "Questions", "Your result", "Practice"]
@@ -151,7 +154,10 @@ class Kiosk:
 
     def launch(self):
         env = dict(os.environ, QUORIN_HOME=self.home, QT_QPA_PLATFORM="xcb",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", **self.env)
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
+                   QT_PLUGIN_PATH=SPEECH_PLUGINS, QUORIN_SPEECH_ENGINE="recording",
+                   QUORIN_SPEECH_RECORD=self.path("speech.jsonl"))
+        env.update(self.env)
         self.log = open(self.path("kiosk.log"), "ab")
         self.proc = subprocess.Popen([BINARY, *self.args], env=env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
@@ -339,6 +345,13 @@ class Kiosk:
         with contextlib.closing(sqlite3.connect(uri, uri=True)) as db:
             row = db.execute("SELECT value FROM settings WHERE key = ?", (key,)).fetchone()
         return row and row[0]
+
+    def speech(self):
+        """What the kiosk asked its voice to do, oldest first: {"say": text, "locale": name} or
+        {"stop": True}."""
+        with contextlib.suppress(FileNotFoundError), open(self.path("speech.jsonl")) as f:
+            return [json.loads(line) for line in f]
+        return []
 
     def answers_stored(self):
         return [self.setting(f"qn_q_{q}") for q in range(1, 9)]

@@ -2,7 +2,7 @@
 real pointer input and real time, and checks what a person sees and what is stored.
 Usage: scenarios.py [SCENARIO ...] inside the X display and D-Bus session of
 scripts/acceptance.sh; QUORIN_SESSIONS sets the number of sessions in `many_sessions` (20)."""
-import contextlib, datetime, os, shutil, signal, sqlite3, subprocess, sys, tempfile, time
+import contextlib, datetime, os, re, shutil, signal, sqlite3, subprocess, sys, tempfile, time
 
 from kiosk import (BINARY, CHOICES, CONFIRM_RESTART, HEADER, MORE_TIME, PAGES, PLEASE_COMPLETE,
                    ROOT, WRITE_FAILED, Failure, Kiosk, Skip, check, children, desktop_portal,
@@ -417,6 +417,70 @@ def reading_aids():
              "the usual look back")
         k.expect("Welcome", [])
 
+def read_aloud():
+    """The read-aloud control under the pages reads the page shown, in the order a screen reader
+    meets it: the question page as each question with its four choices. A tap on a question
+    reads that one. Answering goes on while it speaks; the control, turning the page, a change of
+    language and the time-out's restart stop it; in Spanish it reads Spanish with a Spanish
+    voice. Utterances last a second a word, so every step happens mid-sentence."""
+    choices = "Never. Some days. Most days. Every day."
+    one_question = re.compile(r"(\d)\. ([^.]+)\. " + re.escape(choices))
+
+    def said(count):
+        return wait(lambda: k.speech()[count:] or None, "the voice asked to speak")
+
+    with started(10, env={"QUORIN_SPEECH_WORD_MS": "1000"}) as k:
+        k.click("Read aloud", AID_ROLE)
+        title = said(0)
+        check(title[0].get("locale") == "en_US", f"the voice: {title}")
+        text = title[0]["say"]
+        order = [text.find(t) for t in ("Welcome.", "How have you been feeling lately?",
+                                        "8. short questions.", "Start the check-in.")]
+        check(-1 not in order and order == sorted(order), f"the title page read as {text!r}")
+        wait(lambda: k.checked("Read aloud", AID_ROLE), "the control shown on while speaking")
+        k.tap_dot(5)  # turning the page silences it
+        k.expect("Questions")
+        wait(lambda: k.speech()[1:] == [{"stop": True}], f"speech stopped: {k.speech()}")
+        k.click("Read aloud", AID_ROLE)
+        text = said(2)[0]["say"]
+        questions = one_question.findall(text)
+        check([int(n) for n, _ in questions] == list(range(1, 9)),
+              f"the question page read as {text!r}")
+        for _, question in questions:
+            k.find(question, "label")  # each read as it stands on the page
+        k.answer([2])  # while it speaks
+        check(k.checked("Question 1: Most days") and k.speech()[3:] == [],
+              f"answering while it spoke: {k.speech()[3:]}")
+        k.tap(k.find("Felt nervous, worried or on edge", "label"))
+        check(said(3)[-1] == {"say": f"3. Felt nervous, worried or on edge. {choices}",
+                              "locale": "en_US"} and said(3)[0] == {"stop": True},
+              f"a tap on question 3 said {k.speech()[3:]}")
+        k.click("Read aloud", AID_ROLE)  # pressed while speaking: silence
+        wait(lambda: k.speech()[5:] == [{"stop": True}], f"stopped by its control: {k.speech()}")
+        check(not k.checked("Read aloud", AID_ROLE), "the control still shown on")
+        k.tap_dot(1)
+        k.expect("Welcome")
+        k.click("Español")
+        k.expect("Bienvenida")
+        k.click("Leer en voz alta", AID_ROLE)
+        spanish = said(6)[-1]
+        check(spanish.get("locale") == "es_ES" and "Bienvenida." in spanish["say"],
+              f"the title page in Spanish: {spanish}")
+        count = len(k.speech())
+        # The time-out's restart silences it and brings English back.
+        k.expect("Bienvenida", ["\n¿Necesita más tiempo?\n"], timeout=12)
+        k.expect("Welcome", [], timeout=12)
+        check(k.speech()[count:] == [{"stop": True}], f"after the time-out: {k.speech()[count:]}")
+        k.find("Read aloud", AID_ROLE)
+
+    # Without a voice there is no control, and the log says why.
+    with started(10, env={"QUORIN_SPEECH_FAIL": "1"}) as k:
+        k.find("Start the check-in")
+        check(k.nodes("Read aloud") == [], "a read-aloud control without a voice")
+        log = read(k.path("kiosk.log"))
+        check("Read aloud is not offered: the text-to-speech engine \"recording\" did not start"
+              in log and "no speech service is running" in log, f"the log says {log!r}")
+
 def accessibility():
     """What a screen reader meets: one window through which every page is reached, named page
     dots that can be pressed, choices as radio buttons, the score's number, alerts named by
@@ -581,7 +645,8 @@ def first_frame():
 SCENARIOS = [first_frame, accessibility, two_sessions, languages, gate, start_over, passcode, export,
              keypad_and_own_passcode, lockout, usb_export,
              override_actions, write_failure_at_launch, write_failure_on_restart, unsaved_answer,
-             many_sessions, timeout_partial, timeout_complete, title_page_timeout, reading_aids]
+             many_sessions, timeout_partial, timeout_complete, title_page_timeout, reading_aids,
+             read_aloud]
 
 if __name__ == "__main__":
     sys.exit(1 if run(SCENARIOS, sys.argv[1:]) else 0)

@@ -19,6 +19,7 @@
 #include "platform/interface_loader.hpp"
 #include "platform/kiosk_style.hpp"
 #include "platform/language.hpp"
+#include "platform/reading_order.hpp"
 #include "temp_folder.hpp"
 
 namespace quorin::testing {
@@ -240,6 +241,16 @@ class LayoutTest : public PageFlowFixture {
           << room.height();
       EXPECT_TRUE(inside(label));
     }
+    // A screen reader, and reading aloud, take the texts in this order: each comes below the
+    // one before, or in a column to its right (the next card of a row, a question's choices).
+    const QList<QWidget*> order = readingOrder(*screen);
+    for (qsizetype i = 1; i < order.size(); ++i) {
+      const QRect before = placed(order[i - 1]);
+      const QRect next = placed(order[i]);
+      EXPECT_TRUE(next.top() >= before.top() || next.left() > before.right())
+          << shownText(*order[i]).toStdString() << " is read after "
+          << shownText(*order[i - 1]).toStdString();
+    }
     for (std::size_t i = 0; i < texts.size(); ++i) {
       for (std::size_t j = i + 1; j < texts.size(); ++j) {
         if (texts[i]->isAncestorOf(texts[j]) || texts[j]->isAncestorOf(texts[i])) continue;
@@ -265,6 +276,20 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
     flow().setLanguage(language);
     QCoreApplication::processEvents();
     for (const auto& page : flow().views()) expectEveryLook(page->view(), QSize(80, 56), 18);
+    // The strip's own bar: the read-aloud control fits its words and leaves the dots clear.
+    ASSERT_TRUE(flow().speakButton()->isVisibleTo(flow().view()));
+    expectLaidOutForTouch(flow().view(), QSize(48, 48), 18);  // as the new language left it
+    expectEveryLook(flow().view(), QSize(48, 48), 18);
+    for (const KioskLook& look : kLooks) {
+      flow().setLook(look);
+      QCoreApplication::processEvents();
+      const QRect speak = flow().speakButton()->geometry();
+      for (QWidget* dot : flow().pageControl()->findChildren<PageDot*>()) {
+        const QRect placed(dot->mapTo(flow().speakButton()->parentWidget(), QPoint()), dot->size());
+        EXPECT_FALSE(placed.intersects(speak)) << "a page dot under the read-aloud control";
+      }
+    }
+    flow().setLook({});
   }
   goToPage(4);
   EXPECT_GT(lightness(toolPage().answerButton(2, 1)), 200);

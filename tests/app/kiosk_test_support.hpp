@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 #include <array>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diagnostic_capture.hpp"
@@ -34,8 +36,9 @@ class KioskHome {
  public:
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto clock = [s = scheduler] { return kLaunchTime + s->now(); };
-    auto app = std::make_unique<QuorinAppDelegate>(
-        AppEnvironment{store, folder_ / "Documents", clock, scheduler, nullptr, {}});
+    AppEnvironment environment{store, folder_ / "Documents", clock, scheduler, nullptr, {}};
+    environment.speechEngine = speechEngine;
+    auto app = std::make_unique<QuorinAppDelegate>(std::move(environment));
     EXPECT_TRUE(app->didFinishLaunching());
     return app;
   }
@@ -54,6 +57,8 @@ class KioskHome {
  public:
   std::shared_ptr<SettingsStore> store = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
   std::shared_ptr<ManualScheduler> scheduler = std::make_shared<ManualScheduler>();
+  // The tests' engine, which speaks to nobody, so that the read-aloud control is on screen.
+  std::optional<QString> speechEngine = QStringLiteral("recording");
 };
 
 // A launched kiosk; start() puts the page flow on screen, with instant scroll animations.

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   defaultHandler = qInstallMessageHandler(quietMessageHandler);
   QApplication app(argc, argv);
+  QCoreApplication::addLibraryPath(QStringLiteral(QUORIN_TEST_SPEECH_PLUGINS));
   quorin::initResources();
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new QtCleanup);

@@ -4,14 +4,18 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
+#include <QVBoxLayout>
 #include <QtEndian>
 #include <optional>
 #include <vector>
 
 #include "platform/alert.hpp"
 #include "platform/document_interaction.hpp"
+#include "platform/reading_order.hpp"
 #include "platform/system_sound.hpp"
 #include "temp_folder.hpp"
 
@@ -50,6 +54,28 @@ TEST(AlertTest, TheDelegateIsToldTheChosenButtonButNotADismissalFromCode) {
 
 // The click is a short, audible mono PCM wave that starts and ends near silence, so the speaker
 // won't pop; a sound that cannot load stays silent.
+// What is read aloud is what the page shows: rich text as its words, a mnemonic's marker dropped
+// but a doubled one kept, line breaks as spaces, hidden and empty widgets skipped, nested ones
+// in place, and a stop after each text that has no punctuation of its own.
+TEST(ReadingOrderTest, ReadsTheShownTextsAsSentencesInChildOrder) {
+  QWidget page;
+  auto* layout = new QVBoxLayout(&page);
+  layout->addWidget(new QLabel(QStringLiteral("<h1>Your <b>check-in</b></h1>")));
+  auto* hidden = new QLabel(QStringLiteral("Only for staff"));
+  layout->addWidget(hidden);
+  hidden->hide();
+  layout->addWidget(new QLabel(QString()));
+  auto* row = new QWidget;
+  auto* rowLayout = new QVBoxLayout(row);
+  rowLayout->addWidget(new QLabel(QStringLiteral("How are you?")));
+  rowLayout->addWidget(new QPushButton(QStringLiteral("Some\ndays")));
+  layout->addWidget(row);
+  layout->addWidget(new QPushButton(QStringLiteral("&Next && last")));
+  EXPECT_EQ(spokenText(readingOrder(page)).toStdString(),
+            "Your check-in. How are you? Some days. Next & last.");
+  EXPECT_EQ(spokenText(readingOrder(*row)).toStdString(), "How are you? Some days.");
+}
+
 TEST(SystemSoundTest, TheClickIsAShortAudibleMonoPcmWaveAndNeverFails) {
   QFile file(":/sounds/click.wav");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
