@@ -85,7 +85,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for dependency in libqt6widgets6 libsqlite3-0 libutf8proc2 systemd-sysusers; do
   expect_match "$depends" "(^|, )$dependency( |,|$)" "Depends"
 done
-expect_match "$(dpkg-deb -f "$deb" Recommends)" '(^|, )cage, qt6-wayland(,|$)' "Recommends"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+expect_match "$recommends" '(^|, )cage, qt6-wayland(,|$)' "Recommends"
+expect_match "$recommends" '(^|, )qt6-speech-speechd-plugin, speech-dispatcher(,|$)' "Recommends"
 expect_eq "$(dpkg-deb -I "$deb" conffiles)" /etc/default/quorin "conffiles"
 dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's/^\.//' >"$work/files"
 for f in /usr/share/man/man1/quorin.1.gz /usr/share/man/man1/quorin-csv.1.gz; do
@@ -197,6 +199,10 @@ screenshot first-page.ppm
 grep -qF "results in /var/lib/quorin/Documents" "$work/cage.log" ||
   fail "the kiosk does not keep its results in /var/lib/quorin: $(cat "$work/cage.log")"
 expect_eq "$(stat -c %U /var/lib/quorin/settings.sqlite3)" kiosk "the kiosk's settings"
+# The voice: speech-dispatcher starts for the kiosk's user, so "Read aloud" is offered, and the
+# user may play sound straight on the sound card, with no sound server of its own.
+! grep -F "Read aloud is not offered" "$work/cage.log" || fail "the kiosk has no voice"
+expect_match " $(id -nG kiosk) " " audio " "the kiosk user's groups"
 kill "$cage"
 wait "$session" || true
 session=""

@@ -117,9 +117,13 @@ class Kiosk:
 
 def ready(kiosk):
     window = Kiosk.children(kiosk.app)[0]
-    size = tuple(kiosk.extents(window)[2:])
-    if size != (kiosk.width, kiosk.height):
-        fail(f"the kiosk's window is {size}, the output {(kiosk.width, kiosk.height)}")
+    # The window may join the bus before the compositor's first configure has sized it.
+    output = (kiosk.width, kiosk.height)
+    end = time.monotonic() + 10
+    while (size := tuple(kiosk.extents(window)[2:])) != output and time.monotonic() < end:
+        time.sleep(0.1)
+    if size != output:
+        fail(f"the kiosk's window is {size}, the output {output}")
     kiosk.start_button()
     print(f"the kiosk's window fills the {kiosk.width}x{kiosk.height} output")
 
