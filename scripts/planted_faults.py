@@ -15,6 +15,7 @@ PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
 PASSCODE = "session/src/passcode.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
+READING = "app/platform/reading_order.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && p[0] == '#'", "n > 1 && p[0] == '#'",
      "writer: a lone # field is not quoted"),
@@ -127,6 +128,13 @@ MUTATIONS = [
      "if (tool().started()) {\n    tool().showScore();", "tool page: results of an unfinished session"),
     ("a-scroll-rect", SCROLL, "if (high - low >= extent || low < offset) return low;",
      "if (low < offset) return low;", "scroll view: rect wider than the view aligns its end"),
+    ("a-read-hidden", READING, "if (w == nullptr || w->isWindow() || !w->isVisibleTo(&root))",
+     "if (w == nullptr || w->isWindow())", "reading aloud: hidden texts are read"),
+    ("a-speak-dots", PAGE,
+     "layout->setContentsMargins(beside, margins.top(), centred ? beside : 0, margins.bottom());",
+     "(void)centred, (void)margins;", "page flow: the page dots lie under the read-aloud control"),
+    ("a-speak-page", PAGE, "  app_.speech().stop();  // what was being read", "  // what was being read",
+     "page flow: turning the page does not stop reading aloud"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
