@@ -27,17 +27,6 @@ constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
 }
 constexpr std::array<Tokenizer::Kind, 256> kByteKinds = makeByteKinds();
 
-// The flags of each ASCII character, as pairSummary() gives them, without its table: ASCII has no
-// Prepend or joining characters, and its trimmed ones are the tab, LF to CR and the space.
-constexpr std::array<std::uint8_t, 128> makeAsciiFlags() {
-  std::array<std::uint8_t, 128> flags{};
-  flags['\t'] = kTab;
-  for (unsigned b = 0x0A; b <= 0x0D; ++b) flags[b] = kNewline;
-  flags[' '] = kWhitespace;
-  return flags;
-}
-constexpr std::array<std::uint8_t, 128> kAsciiFlags = makeAsciiFlags();
-
 }  // namespace
 
 inline Tokenizer::Kind Tokenizer::byteKind(unsigned char b) { return kByteKinds[b]; }
@@ -398,18 +387,15 @@ void Tokenizer::runPlainFields(const TokenSink& parserSink) {
       if (next == 0) break;
     } else {
       if (kind != Kind::kOther || first == delimiter || first == '#') break;
-      if (first < 0x80) {
-        frontFlags = kAsciiFlags[first];
-        next = c.pos + 1;
-      } else {
-        // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
-        frontFlags = pairSummary(p, pairs_);
-        if ((frontFlags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
-            characterHasFlagSlow(p, kPrepend | kNewline)) {
-          break;
-        }
-        next = c.pos + kUTF8Length[first >> 4];
+      // A Prepend character takes in what follows; a non-ASCII newline is handled elsewhere.
+      // ASCII and other characters take the same steps: in mixed text a test on the length
+      // would be mispredicted at about every other field.
+      frontFlags = pairSummary(p, pairs_);
+      if ((frontFlags & (kPrepend | kNewline | kSummaryUnknown)) != 0 &&
+          characterHasFlagSlow(p, kPrepend | kNewline)) {
+        break;
       }
+      next = c.pos + kUTF8Length[first >> 4];
     }
     if (c.state == kBetweenLines) beginLine(c, sink);
     // After a cancelling didStartLine the character still takes its case: a quote does nothing
