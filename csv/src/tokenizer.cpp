@@ -175,21 +175,25 @@ QUORIN_INLINE void Tokenizer::onOrdinary(Cursor& c, std::size_t at) {
 
 // ---- Skipping ordinary text ----
 
+void Tokenizer::classifyWindow(std::size_t from) {
+  const ByteMasks m = scan_(reinterpret_cast<const unsigned char*>(data_) + from,
+                            static_cast<unsigned char>(delimiterCharacter_));
+  windowBase_ = from;
+  windowLimit_ = std::min(from + kScanWindow, size_);
+  // Bytes past the text are not text yet.
+  const std::uint64_t valid = windowLimit_ - from == kScanWindow
+                                  ? ~std::uint64_t{0}
+                                  : (std::uint64_t{1} << (windowLimit_ - from)) - 1;
+  windowStops_[kFieldRun] = (m.quotes | m.delimiters | m.newlines) & valid;
+  windowStops_[kQuotedRun] = m.quotes & valid;
+  windowStops_[kCommentRun] = (m.quotes | m.newlines) & valid;
+}
+
 QUORIN_INLINE std::size_t Tokenizer::nextStop(std::size_t from, RunKind run) {
   for (;;) {
     if (from < windowBase_ || from >= windowLimit_) {
       if (from >= size_) return size_;
-      const ByteMasks m = scan_(reinterpret_cast<const unsigned char*>(data_) + from,
-                                static_cast<unsigned char>(delimiterCharacter_));
-      windowBase_ = from;
-      windowLimit_ = std::min(from + kScanWindow, size_);
-      // Bytes past the text are not text yet.
-      const std::uint64_t valid = windowLimit_ - from == kScanWindow
-                                      ? ~std::uint64_t{0}
-                                      : (std::uint64_t{1} << (windowLimit_ - from)) - 1;
-      windowStops_[kFieldRun] = (m.quotes | m.delimiters | m.newlines) & valid;
-      windowStops_[kQuotedRun] = m.quotes & valid;
-      windowStops_[kCommentRun] = (m.quotes | m.newlines) & valid;
+      classifyWindow(from);
     }
     const std::uint64_t mask = windowStops_[run] >> (from - windowBase_);
     if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctzll(mask));

@@ -154,6 +154,10 @@ class Tokenizer {
   // The offset of the next byte at or after `from` that may start a structural cluster in the
   // run, or the text's size.
   std::size_t nextStop(std::size_t from, RunKind run);
+  // Classifies the window of text that starts at `from` (before the text's end). Out of line:
+  // inlined, the address of the masks that the classifier returns in memory held one of the
+  // plain-field loop's callee-saved registers for the whole loop.
+  [[gnu::noinline]] void classifyWindow(std::size_t from);
   // nextStop, passing the printable ASCII characters that a Prepend character takes in.
   std::size_t skipRun(std::size_t from, RunKind run, FieldBytes& joined, std::uint8_t& backFlags);
   bool canSkip() const;
