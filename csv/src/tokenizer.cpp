@@ -180,13 +180,14 @@ void Tokenizer::classifyWindow(std::size_t from) {
                             static_cast<unsigned char>(delimiterCharacter_));
   windowBase_ = from;
   windowLimit_ = std::min(from + kScanWindow, size_);
-  // Bytes past the text are not text yet.
-  const std::uint64_t valid = windowLimit_ - from == kScanWindow
-                                  ? ~std::uint64_t{0}
-                                  : (std::uint64_t{1} << (windowLimit_ - from)) - 1;
-  windowStops_[kFieldRun] = (m.quotes | m.delimiters | m.newlines) & valid;
-  windowStops_[kQuotedRun] = m.quotes & valid;
-  windowStops_[kCommentRun] = (m.quotes | m.newlines) & valid;
+  windowStops_[kFieldRun] = m.quotes | m.delimiters | m.newlines;
+  windowStops_[kQuotedRun] = m.quotes;
+  windowStops_[kCommentRun] = m.quotes | m.newlines;
+  if (windowLimit_ - from < kScanWindow) [[unlikely]] {
+    // Bytes past the text are not text yet.
+    const std::uint64_t valid = (std::uint64_t{1} << (windowLimit_ - from)) - 1;
+    for (std::uint64_t& stops : windowStops_) stops &= valid;
+  }
 }
 
 QUORIN_INLINE std::size_t Tokenizer::nextStop(std::size_t from, RunKind run) {
