@@ -9,6 +9,7 @@ W, ENC, DET, PAR = "csv/src/csv_writer.cpp", "csv/src/string_encoding.cpp", \
     "csv/src/encoding_detection.cpp", "csv/src/csv_parser.cpp"
 CLEAN, TOK, DOC, DEC = "csv/src/field_cleanup.cpp", "csv/src/tokenizer.cpp", \
     "csv/src/csv_document.cpp", "csv/src/decoder.cpp"
+SCAN = "csv/src/byte_scan.cpp"
 TOOL, LOG, STORE = "session/src/tool.cpp", "session/src/csv_file.cpp", \
     "session/src/sqlite_settings_store.cpp"
 PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
@@ -51,12 +52,12 @@ MUTATIONS = [
      "clean-up: doubled quotes kept"),
     ("f-trim", CLEAN, "text = trimWhitespaceAndNewlines(text);  // (4)", "",
      "clean-up: spaces around a field kept"),
-    ("t-escaped-quote", TOK, "beforePrevious_ != Kind::kBackslash && ", "",
+    ("t-escaped-quote", TOK, "c.beforePrevious != Kind::kBackslash && ", "",
      "tokenizer: escaped quote counts as closing"),
-    ("t-window-cr", TOK, "_mm256_min_epu8(offset, _mm256_set1_epi8(3))",
-     "_mm256_min_epu8(offset, _mm256_set1_epi8(2))", "tokenizer: CR is no stop in the window scan"),
-    ("t-backslash-toggle", TOK, "balancedEscapes_ = !balancedEscapes_;",
-     "balancedEscapes_ = false;", "tokenizer: double backslash escapes the next"),
+    ("t-window-cr", SCAN, "_mm256_min_epu8(offset, bytesAVX2(0x0D - 0x0A))",
+     "_mm256_min_epu8(offset, bytesAVX2(0x0C - 0x0A))", "tokenizer: CR is no stop in the window scan"),
+    ("t-backslash-toggle", TOK, "c.balancedEscapes = !c.balancedEscapes;",
+     "c.balancedEscapes = false;", "tokenizer: double backslash escapes the next"),
     ("d-empty-lines", DOC, "if (currentLine_ && !currentLine_->empty() && lines_) {",
      "if (currentLine_ && lines_) {", "documents: empty lines kept as rows"),
     ("d-unreadable-string", DOC, "if (!parser) return std::nullopt;", "if (!parser) return CSVLines();",

@@ -13,6 +13,10 @@ namespace csv {
 
 using detail::ParserCore;
 
+static_assert(detail::TextSource::kPadding >= detail::Tokenizer::kReadableBefore &&
+                  detail::TextSource::kPadding >= detail::Tokenizer::kReadableAfter,
+              "the tokenizer reads around the text it is given");
+
 CSVParser::CSVParser() = default;
 
 CSVParser::~CSVParser() {
@@ -118,8 +122,28 @@ void CSVParser::parse() {
   if (CSVParserDelegate* delegate = core.parserDelegate_) {
     delegate->didStartDocument(*this, core.csvFile_);
   }
-  core.tokenizer_.run(
-      detail::TokenizerContext{*this, core.parserDelegate_, core.error_, core.chunkSize_});
+  // The text goes to the tokenizer as it is decoded; what the tokenizer has finished with is
+  // released before the next read, so memory stays bounded.
+  detail::TextSource& text = core.text_;
+  detail::Tokenizer& tokenizer = core.tokenizer_;
+  const detail::TokenSink sink(*this, core.parserDelegate_);
+  tokenizer.begin();
+  while (!core.error_) {  // cancelParsing() sets it too
+    const bool endOfInput = text.exhausted();
+    const std::size_t passed = tokenizer.push(text.text(), endOfInput, sink);
+    if (std::optional<Error> malformed = tokenizer.takeError()) {
+      core.error_ = std::move(malformed);
+      break;
+    }
+    if (core.error_) break;  // cancelled: nothing more is read
+    if (endOfInput) {
+      // Everything before a read or decoding failure has been handed out; now it counts.
+      if (text.failure()) core.error_ = text.failure();
+      break;
+    }
+    text.fill(passed, core.chunkSize_);
+  }
+  tokenizer.finish(sink);
   if (CSVParserDelegate* delegate = core.parserDelegate_) {
     if (core.error_) {
       delegate->didFailWithError(*this, *core.error_);

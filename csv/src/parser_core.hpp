@@ -1,4 +1,4 @@
-// The state behind a CSVParser: its stream, the decoded text and the tokenizer.
+// The state behind a CSVParser: its stream, the decoded text and the tokenizer it is pushed to.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,7 @@ namespace csv::detail {
 
 struct ParserCore {
   explicit ParserCore(std::unique_ptr<InputStream> stream)
-      : csvReadStream_(std::move(stream)), text_(*csvReadStream_), tokenizer_(text_) {}
+      : csvReadStream_(std::move(stream)), text_(*csvReadStream_) {}
 
   std::unique_ptr<InputStream> csvReadStream_;  // opened by the factory, closed by ~CSVParser
   TextSource text_;
@@ -33,9 +33,14 @@ struct ParserAccess {
   static ParserCore& core(CSVParser& parser) { return *parser.core_; }
 };
 
-// Sends every cluster through the slow path (the reference) when `enabled` is false.
+// Sends every cluster through the reference path when `enabled` is false.
 inline void setFastPathsEnabled(CSVParser& parser, bool enabled) {
   ParserAccess::core(parser).tokenizer_.setFastPathsEnabled(enabled);
+}
+
+// Classifies bytes with the given instruction set; false when it is unavailable.
+inline bool setScanISA(CSVParser& parser, ScanISA isa) {
+  return ParserAccess::core(parser).tokenizer_.setScanISA(isa);
 }
 
 }  // namespace csv::detail

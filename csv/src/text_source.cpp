@@ -52,13 +52,11 @@ void TextSource::setEncoding(StringEncoding encoding) {
   if (bytes_.ended()) finishInput();
 }
 
-bool TextSource::fill(std::size_t keepFrom, std::size_t* shift, std::uint32_t chunkSize) {
-  *shift = 0;
+bool TextSource::fill(std::size_t keepFrom, std::uint32_t chunkSize) {
   if (keepFrom > 0) {
     std::memmove(text_, text_ + keepFrom, filled_ - keepFrom);
     committed_ -= keepFrom;
     filled_ -= keepFrom;
-    *shift = keepFrom;
   }
   const std::size_t before = committed_;
   const std::size_t target = readAheadBytes(chunkSize);

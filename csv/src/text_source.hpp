@@ -1,5 +1,6 @@
 // TextSource: the decoded text of a source, read ahead a few chunks at a time and released once
-// the tokenizer has passed it, so memory stays bounded whatever the size of the input.
+// the tokenizer has passed it, so memory stays bounded whatever the size of the input. The parser
+// pushes the text to the tokenizer; the tokenizer never reads it from here.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "byte_source.hpp"
@@ -35,9 +37,7 @@ class TextSource {
   void setEncoding(StringEncoding encoding);
 
   // The decoded text; valid until the next fill().
-  const char* data() const { return text_; }
-  // Bytes of decoded text in data().
-  std::size_t size() const { return committed_; }
+  std::string_view text() const { return {text_, committed_}; }
   // True when no more text will come.
   bool exhausted() const { return stopped_ || bytes_.ended(); }
   // Why the text ended early (a read failure or undecodable bytes); nullopt at a clean end.
@@ -45,13 +45,13 @@ class TextSource {
     return decodeFailure_ ? decodeFailure_ : bytes_.failure();
   }
 
-  // Reads and decodes more text after size(). Text before keepFrom may be released: *shift
-  // receives how far everything after it moved towards the front. False when nothing was added
-  // (the text is exhausted). Reads are chunkSize bytes each, up to a read-ahead of a few chunks.
-  bool fill(std::size_t keepFrom, std::size_t* shift, std::uint32_t chunkSize);
+  // Releases the text before keepFrom, so that the rest moves to the front, then reads and
+  // decodes more text after it. False when nothing was added (the text is exhausted). Reads are
+  // chunkSize bytes each, up to a read-ahead of a few chunks.
+  bool fill(std::size_t keepFrom, std::uint32_t chunkSize);
 
-  // Bytes that may be read before data() and past size() without leaving the allocation (for
-  // wide loads).
+  // Bytes that may be read before and past text() without leaving the allocation (for wide
+  // loads).
   static constexpr std::size_t kPadding = 128;
 
  private:

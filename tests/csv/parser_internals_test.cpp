@@ -272,5 +272,20 @@ TEST(FieldCleanupTest, Steps) {
   }
 }
 
+// A run of quotes anywhere in a text longer than the copying blocks collapses pair by pair,
+// scanning forward: one or two quotes leave one, three or four leave two.
+TEST(FieldCleanupTest, DoubledQuotesCollapseAtEveryPosition) {
+  const std::string text(40, 'a');
+  for (std::size_t at = 0; at <= text.size(); ++at) {
+    for (std::size_t quotes = 1; quotes <= 4; ++quotes) {
+      const std::string raw = text.substr(0, at) + std::string(quotes, '"') + text.substr(at);
+      std::string out;
+      collapseDoubledQuotes(raw, out);
+      EXPECT_EQ(out, text.substr(0, at) + std::string((quotes + 1) / 2, '"') + text.substr(at))
+          << raw;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace csv::detail

@@ -55,7 +55,8 @@ namespace {
 
 std::vector<std::string> parseEvents(const std::string& bytes, StringEncoding encoding,
                                      const std::string& delimiter, std::uint32_t chunkSize,
-                                     std::size_t maxPerRead, bool fastPaths) {
+                                     std::size_t maxPerRead, bool fastPaths,
+                                     std::optional<detail::ScanISA> isa = std::nullopt) {
   Error error;
   std::unique_ptr<CSVParser> parser =
       CSVParser::withStream(std::make_unique<ScriptedStream>(bytes, maxPerRead), encoding, &error);
@@ -63,6 +64,7 @@ std::vector<std::string> parseEvents(const std::string& bytes, StringEncoding en
   parser->setDelimiter(delimiter);
   parser->setChunkSize(chunkSize);
   detail::setFastPathsEnabled(*parser, fastPaths);
+  if (isa && !detail::setScanISA(*parser, *isa)) return {"no such classifier"};
   RecordingDelegate delegate;
   parser->setParserDelegate(&delegate);
   parser->parse();
@@ -87,6 +89,15 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
     EXPECT_EQ(parseEvents(bytes, encoding, delimiter, chunk, perRead, fast), expected)
         << "chunk size " << chunk << ", at most " << perRead << " bytes per read, fast paths "
         << (fast ? "on" : "off");
+  }
+  // Each byte classifier the processor has, the input whole and in small chunks.
+  for (const detail::ScanISA isa :
+       {detail::ScanISA::kScalar, detail::ScanISA::kSSE2, detail::ScanISA::kAVX2}) {
+    if (detail::byteScanner(isa) == nullptr) continue;
+    for (const std::uint32_t chunk : {static_cast<std::uint32_t>(bytes.size() + 1), 5u}) {
+      EXPECT_EQ(parseEvents(bytes, encoding, delimiter, chunk, SIZE_MAX, true, isa), expected)
+          << "classifier " << static_cast<int>(isa) << ", chunk size " << chunk;
+    }
   }
   return expected;
 }

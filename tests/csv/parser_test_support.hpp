@@ -76,8 +76,8 @@ class ScriptedStream : public InputStream {
 };
 
 // Parses `bytes` whole, with chunk sizes from 1 byte up, through streams that return a few bytes
-// per read, and with the fast paths off, checks with EXPECT that every way gives the same events,
-// and returns them.
+// per read, with each byte classifier the processor has, and with the fast paths off, checks with
+// EXPECT that every way gives the same events, and returns them.
 std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
                                        const std::string& delimiter = ",");
 

@@ -49,7 +49,8 @@ const DialectCase kBasics[] = {
     {"LineEndFirst", "\na\n", "1[] 2[a]"},
     {"OnlyDelimiters", ",,\n", "1[][][]"},
     {"EmptyInput", "", ""},
-    {"WhitespaceIsTrimmed", "  a  ,\tb\n", "1[a][b]"},
+    // A line after, so that the fields are finished where more text follows too.
+    {"WhitespaceIsTrimmed", "  a  ,\tb\t, c \n\td \ne", "1[a][b][c] 2[d] 3[e]"},
     {"UnicodeSpacesAreTrimmed", "\u00A0a\u3000,\u2003b\u202F\n", "1[a][b]"},
     {"InnerSpacesStay", "a b , c  d\n", "1[a b][c  d]"},
     {"WhitespaceOnlyLine", "a\n  \nb\n", "1[a] 2[] 3[b]"},
@@ -70,12 +71,33 @@ const DialectCase kLineEnds[] = {
     {"NextLine", "a\u0085b\u0085", "1[a] 2[b]"},
     {"LineAndParagraphSeparators", "a\u2028b\u2029c", "1[a] 2[b] 3[c]"},
     {"CRLFAtTheVeryEnd", "a\r\n", "1[a]"},
-    // Each line end before a later delimiter in the same stretch of text: a scan that missed one
-    // would run on to the delimiter.
-    {"LineEndsBeforeADelimiter", "a\rb,c\nd,e\vf,g\fh,i\u0085j,k\u2028l,m\u2029n,o",
-     "1[a] 2[b][c] 3[d][e] 4[f][g] 5[h][i] 6[j][k] 7[l][m] 8[n][o]"},
 };
 INSTANTIATE_TEST_SUITE_P(LineEnds, DialectTest, ::testing::ValuesIn(kLineEnds), CaseName());
+
+// Each line end after a run of ordinary text in an unquoted field, a quoted field and a comment,
+// with its first byte at each edge of the classifiers' 16-, 32- and 64-byte blocks (the run
+// starts at offset 1) and the next line after it: a classifier that missed it would skip on into
+// that line, one that stopped inside quotes would split the field.
+TEST(LineEndScanTest, EveryLineEndStopsEveryClassifierAtEveryBlockEdge) {
+  const std::string lineEnds[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
+  for (const std::string& end : lineEnds) {
+    for (const std::size_t length :
+         {0u, 1u, 14u, 15u, 16u, 30u, 31u, 32u, 61u, 62u, 63u, 64u, 79u, 127u}) {
+      const std::string run(length, 'x');
+      const std::string rest = "b,c" + end;
+      const std::string shown =
+          ::testing::PrintToString(end) + " after " + std::to_string(length) + " bytes";
+      EXPECT_EQ(summarize(parseEveryWay("a" + run + end + rest, kEncodingUTF8)),
+                "1[a" + run + "] 2[b][c]")
+          << "field, " << shown;
+      EXPECT_EQ(summarize(parseEveryWay("\"" + run + end + "y\"," + rest, kEncodingUTF8)),
+                "1[" + (length == 0 ? "" : run + end) + "y][b][c]")  // no newline first
+          << "quoted, " << shown;
+      EXPECT_EQ(summarize(parseEveryWay("#" + run + end + rest, kEncodingUTF8)), "1[b][c]")
+          << "comment, " << shown;
+    }
+  }
+}
 
 const DialectCase kComments[] = {
     {"CommentLineIsSkipped", "#note\na\n", "1[a]"},
