@@ -86,7 +86,7 @@ class QuorinAppDelegate : public QObject {
   void startScreener();
 
   Scheduler& scheduler() { return *environment_.scheduler; }
-  // The voice that reads pages aloud; valid from the launch on (unavailable without an engine).
+  // The voice that reads pages aloud (unavailable without an engine, and then silent).
   Speech& speech() { return *speech_; }
   const std::shared_ptr<OpenInService>& openInService() const { return environment_.openInService; }
 
