@@ -48,7 +48,7 @@ MUTATIONS = [
      "return c < 0x10000", "text rules: two-character delimiter accepted"),
     ("p-bom-kept", PAR, "core.text_.dropUndecoded(markLength);", "",
      "parser: byte-order mark left in the text"),
-    ("f-doubled-quote", CLEAN, "if (from < text.size() && text[from] == '\"') ++from;", "",
+    ("f-doubled-quote", CLEAN, "if (c == '\"' && from < end && *from == '\"') ++from;", "",
      "clean-up: doubled quotes kept"),
     ("f-trim", CLEAN, "text = trimWhitespaceAndNewlines(text);  // (4)", "",
      "clean-up: spaces around a field kept"),
