@@ -350,7 +350,8 @@ class Kiosk:
         """What the kiosk asked its voice to do, oldest first: {"say": text, "locale": name} or
         {"stop": True}."""
         with contextlib.suppress(FileNotFoundError), open(self.path("speech.jsonl")) as f:
-            return [json.loads(line) for line in f]
+            # A line still being written (no line end yet) is left for the next look.
+            return [json.loads(line) for line in f if line.endswith("\n")]
         return []
 
     def answers_stored(self):
