@@ -75,21 +75,25 @@ class VerticalDrag : public QObject {
 };
 
 // Keeps the read-aloud control at the left end of the bar under the pages, out of the bar's layout,
-// the bar tall enough for it at any text size, and the page dots clear of it: centred on the
+// the bar tall enough for it, and the page dots clear of it: centred on the
 // screen when the room either side of the control allows, else centred in the room beside it.
 class PinToLeftEnd : public QObject {
  public:
   static constexpr int kMargin = 12;
 
+  // One height in every look, so that turning an aid on or off (as a restart does, while it
+  // scrolls back to the title page) never resizes the bar, and with it the pages.
+  static constexpr int kHeight = 56;
+
   PinToLeftEnd(QWidget* bar, QWidget* control, QWidget* dots)
       : QObject(bar), bar_(bar), control_(control), dots_(dots) {
+    bar->setMinimumHeight(kHeight + 2 * kMargin);
     bar->installEventFilter(this);
     control->installEventFilter(this);
   }
 
   void place() {
-    const QSize size = control_->sizeHint();
-    bar_->setMinimumHeight(size.height() + 2 * kMargin);
+    const QSize size(control_->sizeHint().width(), kHeight);
     control_->setGeometry(kMargin, (bar_->height() - size.height()) / 2, size.width(),
                           size.height());
     if (QLayout* layout = bar_->layout(); layout != nullptr && dots_->parentWidget() == bar_) {

@@ -280,9 +280,13 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
     ASSERT_TRUE(flow().speakButton()->isVisibleTo(flow().view()));
     expectLaidOutForTouch(flow().view(), QSize(48, 48), 18);  // as the new language left it
     expectEveryLook(flow().view(), QSize(48, 48), 18);
+    const int pagesHeight = scrollView().height();
     for (const KioskLook& look : kLooks) {
       flow().setLook(look);
       QCoreApplication::processEvents();
+      // The aids change no page's size: a restart turns them off while it scrolls back to the
+      // title page, and a resize then would stop that scroll half-way.
+      EXPECT_EQ(scrollView().height(), pagesHeight);
       const QRect speak = flow().speakButton()->geometry();
       for (QWidget* dot : flow().pageControl()->findChildren<PageDot*>()) {
         const QRect placed(dot->mapTo(flow().speakButton()->parentWidget(), QPoint()), dot->size());
