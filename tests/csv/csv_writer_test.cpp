@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <stdexcept>
 
 #include "csv/csv_document.hpp"
@@ -26,7 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using Write = std::function<void(CSVWriter&)>;
 using Names = std::vector<std::string>;
 using quorin::test::listFolder;
 using quorin::test::readFile;
@@ -98,57 +98,40 @@ TEST(CSVWriterTest, QuotingAgreesWithThePlainRuleAtEveryPosition) {
   }
 }
 
-// ---- fields, lists, comments, stringValue, the delimiter ----
-
-// Value texts come from Value::description; an absent value ends a list. A line of no fields
-// writes nothing at all, while an empty list of fields writes an empty line. Only a written field
-// locks the delimiter.
+// An absent value ends a list. A line of no fields writes nothing at all, while an empty list of
+// fields writes an empty line. Only a written field locks the delimiter, even an empty one. Value
+// texts: integers in decimal (booleans as 1 and 0), reals in their shortest text, dates in UTC to
+// the second (a fraction dropped, not rounded), lists in parentheses.
 TEST(CSVWriterTest, ListsEndAtTheFirstAbsentValueAndOnlyAWrittenFieldLocksTheDelimiter) {
-  const std::tuple<Write, std::optional<std::string>, bool> cases[] = {
-      {[](CSVWriter& w) {
-         w.writeLineWithFields({"", 5, ValueList{"p", 1}, ""});
-       },
-       ",5,\"(p, 1)\",\n", true},
-      {[](CSVWriter& w) { w.writeLineWithFields({}); }, "\n", false},
-      {[](CSVWriter& w) {
-         w.writeLineOfFields({std::nullopt, "a"});
-       },
-       std::nullopt, false},
-      {[](CSVWriter& w) {
-         w.writeLineOfFields({"a", 2, std::nullopt, "c"});
-       },
-       "a,2\n", true},
-      {[](CSVWriter& w) { w.writeFields({std::nullopt}); }, std::nullopt, false},
-      {[](CSVWriter& w) { w.writeCommentLine("c"); }, "#c\n", false},
-      {[](CSVWriter& w) { w.writeField(""); }, "", true},
-      {[](CSVWriter& w) {  // a string holds text, whatever the encoding
-         w.setEncoding(kEncodingMacOSRoman);
-         w.writeField("\u65E5");
-       },
-       "\u65E5", true},
-      {[](CSVWriter& w) {
-         w.writeFields({"a", std::nullopt, "b"});
-         w.writeLineWithFields({"y"});
-         w.writeLineOfFields({"z"});
-         w.writeCommentLine("c");  // at the start of a line no line end comes first
-       },
-       "a,y\nz\n#c\n", true},
-  };
-  for (const auto& [write, output, locked] : cases) {
-    SCOPED_TRACE(output.value_or("<none>"));
-    auto writer = CSVWriter::forWritingToString();
-    write(*writer);
-    EXPECT_EQ(writer->stringValue(), output);
-    EXPECT_EQ(writer->error(), std::nullopt);
-    try {
-      writer->setDelimiter(";");
-      EXPECT_FALSE(locked) << "accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_TRUE(locked);
-      EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
-    }
-    EXPECT_EQ(writer->delimiter(), locked ? "," : ";");
+  using namespace std::chrono;
+  auto writer = CSVWriter::forWritingToString();
+  writer->writeLineWithFields({});
+  writer->writeLineOfFields({std::nullopt, "a"});
+  writer->writeFields({std::nullopt});
+  writer->writeCommentLine("c");  // at the start of a line no line end comes first
+  writer->setDelimiter(";");
+  writer->setEncoding(kEncodingMacOSRoman);  // a string holds text, whatever the encoding
+  writer->writeField("");
+  try {
+    writer->setDelimiter(",");
+    ADD_FAILURE() << "an empty field left the delimiter unlocked";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "You cannot set a delimiter after writing has started");
   }
+  writer->writeFields({5, ValueList{"p", 1, ""}, std::nullopt, "x"});
+  writer->writeLineWithFields({"\u65E5", ""});
+  writer->writeLineOfFields({"a", 2, std::nullopt, "c"});
+  writer->writeLineWithFields(
+      {std::numeric_limits<std::int64_t>::min(), true, false, 0.1, -1e300,
+       Date(sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9} + milliseconds{999}),
+       Date(sys_days{year{1969} / 12 / 31} + seconds{86399})});
+  EXPECT_EQ(writer->stringValue(),
+            "\n#c\n;5;(p, 1, );\u65E5;\na;2\n-9223372036854775808;1;0;0.1;-1e+300;"
+            "2013-04-02 14:05:09 +0000;1969-12-31 23:59:59 +0000\n");
+  EXPECT_EQ(writer->error(), std::nullopt);
+  EXPECT_EQ(writer->delimiter(), ";");
+  // The shortest text still reads back as the same number.
+  EXPECT_EQ(std::stod(Value(1.0 / 3.0).description()), 1.0 / 3.0);
 }
 
 TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
@@ -336,9 +319,7 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
     int error;
   };
   const Case cases[] = {
-      {kEncodingUTF8, "é", "a,\xC3\xA9\n", 0},
       {kEncodingUTF8, "\xFF", "a,\xFF\n", 0},  // UTF-8 output passes bytes through unchecked
-      {kEncodingUTF16BE, "é", "\0a\0,\0\xE9\0\n"s, 0},
       {kEncodingUTF16BE, "😀", "\0a\0,\xD8\x3D\xDE\x00\0\n"s, 0},
       {kEncodingUTF32LE, "é", "a\0\0\0,\0\0\0\xE9\0\0\0\n\0\0\0"s, 0},
       {kEncodingMacOSRoman, "é", "a,\x8E\n", 0},
