@@ -44,8 +44,6 @@ ValueList rowsOf(const Rows& rows) {
   return list;
 }
 
-// ---- reading ----
-
 // Driven by hand: the parser never ends a line without a field, but another sender may. Such a
 // line is left out, and a failure keeps the lines before it.
 TEST(AggregatorTest, KeepsLinesWithAFieldAndTheFailureWithTheLinesBeforeIt) {
@@ -159,8 +157,6 @@ TEST(DelimiterTest, EveryComponentRefusesTheSameDelimitersBeforeTouchingAnything
   }
 }
 
-// ---- writing ----
-
 TEST(CSVStringTest, WritesEveryRowAsALineAndRefusesAnElementThatIsNoRow) {
   EXPECT_EQ(CSVString(ValueList{ValueList{}, ValueList{Value(5), Value(-3), Value(true)}}),
             "\n5,-3,1\n");
@@ -175,68 +171,49 @@ TEST(CSVStringTest, WritesEveryRowAsALineAndRefusesAnElementThatIsNoRow) {
   EXPECT_EQ(CSVString(ValueList{Value(1)}), std::nullopt);
 }
 
-class WriteFileTest : public ::testing::TestWithParam<bool> {
- protected:
-  bool atomic() const { return GetParam(); }
-  TempFolder folder_;
-  const std::string path_ = folder_ / "out.csv";
-};
-
-INSTANTIATE_TEST_SUITE_P(AtomicOrNot, WriteFileTest, ::testing::Bool(),
-                         [](const auto& param) { return param.param ? "Atomic" : "Direct"; });
-
-TEST_P(WriteFileTest, ElementThatIsNoRowFailsBeforeTheDiskIsTouched) {
-  writeFile(path_, "keep,me\nexactly\n");
-  Error error;
-  EXPECT_FALSE(writeToCSVFile(ValueList{ValueList{Value("a")}, Value("b"), ValueList{}}, path_, ";",
-                              atomic(), &error));
-  EXPECT_EQ(shown(error), kNotARow);
-  EXPECT_EQ(readFile(path_), "keep,me\nexactly\n");
-  // Nor is a missing file created.
-  EXPECT_FALSE(writeToCSVFile(ValueList{Value(1)}, folder_ / "new.csv", atomic()));
-  EXPECT_THAT(listFolder(folder_.path), ElementsAre("out.csv"));
-}
-
-TEST_P(WriteFileTest, FailedWriteReturnsFalseWithTheOSError) {
-  writeFile(path_, "the old destination\n");
-  ValueList rows(40000, ValueList{std::string(99, 'x')});  // about 4 MB
-  // Files of this process may grow to 1 MB only, so that a write beyond fails (EFBIG) instead of
-  // raising SIGXFSZ.
-  rlimit previous{};
-  getrlimit(RLIMIT_FSIZE, &previous);
-  rlimit lowered = previous;
-  lowered.rlim_cur = 1 << 20;
-  auto* handler = std::signal(SIGXFSZ, SIG_IGN);
-  if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) GTEST_SKIP() << "cannot lower RLIMIT_FSIZE";
-  Error error;
-  const bool written = writeToCSVFile(rows, path_, atomic(), &error);
-  setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, handler);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(error.domain, kPOSIXErrorDomain);
-  EXPECT_EQ(error.code, EFBIG);
-  if (atomic()) {
-    // The old destination survives whole, and no temporary file is left behind.
-    EXPECT_EQ(readFile(path_), "the old destination\n");
-    EXPECT_THAT(listFolder(folder_.path), ElementsAre("out.csv"));
+// A list with an element that is no row fails before the disk is touched, and a write that fails
+// returns the OS error; an atomic write then leaves the old destination whole and no temporary.
+TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
+  for (const bool atomic : {false, true}) {
+    SCOPED_TRACE(atomic ? "atomic" : "direct");
+    TempFolder folder;
+    const std::string path = folder.write("out.csv", "keep,me\n");
+    Error error;
+    EXPECT_FALSE(writeToCSVFile(ValueList{ValueList{Value("a")}, Value("b"), ValueList{}}, path,
+                                ";", atomic, &error));
+    EXPECT_EQ(shown(error), kNotARow);
+    EXPECT_FALSE(writeToCSVFile(ValueList{Value(1)}, folder / "new.csv", atomic));
+    EXPECT_EQ(readFile(path), "keep,me\n");
+    EXPECT_THAT(listFolder(folder.path), ElementsAre("out.csv"));
+    // Files of this process may grow to 1 MB only, so that a write beyond fails (EFBIG) instead
+    // of raising SIGXFSZ.
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit lowered = previous;
+    lowered.rlim_cur = 1 << 20;
+    auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) GTEST_SKIP() << "cannot lower RLIMIT_FSIZE";
+    const bool written =
+        writeToCSVFile(ValueList(40000, ValueList{std::string(99, 'x')}), path, atomic, &error);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error.domain + " " + std::to_string(error.code),
+              std::string(kPOSIXErrorDomain) + " " + std::to_string(EFBIG));
+    if (atomic) {
+      EXPECT_EQ(readFile(path), "keep,me\n");
+      EXPECT_THAT(listFolder(folder.path), ElementsAre("out.csv"));
+    }
   }
 }
 
-// ---- round trip ----
-//
-// What the dialect gives back of written rows. Reading drops, by design, what the writer keeps:
-//  1. White space and line breaks at both edges of a field (Unicode category Z, U+0009-U+000D,
-//     U+0085), also inside quotes.
+// Round trip. Reading drops, by design, what the writer keeps:
+//  1. White space and line breaks at both edges of a field, also inside quotes.
 //  2. A row written as an empty line (no fields, or one empty field) reads as one empty field
-//     when it is the document's first line or its last; anywhere else its line break is taken as
-//     the start of the next line and the row disappears.
-// Everything else comes back: quotes, backslashes, delimiters (also one that a field begins
-// with), line breaks inside a field, "#", text beyond ASCII. The generated text holds no
-// character that joins the character before it (a combining mark, a joiner) at the start of a
-// field, and none that joins the character after it at its end: the parser reads whole
-// user-perceived characters, and such a character fused with a delimiter or a quote hides it
-// from the tokenizer.
-
+//     when it is the document's first line or its last; elsewhere the row disappears.
+// Everything else comes back. The generated text holds no character that joins the one before it
+// at the start of a field, nor one that joins the one after it at its end: fused with a
+// delimiter or a quote, such a character hides it from the tokenizer.
 // The edge white space that the generated text holds (see randomRows).
 const std::string kEdgeSpaces[] = {" ",        "\t",       "\n",           "\v",          "\r",
                                    "\xC2\xA0", "\xC2\x85", "\xE3\x80\x80", "\xE2\x80\xA8"};

@@ -53,8 +53,6 @@ std::string bytesOf(const std::basic_string<Char>& text, bool bigEndian) {
   return out;
 }
 
-// --- Encodings, with and without their marks ---
-
 struct EncodingCase {
   const char* name;
   StringEncoding encoding;
@@ -159,8 +157,6 @@ TEST(EncodingTest, SystemEncodingFollowsTheLocale) {
   saved != nullptr ? setenv("LC_ALL", previous.c_str(), 1) : unsetenv("LC_ALL");
 }
 
-// --- Detection of byte-order marks ---
-
 // Marks cut short and bytes that only resemble a mark (whole marks: the tests above).
 TEST(DetectionTest, MarksAndTheirLookalikes) {
   // 0 here: the system encoding.
@@ -186,8 +182,6 @@ TEST(DetectionTest, MarksAndTheirLookalikes) {
     EXPECT_EQ(log.lines, Lines());
   }
 }
-
-// --- Failures of the stream ---
 
 // The text before the failure is reported, then error 1 (the exception kept when one was thrown).
 TEST(ReadFailureTest, TextBeforeTheFailureIsReported) {
@@ -218,8 +212,6 @@ TEST(ReadFailureTest, TextBeforeTheFailureIsReported) {
     }
   }
 }
-
-// --- Construction ---
 
 // A file's path is reported with the document; one that cannot be opened gives error 1 with the
 // system's reason under it.

@@ -56,8 +56,6 @@ std::optional<long> writeSyscalls() {
   return std::nullopt;
 }
 
-// ---- quoting and escaping ----
-
 // The word-at-a-time scan against the rule stated plainly, with every special character at
 // every position of fields that fill less than one, one, or two eight-byte words and a tail, in
 // ASCII and non-ASCII text.
@@ -153,8 +151,6 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
     EXPECT_EQ(writer->stringValue(), "a\n" + written) << comment;
   }
 }
-
-// ---- file writers ----
 
 TEST(CSVWriterFileTest, NonAtomicReplacesTheFileOrLinkAtOnceAndWritesEachOperation) {
   TempFolder folder;
@@ -390,8 +386,6 @@ TEST(CSVWriterFileTest, EveryEncodingTheReaderReadsIsWritten) {
   writer->closeFile();
   EXPECT_EQ(readFile(path), "x," + high + "\n");
 }
-
-// ---- faults of a real file system, in a private mount namespace ----
 
 constexpr int kNamespaceRefused = 77;
 
