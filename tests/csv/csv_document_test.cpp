@@ -97,15 +97,12 @@ TEST(ReadDocumentTest, FailuresGiveTheirErrorAndAnEmptyListOnlyForAnUnopenablePa
 }
 
 // The place receives the detected code, or keeps a code it holds and reads in it: a UTF-16 source
-// without a mark is readable only so, and Latin-1 bytes that detection would read as Mac OS Roman
-// fail as the UTF-8 asked for. An empty source has no encoding.
+// without a mark is readable only so. An empty source has no encoding.
 TEST(ReadDocumentTest, UsedEncodingPlaceReceivesTheDetectedCodeOrKeepsTheGivenOne) {
   DiagnosticCapture quiet;
   const std::tuple<std::string, StringEncoding, StringEncoding, std::optional<CSVLines>> cases[] = {
       {"\xFE\xFF\0a\0,\0\xE9\0\n"s, kEncodingNone, kEncodingUTF16BE, CSVLines{{"a", "\u00E9"}}},
-      {"a,\x8E\n", kEncodingNone, kEncodingMacOSRoman, CSVLines{{"a", "\u00E9"}}},
       {"a\0,\0b\0"s, kEncodingUTF16LE, kEncodingUTF16LE, CSVLines{{"a", "b"}}},
-      {"a,b\n\xE9\n", kEncodingUTF8, kEncodingUTF8, std::nullopt},
       {"", kEncodingNone, kEncodingNone, CSVLines()},
   };
   for (const auto& [bytes, given, after, lines] : cases) {

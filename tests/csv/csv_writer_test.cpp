@@ -18,6 +18,7 @@
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 
 #include "csv/csv_document.hpp"
 #include "temp_folder.hpp"
@@ -309,12 +310,8 @@ TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {
 }
 
 TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
-  struct Case {
-    StringEncoding encoding;
-    std::string field, bytes;
-    int error;
-  };
-  const Case cases[] = {
+  // {encoding, field, the file's bytes, errno noted}
+  const std::tuple<StringEncoding, std::string, std::string, int> cases[] = {
       {kEncodingUTF8, "\xFF", "a,\xFF\n", 0},  // UTF-8 output passes bytes through unchecked
       {kEncodingUTF16BE, "😀", "\0a\0,\xD8\x3D\xDE\x00\0\n"s, 0},
       {kEncodingUTF32LE, "é", "a\0\0\0,\0\0\0\xE9\0\0\0\n\0\0\0"s, 0},
@@ -330,15 +327,15 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
   };
   TempFolder folder;
   const std::string path = folder / "enc.csv";
-  for (const Case& c : cases) {
-    SCOPED_TRACE("encoding " + std::to_string(c.encoding) + ", field '" + c.field + "'");
+  for (const auto& [encoding, field, bytes, error] : cases) {
+    SCOPED_TRACE("encoding " + std::to_string(encoding) + ", field '" + field + "'");
     auto writer = CSVWriter::withCSVFile(path, true);
-    writer->setEncoding(c.encoding);
-    writer->writeLineWithFields({"a", c.field});
+    writer->setEncoding(encoding);
+    writer->writeLineWithFields({"a", field});
     writer->closeFile();
-    EXPECT_EQ(readFile(path), c.bytes);
-    EXPECT_EQ(writer->encoding(), c.encoding);
-    EXPECT_EQ(errorOf(*writer), c.error ? posix(c.error) : "none");
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_EQ(writer->encoding(), encoding);
+    EXPECT_EQ(errorOf(*writer), error ? posix(error) : "none");
   }
   // The encoding in force when a piece is written is the one it gets.
   auto writer = CSVWriter::withCSVFile(path, false);
@@ -447,11 +444,6 @@ TEST(CSVWriterFaultTest, ReadOnlyFolder) {
   }
 }
 
-// Lines of about 100 bytes, enough of them to overflow a 16 KiB tmpfs several times.
-const std::string kPadding(90, 'p');
-std::vector<Value> fullDiskLine(int i) { return {i, "x,y", kPadding}; }
-std::string fullDiskText(int i) { return std::to_string(i) + ",\"x,y\"," + kPadding + "\n"; }
-
 // Non-atomic, unbuffered or buffered: the file keeps the whole operations written before the
 // failure, and stringValue the rest. Atomic: the temporary file goes at once, the destination
 // stays.
@@ -471,9 +463,10 @@ TEST(CSVWriterFaultTest, FullDiskLosesNothingAndLeavesTheAtomicDestinationAlone)
       writer->writeCommentLine("日本");
       ASSERT_EQ(errorOf(*writer), posix(EILSEQ));
       std::string expected = "#\n";
+      const std::string padding(90, 'p');  // 400 lines overflow the 16 KiB several times
       for (int i = 0; i < 400; ++i) {
-        writer->writeLineWithFields(fullDiskLine(i));
-        expected += fullDiskText(i);
+        writer->writeLineWithFields({i, "x,y", padding});
+        expected += std::to_string(i) + ",\"x,y\"," + padding + "\n";
         if (i == 50) {
           EXPECT_TRUE(writer->flush());
         }

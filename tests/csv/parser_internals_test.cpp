@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "decoder.hpp"
@@ -109,13 +110,8 @@ std::string decodeInTwo(StringEncoding encoding, const std::string& bytes, std::
 }
 
 TEST(DecoderTest, EveryEncodingAnySplit) {
-  struct Case {
-    StringEncoding encoding;
-    std::string bytes;
-    std::string text;
-    bool invalid;
-  };
-  const Case cases[] = {
+  // {encoding, bytes, the text they decode to, whether they end in an invalid sequence}
+  const std::tuple<StringEncoding, std::string, std::string, bool> cases[] = {
       {kEncodingUTF16BE, std::string("\x00\xE9\xD8\x3D\xDE\x00\x00,", 8), "\u00E9\U0001F600,",
        false},
       {kEncodingUTF16LE, std::string("\xE9\x00\x3D\xD8\x00\xDE,\x00", 8), "\u00E9\U0001F600,",
@@ -131,12 +127,12 @@ TEST(DecoderTest, EveryEncodingAnySplit) {
       {0x80000A02, "\xC1\xC2", "\u0430\u0431", false},  // KOI8-R through iconv
       {8, "\x82\xA0", "\u3042", false},                 // Shift JIS, a two-byte sequence
   };
-  for (const Case& c : cases) {
-    for (std::size_t split = 0; split <= c.bytes.size(); ++split) {
-      bool invalid = false;
-      EXPECT_EQ(decodeInTwo(c.encoding, c.bytes, split, &invalid), c.text)
-          << encodingName(c.encoding) << " split " << split;
-      EXPECT_EQ(invalid, c.invalid) << encodingName(c.encoding) << " split " << split;
+  for (const auto& [encoding, bytes, text, invalid] : cases) {
+    for (std::size_t split = 0; split <= bytes.size(); ++split) {
+      SCOPED_TRACE(encodingName(encoding) + " split " + std::to_string(split));
+      bool found = false;
+      EXPECT_EQ(decodeInTwo(encoding, bytes, split, &found), text);
+      EXPECT_EQ(found, invalid);
     }
   }
   EXPECT_EQ(makeDecoder(12345), nullptr);

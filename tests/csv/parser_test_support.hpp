@@ -122,12 +122,4 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
 // " fail <code>: <description>" if the parse failed. Anything out of order shows as "?<event>".
 std::string summarize(const std::vector<std::string>& events);
 
-// Names each instance after its case.
-struct CaseName {
-  template <class Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
-    return c.param.name;
-  }
-};
-
 }  // namespace csv::testing

@@ -13,7 +13,6 @@
 namespace csv {
 namespace {
 
-using testing::CaseName;
 using testing::parseEveryWay;
 using testing::summarize;
 
@@ -121,7 +120,8 @@ const DialectCase kDialect[] = {
     {"MarkDelimiterAfterControl", "\t\u0301b", "1[][b]", "\u0301"},
     {"HangulSyllableParts", "\u1100\u1161\u11A8,x\n", "1[\u1100\u1161\u11A8][x]"},
 };
-INSTANTIATE_TEST_SUITE_P(All, DialectTest, ::testing::ValuesIn(kDialect), CaseName());
+INSTANTIATE_TEST_SUITE_P(All, DialectTest, ::testing::ValuesIn(kDialect),
+                         [](const auto& c) { return std::string(c.param.name); });
 
 // Each line end after a run of ordinary text in an unquoted field, a quoted field and a comment,
 // with its first byte at each edge of the classifiers' 16-, 32- and 64-byte blocks (the run
