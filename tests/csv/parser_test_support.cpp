@@ -1,55 +1,10 @@
 #include "parser_test_support.hpp"
 
-#include <cstring>
-#include <stdexcept>
 #include <tuple>
 
 #include "parser_core.hpp"
 
 namespace csv::testing {
-
-void RecordingDelegate::didFailWithError(CSVParser& parser, const Error& error) {
-  std::string text = "fail " + std::to_string(error.code);
-  if (error.description) text += ": " + *error.description;
-  if (error.underlying && error.underlying->description) {
-    text += ", caused by: " + *error.underlying->description;
-  }
-  record(parser, text);
-}
-
-void RecordingDelegate::record(CSVParser& parser, const std::string& event) {
-  events.push_back(event);
-  if (afterEvent) afterEvent(parser, event);
-}
-
-void ScriptedStream::open() {
-  status_ = failure_ == Failure::kRefuseToOpen ? StreamStatusError : StreamStatusOpen;
-  if (failure_ == Failure::kRefuseToOpen) error_ = Error::posix(EACCES, "scripted");
-}
-
-std::ptrdiff_t ScriptedStream::read(std::uint8_t* buffer, std::size_t maxLength) {
-  asked.push_back(maxLength);
-  if (asked.size() - 1 == failAt_) {
-    if (failure_ == Failure::kThrow) throw std::runtime_error("the disk caught fire");
-    if (failure_ == Failure::kThrowNonStd) throw 42;
-    if (failure_ == Failure::kNegative) {
-      status_ = StreamStatusError;
-      error_ = Error::posix(EIO, "scripted");
-      return -1;
-    }
-  }
-  if (status_ == StreamStatusAtEnd) return 0;
-  const std::size_t count = std::min({maxLength, maxPerRead_, bytes_.size() - delivered});
-  if (count > 0) std::memcpy(buffer, bytes_.data() + delivered, count);
-  delivered += count;
-  if (delivered == bytes_.size() && count < maxLength) status_ = StreamStatusAtEnd;
-  return static_cast<std::ptrdiff_t>(count);
-}
-
-void ScriptedStream::close() {
-  if (closedFlag != nullptr) *closedFlag = true;
-  status_ = StreamStatusClosed;
-}
 
 namespace {
 
@@ -103,32 +58,25 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
 }
 
 std::string summarize(const std::vector<std::string>& events) {
-  std::string out;
-  std::size_t i = 0;
-  if (i < events.size() && events[i] == "start") {
-    ++i;
-  } else {
-    out += "?no start";
-  }
-  while (i < events.size() && events[i].starts_with("line ")) {
-    const std::string number = events[i].substr(5);
-    out += (out.empty() ? "" : " ") + number;
-    ++i;
-    while (i < events.size() && events[i].starts_with("[")) out += events[i++];
-    if (i < events.size() && events[i] == "end line " + number) {
-      ++i;
-    } else {
-      out += "?unended";
+  std::string out = events.empty() || events[0] != "start" ? "?no start" : "";
+  std::string open;  // the number of the line begun and not yet ended
+  for (std::size_t i = out.empty() ? 1 : 0; i < events.size(); ++i) {
+    const std::string& e = events[i];
+    const bool last = i + 1 == events.size();
+    if (!open.empty() && e.starts_with("[")) {
+      out += e;
+    } else if (!open.empty() && e == "end line " + open) {
+      open.clear();
+    } else if (open.empty() && (e.starts_with("line ") || (last && e.starts_with("fail ")))) {
+      if (e.starts_with("line ")) open = e.substr(5);
+      out += (out.empty() ? "" : " ") + (open.empty() ? e : open);
+    } else if (!open.empty() || !last || e != "end") {
+      out += " ?" + e;
     }
   }
-  if (i < events.size() && events[i] == "end") {
-    ++i;
-  } else if (i < events.size() && events[i].starts_with("fail ")) {
-    out += (out.empty() ? "" : " ") + events[i++];
-  } else {
-    out += "?no end";
+  if (events.empty() || (events.back() != "end" && !events.back().starts_with("fail "))) {
+    out += " ?no end";
   }
-  for (; i < events.size(); ++i) out += " ?" + events[i];
   return out;
 }
 

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,7 +23,14 @@ namespace csv::testing {
 // "fail <code>: <description>" (", caused by: <underlying>" when there is one).
 class RecordingDelegate : public CSVParserDelegate {
  public:
-  void didFailWithError(CSVParser& parser, const Error& error) override;
+  void didFailWithError(CSVParser& parser, const Error& error) override {
+    std::string text = "fail " + std::to_string(error.code);
+    if (error.description) text += ": " + *error.description;
+    if (error.underlying && error.underlying->description) {
+      text += ", caused by: " + *error.underlying->description;
+    }
+    record(parser, text);
+  }
   void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
     lastCsvFile = csvFile;
     record(parser, "end");
@@ -44,7 +55,10 @@ class RecordingDelegate : public CSVParserDelegate {
   std::optional<std::string> lastCsvFile;
 
  private:
-  void record(CSVParser& parser, const std::string& event);
+  void record(CSVParser& parser, const std::string& event) {
+    events.push_back(event);
+    if (afterEvent) afterEvent(parser, event);
+  }
 };
 
 // A memory stream whose reads return at most maxPerRead bytes, that records the size asked of
@@ -56,11 +70,34 @@ class ScriptedStream : public InputStream {
                           Failure failure = Failure::kNone, std::size_t failAt = 0)
       : bytes_(std::move(bytes)), maxPerRead_(maxPerRead), failure_(failure), failAt_(failAt) {}
 
-  void open() override;
+  void open() override {
+    status_ = failure_ == Failure::kRefuseToOpen ? StreamStatusError : StreamStatusOpen;
+    if (failure_ == Failure::kRefuseToOpen) error_ = Error::posix(EACCES, "scripted");
+  }
   StreamStatus streamStatus() const override { return status_; }
-  std::ptrdiff_t read(std::uint8_t* buffer, std::size_t maxLength) override;
+  std::ptrdiff_t read(std::uint8_t* buffer, std::size_t maxLength) override {
+    asked.push_back(maxLength);
+    if (asked.size() - 1 == failAt_) {
+      if (failure_ == Failure::kThrow) throw std::runtime_error("the disk caught fire");
+      if (failure_ == Failure::kThrowNonStd) throw 42;
+      if (failure_ == Failure::kNegative) {
+        status_ = StreamStatusError;
+        error_ = Error::posix(EIO, "scripted");
+        return -1;
+      }
+    }
+    if (status_ == StreamStatusAtEnd) return 0;
+    const std::size_t count = std::min({maxLength, maxPerRead_, bytes_.size() - delivered});
+    if (count > 0) std::memcpy(buffer, bytes_.data() + delivered, count);
+    delivered += count;
+    if (delivered == bytes_.size() && count < maxLength) status_ = StreamStatusAtEnd;
+    return static_cast<std::ptrdiff_t>(count);
+  }
   std::optional<Error> streamError() const override { return error_; }
-  void close() override;
+  void close() override {
+    if (closedFlag != nullptr) *closedFlag = true;
+    status_ = StreamStatusClosed;
+  }
 
   std::vector<std::size_t> asked;  // maxLength of each read
   std::size_t delivered = 0;       // bytes handed out so far
@@ -84,13 +121,5 @@ std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding 
 // A compact form of well-formed events: lines as "1[a][b]", separated by spaces, then
 // " fail <code>: <description>" if the parse failed. Anything out of order shows as "?<event>".
 std::string summarize(const std::vector<std::string>& events);
-
-// Names each instance after its case.
-struct CaseName {
-  template <class Case>
-  std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
-    return c.param.name;
-  }
-};
 
 }  // namespace csv::testing

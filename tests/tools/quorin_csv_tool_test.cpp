@@ -65,9 +65,8 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
     EXPECT_EQ(r.out, "");
   }
   // A refused delimiter prints the library's message, before any file is read or written.
-  for (const std::string& args :
-       {"events --delimiter '#' " + folder / "missing.csv", std::string("rows --delimiter '#'"),
-        std::string("count --delimiter '#'"), "write --delimiter='#' -o " + folder / "out.csv"}) {
+  for (const std::string& args : {"events --delimiter '#' " + folder / "missing.csv",
+                                  "write --delimiter='#' -o " + folder / "out.csv"}) {
     const Result r = runTool(args, "[[\"a\"]]");
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.err, "quorin-csv: # cannot be used as a delimiter\n");
@@ -98,7 +97,6 @@ TEST(ToolEventsTest, PrintsEveryDelegateCallInOrder) {
        1, ""},
       {"", "a,\x8E\n", e, 0, kNote + "MacOSRoman\n"},
       {"--encoding=0x94000100", utf16, e, 0, ""},
-      {"--encoding=2483028224", utf16, e, 0, ""},
       {"--encoding=UTF-16LE", utf16, e, 0, ""},
       {"--encoding=30", "a,\x8E\n", e, 0, ""},
       {"--encoding=macroman", "a,\x8E\n", e, 0, ""},
