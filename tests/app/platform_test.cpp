@@ -41,8 +41,6 @@ TEST(AlertTest, TheDelegateIsToldTheChosenButtonButNotADismissalFromCode) {
   for (const auto& close : closes) {
     QPointer<Alert> alert = new Alert(std::nullopt, "Restart?", &delegate, "Cancel", {"Restart"});
     alert->show();
-    ASSERT_EQ(alert->numberOfButtons(), 2);
-    EXPECT_EQ(alert->buttonTitleAtIndex(2), "");
     close(alert);
     EXPECT_FALSE(alert->isVisible());
     EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
@@ -52,8 +50,6 @@ TEST(AlertTest, TheDelegateIsToldTheChosenButtonButNotADismissalFromCode) {
   EXPECT_EQ(delegate.choices, (std::vector<QString>{"Cancel", "Restart", "Cancel"}));
 }
 
-// The click is a short, audible mono PCM wave that starts and ends near silence, so the speaker
-// won't pop; a sound that cannot load stays silent.
 // What is read aloud is what the page shows: rich text as its words, a mnemonic's marker dropped
 // but a doubled one kept, line breaks as spaces, hidden and empty widgets skipped, nested ones
 // in place, and a stop after each text that has no punctuation of its own.
@@ -76,6 +72,8 @@ TEST(ReadingOrderTest, ReadsTheShownTextsAsSentencesInChildOrder) {
   EXPECT_EQ(spokenText(readingOrder(*row)).toStdString(), "How are you? Some days.");
 }
 
+// The click is a short, audible mono PCM wave that starts and ends near silence, so the speaker
+// won't pop; a sound that cannot load stays silent.
 TEST(SystemSoundTest, TheClickIsAShortAudibleMonoPcmWaveAndNeverFails) {
   QFile file(":/sounds/click.wav");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
