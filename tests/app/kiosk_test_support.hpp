@@ -27,8 +27,7 @@ inline const Date kLaunchTime = std::chrono::sys_days{std::chrono::May / 1 / 202
 
 // A kiosk home in a fresh temporary folder; the model's clock follows virtual time, so that
 // sessions start at distinct moments as they do for real people.
-class KioskHome {
- public:
+struct KioskHome {
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto clock = [s = scheduler] { return kLaunchTime + s->now(); };
     AppEnvironment environment{store, folder_ / "Documents", clock, scheduler, nullptr, {}};
@@ -43,11 +42,8 @@ class KioskHome {
     return test::readFile(folder_ / "Documents/results.csv").value_or("");
   }
 
- private:
   test::TempFolder folder_;
   test::DiagnosticCapture quiet_;
-
- public:
   std::shared_ptr<SettingsStore> store = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
   std::shared_ptr<ManualScheduler> scheduler = std::make_shared<ManualScheduler>();
 };
