@@ -8,11 +8,7 @@
 #include <QCoreApplication>
 #include <array>
 #include <memory>
-#include <optional>
-#include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "diagnostic_capture.hpp"
 #include "page_controller.hpp"
@@ -26,39 +22,30 @@
 namespace quorin::testing {
 
 using std::chrono::milliseconds;
-using Answers = std::array<int, 8>;                      // -1: unanswered
-constexpr Answers kComplete = {3, 2, 1, 0, 2, 2, 0, 1};  // score 4
+constexpr std::array<int, 8> kComplete = {3, 2, 1, 0, 2, 2, 0, 1};  // score 4
 inline const Date kLaunchTime = std::chrono::sys_days{std::chrono::May / 1 / 2024};
 
 // A kiosk home in a fresh temporary folder; the model's clock follows virtual time, so that
 // sessions start at distinct moments as they do for real people.
-class KioskHome {
- public:
+struct KioskHome {
   std::unique_ptr<QuorinAppDelegate> launch() const {
     auto clock = [s = scheduler] { return kLaunchTime + s->now(); };
     AppEnvironment environment{store, folder_ / "Documents", clock, scheduler, nullptr, {}};
-    environment.speechEngine = speechEngine;
+    // The tests' engine, which speaks to nobody, so that the read-aloud control is on screen.
+    environment.speechEngine = QStringLiteral("recording");
     auto app = std::make_unique<QuorinAppDelegate>(std::move(environment));
     EXPECT_TRUE(app->didFinishLaunching());
     return app;
   }
-  // The results file's lines; none when there is no file.
-  std::vector<std::string> resultLines() const {
-    std::istringstream in(test::readFile(folder_ / "Documents/results.csv").value_or(""));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+  // The results file; "" when there is none.
+  std::string results() const {
+    return test::readFile(folder_ / "Documents/results.csv").value_or("");
   }
 
- private:
   test::TempFolder folder_;
   test::DiagnosticCapture quiet_;
-
- public:
   std::shared_ptr<SettingsStore> store = SqliteSettingsStore::open(folder_ / "settings.sqlite3");
   std::shared_ptr<ManualScheduler> scheduler = std::make_shared<ManualScheduler>();
-  // The tests' engine, which speaks to nobody, so that the read-aloud control is on screen.
-  std::optional<QString> speechEngine = QStringLiteral("recording");
 };
 
 // A launched kiosk; start() puts the page flow on screen, with instant scroll animations.

@@ -1,6 +1,5 @@
-// The kiosk's test runner: a QApplication (offscreen unless the environment chooses another
-// platform) with the compiled-in resources, then every test. After each test, alerts still on
-// screen are dismissed and deferred deletions run, so that no test sees another's leftovers.
+// The kiosk's test runner: a QApplication (offscreen unless the environment chooses another) with
+// the compiled-in resources; after each test, alerts left on screen and deferred deletions go.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,8 +9,7 @@
 
 namespace {
 
-// The offscreen platform says so every time a window asks for something it cannot do; those
-// lines say nothing about the code under test.
+// The offscreen platform's complaints about what it cannot do say nothing about the code.
 QtMessageHandler defaultHandler = nullptr;
 
 void quietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
@@ -28,9 +26,8 @@ class QtCleanup : public testing::EmptyTestEventListener {
 
 }  // namespace
 
-// Qt 6.4 never frees the gesture recognizer QScroller::grabGesture registers for each scrolling
-// widget (16 bytes per ScrollView); the kiosk makes one, the tests make dozens. Read by
-// LeakSanitizer in sanitizer builds, unused otherwise.
+// Qt 6.4 never frees the gesture recognizer QScroller::grabGesture registers for each ScrollView
+// (16 bytes); the tests make dozens. Read by LeakSanitizer in sanitizer builds.
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() { return "leak:QScroller::grabGesture\n"; }
 

@@ -41,8 +41,6 @@ TEST(AlertTest, TheDelegateIsToldTheChosenButtonButNotADismissalFromCode) {
   for (const auto& close : closes) {
     QPointer<Alert> alert = new Alert(std::nullopt, "Restart?", &delegate, "Cancel", {"Restart"});
     alert->show();
-    ASSERT_EQ(alert->numberOfButtons(), 2);
-    EXPECT_EQ(alert->buttonTitleAtIndex(2), "");
     close(alert);
     EXPECT_FALSE(alert->isVisible());
     EXPECT_TRUE(Alert::visibleAlerts().isEmpty());
@@ -52,8 +50,6 @@ TEST(AlertTest, TheDelegateIsToldTheChosenButtonButNotADismissalFromCode) {
   EXPECT_EQ(delegate.choices, (std::vector<QString>{"Cancel", "Restart", "Cancel"}));
 }
 
-// The click is a short, audible mono PCM wave that starts and ends near silence, so the speaker
-// won't pop; a sound that cannot load stays silent.
 // What is read aloud is what the page shows: rich text as its words, a mnemonic's marker dropped
 // but a doubled one kept, line breaks as spaces, hidden and empty widgets skipped, nested ones
 // in place, and a stop after each text that has no punctuation of its own.
@@ -76,25 +72,26 @@ TEST(ReadingOrderTest, ReadsTheShownTextsAsSentencesInChildOrder) {
   EXPECT_EQ(spokenText(readingOrder(*row)).toStdString(), "How are you? Some days.");
 }
 
+// The click is a short, audible mono PCM wave that starts and ends near silence, so the speaker
+// won't pop; a sound that cannot load stays silent.
 TEST(SystemSoundTest, TheClickIsAShortAudibleMonoPcmWaveAndNeverFails) {
   QFile file(":/sounds/click.wav");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray wav = file.readAll();
   ASSERT_GE(wav.size(), 46);
   const auto u32 = [&](int at) { return qFromLittleEndian<std::uint32_t>(wav.constData() + at); };
-  const auto level = [&](int at) {
-    return std::abs(qFromLittleEndian<std::int16_t>(wav.constData() + at));
-  };
+  std::vector<int> levels;  // of each sample
+  for (int i = 44; i + 1 < wav.size(); i += 2) {
+    levels.push_back(std::abs(qFromLittleEndian<std::int16_t>(wav.constData() + i)));
+  }
   EXPECT_EQ(wav.mid(0, 4) + wav.mid(8, 8) + wav.mid(36, 4), "RIFFWAVEfmt data");
   EXPECT_EQ(u32(20), 0x10001u) << "mono PCM";
   EXPECT_EQ(u32(32), 0x100002u) << "16 bits a sample";
   ASSERT_EQ(u32(40), static_cast<std::uint32_t>(wav.size() - 44));
   const double seconds = u32(40) / 2.0 / u32(24);
   EXPECT_TRUE(seconds > 0.01 && seconds < 0.1) << seconds;
-  int peak = 0;
-  for (int i = 44; i < wav.size(); i += 2) peak = std::max(peak, level(i));
-  EXPECT_GT(peak, 8000);
-  EXPECT_LT(std::max(level(44), level(static_cast<int>(wav.size()) - 2)), 500);
+  EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 8000);
+  EXPECT_LT(std::max(levels.front(), levels.back()), 500);
   SystemSound missing(QUrl("qrc:/sounds/no-such-sound.wav"));
   missing.play();
   EXPECT_EQ(missing.playCount(), 1);

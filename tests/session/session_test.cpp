@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "csv/value.hpp"
@@ -109,28 +110,24 @@ class SessionTest : public ::testing::Test {
 
 // The cases run one after another on one model, so each also shows that -1 removes an answer.
 TEST_F(SessionTest, ScoreCountsStoredAnswersAboveOne) {
-  struct Case {
-    std::vector<int> answers;
-    int score;
-    bool started, complete;
-  };
-  const Case cases[] = {
+  // The answers, the score, started, complete.
+  const std::tuple<std::vector<int>, int, bool, bool> cases[] = {
       {{3, 2, 1, 0, 2, 2, 0, 1}, 4, true, true},
       {{1, 1, 1, 1, 1, 1, 1, 1}, 0, true, true},
       {{-2, 3, 3, 3, 3, 3, 3, 3}, 7, true, true},  // -2 is an answer that adds nothing
       {{-1, -1, -1, -1, 1, -1, -1, -1}, 0, true, false},
       {{-1, -1, -1, -1, -1, -1, -1, 2}, 1, true, false},
-      {{-1, 3, 3, 3, 3, 3, 3, 3}, 7, true, false},
+      {{3, 3, 3, 3, 3, 3, 3, -1}, 7, true, false},
       {{-1, -1, -1, -1, -1, -1, -1, -1}, 0, false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.answers));
-    answer(c.answers);
-    EXPECT_EQ(tool_.scoreAsString(), std::to_string(c.score));
-    EXPECT_EQ(tool_.started(), c.started);
-    EXPECT_EQ(tool_.complete(), c.complete);
+  for (const auto& [answers, score, started, complete] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(answers));
+    answer(answers);
+    EXPECT_EQ(tool_.scoreAsString(), std::to_string(score));
+    EXPECT_EQ(tool_.started(), started);
+    EXPECT_EQ(tool_.complete(), complete);
     for (int q = 1; q <= 8; ++q) {
-      const int given = c.answers[static_cast<std::size_t>(q - 1)];
+      const int given = answers[static_cast<std::size_t>(q - 1)];
       EXPECT_EQ(tool_.answerAsString(q), given == -1 ? "" : std::to_string(given));
     }
   }
@@ -177,13 +174,8 @@ TEST_F(SessionTest, ObserversHearEachNotificationOnceAndOnlyWhenItApplies) {
 // Another program may have written other kinds under the model's keys. They read as the
 // platform's number reading would give them, and never crash.
 TEST_F(SessionTest, StoredValuesOfAnotherKindReadAsNumbers) {
-  struct Case {
-    SettingValue value;
-    const char* answer;  // answerAsString
-    bool counts;         // adds to the score
-    bool helpWanted;     // the same value under qn_help_wanted
-  };
-  const Case cases[] = {
+  // The value, answerAsString, whether it adds to the score, helpWanted for it.
+  const std::tuple<SettingValue, const char*, bool, bool> cases[] = {
       {SettingValue(std::string("  +2 points")), "2", true, true},
       {SettingValue(std::string("no")), "0", false, false},
       {SettingValue(std::string("99999999999999999999")), "9223372036854775807", true, true},
@@ -191,33 +183,15 @@ TEST_F(SessionTest, StoredValuesOfAnotherKindReadAsNumbers) {
       {SettingValue(std::in_place_type<bool>, true), "1", false, true},
       {SettingValue(exampleDate()), "0", false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer);
-    ASSERT_TRUE(store_->setValue("qn_q_3", c.value) && store_->setValue("qn_help_wanted", c.value));
-    EXPECT_EQ(tool_.answerAsString(3), c.answer);
-    EXPECT_EQ(tool_.score(), c.counts ? 1 : 0);
-    EXPECT_EQ(tool_.helpWanted(), c.helpWanted);
+  for (const auto& [value, shown, counts, helpWanted] : cases) {
+    SCOPED_TRACE(shown);
+    ASSERT_TRUE(store_->setValue("qn_q_3", value) && store_->setValue("qn_help_wanted", value));
+    EXPECT_EQ(tool_.answerAsString(3), shown);
+    EXPECT_EQ(tool_.score(), counts ? 1 : 0);
+    EXPECT_EQ(tool_.helpWanted(), helpWanted);
   }
   ASSERT_TRUE(store_->setValue("qn_start", SettingValue(std::string("2013-04-02"))));
   EXPECT_EQ(tool_.startDate(), std::nullopt);
-}
-
-// The header is written alone into a folder created for it, private, and never over an existing
-// file, which is appended to as it is (numbering and clearing the session are end-to-end suites').
-TEST_F(SessionTest, TheHeaderIsPrivateAndNeverReplacesAFile) {
-  EXPECT_EQ(csv_.toolToCsvRow(tool_), "1,,0,N,,,,,,,,\n");  // no restart yet: no date either
-  EXPECT_FALSE(std::filesystem::exists(documents_)) << "building a row writes nothing";
-  csv_.initCsvFile();
-  EXPECT_EQ(readFile(results_), kHeader);
-  EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
-  writeFile(results_, "staff notes\n");
-  csv_.initCsvFile();
-  session();
-  EXPECT_TRUE(csv_.addToCsv(tool_));
-  EXPECT_EQ(readFile(results_), "staff notes\n" + row(2));
-  EXPECT_TRUE(alerts_->shown.empty() && diagnostics_.lines.empty());
-  CSVFile other(store_, "/home/kiosk/My Documents/Ärzte#1", alerts_);
-  EXPECT_EQ(other.fileUrl(), "file:///home/kiosk/My%20Documents/%C3%84rzte%231/results.csv");
 }
 
 // Whatever a stopped run left (rows pending in the store, all, some or part of them already in
@@ -268,8 +242,8 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
 }
 
 // A regular file stands where the documents folder should be. Each failed append shows the alert
-// and logs why; its row waits in the store; once the folder can be made, the waiting rows are
-// written first, in order, under their own numbers (the next launch's flush is the table above).
+// and logs why; its row waits in the store; once the folder can be made, the file is created
+// private and the waiting rows are written first, under their own numbers.
 TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
   writeFile(documents_, "in the way");
   session();
@@ -289,8 +263,15 @@ TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
   session();
   EXPECT_TRUE(csv_.addToCsv(tool_));
   EXPECT_EQ(readFile(results_), kHeader + waiting + row(3, 2));
+  EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(pending(), "<none>");
   EXPECT_EQ(alerts_->shown.size(), 3u);
+}
+
+// The export hands the file to the desktop as a URL: spaces, letters beyond ASCII and "#" escaped.
+TEST_F(SessionTest, TheFileUrlIsPercentEncoded) {
+  EXPECT_EQ(CSVFile(store_, "/home/kiosk/My Documents/Ärzte#1", alerts_).fileUrl(),
+            "file:///home/kiosk/My%20Documents/%C3%84rzte%231/results.csv");
 }
 
 }  // namespace

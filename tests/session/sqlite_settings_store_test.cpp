@@ -15,8 +15,8 @@ namespace {
 using test::DiagnosticCapture;
 using test::TempFolder;
 
-// Runs one statement on the database file directly, as another program would; the first column
-// of its first row, or "error".
+// Runs one statement on the file as another program would: its first row's first column, or
+// "error".
 std::string rawExecute(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   std::string result;
@@ -39,7 +39,6 @@ SettingValue integer(std::int64_t value) { return SettingValue(value); }
 TEST(SqliteSettingsStoreTest, ValuesRoundTripAcrossStoresAndReopening) {
   using namespace std::chrono;
   const std::pair<const char*, SettingValue> cases[] = {
-      {"zero", integer(0)},
       {"largest", integer(std::numeric_limits<std::int64_t>::max())},
       {"smallest", integer(std::numeric_limits<std::int64_t>::min())},
       {"true", SettingValue(std::in_place_type<bool>, true)},
@@ -109,8 +108,8 @@ TEST(SqliteSettingsStoreTest, ConcurrentProcessesDoNotLoseOrCorruptWrites) {
 // reports that it is not durable, every use says so in the log, and the file found there stays
 // untouched for the whole run, even once it could be opened.
 TEST(SqliteSettingsStoreTest, AnUnopenableDatabaseKeepsTheRunInMemoryAndTheFileUntouched) {
+  // The regular file (4096 times "x") or folder ("/") in the way, the path, the reason.
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      // The regular file (4096 times "x") or folder ("/") in the way, the path, the reason.
       {"file", "file/home/settings.sqlite3", "Not a directory"},
       {"settings.sqlite3/", "settings.sqlite3", "unable to open database file"},
       {"settings.sqlite3", "settings.sqlite3", "file is not a database"},

@@ -1,5 +1,4 @@
-// Files and folders for tests: a temporary folder that cleans up after itself, and whole-file
-// reads and writes.
+// Files and folders for tests: whole-file reads and writes, a self-removing temporary folder.
 #pragma once
 
 #include <stdlib.h>
@@ -7,11 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace quorin::test {
@@ -23,7 +20,6 @@ inline std::optional<std::string> readFile(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Replaces the file with exactly `bytes`.
 inline void writeFile(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }

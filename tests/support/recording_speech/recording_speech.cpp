@@ -1,8 +1,7 @@
-// A text-to-speech engine for the tests: instead of sounding, it appends what it is asked to do
-// to the file $QUORIN_SPEECH_RECORD, one JSON object per line ({"say": text, "locale": name} or
-// {"stop": true}). An utterance lasts 50 ms per word ($QUORIN_SPEECH_WORD_MS), so that a test can
-// see speech in progress and stopped. With QUORIN_SPEECH_FAIL set it fails to start, as an engine
-// without its service does.
+// A text-to-speech engine for the tests: it appends what it is asked to do to the file
+// $QUORIN_SPEECH_RECORD, one JSON object a line ({"say": text, "locale": name} or {"stop": true}).
+// An utterance lasts 50 ms a word ($QUORIN_SPEECH_WORD_MS), so that speech is seen in progress
+// and stopped. With QUORIN_SPEECH_FAIL set it fails to start, as without its service.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
