@@ -215,8 +215,9 @@ def passcodes():
     reopening it to the old code."""
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         check(notices(k) == [DEFAULT_NOTICE], f"notices: {notices(k)}")
-        k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4
-                + [("2222", LOCKED)])
+        k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4)
+        before = time.monotonic()  # the lock begins between these two moments
+        k.codes([("2222", LOCKED)])
         locked_at = time.monotonic()
         check(any("locked" in n for n in notices(k)), f"no lock shown: {notices(k)}")
         k.keypad("7395")
@@ -227,7 +228,7 @@ def passcodes():
                         for n in range(max(1, left - 2), left + 2)], f"while locked: {alert!r}")
         k.press_alert("Close")
         wait(lambda: not any("locked" in n for n in notices(k)), "the lock to end", LOCK + 2)
-        check(time.monotonic() - locked_at > LOCK - 0.5, "the lock ended early")
+        check(time.monotonic() - before > LOCK - 0.5, "the lock ended early")
         k.codes([("7395", NO_RESULTS)])
         log = k.log_lines(" export: ")
         check(len(log) == 12 and "locked" in log[9] and "refused, locked" in log[10],
@@ -583,8 +584,8 @@ def many_sessions():
         check(rss[-1] - rss[0] < 8 * 1024, f"memory grew from {rss[0]} kB to {rss[-1]} kB")
 
 def first_frame():
-    """Time from launch to the first painted frame (a measurement: fails only when the median of
-    five launches is past 2 s, so that a busy moment of the machine does not)."""
+    """Time from launch to the first painted frame (a measurement: fails only when the fastest of
+    five launches is past 2 s, since a busy machine only ever adds time)."""
     times = []
     for _ in range(5):
         began = time.monotonic()
@@ -593,7 +594,7 @@ def first_frame():
             times.append(float(k.log_lines("first frame at")[0].split()[-1]) - began)
     print(f"  launch to first frame: {', '.join(f'{t:.3f}' for t in times)} s (median "
           f"{sorted(times)[2]:.3f} s)", flush=True)
-    check(sorted(times)[2] < 2, f"first frame after {sorted(times)[2]:.2f} s (median)")
+    check(min(times) < 2, f"first frame after {min(times):.2f} s at best")
 
 SCENARIOS = [first_frame, accessibility, languages, questions_page, export, passcodes, usb_export,
              write_failure_at_launch, write_failure_on_restart, many_sessions, time_outs,
