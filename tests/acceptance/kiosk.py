@@ -38,7 +38,7 @@ def quietly(f, default=None):
     except Exception:
         return default
 
-def wait(condition, what, timeout=5.0):
+def wait(condition, what, timeout=10.0):
     """Polls until `condition()` gives something true, and returns it."""
     end = time.monotonic() + timeout
     while not (value := quietly(condition)):
@@ -202,7 +202,7 @@ class Kiosk:
                 found.append(node)
         return found
 
-    def find(self, name, role="push button", timeout=5.0):
+    def find(self, name, role="push button", timeout=10.0):
         """The one visible control called `name`, waiting for it to appear."""
         def one():
             hits = self.nodes(name, role)
@@ -227,14 +227,14 @@ class Kiosk:
         return ["\n".join(n.name for n in under(alert) if n.getRoleName() == "label" and n.name)
                 for alert in self.alert_nodes()]
 
-    def expect(self, page=None, alerts=(), timeout=5.0, hold=0):
+    def expect(self, page=None, alerts=(), timeout=10.0, hold=0):
         """Waits until `page` is shown with exactly `alerts` on screen; with `hold`, checks again
-        that many seconds later (so that what comes late shows)."""
+        that many seconds later (so that what comes late shows, and has no time to go again)."""
         state = lambda: (page is None or self.page_now() == page) and self.alerts() == list(alerts)
         for pause in (0, hold) if hold else (0,):
             time.sleep(pause)
             try:
-                wait(state, "", timeout)
+                wait(state, "", min(timeout, 5) if pause else timeout)
             except Failure:
                 seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
                 raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "

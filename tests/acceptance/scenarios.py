@@ -424,8 +424,8 @@ def read_aloud():
         for _, question in questions:
             k.find(question, "label")  # each read as it stands on the page
         k.answer([2])  # while it speaks
-        check(k.checked("Question 1: Most days") and k.speech()[3:] == [],
-              f"answering while it spoke: {k.speech()[3:]}")
+        wait(lambda: k.checked("Question 1: Most days"), "the answer taken while it speaks")
+        check(k.speech()[3:] == [], f"answering while it spoke: {k.speech()[3:]}")
         k.tap(k.find("Felt nervous, worried or on edge", "label"))
         tapped = wait(lambda: k.speech()[3:] if len(k.speech()) >= 5 else None,
                       "the page's reading replaced")
