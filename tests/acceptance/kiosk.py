@@ -1,28 +1,23 @@
 """Drives the real kiosk as a person does: real pointer events at controls found by their
 accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch. Needs an X
 display and a D-Bus session shared with the kiosk; scripts/acceptance.sh provides both."""
-import contextlib, csv, json, os, shutil, sqlite3, subprocess, tempfile, threading, time
+import contextlib, csv, json, os, pathlib, shutil, sqlite3, subprocess, tempfile, threading, time
 
 import pyatspi
 from gi.repository import Gio, GLib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BINARY = os.environ.get("QUORIN_BIN", os.path.join(ROOT, "build", "dev", "app", "quorin"))
+BUILD = os.path.dirname(os.path.dirname(BINARY))
 # The tests' text-to-speech engine, built beside the kiosk: it records what it is asked to say.
-SPEECH_PLUGINS = os.environ.get("QUORIN_SPEECH_PLUGINS", os.path.join(
-    os.path.dirname(os.path.dirname(BINARY)), "tests", "speech"))
-W, H = 768, 1024
+SPEECH_PLUGINS = os.environ.get("QUORIN_SPEECH_PLUGINS", os.path.join(BUILD, "tests", "speech"))
+W, H = 768, 1024  # the screen; the deploy probe sets its output's
 PAGES = ["Welcome", "How it works", "About this check-in", "Who made this check-in",
          "Questions", "Your result", "Practice"]
 PAGES_ES = ["Bienvenida", "Cómo funciona", "Sobre este cuestionario",
             "Quién hizo este cuestionario", "Preguntas", "Su resultado", "Ejercicio"]
 HEADER = "#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8"
 CHOICES = ["Never", "Some days", "Most days", "Every day"]
-PLEASE_COMPLETE = ("Please enter all eight questions on the screening tool to receive "
-                   "accurate results.")
-MORE_TIME = "\nWould you like more time?\n"
-CONFIRM_RESTART = "Restart the screening tool?\n\nWarning, any progress will be lost."
-WRITE_FAILED = "Error\nCould not write to csv file!"
 
 class Failure(AssertionError):
     pass
@@ -43,7 +38,7 @@ def quietly(f, default=None):
     except Exception:
         return default
 
-def wait(condition, what, timeout=5.0):
+def wait(condition, what, timeout=10.0):
     """Polls until `condition()` gives something true, and returns it."""
     end = time.monotonic() + timeout
     while not (value := quietly(condition)):
@@ -67,12 +62,24 @@ def under(node):
     return out
 
 def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
+    pathlib.Path(path).write_text(text)
 
 def read(path):
-    with open(path) as f:
-        return f.read()
+    return pathlib.Path(path).read_text()
+
+def extents(node):
+    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return e.x, e.y, e.width, e.height
+
+def on_screen(node):
+    x, y, w, h = quietly(lambda: extents(node), (0, 0, 0, 0))
+    return w > 0 and h > 0 and 0 <= x + w / 2 < W and 0 <= y + h / 2 < H
+
+def app_of(pid):
+    """Process `pid` on the accessibility bus once it has a window, else None."""
+    apps = children(pyatspi.Registry.getDesktop(0))
+    mine = lambda app: app.get_process_id() == pid and app.childCount > 0
+    return next((app for app in apps if quietly(lambda: mine(app))), None)
 
 @contextlib.contextmanager
 def window_manager():
@@ -92,21 +99,19 @@ PORTAL = """<node><interface name="org.freedesktop.portal.OpenURI">
 </interface></node>"""
 
 @contextlib.contextmanager
-def desktop_portal(responses):
-    """A desktop portal on the session bus whose file chooser ends each OpenFile request with the
-    next of `responses` (0 opened, 1 cancelled, 2 failed); yields the list of requests seen."""
+def desktop_portal(response):
+    """A desktop portal on the session bus whose file chooser ends every OpenFile request with
+    `response` (0 opened, 1 cancelled, 2 failed); yields the list of requests seen."""
     requests, ready = [], threading.Event()
     loop = GLib.MainLoop(GLib.MainContext())
 
     def call(conn, sender, path, interface, method, params, invocation):
         token = params.unpack()[2].get("handle_token", "quorin")
-        handle = ("/org/freedesktop/portal/desktop/request/"
-                  f"{sender[1:].replace('.', '_')}/{token}")
+        handle = f"/org/freedesktop/portal/desktop/request/{sender[1:].replace('.', '_')}/{token}"
         invocation.return_value(GLib.Variant("(o)", (handle,)))
-        code = responses[len(requests) % len(responses)]
-        requests.append(code)
+        requests.append(response)
         conn.emit_signal(None, handle, "org.freedesktop.portal.Request", "Response",
-                         GLib.Variant("(ua{sv})", (code, {})))
+                         GLib.Variant("(ua{sv})", (response, {})))
 
     def serve():
         loop.get_context().push_thread_default()
@@ -132,14 +137,6 @@ def desktop_portal(responses):
         loop.get_context().invoke_full(GLib.PRIORITY_DEFAULT, loop.quit)
         thread.join(5)
 
-def extents(node):
-    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return e.x, e.y, e.width, e.height
-
-def on_screen(node):
-    x, y, w, h = quietly(lambda: extents(node), (0, 0, 0, 0))
-    return w > 0 and h > 0 and 0 <= x + w / 2 < W and 0 <= y + h / 2 < H
-
 class Kiosk:
     """One kiosk process with its own home; use as a context manager."""
 
@@ -156,19 +153,16 @@ class Kiosk:
         env = dict(os.environ, QUORIN_HOME=self.home, QT_QPA_PLATFORM="xcb",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
                    QT_PLUGIN_PATH=SPEECH_PLUGINS, QUORIN_SPEECH_ENGINE="recording",
-                   QUORIN_SPEECH_RECORD=self.path("speech.jsonl"))
-        env.update(self.env)
+                   QUORIN_SPEECH_RECORD=self.path("speech.jsonl"), **self.env)
         self.log = open(self.path("kiosk.log"), "ab")
         self.proc = subprocess.Popen([BINARY, *self.args], env=env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
-        self.app = wait(self._find_app, "the kiosk on the accessibility bus", 15)
-        return self
 
-    def _find_app(self):
-        check(self.proc.poll() is None, f"the kiosk exited with {self.proc.returncode}")
-        mine = (lambda app: app.get_process_id() == self.proc.pid and app.childCount > 0)
-        apps = children(pyatspi.Registry.getDesktop(0))
-        return next((app for app in apps if quietly(lambda: mine(app))), None)
+        def appeared():
+            check(self.proc.poll() is None, f"the kiosk exited with {self.proc.returncode}")
+            return app_of(self.proc.pid)
+        self.app = wait(appeared, "the kiosk on the accessibility bus", 15)
+        return self
 
     def stop(self):
         """Sends SIGTERM and returns the exit status, or None when the kiosk did not stop."""
@@ -181,7 +175,6 @@ class Kiosk:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
-            return None
 
     def __enter__(self):
         return self if self.proc else self.launch()
@@ -191,9 +184,8 @@ class Kiosk:
         if self.own_home and exc[0] is None:
             shutil.rmtree(self.home, ignore_errors=True)
 
-    def rss_kb(self):
-        status = read(f"/proc/{self.proc.pid}/status").splitlines()
-        return next((int(line.split()[1]) for line in status if line.startswith("VmRSS:")), 0)
+    def log_lines(self, containing):
+        return [line for line in read(self.path("kiosk.log")).splitlines() if containing in line]
 
     def nodes(self, name=None, role=None):
         """The kiosk's visible objects matching `name` and `role` (e.g. "push button")."""
@@ -202,16 +194,15 @@ class Kiosk:
             node = todo.pop()
             node_name, node_role = quietly(lambda: (node.name, node.getRoleName()), (None, None))
             # The pages off screen hold nothing visible: not walking them saves most of the walk.
-            off_page = (node_role == "filler" and node_name in PAGES + PAGES_ES
-                        and not on_screen(node))
-            if node_role is None or off_page:
+            if node_role is None or (node_role == "filler" and node_name in PAGES + PAGES_ES
+                                     and not on_screen(node)):
                 continue
             todo.extend(reversed(children(node)))
             if name in (None, node_name) and role in (None, node_role) and on_screen(node):
                 found.append(node)
         return found
 
-    def find(self, name, role="push button", timeout=5.0):
+    def find(self, name, role="push button", timeout=10.0):
         """The one visible control called `name`, waiting for it to appear."""
         def one():
             hits = self.nodes(name, role)
@@ -225,27 +216,25 @@ class Kiosk:
         rest = [p for p in shown if abs(extents(p)[0]) <= 1]
         return rest[0].name if len(shown) == 1 and rest else None
 
+    def alert_nodes(self):
+        """The alerts on screen: windows of their own, so children of the application."""
+        showing = lambda n: n.getRoleName() == "alert" and n.getState().contains(
+            pyatspi.STATE_SHOWING)
+        return [node for node in children(self.app) if quietly(lambda: showing(node))]
+
     def alerts(self):
         """The texts of the alerts on screen, oldest first: the message, or title and message."""
         return ["\n".join(n.name for n in under(alert) if n.getRoleName() == "label" and n.name)
                 for alert in self.alert_nodes()]
 
-    def alert_nodes(self):
-        """The alerts on screen: windows of their own, so children of the application."""
-        def showing(node):
-            return (node.getRoleName() == "alert"
-                    and node.getState().contains(pyatspi.STATE_SHOWING))
-        return [node for node in children(self.app) if quietly(lambda: showing(node))]
-
-    def expect(self, page=None, alerts=(), timeout=5.0, hold=0):
+    def expect(self, page=None, alerts=(), timeout=10.0, hold=0):
         """Waits until `page` is shown with exactly `alerts` on screen; with `hold`, checks again
-        that many seconds later (so that what comes late shows)."""
-        def state():
-            return (page is None or self.page_now() == page) and self.alerts() == list(alerts)
+        that many seconds later (so that what comes late shows, and has no time to go again)."""
+        state = lambda: (page is None or self.page_now() == page) and self.alerts() == list(alerts)
         for pause in (0, hold) if hold else (0,):
             time.sleep(pause)
             try:
-                wait(state, "", timeout)
+                wait(state, "", min(timeout, 5) if pause else timeout)
             except Failure:
                 seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
                 raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "
@@ -266,8 +255,8 @@ class Kiosk:
         xdotool("mousemove", x + w // 2, y + h // 2, "click", "1")
 
     def drag(self, dx, y=H // 2, steps=12, dy=0, x=W // 2):
-        """Drags a finger across the middle of the screen (or around `x`) by `dx` pixels, and by
-        `dy` down."""
+        """Drags a finger by `dx` pixels across (and `dy` down) the middle of the screen, or
+        around `x`."""
         x0 = x - dx // 2
         xdotool("mousemove", x0, y, "mousedown", "1")
         for i in range(1, steps + 1):
@@ -278,10 +267,9 @@ class Kiosk:
 
     def press_alert(self, button):
         """Presses `button` on the one alert that has it."""
-        node = wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
-                                  if n.name == button and n.getRoleName() == "push button"),
-                                 None), f"an alert button {button!r}")
-        self.tap(node)
+        self.tap(wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
+                                    if n.name == button and n.getRoleName() == "push button"),
+                                   None), f"an alert button {button!r}"))
 
     def type_into(self, name, text, enter=False):
         self.click(name, "password text" if "passcode" in name.lower() else "text")
@@ -295,6 +283,16 @@ class Kiosk:
         """Taps `digits` on the start screen's keypad ("<" is its Delete key), then Enter."""
         for key in digits + ("\n" if enter else ""):
             self.click({"<": "Delete", "\n": "Enter"}.get(key, key))
+
+    def codes(self, tries, keyboard=False):
+        """Enters each code of (code, alert) `tries` in the passcode field, by keypad or keyboard,
+        and closes the alert it brings."""
+        for code, alert in tries:
+            if keyboard:
+                self.type_into("Administrator passcode", code, enter=True)
+            else:
+                self.keypad(code)
+            self.dismiss(None, alert)
 
     def set_passcode(self, code):
         """`quorin --set-passcode` with `code` on standard input; returns its exit status."""
@@ -325,9 +323,8 @@ class Kiosk:
 
     def rows(self):
         """The rows of results.csv, header first; None without the file."""
-        path = self.path("Documents", "results.csv")
-        with contextlib.suppress(FileNotFoundError), open(path, newline="") as f:
-            return list(csv.reader(f))
+        with contextlib.suppress(FileNotFoundError):
+            return list(csv.reader(read(self.path("Documents", "results.csv")).splitlines()))
 
     def seed(self, **settings):
         """Writes settings into the store before launch, as an earlier run would have."""
@@ -346,33 +343,30 @@ class Kiosk:
             row = db.execute("SELECT value FROM settings WHERE key = ?", (key,)).fetchone()
         return row and row[0]
 
-    def speech(self):
-        """What the kiosk asked its voice to do, oldest first: {"say": text, "locale": name} or
-        {"stop": True}."""
-        with contextlib.suppress(FileNotFoundError), open(self.path("speech.jsonl")) as f:
-            # A line still being written (no line end yet) is left for the next look.
-            return [json.loads(line) for line in f if line.endswith("\n")]
-        return []
-
     def answers_stored(self):
         return [self.setting(f"qn_q_{q}") for q in range(1, 9)]
+
+    def speech(self):
+        """What the kiosk asked its voice to do, oldest first: {"say": text, "locale": name} or
+        {"stop": True}. A line still being written (no line end yet) is left for the next look."""
+        with contextlib.suppress(FileNotFoundError):
+            return [json.loads(line) for line in read(self.path("speech.jsonl")).splitlines(True)
+                    if line.endswith("\n")]
+        return []
 
 def run(scenarios, selected=()):
     """Runs the scenario functions (each takes nothing), prints one line per scenario and the
     closing tally, and returns the number that failed."""
-    passed = failed = skipped = 0
+    tally = {"PASS": 0, "FAIL": 0, "SKIP": 0}
     for scenario in (s for s in scenarios if not selected or s.__name__ in selected):
-        began = time.monotonic()
+        began, outcome, why = time.monotonic(), "PASS", ""
         try:
             scenario()
-            passed += 1
-            print(f"PASS {scenario.__name__} ({time.monotonic() - began:.1f} s)", flush=True)
         except Skip as e:
-            skipped += 1
-            print(f"SKIP {scenario.__name__}: {e}", flush=True)
+            outcome, why = "SKIP", f": {e}"
         except Exception as e:  # every failure is reported, the run goes on
-            failed += 1
-            print(f"FAIL {scenario.__name__} ({time.monotonic() - began:.1f} s): "
-                  f"{type(e).__name__}: {e}", flush=True)
-    print(f"acceptance: {passed} passed, {failed} failed, {skipped} skipped")
-    return failed
+            outcome, why = "FAIL", f": {type(e).__name__}: {e}"
+        tally[outcome] += 1
+        print(f"{outcome} {scenario.__name__} ({time.monotonic() - began:.1f} s){why}", flush=True)
+    print(f"acceptance: {tally['PASS']} passed, {tally['FAIL']} failed, {tally['SKIP']} skipped")
+    return tally["FAIL"]

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
 # The Debian package end to end, as the README's "Deploying on a Linux tablet" has a clinic's IT
-# person use it: install it; check the programs, the unit (disabled), the user kiosk and its data
-# folder; build a program against the installed CSV library through its CMake package and through
-# pkg-config; run the kiosk the way its service does, under cage as the user kiosk on a headless
-# portrait output, and see it fill the screen and answer its start button (over AT-SPI, since
-# that output has no input devices); upgrade, remove and purge, and see what goes and what stays.
+# person use it: install it; check the programs, the unit, the user kiosk and its data folder;
+# build a program against the installed CSV library (CMake package and pkg-config); run the kiosk
+# as its service does, under cage as the user kiosk on a headless portrait output, and see it fill
+# the screen and answer its start button over AT-SPI (that output has no input devices); upgrade,
+# remove and purge, and see what goes and what stays.
 #   tests/deploy/deb_test.sh [PACKAGE.deb]     as root; without a package, scripts/package.sh
 # Exits 77 (skipped) when not root, not on Debian, or when a Quorin installation or its data is
-# already on the machine: the test never touches those. Whatever it installed or created, it
-# takes away again at the end.
+# already here: the test never touches those. What it installed or created, it takes away.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-probe_script=$here/kiosk_probe.py
 width=720 height=1280 # the headless output (1280 x 720) turned to portrait by cage -r
 
 skip() {
@@ -35,9 +33,8 @@ fail() {
 }
 expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
 expect_match() { [[ $1 =~ $2 ]] || fail "$3: '$1' does not match '$2'"; }
-apt_get() {
-  DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"
-}
+run_apt() { DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
+apt_get() { run_apt "${@:2}" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "$1"; }; }
 
 work=$(mktemp -d /tmp/quorin-deb-test.XXXXXX)
 chmod 755 "$work"
@@ -46,20 +43,18 @@ x_files_before=$(ls -d /tmp/.X*-lock /tmp/.X11-unix/X* 2>/dev/null || true)
 cleanup() {
   set +e
   if [[ -n $session ]] && kill -0 "$session" 2>/dev/null; then
-    kill "$cage" 2>/dev/null
-    sleep 2
+    kill "$cage" 2>/dev/null && sleep 2
     kill -KILL "$session" 2>/dev/null
   fi
   wait 2>/dev/null
-  [[ $(package_status) == "" || $(package_status) == "un "* ]] || apt_get purge quorin >/dev/null
+  [[ $(package_status) == "" || $(package_status) == "un "* ]] || run_apt purge quorin >/dev/null
   # Links from enabling the unit, should removal have left any (the package was not installed
   # before, so they can only be the test's).
   find /etc/systemd/system -name quorin.service -type l -delete
   rm -rf /var/lib/quorin /var/cache/quorin # none was there before the test
   if ((created_user)) && getent passwd kiosk >/dev/null; then
     for pid in $(pgrep -u kiosk); do kill "$pid"; done # the test's own user: its processes only
-    sleep 1
-    userdel kiosk
+    sleep 1 && userdel kiosk
     getent group kiosk >/dev/null && groupdel kiosk
   fi
   # Xwayland can leave its lock file and socket behind when the compositor stops.
@@ -95,7 +90,7 @@ for f in /usr/share/man/man1/quorin.1.gz /usr/share/man/man1/quorin-csv.1.gz; do
 done
 
 step "install"
-apt_get install "$deb" >"$work/apt.log" || { cat "$work/apt.log"; fail "apt-get install"; }
+apt_get "apt-get install" install "$deb"
 expect_eq "$(/usr/bin/quorin-csv --version)" "quorin-csv $version" "quorin-csv --version"
 expect_eq "$(/usr/bin/quorin --version)" "quorin $version" "quorin --version"
 unit=/usr/lib/systemd/system/quorin.service
@@ -177,10 +172,10 @@ wait_for 20 "cage" find_cage
 wait_for 20 "the kiosk" find_kiosk
 wait_for 20 "the Wayland socket" test -S "$runtime/wayland-0"
 bus=$(tr '\0' '\n' <"/proc/$cage/environ" | sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p')
-probe() {
-  as_user env -i HOME="$runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
-    /usr/bin/python3 - "$@" <"$probe_script"
-}
+# The probe drives the kiosk with the acceptance suite's harness, from where its user reads it.
+install -m 644 "$here/kiosk_probe.py" "$root/tests/acceptance/kiosk.py" "$work"
+probe() { as_user env -i HOME="$runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
+  /usr/bin/python3 "$work/kiosk_probe.py" "$@"; }
 screenshot() {
   as_user env -i XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-0 grim -t ppm "$runtime/$1"
 }
@@ -188,14 +183,13 @@ probe ready "$kiosk" "$width" "$height"
 # The first frame may follow the window's appearance by a moment.
 for try in 1 2 3 4 5; do
   screenshot start.ppm
-  /usr/bin/python3 "$probe_script" screen "$runtime/start.ppm" "$width" "$height" \
-    2>"$work/screen.err" && break
+  probe screen "$runtime/start.ppm" "$width" "$height" 2>"$work/screen.err" && break
   ((try < 5)) || fail "$(cat "$work/screen.err")"
   sleep 0.5
 done
 probe press "$kiosk" "$width" "$height"
 screenshot first-page.ppm
-/usr/bin/python3 "$probe_script" changed "$runtime/start.ppm" "$runtime/first-page.ppm"
+probe changed "$runtime/start.ppm" "$runtime/first-page.ppm"
 grep -qF "results in /var/lib/quorin/Documents" "$work/cage.log" ||
   fail "the kiosk does not keep its results in /var/lib/quorin: $(cat "$work/cage.log")"
 expect_eq "$(stat -c %U /var/lib/quorin/settings.sqlite3)" kiosk "the kiosk's settings"
@@ -207,11 +201,7 @@ kill "$cage"
 wait "$session" || true
 session=""
 # The kiosk leaves with its compositor; it must be gone before its folder is looked at again.
-for _ in $(seq 100); do
-  kill -0 "$kiosk" 2>/dev/null || break
-  sleep 0.1
-done
-kill -KILL "$kiosk" 2>/dev/null || true
+timeout 10 tail --pid="$kiosk" -f /dev/null || kill -KILL "$kiosk" 2>/dev/null || true
 
 step "passcode"
 # As the README sets it: a hash owned by the kiosk's user, never the code itself.
@@ -234,8 +224,7 @@ data_before=$(data)
 dpkg-deb -R "$deb" "$work/newer"
 sed -i "s/^Version: .*/Version: $version+1/" "$work/newer/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$work/newer" "$work/quorin-newer.deb" >/dev/null
-apt_get install "$work/quorin-newer.deb" >"$work/apt.log" ||
-  { cat "$work/apt.log"; fail "the upgrade"; }
+apt_get "the upgrade" install "$work/quorin-newer.deb"
 expect_eq "$(dpkg-query -W -f='${Version}' quorin)" "$version+1" "the version after the upgrade"
 expect_eq "$(data)" "$data_before" "/var/lib/quorin after the upgrade"
 expect_eq "$(systemctl is-enabled quorin.service || true)" enabled "the unit after the upgrade"
@@ -243,7 +232,7 @@ expect_eq "$(grep '^QUORIN_CAGE_OPTIONS=' /etc/default/quorin)" "QUORIN_CAGE_OPT
   "the edited environment file after the upgrade"
 
 step "remove"
-apt_get remove quorin >"$work/apt.log" || { cat "$work/apt.log"; fail "apt-get remove"; }
+apt_get "apt-get remove" remove quorin
 expect_eq "$(package_status)" "rc " "the package's state after removal"
 while read -r f; do
   [[ $f == /etc/default/quorin ]] && continue
@@ -253,7 +242,7 @@ expect_eq "$(find /etc/systemd/system -name quorin.service)" "" "links to the un
 expect_eq "$(data)" "$data_before" "/var/lib/quorin after removal"
 
 step "purge"
-apt_get purge quorin >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
+apt_get "apt-get purge" purge quorin
 expect_match "$(package_status)" '^(un |)$' "the package's state after purge"
 for f in /etc/default/quorin /var/cache/quorin; do
   [[ ! -e $f ]] || fail "$f is left after purge"

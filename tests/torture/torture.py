@@ -45,11 +45,9 @@ class Tally:
             self.notes.append('%s %d: %s' % (key, count, note))
 
     def done(self, began):
-        print('%s: acknowledged=%d %s' % (self.name, self.acked,
-                                          ' '.join('%s=%d' % kv for kv in self.n.items())))
-        for note in self.notes[:8]:
-            print('  ' + note)
-        print('  (%.0f s)' % (time.time() - began), flush=True)
+        counts = ' '.join('%s=%d' % kv for kv in self.n.items())
+        print('\n  '.join(['%s: acknowledged=%d %s' % (self.name, self.acked, counts),
+                           *self.notes[:8], '(%.0f s)' % (time.time() - began)]), flush=True)
         return any(self.n.values())
 
 def check(home, acked, tally, where=''):
@@ -160,7 +158,7 @@ def take(report):
 
 def counts(report):
     """{call: count} from the shim's report."""
-    return {fn: int(n) for fn, n in (l.split()[:2] for l in take(report)) if fn != 'fired'}
+    return {fn: int(n) for fn, n, *_ in map(str.split, take(report)) if fn != 'fired'}
 
 class Disk:
     """ext4 in an image file, loop-mounted; cut() keeps only what reached the image."""
@@ -189,9 +187,6 @@ class Disk:
         self.mount()
         return out
 
-    def close(self):
-        sh('umount', self.mnt)
-
 def interruptions(size, cut=False):
     """kill -9, or a power cut on ext4 in a loop-mounted image, at random moments of continuous
     logging; then a recovery launch."""
@@ -211,7 +206,7 @@ def interruptions(size, cut=False):
     acked |= acks(['launch', epoch()], home, t)
     check(home, acked, t)
     if cut:
-        disk.close()
+        sh('umount', disk.mnt)
     t.acked = len(acked)
     return t
 
@@ -244,8 +239,8 @@ def kiosks(size):
         acked.update(acks(['seed', epoch()], home, t))
 
     def recover(home):
-        if kiosk(home, t, what='recovery')[1] != 'idle':
-            t.add('crashed', 1, 'the recovery launch did not reach its event loop')
+        how = kiosk(home, t, what='recovery')[1]
+        t.add('crashed', how != 'idle', 'the recovery launch did not reach its event loop')
 
     home, report = fresh('kiosk'), os.path.join(WORK, 'kiosk.count')
     run(['log', epoch(), '1'], home, tally=t)  # results.csv exists, as on a kiosk in use
@@ -277,7 +272,7 @@ def kiosks(size):
                 disk.cut(p, t)
             recover(home)
         check(home, acked, t, 'power cuts:')
-        disk.close()
+        sh('umount', disk.mnt)
     else:
         print('kiosk: power cuts skipped (they need root and loop devices)')
     t.acked = total + len(acked)
