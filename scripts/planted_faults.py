@@ -97,7 +97,7 @@ MUTATIONS = [
     ("a-timeout-min", PAGE, "timeout_ < kShortestTimeout", "timeout_ <= kShortestTimeout",
      "page flow: shortest time-out replaced"),
     ("a-timeout-title", PAGE, "} else if (currentPage_ > 0 || app_.tool().started()) {",
-     "} else {", "page flow: time-out warning on an idle title page"),
+     "} else if (currentPage_ >= 0 || app_.tool().started()) {", "page flow: time-out warning on an idle title page"),
     ("a-timeout-force", PAGE, "restartAndForce(true);", "restartAndForce(false);",
      "page flow: unanswered warning asks instead of restarting"),
     ("a-restart-order", PAGE,
