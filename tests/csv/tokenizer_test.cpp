@@ -169,8 +169,8 @@ TEST(CancelTest, FromEachCallbackStopsWithCodeThree) {
         parser->setChunkSize(chunk);
         detail::setFastPathsEnabled(*parser, fast);
         testing::RecordingDelegate delegate;
-        delegate.afterEvent = [&](CSVParser& p, const std::string& event) {
-          if (event == cancelAfter) p.cancelParsing();
+        delegate.afterEvent = [&, &at = cancelAfter](CSVParser& p, const std::string& event) {
+          if (event == at) p.cancelParsing();
         };
         parser->setParserDelegate(&delegate);
         if (cancelAfter.empty()) parser->cancelParsing();
