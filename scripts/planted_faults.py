@@ -50,7 +50,7 @@ MUTATIONS = [
      "parser: byte-order mark left in the text"),
     ("f-doubled-quote", CLEAN, "if (c == '\"' && from < end && *from == '\"') ++from;", "",
      "clean-up: doubled quotes kept"),
-    ("f-trim", CLEAN, "text = trimWhitespaceAndNewlines(text);  // (4)", "",
+    ("f-trim", CLEAN, "text = trimCharactersWithFlag(text, kTrimmed, pairs);  // (4)", "",
      "clean-up: spaces around a field kept"),
     ("t-escaped-quote", TOK, "c.beforePrevious != Kind::kBackslash && ", "",
      "tokenizer: escaped quote counts as closing"),

@@ -11,35 +11,25 @@
 namespace csv::detail {
 namespace {
 
-// Removes code points for which the predicate holds from both ends of the text.
-template <class Predicate>
-std::string_view trimCharactersInSet(std::string_view text, Predicate inSet) {
+// Removes characters with the flag from both ends of the text. The pair table answers most
+// characters in one load; a character's second byte (or the terminator of the string the view
+// was taken from) is always readable.
+std::string_view trimCharactersWithFlag(std::string_view text, std::uint8_t flag,
+                                        const SummaryTable* pairs) {
   std::size_t begin = 0;
   std::size_t end = text.size();
-  while (begin < end) {
-    std::size_t length = 0;
-    if (!inSet(decodeUTF8(text.data() + begin, &length))) break;
-    begin += length;
+  while (begin < end && characterHasFlag(text.data() + begin, flag, pairs)) {
+    begin += utf8Length(static_cast<unsigned char>(text[begin]));
   }
   while (end > begin) {
     const char* start = codePointStartBefore(text.data() + end);
-    std::size_t length = 0;
-    if (!inSet(decodeUTF8(start, &length))) break;
+    if (!characterHasFlag(start, flag, pairs)) break;
     end = static_cast<std::size_t>(start - text.data());
   }
   return text.substr(begin, end - begin);
 }
 
 }  // namespace
-
-// The predicates as lambdas, so that each trim inlines its test.
-std::string_view trimNewlines(std::string_view text) {
-  return trimCharactersInSet(text, [](char32_t cp) { return isNewlineCharacter(cp); });
-}
-
-std::string_view trimWhitespaceAndNewlines(std::string_view text) {
-  return trimCharactersInSet(text, [](char32_t cp) { return isWhitespaceOrNewline(cp); });
-}
 
 void collapseDoubledQuotes(std::string_view text, std::string& out) {
   out.resize(text.size());
@@ -92,12 +82,17 @@ void removeEscapes(std::string& text) {
 }
 
 std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
-                            std::string& scratch) {
+                            std::string& scratch, const SummaryTable* pairs) {
+  if (pairs == nullptr) pairs = pairSummaries();
   std::string_view text = raw;
   bool unquoted = false;
-  // The common field needs none of the trimming steps; its edges say so.
-  if (!isCleanField(raw, delimiter.front(), false)) {
-    text = trimNewlines(text);                                            // (1)
+  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+    // A quoted field, the usual reason to be here: (1) finds no newline next to a quote, and (3)
+    // does not apply.
+    text = raw.substr(1, raw.size() - 2);  // (2)
+    unquoted = true;
+  } else if (!isCleanField(raw, delimiter.front(), false)) {
+    text = trimCharactersWithFlag(text, kNewline, pairs);                 // (1)
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {  // (2)
       text = text.substr(1, text.size() - 2);
       unquoted = true;
@@ -106,8 +101,8 @@ std::string_view cleanField(std::string_view raw, std::string_view delimiter, Fi
         text.substr(0, delimiter.size()) == delimiter) {
       text.remove_prefix(delimiter.size());
     }
-    text = trimWhitespaceAndNewlines(text);  // (4)
   }
+  text = trimCharactersWithFlag(text, kTrimmed, pairs);  // (4)
   if (!bytes.any() || text.empty()) return text;
   // A doubled quote needs two quotes besides the pair that (2) removed.
   const std::uint32_t inner =

@@ -9,10 +9,6 @@
 
 namespace csv::detail {
 
-// The view without newline-set characters at either end.
-std::string_view trimNewlines(std::string_view text);
-// The view without white-space-and-newline characters at either end.
-std::string_view trimWhitespaceAndNewlines(std::string_view text);
 // Writes `text` to `out` with every "" replaced by ", scanning forward, without overlaps.
 void collapseDoubledQuotes(std::string_view text, std::string& out);
 // Deletes each backslash and keeps the character after it, even if that is a backslash too.
@@ -51,7 +47,8 @@ struct FieldBytes {
 // ends right after a delimiter; (4) trim white space and newlines; (5) "" becomes "; (6) drop
 // escaping backslashes. A lone double quote stays as it is. `bytes` may only overstate what the
 // text holds; it lets (5) and (6) be skipped without looking. The result views `raw` or `scratch`.
+// `pairs` is pairSummaries(), which hot loops keep at hand.
 std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
-                            std::string& scratch);
+                            std::string& scratch, const SummaryTable* pairs = nullptr);
 
 }  // namespace csv::detail

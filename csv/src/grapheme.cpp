@@ -30,14 +30,16 @@ std::size_t encodeUTF8(char32_t cp, char* out) {
 namespace {
 
 std::uint8_t computeCodePointFlags(char32_t cp) {
-  const auto value = static_cast<utf8proc_int32_t>(cp);
+  // One property look-up gives both the category and the break class; the table of the whole
+  // BMP is built from them at first use, so this runs 65,536 times in every process.
+  const utf8proc_property_t* property = utf8proc_get_property(static_cast<utf8proc_int32_t>(cp));
   std::uint8_t flags = 0;
-  const utf8proc_category_t category = utf8proc_category(value);
+  const auto category = static_cast<utf8proc_category_t>(property->category);
   if (category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
       category == UTF8PROC_CATEGORY_ZP) {
     flags |= kWhitespace;
   }
-  const int boundclass = utf8proc_get_property(value)->boundclass;
+  const int boundclass = property->boundclass;
   if (boundclass == UTF8PROC_BOUNDCLASS_PREPEND) flags |= kPrepend;
   if (boundclass == UTF8PROC_BOUNDCLASS_EXTEND || boundclass == UTF8PROC_BOUNDCLASS_ZWJ ||
       boundclass == UTF8PROC_BOUNDCLASS_SPACINGMARK) {
@@ -75,25 +77,34 @@ std::uint8_t computeFlagBlock(std::size_t index) {
   return summary;
 }
 
-std::atomic<std::uint8_t> gPairSummaries[0x10000];
+std::atomic<std::uint8_t> gPairSummaries[kBMPFlags + 0x10000];
 
-// Fills every pair summary except those of four-byte characters, which stay unknown until met.
+// Fills the BMP's flags and every pair summary except those of four-byte characters, which stay
+// unknown until met.
 bool fillPairSummaries() {
+  // The function-local static that runs this publishes the tables to every thread.
+  constexpr auto kRelaxed = std::memory_order_relaxed;
+  std::atomic<std::uint8_t>* const bmp = gPairSummaries + kBMPFlags;
+  for (char32_t cp = 0; cp < 0x10000; ++cp) bmp[cp].store(computeCodePointFlags(cp), kRelaxed);
   for (unsigned b0 = 0; b0 < 0x80; ++b0) {
-    const std::uint8_t flags = computeCodePointFlags(b0);
-    for (unsigned b1 = 0; b1 < 0x100; ++b1) gPairSummaries[(b0 << 8) | b1].store(flags);
+    for (unsigned b1 = 0; b1 < 0x100; ++b1) {
+      gPairSummaries[(b0 << 8) | b1].store(bmp[b0].load(kRelaxed), kRelaxed);
+    }
   }
   for (unsigned b0 = 0xC2; b0 <= 0xEF; ++b0) {
     for (unsigned b1 = 0x80; b1 <= 0xBF; ++b1) {
-      const std::uint8_t summary =
-          b0 < 0xE0 ? computeCodePointFlags(((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu))
-                    : summarize(((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6), 0x40);
-      gPairSummaries[(b0 << 8) | b1].store(summary);
+      const char32_t first = b0 < 0xE0 ? ((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu)
+                                       : ((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6);
+      std::uint8_t summary = 0;
+      for (char32_t cp = first; cp < first + (b0 < 0xE0 ? 1 : 0x40); ++cp) {
+        summary |= bmp[cp].load(kRelaxed);
+      }
+      gPairSummaries[(b0 << 8) | b1].store(summary, kRelaxed);
     }
   }
   for (unsigned b0 = 0xF0; b0 <= 0xF4; ++b0) {
     for (unsigned b1 = 0x80; b1 <= 0xBF; ++b1) {
-      gPairSummaries[(b0 << 8) | b1].store(kSummaryUnknown);
+      gPairSummaries[(b0 << 8) | b1].store(kSummaryUnknown, kRelaxed);
     }
   }
   return true;
@@ -108,6 +119,8 @@ const SummaryTable* pairSummaries() {
 }
 
 bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
+  if (cp < 0x10000)
+    return (pairSummaries()[kBMPFlags + cp].load(std::memory_order_relaxed) & flag) != 0;
   const std::size_t index = cp >> 8;
   std::uint8_t summary = gFlagBlockSummaries[index].load(std::memory_order_acquire);
   if (summary == 0) summary = computeFlagBlock(index);
@@ -118,6 +131,11 @@ bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
 bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
   const auto b0 = static_cast<unsigned char>(p[0]);
   const auto b1 = static_cast<unsigned char>(p[1]);
+  if (b0 < 0xF0) {
+    std::size_t length = 0;
+    const char32_t cp = decodeUTF8(p, &length);
+    return (pairSummaries()[kBMPFlags + cp].load(std::memory_order_relaxed) & flag) != 0;
+  }
   SummaryTable& summary = gPairSummaries[(static_cast<std::size_t>(b0) << 8) | b1];
   if ((summary.load(std::memory_order_relaxed) & kSummaryUnknown) != 0) {
     // A four-byte character: the 4096 code points that share its first two bytes.

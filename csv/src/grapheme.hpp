@@ -29,6 +29,12 @@ inline char32_t decodeUTF8(const char* p, std::size_t* length) {
                                ((s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu));
 }
 
+// The length of a UTF-8 character from its first byte (valid text only), from its high nibble.
+inline std::size_t utf8Length(unsigned char lead) {
+  constexpr std::uint8_t kLengths[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
+  return kLengths[lead >> 4];
+}
+
 // The start of the code point that ends just before `end` (valid UTF-8, at least one code point).
 inline const char* codePointStartBefore(const char* end) {
   const char* p = end - 1;
@@ -59,14 +65,19 @@ inline constexpr std::uint8_t kTrimmed = kWhitespace | kNewline | kTab;
 // the scripts it meets. Thread-safe.
 //  - Per pair of first bytes of a character, the union of the flags of every code point that
 //    starts with them: exact for ASCII (its own flags) and two-byte characters, per 64 code
-//    points for three-byte ones (built whole on first use: 67,000 look-ups), per 4096 code points
-//    for four-byte ones (each filled when first met; kSummaryUnknown until then). The usual
-//    answer, "no character of this script is a mark", is one load of a 64 KiB table, whatever
-//    the length of the character, so it costs no branch on the script.
-//  - Per block of 256 code points, their flags and the union of them, filled when first needed.
+//    points for three-byte ones, per 4096 code points for four-byte ones (each filled when first
+//    met; kSummaryUnknown until then). The usual answer, "no character of this script is a mark",
+//    is one load of a 64 KiB table, whatever the length of the character, so it costs no branch
+//    on the script. Behind it, at kBMPFlags, the flags of every code point below U+10000: a
+//    three-byte character of a script that has marks is answered by a second load, not a call.
+//    Both are built whole on first use (65,536 look-ups).
+//  - Per block of 256 code points above U+FFFF, their flags and the union of them, filled when
+//    first needed.
 inline constexpr std::uint8_t kSummaryUnknown = 0x40;
+inline constexpr std::size_t kBMPFlags = 0x10000;
 using SummaryTable = std::atomic<std::uint8_t>;
-const SummaryTable* pairSummaries();  // 65536 entries, indexed by (byte 0 << 8) | byte 1
+// 65536 pair summaries, indexed by (byte 0 << 8) | byte 1, then the BMP's flags at kBMPFlags.
+const SummaryTable* pairSummaries();
 
 // The union of the flags of every code point that starts like the (valid) character at p
 // (kSummaryUnknown: not known yet). Reads p[1] even for a one-byte character.
@@ -88,12 +99,22 @@ inline bool mayHaveFlag(const char* p, std::uint8_t flag, const SummaryTable* pa
 // True when the code point has the flag. Decoded text holds no value above U+10FFFF.
 bool hasCodePointFlag(char32_t cp, std::uint8_t flag);
 
-// The exact answer after mayHaveFlag said "may": fills a four-byte summary on first meeting it.
+// The exact answer after mayHaveFlag said "may": a three-byte character from the BMP's flags, a
+// four-byte one after filling its summary on first meeting it.
 bool characterHasFlagSlow(const char* p, std::uint8_t flag);
+
+// True when the UTF-8 character at p (valid; p[1] readable), whose pair summary is `summary`,
+// has the flag. ASCII and two-byte summaries are exact; a longer character takes a call, kept out
+// of line so that the hot loops stay small.
+inline bool characterHasFlagGiven(const char* p, std::uint8_t summary, std::uint8_t flag) {
+  if ((summary & (flag | kSummaryUnknown)) == 0) return false;
+  if (static_cast<unsigned char>(p[0]) < 0xE0) return (summary & flag) != 0;
+  return characterHasFlagSlow(p, flag);
+}
 
 // True when the UTF-8 character at p (valid; p[1] readable) has the flag.
 inline bool characterHasFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
-  return mayHaveFlag(p, flag, pairs) && characterHasFlagSlow(p, flag);
+  return characterHasFlagGiven(p, pairSummary(p, pairs), flag);
 }
 inline bool characterHasFlag(const char* p, std::uint8_t flag) {
   return characterHasFlag(p, flag, pairSummaries());

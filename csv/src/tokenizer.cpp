@@ -15,9 +15,6 @@
 namespace csv::detail {
 namespace {
 
-// The length of a UTF-8 character from its first byte's high nibble (valid text only).
-constexpr std::uint8_t kUTF8Length[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
-
 constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
   std::array<Tokenizer::Kind, 256> kinds{};  // kOther
   kinds['"'] = Tokenizer::Kind::kQuote;
@@ -93,12 +90,12 @@ QUORIN_INLINE void Tokenizer::finishField(Cursor& c, const TokenSink& sink, std:
     const bool clean = ((c.frontFlags | backFlags) & kEdgeDoubt) == 0 && !c.fieldBytes.any();
     field = clean || isCleanField(raw, delimiterLead_, c.fieldBytes.any(), pairs_)
                 ? raw
-                : cleanField(raw, delimiter_, c.fieldBytes, scratch_);
+                : cleanField(raw, delimiter_, c.fieldBytes, scratch_, pairs_);
   } else {
     joined_ = leftover_;
     joined_.append(raw);
     leftover_.clear();
-    field = cleanField(joined_, delimiter_, {kUncounted, true}, scratch_);
+    field = cleanField(joined_, delimiter_, {kUncounted, true}, scratch_, pairs_);
   }
   sink.field(field);
   followCancel(c);
@@ -400,7 +397,7 @@ void Tokenizer::runPlainFields(const TokenSink& parserSink) {
           characterHasFlagSlow(p, kPrepend | kNewline)) {
         break;
       }
-      next = c.pos + kUTF8Length[first >> 4];
+      next = c.pos + utf8Length(first);
     }
     // Most fields do not start a line; laid out off their path, the step costs them no taken
     // jump.
