@@ -144,8 +144,9 @@ ACCEPTANCE = ("ctest", "-R", "^acceptance$", "--timeout", "900")  # the real kio
 
 
 def sync(source, scratch):
-    """Copies the working tree (tracked and untracked, not ignored) into scratch; unchanged files
-    keep their times, so the build there stays incremental."""
+    """Copies the working tree (tracked and untracked, not ignored) into scratch. Unchanged files
+    are left alone, so the build there stays incremental; a changed one gets the time of the copy,
+    since the source's own time may be older than the scratch build's objects."""
     listed = subprocess.run(["git", "-C", source, "ls-files", "-z", "--cached", "--others",
                              "--exclude-standard"], check=True, capture_output=True).stdout
     wanted = {p for p in listed.decode().split("\0") if p and os.path.isfile(os.path.join(source, p))}
@@ -154,7 +155,7 @@ def sync(source, scratch):
         if os.path.exists(dst) and open(src, "rb").read() == open(dst, "rb").read():
             continue
         os.makedirs(os.path.dirname(dst), exist_ok=True)
-        shutil.copy2(src, dst)
+        shutil.copy(src, dst)
     for root, dirs, files in os.walk(scratch):
         rel = os.path.relpath(root, scratch)
         if rel == ".":
