@@ -154,20 +154,6 @@ TEST(DelimiterTest, EveryComponentRefusesTheSameDelimitersBeforeTouchingAnything
   }
 }
 
-TEST(CSVStringTest, WritesEveryRowAsALineAndRefusesAnElementThatIsNoRow) {
-  EXPECT_EQ(CSVString(ValueList{ValueList{}, ValueList{Value(5), Value(-3), Value(true)}}),
-            "\n5,-3,1\n");
-  EXPECT_EQ(CSVStringWithDelimiter(rowsOf({{"a", "b,c", "d;e"}}), ";"), "a;b,c;\"d;e\"\n");
-  // An empty list gives no text, and no failure: the error place is cleared.
-  Error error = Error::csv(99, "left over");
-  EXPECT_EQ(CSVStringWithDelimiter(ValueList(), ",", &error), std::nullopt);
-  EXPECT_EQ(shown(error), " 0: -");
-  EXPECT_EQ(CSVStringWithDelimiter(ValueList{ValueList{Value("a")}, Value("b")}, ",", &error),
-            std::nullopt);
-  EXPECT_EQ(shown(error), kNotARow);
-  EXPECT_EQ(CSVString(ValueList{Value(1)}), std::nullopt);
-}
-
 // A list with an element that is no row fails before the disk is touched, and a write that fails
 // returns the OS error; an atomic write then leaves the old destination whole and no temporary.
 TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
