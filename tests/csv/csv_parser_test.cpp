@@ -132,25 +132,25 @@ TEST(EncodingTest, SystemEncodingFollowsTheLocale) {
 
 // Marks cut short and bytes that only resemble a mark (whole marks: the tests above).
 TEST(DetectionTest, MarksAndTheirLookalikes) {
-  // 0 here: the system encoding.
+  const StringEncoding system = systemStringEncoding();
   const std::pair<std::string, StringEncoding> cases[] = {
-      {std::string("\x00\x41", 2), 0},
-      {std::string("\x00\x00\xFE", 3), 0},
+      {"", kEncodingNone},  // an empty source has no encoding
+      {std::string("\x00\x41", 2), system},
+      {std::string("\x00\x00\xFE", 3), system},
       {"\xEF\xBB\xBF", kEncodingUTF8},
-      {"\xEF\xBB\x41", 0},
+      {"\xEF\xBB\x41", system},
       {"\xFE\xFF", kEncodingUTF16BE},
-      {"\xFE\x41", 0},
+      {"\xFE\x41", system},
       // FF FE 00 00 is tested before FF FE: it is UTF-32, not UTF-16 beginning with U+0000.
       {std::string("\xFF\xFE\x00\x00", 4), kEncodingUTF32LE},
       {std::string("\xFF\xFE\x00\x41", 4), kEncodingUTF16LE},
-      {"\xFF\x41", 0},
-      {"\xFF", 0},
+      {"\xFF\x41", system},
+      {"\xFF", system},
   };
   for (const auto& [sample, expected] : cases) {
     StringEncoding used = kEncodingNone;
     ASSERT_TRUE(CSVParser::withStream(InputStream::withData(sample), &used));
-    EXPECT_EQ(used, expected == 0 ? systemStringEncoding() : expected)
-        << ::testing::PrintToString(sample);
+    EXPECT_EQ(used, expected) << ::testing::PrintToString(sample);
   }
 }
 
