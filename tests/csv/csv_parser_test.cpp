@@ -80,13 +80,11 @@ TEST(EncodingTest, MarkIsDetectedAndDroppedAndAGivenEncodingReadsTheBytesAsTheyA
 }
 
 // What each source reads as and the encoding settled on: decoded, detected without a mark, or
-// failing after the text before the bad bytes. The stream returns one byte per read, so the
-// detection sample is put together from many reads.
+// failing after the text before the bad bytes (short sources: the tool's tests). The stream returns
+// one byte per read, so the detection sample is put together from many reads.
 TEST(EncodingTest, SourcesReadAsTheirEncoding) {
   const std::string head(2047, 'a');
   const std::tuple<std::string, StringEncoding, StringEncoding, std::string> cases[] = {
-      {"caf\x8E,\xA5\n", 0, kEncodingMacOSRoman, "1[caf\u00E9][\u2022]"},
-      {"caf\u00E9,\u2022\n", 0, kEncodingUTF8, "1[caf\u00E9][\u2022]"},
       {"a,b", 12345, 12345, kUndecodable + "encoding 12345 is not supported"},
       {"", 12345, 12345, ""},
       // A sequence cut by the end of a full sample is completed by the bytes after it.
@@ -104,9 +102,6 @@ TEST(EncodingTest, SourcesReadAsTheirEncoding) {
        "e,f\n",
        kEncodingUTF8, kEncodingUTF8,
        "1[a][b] 2[c][d] " + kUndecodable + "byte 7 (0xFF) is not valid UTF-8"},
-      {bytesOf<char16_t>(u"a,", false) + std::string("\x00\xDC", 2), kEncodingUTF16LE,
-       kEncodingUTF16LE,
-       "1[a] " + kUndecodable + "byte 4 (0x00) is not valid UTF-16 little-endian"},
   };
   for (const auto& [bytes, given, used, read] : cases) {
     SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 40)));
