@@ -13,9 +13,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "csv/csv_parser.hpp"
+#include "parser_core.hpp"
 
 namespace csv::testing {
 
@@ -23,31 +25,25 @@ namespace csv::testing {
 // "fail <code>: <description>" (", caused by: <underlying>" when there is one).
 class RecordingDelegate : public CSVParserDelegate {
  public:
-  void didFailWithError(CSVParser& parser, const Error& error) override {
+  void didFailWithError(CSVParser& p, const Error& error) override {
     std::string text = "fail " + std::to_string(error.code);
     if (error.description) text += ": " + *error.description;
     if (error.underlying && error.underlying->description) {
       text += ", caused by: " + *error.underlying->description;
     }
-    record(parser, text);
+    record(p, text);
   }
-  void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
-    lastCsvFile = csvFile;
-    record(parser, "end");
+  void didStartDocument(CSVParser& p, const std::optional<std::string>& file) override {
+    lastCsvFile = file;
+    record(p, "start");
   }
-  void didReadField(CSVParser& parser, std::string field) override {
-    record(parser, "[" + field + "]");
+  void didEndDocument(CSVParser& p, const std::optional<std::string>& file) override {
+    lastCsvFile = file;
+    record(p, "end");
   }
-  void didEndLine(CSVParser& parser, std::uint32_t line) override {
-    record(parser, "end line " + std::to_string(line));
-  }
-  void didStartLine(CSVParser& parser, std::uint32_t line) override {
-    record(parser, "line " + std::to_string(line));
-  }
-  void didStartDocument(CSVParser& parser, const std::optional<std::string>& csvFile) override {
-    lastCsvFile = csvFile;
-    record(parser, "start");
-  }
+  void didStartLine(CSVParser& p, std::uint32_t n) override { record(p, "line " + num(n)); }
+  void didReadField(CSVParser& p, std::string field) override { record(p, "[" + field + "]"); }
+  void didEndLine(CSVParser& p, std::uint32_t n) override { record(p, "end line " + num(n)); }
 
   std::vector<std::string> events;
   // Called after each event is recorded (to cancel, or to try changing the delimiter).
@@ -55,6 +51,7 @@ class RecordingDelegate : public CSVParserDelegate {
   std::optional<std::string> lastCsvFile;
 
  private:
+  static std::string num(std::uint32_t n) { return std::to_string(n); }
   void record(CSVParser& parser, const std::string& event) {
     events.push_back(event);
     if (afterEvent) afterEvent(parser, event);
@@ -112,14 +109,79 @@ class ScriptedStream : public InputStream {
   std::optional<Error> error_;
 };
 
+inline std::vector<std::string> parseEvents(const std::string& bytes, StringEncoding encoding,
+                                            const std::string& delimiter, std::uint32_t chunkSize,
+                                            std::size_t maxPerRead, bool fastPaths,
+                                            std::optional<detail::ScanISA> isa = std::nullopt) {
+  Error error;
+  std::unique_ptr<CSVParser> parser =
+      CSVParser::withStream(std::make_unique<ScriptedStream>(bytes, maxPerRead), encoding, &error);
+  if (!parser) return {"construction failed: " + error.description.value_or("")};
+  parser->setDelimiter(delimiter);
+  parser->setChunkSize(chunkSize);
+  detail::setFastPathsEnabled(*parser, fastPaths);
+  if (isa && !detail::setScanISA(*parser, *isa)) return {"no such classifier"};
+  RecordingDelegate delegate;
+  parser->setParserDelegate(&delegate);
+  parser->parse();
+  return delegate.events;
+}
+
 // Parses `bytes` whole, with chunk sizes from 1 byte up, through streams that return a few bytes
 // per read, with each byte classifier the processor has, and with the fast paths off, checks with
 // EXPECT that every way gives the same events, and returns them.
-std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
-                                       const std::string& delimiter = ",");
+inline std::vector<std::string> parseEveryWay(const std::string& bytes, StringEncoding encoding,
+                                              const std::string& delimiter = ",") {
+  const std::vector<std::string> expected = parseEvents(
+      bytes, encoding, delimiter, static_cast<std::uint32_t>(bytes.size() + 1), SIZE_MAX, true);
+  // {chunk size, bytes per read, fast paths}: every small chunk, reads that split chunks, a
+  // stream that returns one byte per read, and the reference path without fast paths.
+  const std::tuple<std::uint32_t, std::size_t, bool> ways[] = {
+      {1, SIZE_MAX, true},    {2, SIZE_MAX, true},    {3, SIZE_MAX, true},  {4, SIZE_MAX, true},
+      {5, SIZE_MAX, true},    {7, SIZE_MAX, true},    {11, SIZE_MAX, true}, {16, SIZE_MAX, true},
+      {64, SIZE_MAX, true},   {2048, SIZE_MAX, true}, {4, 3, true},         {7, 2, true},
+      {64, 5, true},          {2048, 1, true},        {1, SIZE_MAX, false}, {3, SIZE_MAX, false},
+      {2048, SIZE_MAX, false}};
+  for (const auto& [chunk, perRead, fast] : ways) {
+    EXPECT_EQ(parseEvents(bytes, encoding, delimiter, chunk, perRead, fast), expected)
+        << "chunk size " << chunk << ", at most " << perRead << " bytes per read, fast paths "
+        << (fast ? "on" : "off");
+  }
+  // Each byte classifier the processor has, the input whole and in small chunks.
+  for (const detail::ScanISA isa :
+       {detail::ScanISA::kScalar, detail::ScanISA::kSSE2, detail::ScanISA::kAVX2}) {
+    if (detail::byteScanner(isa) == nullptr) continue;
+    for (const std::uint32_t chunk : {static_cast<std::uint32_t>(bytes.size() + 1), 5u}) {
+      EXPECT_EQ(parseEvents(bytes, encoding, delimiter, chunk, SIZE_MAX, true, isa), expected)
+          << "classifier " << static_cast<int>(isa) << ", chunk size " << chunk;
+    }
+  }
+  return expected;
+}
 
 // A compact form of well-formed events: lines as "1[a][b]", separated by spaces, then
 // " fail <code>: <description>" if the parse failed. Anything out of order shows as "?<event>".
-std::string summarize(const std::vector<std::string>& events);
+inline std::string summarize(const std::vector<std::string>& events) {
+  std::string out = events.empty() || events[0] != "start" ? "?no start" : "";
+  std::string open;  // the number of the line begun and not yet ended
+  for (std::size_t i = out.empty() ? 1 : 0; i < events.size(); ++i) {
+    const std::string& e = events[i];
+    const bool last = i + 1 == events.size();
+    if (!open.empty() && e.starts_with("[")) {
+      out += e;
+    } else if (!open.empty() && e == "end line " + open) {
+      open.clear();
+    } else if (open.empty() && (e.starts_with("line ") || (last && e.starts_with("fail ")))) {
+      if (e.starts_with("line ")) open = e.substr(5);
+      out += (out.empty() ? "" : " ") + (open.empty() ? e : open);
+    } else if (!open.empty() || !last || e != "end") {
+      out += " ?" + e;
+    }
+  }
+  if (events.empty() || (events.back() != "end" && !events.back().starts_with("fail "))) {
+    out += " ?no end";
+  }
+  return out;
+}
 
 }  // namespace csv::testing

@@ -61,7 +61,6 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
     const Result r = runTool(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_THAT(r.err, StartsWith("quorin-csv: " + message));
-    EXPECT_THAT(r.err, HasSubstr("Try 'quorin-csv --help'."));
     EXPECT_EQ(r.out, "");
   }
   // A refused delimiter prints the library's message, before any file is read or written.
@@ -97,7 +96,6 @@ TEST(ToolEventsTest, PrintsEveryDelegateCallInOrder) {
        1, ""},
       {"", "a,\x8E\n", e, 0, kNote + "MacOSRoman\n"},
       {"--encoding=0x94000100", utf16, e, 0, ""},
-      {"--encoding=UTF-16LE", utf16, e, 0, ""},
       {"--encoding=30", "a,\x8E\n", e, 0, ""},
       {"--encoding=macroman", "a,\x8E\n", e, 0, ""},
   };
@@ -122,7 +120,6 @@ TEST(ToolRowsTest, PrintsTheDocumentAsJSONOrItsCountsAndFailuresWithTheirCode) {
       {"rows", input, 0, "[[\"a\",\"b\"],[\"c,\\\"d\\\"\"],[\"\xE6\x97\xA5\\\\\"]]\n", ""},
       {"rows --delimiter '\t'", "a,b\tc\n", 0, "[[\"a,b\",\"c\"]]\n", ""},
       {"count", input, 0, "3 4\n", ""},
-      {"count --delimiter ';'", input, 0, "3 3\n", ""},
       {"rows", "", 0, "[]\n", ""},
       {"count", "", 0, "0 0\n", ""},
       {"rows --encoding utf-8", bad, 1, "",
