@@ -9,14 +9,6 @@
 
 namespace {
 
-// The offscreen platform's complaints about what it cannot do say nothing about the code.
-QtMessageHandler defaultHandler = nullptr;
-
-void quietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (text.startsWith(QLatin1String("This plugin does not support"))) return;
-  defaultHandler(type, context, text);
-}
-
 class QtCleanup : public testing::EmptyTestEventListener {
   void OnTestEnd(const testing::TestInfo& /*info*/) override {
     quorin::Alert::dismissAll();
@@ -33,7 +25,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:QScroller::g
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  defaultHandler = qInstallMessageHandler(quietMessageHandler);
   QApplication app(argc, argv);
   QCoreApplication::addLibraryPath(QStringLiteral(QUORIN_TEST_SPEECH_PLUGINS));
   quorin::initResources();

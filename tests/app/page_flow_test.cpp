@@ -64,7 +64,6 @@ TEST_F(PageFlowTest, ZoomGivesThePageAndSnapsBackBelowTheLimit) {
   scrollView().setZoomScale(2.0f);
   scrollTo(3);
   EXPECT_EQ(flow().currentPage(), 1);  // floor(3.5 / 2)
-  ASSERT_LT(static_cast<double>(1.15f), 1.15) << "the float nearest 1.15 lies below it";
   for (const float scale : {1.1f, 1.15f, 1.5f}) {
     SCOPED_TRACE(scale);
     scrollView().setZoomScale(1.0f);
