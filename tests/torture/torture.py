@@ -1,18 +1,15 @@
 #!/usr/bin/env python3
 """Torture suite for results.csv and the settings store: kills, power cuts, I/O faults, full and
 read-only disks, through torture_logger (the session code) and the kiosk binary.
-
   torture.py small|full [--build DIR] [--only kill,powercut,kiosk,sweep,conditions] [--seed N]
-
-Each scenario prints "NAME: acknowledged=N lost=N duplicated=N torn=N crashed=N silent=N" and
-the first problems it saw; the run exits 1 when any count but the first is above 0, 77 when
-every scenario was skipped. lost: a session reported durable (ack, or addToCsv true) that is not
-in the file after recovery. duplicated: extra rows of one session. torn: a line that is not the
-row its session makes, a row numbered out of order, a broken header or unfinished line, a file
-system that fsck cannot repair. crashed: a signal we did not send, a failed exit, a hang.
-silent: a fault took effect, some answered session is missing or doubled, and nothing (an
-ALERT, a false return, a diagnostic line on stderr) said so. Mounts need root; the script runs
-itself in a private mount namespace so they vanish with it."""
+Each scenario prints "NAME: acknowledged=N lost=N duplicated=N torn=N crashed=N silent=N"; the
+run exits 1 when any count but the first is above 0, 77 when every scenario was skipped.
+lost: a session reported durable (ack, or addToCsv true) missing after recovery. duplicated:
+extra rows of one session. torn: a line not its session's row, a row out of order, a broken
+header or unfinished line, a file system fsck cannot repair. crashed: a signal we did not send,
+a failed exit, a hang. silent: a fault took effect, an answered session is missing or doubled,
+and nothing (an ALERT, a false return, a line on stderr) said so. Mounts need root; the script
+runs itself in a private mount namespace so they vanish with it."""
 import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile
 import threading, time
 
