@@ -11,10 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 width=720 height=1280 # the headless output (1280 x 720) turned to portrait by cage -r
 
-skip() {
-  echo "deb_test: skipped: $*"
-  exit 77
-}
+skip() { echo "deb_test: skipped: $*"; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "it installs a package, so it needs root"
 [[ -f /etc/debian_version ]] || skip "it needs Debian"
 package_status() { dpkg-query -W -f='${db:Status-Abbrev}' quorin 2>/dev/null || true; }
@@ -25,10 +22,7 @@ created_user=1
 getent passwd kiosk >/dev/null && created_user=0
 
 step() { echo "== $*"; }
-fail() {
-  echo "deb_test: FAILED: $*" >&2
-  exit 1
-}
+fail() { echo "deb_test: FAILED: $*" >&2; exit 1; }
 expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
 expect_match() { [[ $1 =~ $2 ]] || fail "$3: '$1' does not match '$2'"; }
 run_apt() { DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }

@@ -226,53 +226,41 @@ def kiosk(home, tally, shim=None, what='launch'):
     return p, how, err
 
 def kiosks(size):
-    """The kiosk with a stored complete session, killed and power-cut during its launch."""
-    t, acked = Tally('kiosk'), set()
+    """The kiosk with a stored complete session, killed, then power-cut, during its launch: at a
+    random call, and (power cuts and kills) right after the row's sync."""
+    t, report, total = Tally('kiosk'), os.path.join(WORK, 'kiosk.count'), 0
     if not os.access(KIOSK, os.X_OK):
         print('kiosk: skipped, %s is not built' % KIOSK)
         return None
-
-    def seed(home):
-        acked.update(acks(['seed', epoch()], home, t))
-
-    def recover(home):
-        how = kiosk(home, t, what='recovery')[1]
-        t.add('crashed', how != 'idle', 'the recovery launch did not reach its event loop')
-
-    home, report = fresh('kiosk'), os.path.join(WORK, 'kiosk.count')
-    run(['log', epoch(), '1'], home, tally=t)  # results.csv exists, as on a kiosk in use
-    seed(home)
-    kiosk(home, t, shim=dict(report=report))
-    calls = sum(counts(report).values())
-    for _ in range(size['kkills']):
-        seed(home)
-        kiosk(home, t, shim=dict(do='kill', n=random.randint(1, calls)), what='kill')
-        recover(home)
-    check(home, acked, t, 'kills:')
-    total, acked = len(acked), set()
-    if MOUNT:  # power cuts at a random call and right after the row's sync, and kills there
-        disk = Disk('kcut')
-        home = os.path.join(disk.mnt, 'home')
-        run(['log', epoch(), '1'], home, tally=t)
-        docs = os.path.join(home, 'Documents')
-        seed(home)
-        kiosk(home, t, shim=dict(report=report, prefix=docs))
-        syncs = counts(report)
-        sync = next((fn, syncs[fn]) for fn in ('fdatasync', 'fsync') if syncs[fn])
-        plan = ([dict(do='stop', n=random.randint(1, calls)) for _ in range(size['kcuts'])] +
-                [dict(do=do, fn=sync[0], n=sync[1], prefix=docs) for do in ('stop', 'kill')
-                 for _ in range(size['instants'])])
+    for cut in (False, True):
+        if cut and not MOUNT:
+            print('kiosk: power cuts skipped (they need root and loop devices)')
+            break
+        disk = cut and Disk('kcut')
+        home = os.path.join(disk.mnt, 'home') if cut else fresh('kiosk')
+        docs, acked, calls = os.path.join(home, 'Documents'), set(), {}
+        run(['log', epoch(), '1'], home, tally=t)  # results.csv exists, as on a kiosk in use
+        for prefix in (home, docs):  # every call, and the row's sync
+            acked |= acks(['seed', epoch()], home, t)
+            kiosk(home, t, dict(report=report, prefix=prefix))
+            calls[prefix] = counts(report)
+        sync = next(fn for fn in ('fdatasync', 'fsync') if calls[docs][fn])
+        plan = [dict(do='stop' if cut else 'kill', n=random.randint(1, sum(calls[home].values())))
+                for _ in range(size['kcuts' if cut else 'kkills'])]
+        plan += [dict(do=do, fn=sync, n=calls[docs][sync], prefix=docs) for do in ('stop', 'kill')
+                 for _ in range(size['instants'] if cut else 0)]
         for shim in plan:
-            seed(home)
-            p, how, _ = kiosk(home, t, shim=dict(shim), what=shim['do'])
+            acked |= acks(['seed', epoch()], home, t)
+            p, how, _ = kiosk(home, t, shim, shim['do'])
             if how == 'stopped':
                 disk.cut(p, t)
-            recover(home)
-        check(home, acked, t, 'power cuts:')
-        sh('umount', disk.mnt)
-    else:
-        print('kiosk: power cuts skipped (they need root and loop devices)')
-    t.acked = total + len(acked)
+            how = kiosk(home, t, what='recovery')[1]
+            t.add('crashed', how != 'idle', 'the recovery launch did not reach its event loop')
+        check(home, acked, t, 'power cuts:' if cut else 'kills:')
+        if cut:
+            sh('umount', disk.mnt)
+        total += len(acked)
+    t.acked = total
     return t
 
 def sweep(size):
