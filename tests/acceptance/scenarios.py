@@ -356,12 +356,9 @@ def reading_aids():
     both off for the next person."""
     from PIL import ImageGrab  # Debian's python3-pil
 
-    def corner():  # the lightness of the screen's top left corner, the page's background
-        return ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("L").getpixel((6, 6))
-
-    def aids_on():
-        return [k.checked(aid, AID_ROLE) for aid in ("Larger text", "High contrast")]
-
+    # The lightness of the screen's top left corner, the page's background.
+    corner = lambda: ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("L").getpixel((6, 6))
+    aids_on = lambda: [k.checked(aid, AID_ROLE) for aid in ("Larger text", "High contrast")]
     title = lambda: extents(k.find("Welcome", "label"))[3]
     with started(10) as k:
         height, light = title(), corner()
