@@ -280,7 +280,7 @@ class Kiosk:
             self.click({"<": "Delete", "\n": "Enter"}.get(key, key))
 
     def codes(self, tries, keyboard=False):
-        """Enters each code of (code, alert) `tries` as a passcode and closes the alert it brings."""
+        """Enters each (code, alert) of `tries` as a passcode and closes the alert it brings."""
         for code, alert in tries:
             if keyboard:
                 self.type_into("Administrator passcode", code, enter=True)

@@ -93,7 +93,8 @@ def parse(out, err=''):
 
 def start(cmd, home, shim=None, **kw):
     # No voice: a speech service the kiosk started would outlive it and share the fault shim.
-    env = dict(os.environ, QUORIN_HOME=home, QT_QPA_PLATFORM='offscreen', QUORIN_SPEECH_ENGINE='none')
+    env = dict(os.environ, QUORIN_HOME=home, QT_QPA_PLATFORM='offscreen',
+               QUORIN_SPEECH_ENGINE='none')
     if shim:
         env.update({'QFAULT_' + k.upper(): str(v) for k, v in shim.items()},
                    LD_PRELOAD=SHIM, QFAULT_PREFIX=shim.get('prefix', home))
