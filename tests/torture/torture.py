@@ -245,7 +245,7 @@ def kiosks(size):
             acked |= acks(['seed', epoch()], home, t)
             kiosk(home, t, dict(report=report, prefix=prefix))
             calls[prefix] = counts(report)
-        sync = next(fn for fn in ('fdatasync', 'fsync') if calls[docs][fn])
+        sync = next((fn for fn in ('fdatasync', 'fsync') if calls[docs][fn]), 'fdatasync')
         plan = [dict(do='stop' if cut else 'kill', n=random.randint(1, sum(calls[home].values())))
                 for _ in range(size['kcuts' if cut else 'kkills'])]
         plan += [dict(do=do, fn=sync, n=calls[docs][sync], prefix=docs) for do in ('stop', 'kill')
