@@ -1,6 +1,5 @@
-"""Drives the real kiosk as a person does: real pointer events at controls found by their
-accessible name and role over AT-SPI, real time, and a fresh kiosk home per launch. Needs an X
-display and a D-Bus session shared with the kiosk; scripts/acceptance.sh provides both."""
+"""Drives the real kiosk as a person does: real pointer events at controls found over AT-SPI, real
+time, a fresh kiosk home per launch. Runs inside scripts/acceptance.sh's X display and D-Bus."""
 import contextlib, csv, json, os, pathlib, shutil, sqlite3, subprocess, tempfile, threading, time
 
 import pyatspi
@@ -22,8 +21,8 @@ CHOICES = ["Never", "Some days", "Most days", "Every day"]
 class Failure(AssertionError):
     pass
 
-class Skip(Exception):
-    """Raised by a scenario that cannot run here; reported as SKIP, never as a pass."""
+class Skip(Exception):  # reported as SKIP, never as a pass
+    pass
 
 def check(condition, what):
     if not condition:
@@ -38,8 +37,7 @@ def quietly(f, default=None):
     except Exception:
         return default
 
-def wait(condition, what, timeout=10.0):
-    """Polls until `condition()` gives something true, and returns it."""
+def wait(condition, what, timeout=10.0):  # returns condition()'s first true value
     end = time.monotonic() + timeout
     while not (value := quietly(condition)):
         if time.monotonic() > end:
@@ -53,8 +51,7 @@ def xdotool(*args):
 def children(node):
     return quietly(lambda: [node.getChildAtIndex(i) for i in range(node.childCount)], [])
 
-def under(node):
-    """Every object below `node`, breadth first."""
+def under(node):  # breadth first
     out, todo = [], children(node)
     while todo:
         out.append(todo.pop(0))
@@ -77,13 +74,12 @@ def on_screen(node):
 
 def app_of(pid):
     """Process `pid` on the accessibility bus once it has a window, else None."""
-    apps = children(pyatspi.Registry.getDesktop(0))
     mine = lambda app: app.get_process_id() == pid and app.childCount > 0
-    return next((app for app in apps if quietly(lambda: mine(app))), None)
+    return next((a for a in children(pyatspi.Registry.getDesktop(0)) if quietly(lambda: mine(a))),
+                None)
 
 @contextlib.contextmanager
 def window_manager():
-    """Runs a window manager (openbox) on the display for the kiosks launched meanwhile."""
     wm = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL)
     time.sleep(1)  # it takes the screen over
@@ -167,14 +163,15 @@ class Kiosk:
     def stop(self):
         """Sends SIGTERM and returns the exit status, or None when the kiosk did not stop."""
         self.log.close()
-        if self.proc.poll() is not None:
-            return self.proc.returncode
-        self.proc.terminate()
-        try:
-            return self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                return None
+        return self.proc.returncode
 
     def __enter__(self):
         return self if self.proc else self.launch()
@@ -254,19 +251,17 @@ class Kiosk:
         # Moving onto the pointer's own position with --sync can stall: never use --sync.
         xdotool("mousemove", x + w // 2, y + h // 2, "click", "1")
 
-    def drag(self, dx, y=H // 2, steps=12, dy=0, x=W // 2):
-        """Drags a finger by `dx` pixels across (and `dy` down) the middle of the screen, or
-        around `x`."""
+    def drag(self, dx, y=H // 2, dy=0, x=W // 2):
+        """Drags a finger by `dx` across and `dy` down, in 12 steps, starting dx/2 left of x."""
         x0 = x - dx // 2
         xdotool("mousemove", x0, y, "mousedown", "1")
-        for i in range(1, steps + 1):
+        for i in range(1, 13):
             time.sleep(0.02)
-            xdotool("mousemove", x0 + dx * i // steps, y + dy * i // steps)
+            xdotool("mousemove", x0 + dx * i // 12, y + dy * i // 12)
         time.sleep(0.05)
         xdotool("mouseup", "1")
 
     def press_alert(self, button):
-        """Presses `button` on the one alert that has it."""
         self.tap(wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
                                     if n.name == button and n.getRoleName() == "push button"),
                                    None), f"an alert button {button!r}"))
@@ -285,19 +280,13 @@ class Kiosk:
             self.click({"<": "Delete", "\n": "Enter"}.get(key, key))
 
     def codes(self, tries, keyboard=False):
-        """Enters each code of (code, alert) `tries` in the passcode field, by keypad or keyboard,
-        and closes the alert it brings."""
+        """Enters each (code, alert) of `tries` as a passcode and closes the alert it brings."""
         for code, alert in tries:
             if keyboard:
                 self.type_into("Administrator passcode", code, enter=True)
             else:
                 self.keypad(code)
             self.dismiss(None, alert)
-
-    def set_passcode(self, code):
-        """`quorin --set-passcode` with `code` on standard input; returns its exit status."""
-        return subprocess.run([BINARY, "--home", self.home, "--set-passcode"], input=code + "\n",
-                              text=True, capture_output=True).returncode
 
     def start(self, timeout=10):
         """On the start screen: sets the time-out and starts the questionnaire."""
@@ -333,9 +322,8 @@ class Kiosk:
                        " kind TEXT NOT NULL, value NOT NULL)")
             for key, value in settings.items():
                 kind = "boolean" if isinstance(value, bool) else "integer"
-                kind = "date" if key == "qn_start" else kind
                 db.execute("INSERT OR REPLACE INTO settings VALUES (?, ?, ?)",
-                           (key, kind, int(value)))
+                           (key, "date" if key == "qn_start" else kind, int(value)))
 
     def setting(self, key):
         uri = f"file:{self.path('settings.sqlite3')}?mode=ro"
@@ -348,15 +336,14 @@ class Kiosk:
 
     def speech(self):
         """What the kiosk asked its voice to do, oldest first: {"say": text, "locale": name} or
-        {"stop": True}. A line still being written (no line end yet) is left for the next look."""
+        {"stop": True}; a line not yet ended is left for the next look."""
         with contextlib.suppress(FileNotFoundError):
             return [json.loads(line) for line in read(self.path("speech.jsonl")).splitlines(True)
                     if line.endswith("\n")]
         return []
 
 def run(scenarios, selected=()):
-    """Runs the scenario functions (each takes nothing), prints one line per scenario and the
-    closing tally, and returns the number that failed."""
+    """Runs the scenarios, one line each and a tally; returns the number that failed."""
     tally = {"PASS": 0, "FAIL": 0, "SKIP": 0}
     for scenario in (s for s in scenarios if not selected or s.__name__ in selected):
         began, outcome, why = time.monotonic(), "PASS", ""

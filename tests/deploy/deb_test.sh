@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package end to end, as the README's "Deploying on a Linux tablet" has a clinic's IT
-# person use it: install it; check the programs, the unit, the user kiosk and its data folder;
-# build a program against the installed CSV library (CMake package and pkg-config); run the kiosk
-# as its service does, under cage as the user kiosk on a headless portrait output, and see it fill
-# the screen and answer its start button over AT-SPI (that output has no input devices); upgrade,
-# remove and purge, and see what goes and what stays.
+# The Debian package as the README's "Deploying on a Linux tablet" uses it: install; check the
+# programs, the unit, the user kiosk and its data folder; build against the installed CSV
+# library; run the kiosk as its service does (cage, headless portrait output, user kiosk) and
+# press its start button over AT-SPI; upgrade, remove, purge, and see what goes and what stays.
 #   tests/deploy/deb_test.sh [PACKAGE.deb]     as root; without a package, scripts/package.sh
 # Exits 77 (skipped) when not root, not on Debian, or when a Quorin installation or its data is
 # already here: the test never touches those. What it installed or created, it takes away.
@@ -13,10 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 width=720 height=1280 # the headless output (1280 x 720) turned to portrait by cage -r
 
-skip() {
-  echo "deb_test: skipped: $*"
-  exit 77
-}
+skip() { echo "deb_test: skipped: $*"; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "it installs a package, so it needs root"
 [[ -f /etc/debian_version ]] || skip "it needs Debian"
 package_status() { dpkg-query -W -f='${db:Status-Abbrev}' quorin 2>/dev/null || true; }
@@ -27,10 +22,7 @@ created_user=1
 getent passwd kiosk >/dev/null && created_user=0
 
 step() { echo "== $*"; }
-fail() {
-  echo "deb_test: FAILED: $*" >&2
-  exit 1
-}
+fail() { echo "deb_test: FAILED: $*" >&2; exit 1; }
 expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
 expect_match() { [[ $1 =~ $2 ]] || fail "$3: '$1' does not match '$2'"; }
 run_apt() { DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
@@ -125,21 +117,10 @@ sed -i 's/^QUORIN_CAGE_OPTIONS=.*/QUORIN_CAGE_OPTIONS=-r/' /etc/default/quorin
 unit_values() { sed -n "s/^$1=//p" "$unit"; }
 user=$(unit_values User)
 environment_file=$(unit_values EnvironmentFile)
-environment=()
-while read -r line; do environment+=("$line"); done < <(unit_values Environment)
-while read -r line; do
-  [[ $line =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] && environment+=("$line")
-done <"${environment_file#-}"
+mapfile -t environment < <(unit_values Environment &&
+  grep -E '^[A-Za-z_][A-Za-z0-9_]*=' "${environment_file#-}")
 # ExecStart as systemd splits it: an unquoted $NAME becomes the words of its value.
-command=()
-for word in $(unit_values ExecStart); do
-  if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
-    value=$(printf '%s\n' "${environment[@]}" | sed -n "s/^${BASH_REMATCH[1]}=//p" | tail -n 1)
-    for part in $value; do command+=("$part"); done
-  else
-    command+=("$word")
-  fi
-done
+read -ra command < <(env -i "${environment[@]}" /bin/bash -c "echo $(unit_values ExecStart)")
 expect_eq "${command[*]}" "/usr/bin/cage -r -- /usr/bin/quorin --kiosk" "the service's command"
 # What systemd prepares: the state and cache folders (StateDirectory=, CacheDirectory=) and,
 # through the login session, a runtime folder of the user's own.
@@ -176,20 +157,15 @@ bus=$(tr '\0' '\n' <"/proc/$cage/environ" | sed -n 's/^DBUS_SESSION_BUS_ADDRESS=
 install -m 644 "$here/kiosk_probe.py" "$root/tests/acceptance/kiosk.py" "$work"
 probe() { as_user env -i HOME="$runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
   /usr/bin/python3 "$work/kiosk_probe.py" "$@"; }
-screenshot() {
-  as_user env -i XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-0 grim -t ppm "$runtime/$1"
-}
 probe ready "$kiosk" "$width" "$height"
 # The first frame may follow the window's appearance by a moment.
 for try in 1 2 3 4 5; do
-  screenshot start.ppm
-  probe screen "$runtime/start.ppm" "$width" "$height" 2>"$work/screen.err" && break
+  as_user env -i XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-0 grim "$runtime/start.png"
+  probe screen "$runtime/start.png" "$width" "$height" 2>"$work/screen.err" && break
   ((try < 5)) || fail "$(cat "$work/screen.err")"
   sleep 0.5
 done
 probe press "$kiosk" "$width" "$height"
-screenshot first-page.ppm
-probe changed "$runtime/start.ppm" "$runtime/first-page.ppm"
 grep -qF "results in /var/lib/quorin/Documents" "$work/cage.log" ||
   fail "the kiosk does not keep its results in /var/lib/quorin: $(cat "$work/cage.log")"
 expect_eq "$(stat -c %U /var/lib/quorin/settings.sqlite3)" kiosk "the kiosk's settings"
