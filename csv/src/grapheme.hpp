@@ -91,9 +91,7 @@ inline std::uint8_t pairSummary(const char* p, const SummaryTable* pairs) {
 // one may. Reads p[1] even for a one-byte character. `pairs` is pairSummaries(), which hot loops
 // keep at hand.
 inline bool mayHaveFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
-  const std::size_t index = (static_cast<std::size_t>(static_cast<unsigned char>(p[0])) << 8) |
-                            static_cast<unsigned char>(p[1]);
-  return (pairs[index].load(std::memory_order_relaxed) & (flag | kSummaryUnknown)) != 0;
+  return (pairSummary(p, pairs) & (flag | kSummaryUnknown)) != 0;
 }
 
 // True when the code point has the flag. Decoded text holds no value above U+10FFFF.
@@ -103,18 +101,14 @@ bool hasCodePointFlag(char32_t cp, std::uint8_t flag);
 // four-byte one after filling its summary on first meeting it.
 bool characterHasFlagSlow(const char* p, std::uint8_t flag);
 
-// True when the UTF-8 character at p (valid; p[1] readable), whose pair summary is `summary`,
-// has the flag. ASCII and two-byte summaries are exact; a longer character takes a call, kept out
-// of line so that the hot loops stay small.
-inline bool characterHasFlagGiven(const char* p, std::uint8_t summary, std::uint8_t flag) {
+// True when the UTF-8 character at p (valid; p[1] readable) has the flag. ASCII and two-byte
+// summaries are exact; a longer character takes a call, kept out of line so that the hot loops
+// stay small.
+inline bool characterHasFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
+  const std::uint8_t summary = pairSummary(p, pairs);
   if ((summary & (flag | kSummaryUnknown)) == 0) return false;
   if (static_cast<unsigned char>(p[0]) < 0xE0) return (summary & flag) != 0;
   return characterHasFlagSlow(p, flag);
-}
-
-// True when the UTF-8 character at p (valid; p[1] readable) has the flag.
-inline bool characterHasFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
-  return characterHasFlagGiven(p, pairSummary(p, pairs), flag);
 }
 inline bool characterHasFlag(const char* p, std::uint8_t flag) {
   return characterHasFlag(p, flag, pairSummaries());
