@@ -262,9 +262,17 @@ class Kiosk:
         xdotool("mouseup", "1")
 
     def press_alert(self, button):
-        self.tap(wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
-                                    if n.name == button and n.getRoleName() == "push button"),
-                                   None), f"an alert button {button!r}"))
+        node = wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
+                                  if n.name == button and n.getRoleName() == "push button"),
+                                 None), f"an alert button {button!r}")
+        # A window manager may still be placing the new window: tap where it has come to rest,
+        # as a person would, not where it was first mapped.
+        def settled():
+            before = extents(node)
+            time.sleep(0.1)
+            return before == extents(node)
+        wait(settled, f"the alert button {button!r} at rest", 3)
+        self.tap(node)
 
     def type_into(self, name, text, enter=False):
         self.click(name, "password text" if "passcode" in name.lower() else "text")
