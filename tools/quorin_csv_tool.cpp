@@ -75,7 +75,7 @@ Options:
 
 Text output is UTF-8. When the encoding is detected without a byte-order mark, a note says what
 was assumed. Failures print "quorin-csv: error <code>: <description>" to standard
-error. Exit status: 0 success, 1 failure, 2 usage error (unknown command or option, refused
+error, followed by the cause in parentheses when one is known. Exit status: 0 success, 1 failure, 2 usage error (unknown command or option, refused
 delimiter or encoding).
 )";
 
@@ -226,6 +226,11 @@ std::string jsonString(std::string_view text) {
 int reportError(const csv::Error& error) {
   std::string message = "quorin-csv: error " + std::to_string(error.code);
   if (error.description) message += ": " + *error.description;
+  // The cause (which file, and what the system said) is what a user can act on.
+  for (const csv::Error* cause = error.underlying.get(); cause != nullptr;
+       cause = cause->underlying.get()) {
+    if (cause->description) message += " (" + *cause->description + ")";
+  }
   std::fprintf(stderr, "%s\n", message.c_str());
   return kExitFailure;
 }

@@ -125,7 +125,8 @@ TEST(ToolRowsTest, PrintsTheDocumentAsJSONOrItsCountsAndFailuresWithTheirCode) {
       {"rows --encoding utf-8", bad, 1, "",
        "error 2: Invalid CSV format on line #3 immediately after \"\"abc\"\"\n"},
       {"events " + folder / "missing.csv", bad, 1, "",
-       "error 1: Unable to open file for reading\n"},
+       "error 1: Unable to open file for reading (" + folder / "missing.csv" +
+           ": No such file or directory)\n"},
   };
   for (const auto& [args, in, status, out, err] : cases) {
     const Result r = runTool(args, in);
