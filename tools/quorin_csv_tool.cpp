@@ -75,8 +75,8 @@ Options:
 
 Text output is UTF-8. When the encoding is detected without a byte-order mark, a note says what
 was assumed. Failures print "quorin-csv: error <code>: <description>" to standard
-error, followed by the cause in parentheses when one is known. Exit status: 0 success, 1 failure, 2 usage error (unknown command or option, refused
-delimiter or encoding).
+error, followed by the cause in parentheses when one is known. Exit status: 0 success,
+1 failure, 2 usage error (unknown command or option, refused delimiter or encoding).
 )";
 
 class UsageError : public std::runtime_error {
