@@ -131,11 +131,6 @@ bool hasCodePointFlag(char32_t cp, std::uint8_t flag) {
 bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
   const auto b0 = static_cast<unsigned char>(p[0]);
   const auto b1 = static_cast<unsigned char>(p[1]);
-  if (b0 < 0xF0) {
-    std::size_t length = 0;
-    const char32_t cp = decodeUTF8(p, &length);
-    return (pairSummaries()[kBMPFlags + cp].load(std::memory_order_relaxed) & flag) != 0;
-  }
   SummaryTable& summary = gPairSummaries[(static_cast<std::size_t>(b0) << 8) | b1];
   if ((summary.load(std::memory_order_relaxed) & kSummaryUnknown) != 0) {
     // A four-byte character: the 4096 code points that share its first two bytes.
