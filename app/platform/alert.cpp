@@ -2,10 +2,13 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <utility>
 
 namespace quorin {
@@ -86,6 +89,7 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
     grid->setContentsMargins(40, 36, 40, 32);
     grid->setHorizontalSpacing(0);
     grid->setVerticalSpacing(20);
+    grid->setColumnStretch(1, 1);  // a box widened by its buttons widens the text, not the margin
     grid->invalidate();
   }
   // The icon's label stays empty (no icon), and an empty, unnamed label is all a screen reader
@@ -120,6 +124,7 @@ void Alert::show() {
   onScreen().append(this);
   box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
   shownBeforeWindow_ = box_->parentWidget() != nullptr && !box_->parentWidget()->isVisible();
+  fitButtons();
   box_->show();
   raise();
 }
@@ -138,6 +143,33 @@ void Alert::raise() {
   }
   box_->raise();
   box_->activateWindow();
+}
+
+void Alert::fitButtons() {
+  // To a layout, a style sheet's min-width is a button's whole minimum, so the box squeezed a
+  // longer title (another language, larger text) to it and cut its words off. No button is
+  // narrower than its words, and buttons too wide to stand side by side stand in a column.
+  box_->ensurePolished();
+  for (QAbstractButton* b : buttons_) {
+    b->setMinimumWidth(std::max(b->minimumWidth(), b->sizeHint().width()));
+  }
+  auto* row = box_->findChild<QDialogButtonBox*>();
+  if (row == nullptr) return;
+  const QWidget* window = box_->parentWidget();
+  const int screenWidth =
+      window != nullptr ? window->width() : box_->screen()->availableGeometry().width();
+  const QMargins margins = box_->layout()->contentsMargins();
+  const int room = screenWidth - margins.left() - margins.right();
+  if (row->sizeHint().width() <= room) return;
+  row->setOrientation(Qt::Vertical);
+  // A column puts the buttons in another order than the row: a screen reader, which reads the
+  // buttons in the order of the box's children, reads them from the top down as they stand.
+  row->layout()->activate();
+  QList<QAbstractButton*> column = buttons_;
+  std::sort(column.begin(), column.end(), [](QAbstractButton* a, QAbstractButton* b) {
+    return a->geometry().top() < b->geometry().top();
+  });
+  for (QAbstractButton* b : column) b->raise();
 }
 
 void Alert::raiseAll() {

@@ -84,6 +84,7 @@ class Alert : public QObject {
  private:
   void buttonChosen(int index);
   void finish();
+  void fitButtons();
 
   std::optional<QString> title_;
   QString message_;

@@ -298,6 +298,44 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
   EXPECT_GT(lightness(toolPage().answerButton(2, 2)), 200);
 }
 
+// The alerts the public meets (results asked for too early, a restart to confirm, the time-out
+// warning), in each language and look: every button shows its whole title, within the screen.
+TEST_F(LayoutTest, EveryAlertShowsItsWholeButtons) {
+  start();
+  answer(1, 0);  // begun, so that a restart asks first
+  for (const QString& language : {QStringLiteral("es"), Language::kSource}) {
+    for (const KioskLook& look : kLooks) {
+      SCOPED_TRACE(language.toStdString() + (look.largerText ? " larger" : "") +
+                   (look.highContrast ? " contrast" : ""));
+      flow().setLanguage(language);
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old pages
+      flow().setLook(look);
+      goToPage(4);
+      for (int alert = 0; alert < 3; ++alert) {
+        if (alert == 0) toolPage().showResults(nullptr);
+        if (alert == 1) flow().restartAndForce(false);
+        if (alert == 2) advance(milliseconds(flow().timeout() * 1000));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(Alert::visibleAlerts().size(), 1);
+        QWidget* box = Alert::visibleAlerts().front()->button(0)->window();
+        EXPECT_LE(box->width(), 768);
+        expectLaidOutForTouch(box, QSize(80, 56), 22);
+        Alert::dismissAll();
+      }
+    }
+  }
+  // A clinic's own translation may run longer still: buttons too wide to stand side by side
+  // stand in a column.
+  (new Alert(std::nullopt, QStringLiteral("?"), nullptr,
+             QStringLiteral("Volver a la pantalla anterior sin cambiar nada"),
+             {QStringLiteral("Borrar todas las respuestas y empezar de nuevo")}))
+      ->show();
+  QCoreApplication::processEvents();
+  QWidget* box = Alert::visibleAlerts().front()->button(0)->window();
+  EXPECT_LE(box->width(), 768);
+  expectLaidOutForTouch(box, QSize(80, 56), 22);
+}
+
 // Every colour pair text is put on reaches 7:1 in the high-contrast look (WCAG AAA) and 4.5:1
 // in the normal one, and the high-contrast sheet uses no colour outside its palette.
 TEST(KioskStyleTest, TextContrast) {
