@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the kiosk's screens offscreen into docs/screenshots/ (the start screen with its keypad,
-# the export's messages, the seven pages, each also with larger text and in high contrast, the
-# time-out warning, and the title and question pages in Spanish), from a fresh temporary kiosk home.
+# the export's messages, the seven pages and the time-out warning, each also with larger text, in
+# high contrast and in Spanish), from a fresh temporary kiosk home.
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -151,7 +151,7 @@ QPushButton[role="aid"] {
 QPushButton[role="aid"]:checked { background: {primary}; color: {onPrimary}; }
 /* Read aloud, under the pages: room on the left for the loudspeaker it draws. */
 QPushButton[role="speak"] {
-  min-height: 56px; padding: 0 24px 0 60px; font-size: 20px; border-radius: 28px;
+  min-height: 56px; padding: 0 24px 0 72px; font-size: 20px; border-radius: 28px;
 }
 QPushButton[role="speak"]:checked { background: {primary}; color: {onPrimary}; }
 /* A page taller than the screen (larger text) scrolls, with a bar wide enough for a finger. */

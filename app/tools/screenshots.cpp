@@ -189,11 +189,16 @@ int main(int argc, char** argv) {
     ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning.png")) && ok;
     quorin::Alert::dismissAll();
 
-    // The title and question pages in Spanish, with the answers given above still chosen.
+    // Every page in Spanish, with the answers given above still chosen, and its time-out warning.
     flow->setLanguage(QStringLiteral("es"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ok = showPage(0, QStringLiteral("title-es.png")) && ok;
-    ok = showPage(quorin::PageController::kToolPage, QStringLiteral("questions-es.png")) && ok;
+    for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
+      ok = showPage(page, pages[page] + "-es.png") && ok;
+    }
+    flow->scrollToPage(2);
+    clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
+    ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning-es.png")) && ok;
+    quorin::Alert::dismissAll();
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return ok ? 0 : 1;
