@@ -5,6 +5,7 @@
 
 #include "page_controller.hpp"
 #include "platform/kiosk_style.hpp"
+#include "platform/language.hpp"
 #include "quorin_app_delegate.hpp"
 
 namespace quorin {
@@ -61,6 +62,24 @@ void TitlePageController::chooseLanguage(QObject* sender) {
   resetTimer();
   if (PageController* flow = pageController()) {
     flow->setLanguage(sender->property("language").toString());
+  }
+  showLanguage();  // a tap on the language in use took its press away
+}
+
+void TitlePageController::viewDidLoad() { showLanguage(); }
+
+void TitlePageController::viewDidReload(QWidget& oldView) {
+  BasePageController::viewDidReload(oldView);
+  showLanguage();  // the old page's pressed control was the old language
+}
+
+void TitlePageController::showLanguage() {
+  // Which language is in use shows at a glance, and a screen reader says it is chosen.
+  for (QAbstractButton* b : view()->findChildren<QAbstractButton*>()) {
+    const QString language = b->property("language").toString();
+    if (language.isEmpty()) continue;
+    b->setCheckable(true);
+    b->setChecked(language == Language::current());
   }
 }
 

@@ -63,6 +63,14 @@ class TitlePageController : public BasePageController {
   TitlePageController(QuorinAppDelegate& app, PageController& pageController);
   // Action of a language control: the pages change to its language.
   Q_INVOKABLE void chooseLanguage(QObject* sender);
+
+ protected:
+  void viewDidLoad() override;
+  void viewDidReload(QWidget& oldView) override;
+
+ private:
+  // Shows the language control of the pages' language pressed, the others not.
+  void showLanguage();
 };
 
 class IntroPageController : public BasePageController {

@@ -94,13 +94,15 @@ class ScrollContentAccessible : public QAccessibleWidget {
 };
 
 // A push button as a person meets it: its text (line breaks as spaces) unless it has an
-// accessible name, "Press", and a radio button's role when it is one of a group of choices.
+// accessible name, "Press", and a radio button's role when it is one of a group of choices (an
+// answer, a language).
 class ButtonAccessible : public QAccessibleWidget {
  public:
   explicit ButtonAccessible(QAbstractButton* b) : QAccessibleWidget(b, QAccessible::Button) {}
 
   QAccessible::Role role() const override {
-    if (button()->property("role").toString() == QLatin1String("choice")) {
+    if (button()->property("role").toString() == QLatin1String("choice") ||
+        button()->property("language").isValid()) {
       return QAccessible::RadioButton;
     }
     return button()->isCheckable() ? QAccessible::CheckBox : QAccessible::Button;

@@ -138,6 +138,7 @@ QPushButton[role="choice"]:checked {
   background: {primary}; color: {onPrimary}; border-color: {primary}; font-weight: bold;
 }
 QPushButton[role="secondary"] { min-height: 72px; }
+QPushButton[role="secondary"]:checked { background: {primary}; color: {onPrimary}; }
 QLabel[role="scoreCaption"] { font-size: 20px; color: {muted}; }
 QPushButton[role="score"] {
   min-height: 0; padding: 0; font-size: 40px; font-weight: bold; color: {primary};
