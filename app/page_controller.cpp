@@ -226,6 +226,14 @@ void PageController::addSpeakButton() {
     speakButton_->setChecked(false);
     speakButton_->hide();
   });
+  // Someone who listens to the pages cannot read an alert either, and cannot reach the control
+  // under one: each is read out as it comes up. (The guard makes the observer of a flow that is
+  // gone do nothing until the next flow replaces it.)
+  Alert::setShownObserver([self = QPointer<PageController>(this)](Alert& alert) {
+    if (self && self->listening_ && self->app_.speech().available()) {
+      self->speak(spokenText(readingOrder(*alert.button(0)->window())));
+    }
+  });
 }
 
 void PageController::retranslate() {
@@ -248,6 +256,7 @@ void PageController::readAloud() {
 }
 
 void PageController::speak(const QString& text) {
+  listening_ = true;
   app_.speech().say(text);
   // The control shows the voice's state, not the tap's: it is checked once speaking starts.
   speakButton_->setChecked(app_.speech().speaking());
@@ -415,6 +424,7 @@ void PageController::restartSession() {
   // answers). An alert raised by the logging below is the new one, so it comes after.
   Alert::dismissAll();
   app_.speech().stop();
+  listening_ = false;
   // The next person starts in English, and so does any alert the logging raises.
   setLanguage(Language::kSource);
   Tool& tool = app_.tool();

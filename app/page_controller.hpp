@@ -98,7 +98,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   // Action of the read-aloud control: reads the page shown, or stops reading.
   void readAloud();
   // Reads `text` aloud in place of anything being read (a tap on one question); listening is not
-  // idling, so the inactivity timer starts again.
+  // idling, so the inactivity timer starts again. From then on in the session, every alert is
+  // read aloud as it comes up.
   void speak(const QString& text);
 
   void scrollViewDidScroll(ScrollView& scrollView) override;
@@ -132,7 +133,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   std::function<void()> placeSpeakButton_;  // lays the control and the dots out again
   ScrollView* scrollView_ = nullptr;
   int currentPage_ = 0;
-  int scrollTarget_ = -1;  // the page the flow is scrolling to, -1 when none
+  int scrollTarget_ = -1;   // the page the flow is scrolling to, -1 when none
+  bool listening_ = false;  // the session's person has had something read aloud
   Scheduler::TaskId timer_ = 0;
   QPointer<Alert> alertView_;
   QPointer<Alert> warningView_;

@@ -24,6 +24,11 @@ QPointer<QWidget>& presentingWindow() {
   return window;
 }
 
+std::function<void(Alert&)>& shownObserver() {
+  static std::function<void(Alert&)> observer;
+  return observer;
+}
+
 // The session layer's texts, listed for lupdate under the context they are looked up in.
 [[maybe_unused]] constexpr const char* kSessionTexts[] = {
     QT_TRANSLATE_NOOP("quorin::AlertPresenterAdapter", "Error"),
@@ -127,6 +132,7 @@ void Alert::show() {
   fitButtons();
   box_->show();
   raise();
+  if (const auto& observer = shownObserver()) observer(*this);
 }
 
 void Alert::raise() {
@@ -188,6 +194,10 @@ void Alert::dismissAll() {
 }
 
 void Alert::setPresentingWindow(QWidget* window) { presentingWindow() = window; }
+
+void Alert::setShownObserver(std::function<void(Alert&)> observer) {
+  shownObserver() = std::move(observer);
+}
 
 void Alert::buttonChosen(int index) {
   if (finished_ || index < 0) return;

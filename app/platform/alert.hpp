@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -80,6 +81,8 @@ class Alert : public QObject {
   static void dismissAll();
   // The window alerts are modal over; null makes them modal over the whole application.
   static void setPresentingWindow(QWidget* window);
+  // Calls `observer` with each alert as it comes on screen (one observer; empty for none).
+  static void setShownObserver(std::function<void(Alert&)> observer);
 
  private:
   void buttonChosen(int index);

@@ -386,8 +386,8 @@ def read_aloud():
     question with its four choices, in order. A tap on a question
     reads that one. Answering goes on while it speaks; the control, turning the page, a change of
     language and the time-out's restart stop it; in Spanish it reads Spanish with a Spanish
-    voice. Utterances last a second a word, so every step happens mid-sentence. Without a voice
-    there is no control."""
+    voice. Alerts are read out to a person who has listened, not to the next one. Utterances last
+    a second a word, so every step happens mid-sentence. Without a voice there is no control."""
     choices = "Never. Some days. Most days. Every day."
     one_question = re.compile(r"(\d)\. ([^.]+)\. " + re.escape(choices))
     said = lambda count: wait(lambda: k.speech()[count:] or None, "the voice asked to speak")
@@ -430,10 +430,21 @@ def read_aloud():
         check(spanish.get("locale") == "es_ES" and "Bienvenida." in spanish["say"],
               f"the title page in Spanish: {spanish}")
         count = len(k.speech())
-        # The time-out's restart silences it and brings English back.
-        timed_out(k, "Bienvenida", MORE_TIME_ES)
-        check(k.speech()[count:] == [{"stop": True}], f"after the time-out: {k.speech()[count:]}")
+        # The time-out's warning is read out in place of the page (a whole time-out follows
+        # its reading); the restart silences it and brings English back.
+        k.expect("Bienvenida", [MORE_TIME_ES], timeout=12)
+        k.expect("Welcome", [], timeout=30)
+        warning = {"say": "¿Necesita más tiempo? Más tiempo. Empezar de nuevo.", "locale": "es_ES"}
+        check(k.speech()[count:count + 2] == [{"stop": True}, warning] and
+              k.speech()[count + 2:] in ([], [{"stop": True}]),
+              f"around the time-out: {k.speech()[count:]}")
         k.find("Read aloud", AID_ROLE)
+        # The next person has not listened: their alerts are not read out.
+        count = len(k.speech())
+        to_questions(k)
+        k.click("See my result")
+        k.dismiss("Questions", PLEASE_COMPLETE)
+        check(k.speech()[count:] == [], f"an alert read to the next person: {k.speech()[count:]}")
     with started(10, env={"QUORIN_SPEECH_FAIL": "1"}) as k:
         k.find("Start the check-in")
         check(k.nodes("Read aloud") == [], "a read-aloud control without a voice")
