@@ -230,9 +230,15 @@ void PageController::addSpeakButton() {
   // under one: each is read out as it comes up. (The guard makes the observer of a flow that is
   // gone do nothing until the next flow replaces it.)
   Alert::setShownObserver([self = QPointer<PageController>(this)](Alert& alert) {
-    if (self && self->listening_ && self->app_.speech().available()) {
-      self->speak(spokenText(readingOrder(*alert.button(0)->window())));
-    }
+    if (!self || !self->listening_ || !self->app_.speech().available()) return;
+    self->speak(spokenText(readingOrder(*alert.button(0)->window())));
+    self->spokenAlert_ = &alert;
+    // Gone from the screen, it is no longer read out (unless something else is by then).
+    connect(&alert, &QObject::destroyed, self, [self](QObject* gone) {
+      if (gone != self->spokenAlert_) return;
+      self->spokenAlert_ = nullptr;
+      self->app_.speech().stop();
+    });
   });
 }
 
@@ -257,6 +263,7 @@ void PageController::readAloud() {
 
 void PageController::speak(const QString& text) {
   listening_ = true;
+  spokenAlert_ = nullptr;
   app_.speech().say(text);
   // The control shows the voice's state, not the tap's: it is checked once speaking starts.
   speakButton_->setChecked(app_.speech().speaking());
@@ -425,6 +432,7 @@ void PageController::restartSession() {
   Alert::dismissAll();
   app_.speech().stop();
   listening_ = false;
+  spokenAlert_ = nullptr;
   // The next person starts in English, and so does any alert the logging raises.
   setLanguage(Language::kSource);
   Tool& tool = app_.tool();

@@ -133,8 +133,9 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   std::function<void()> placeSpeakButton_;  // lays the control and the dots out again
   ScrollView* scrollView_ = nullptr;
   int currentPage_ = 0;
-  int scrollTarget_ = -1;   // the page the flow is scrolling to, -1 when none
-  bool listening_ = false;  // the session's person has had something read aloud
+  int scrollTarget_ = -1;               // the page the flow is scrolling to, -1 when none
+  bool listening_ = false;              // the session's person has had something read aloud
+  const Alert* spokenAlert_ = nullptr;  // the alert being read out, for identity only
   Scheduler::TaskId timer_ = 0;
   QPointer<Alert> alertView_;
   QPointer<Alert> warningView_;

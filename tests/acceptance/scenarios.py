@@ -421,12 +421,17 @@ def read_aloud():
         k.click("Read aloud", AID_ROLE)  # pressed while speaking: silence
         stopped(5, "its control")
         check(not k.checked("Read aloud", AID_ROLE), "the control still shown on")
+        k.click("See my result")  # an alert to someone who listens is read out, until it goes
+        check(said(6) == [{"say": PLEASE_COMPLETE + " Close.", "locale": "en_US"}],
+              f"the alert read as {k.speech()[6:]}")
+        k.dismiss("Questions", PLEASE_COMPLETE)
+        stopped(7, "closing the alert")
         k.tap_dot(1)
         k.expect("Welcome")
         k.click("Español", "radio button")
         k.expect("Bienvenida")
         k.click("Leer en voz alta", AID_ROLE)
-        spanish = said(6)[-1]
+        spanish = said(8)[-1]
         check(spanish.get("locale") == "es_ES" and "Bienvenida." in spanish["say"],
               f"the title page in Spanish: {spanish}")
         count = len(k.speech())
