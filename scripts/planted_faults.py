@@ -16,7 +16,7 @@ PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
 PASSCODE = "session/src/passcode.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
-READING = "app/platform/reading_order.cpp"
+READING, ALERT = "app/platform/reading_order.cpp", "app/platform/alert.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && p[0] == '#'", "n > 1 && p[0] == '#'",
      "writer: a lone # field is not quoted"),
@@ -137,6 +137,10 @@ MUTATIONS = [
      "(void)centred, (void)margins;", "page flow: the page dots lie under the read-aloud control"),
     ("a-speak-page", PAGE, "  app_.speech().stop();  // what was being read", "  // what was being read",
      "page flow: turning the page does not stop reading aloud"),
+    ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
+     "b->minimumWidth()", "alerts: a long button title is cut off"),
+    ("a-listen-reset", PAGE, "  listening_ = false;\n", "",
+     "reading aloud: the next person's alerts are read out"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
