@@ -5,9 +5,9 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <functional>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
