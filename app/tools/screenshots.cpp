@@ -159,9 +159,24 @@ int main(int argc, char** argv) {
     ok = save(window, folder, QStringLiteral("score.png")) && ok;
     ok = showPage(6, QStringLiteral("practice.png")) && ok;
 
-    // Every page again with each reading aid, switched on by its toggle on the title page.
+    // Left alone on a page other than the title page: the time-out warning, answered at once.
+    const auto showTimeoutWarning = [&](const QString& name) {
+      flow->scrollToPage(2);
+      clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
+      ok = saveWithAlerts(window, folder, name) && ok;
+      quorin::Alert::dismissAll();
+    };
     const QString pages[] = {"title",     "intro", "about",   "committee",
                              "questions", "score", "practice"};
+    const auto showEveryScreen = [&](const QString& suffix) {
+      for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
+        ok = showPage(page, pages[page] + suffix) && ok;
+      }
+      showTimeoutWarning("timeout-warning" + suffix);
+    };
+
+    // Every screen again with each reading aid (alerts follow the look), switched on by its
+    // toggle on the title page.
     for (const char* aid : {"largerText", "highContrast"}) {
       flow->scrollToPage(0);
       const auto toggles = flow->views()[0]->view()->findChildren<quorin::AidToggle*>();
@@ -170,35 +185,16 @@ int main(int argc, char** argv) {
       });
       if (toggle == toggles.end()) return 1;
       (*toggle)->click();
-      const QString suffix = aid == std::string_view("largerText") ? "-large.png" : "-contrast.png";
-      for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
-        ok = showPage(page, pages[page] + suffix) && ok;
-      }
-      // Alerts follow the look: the time-out warning, answered at once.
-      flow->scrollToPage(2);
-      clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
-      ok = saveWithAlerts(window, folder, "timeout-warning" + suffix) && ok;
-      quorin::Alert::dismissAll();
+      showEveryScreen(aid == std::string_view("largerText") ? "-large.png" : "-contrast.png");
       flow->scrollToPage(0);
       (*toggle)->click();
     }
+    showTimeoutWarning(QStringLiteral("timeout-warning.png"));
 
-    // Left alone on a page other than the title page: the time-out warning.
-    flow->scrollToPage(2);
-    clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
-    ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning.png")) && ok;
-    quorin::Alert::dismissAll();
-
-    // Every page in Spanish, with the answers given above still chosen, and its time-out warning.
+    // Every screen in Spanish, with the answers given above still chosen.
     flow->setLanguage(QStringLiteral("es"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    for (int page = 0; page < quorin::PageController::kPageCount; ++page) {
-      ok = showPage(page, pages[page] + "-es.png") && ok;
-    }
-    flow->scrollToPage(2);
-    clock->advance(std::chrono::seconds(delegate.inactivityTimout()));
-    ok = saveWithAlerts(window, folder, QStringLiteral("timeout-warning-es.png")) && ok;
-    quorin::Alert::dismissAll();
+    showEveryScreen(QStringLiteral("-es.png"));
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return ok ? 0 : 1;
