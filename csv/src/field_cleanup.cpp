@@ -1,5 +1,6 @@
 #include "field_cleanup.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "grapheme.hpp"
@@ -31,22 +32,25 @@ std::string_view trimCharactersWithFlag(std::string_view text, std::uint8_t flag
 
 }  // namespace
 
-void collapseDoubledQuotes(std::string_view text, std::string& out) {
-  out.resize(text.size());
-  char* write = out.data();
+std::size_t collapseDoubledQuotes(std::string_view text, char* out, bool padded) {
+  char* write = out;
   const char* from = text.data();
   const char* const end = from + text.size();
   // Copies up to and including each quote, then drops the quote after it if there is one. The
-  // output never runs ahead of the input, so whole blocks may be stored.
+  // output never runs ahead of the input, so whole blocks may be stored; only the quotes before
+  // the end count.
 #if defined(__SSE2__)
-  while (end - from >= 16) {
+  const char* const blocksEnd = padded ? end : end - std::min<std::size_t>(text.size(), 15);
+  while (from < blocksEnd) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(write), v);
-    const auto quotes =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
+    const auto left = static_cast<std::size_t>(end - from);
+    auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
+    if (left < 16) quotes &= (1u << left) - 1;
     if (quotes == 0) {
-      from += 16;
-      write += 16;
+      const std::size_t step = std::min<std::size_t>(left, 16);
+      from += step;
+      write += step;
       continue;
     }
     const int keep = __builtin_ctz(quotes) + 1;  // the quote too
@@ -60,7 +64,7 @@ void collapseDoubledQuotes(std::string_view text, std::string& out) {
     *write++ = c;
     if (c == '"' && from < end && *from == '"') ++from;
   }
-  out.resize(static_cast<std::size_t>(write - out.data()));
+  return static_cast<std::size_t>(write - out);
 }
 
 void removeEscapes(std::string& text) {
@@ -82,7 +86,7 @@ void removeEscapes(std::string& text) {
 }
 
 std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
-                            std::string& scratch, const SummaryTable* pairs) {
+                            std::string& scratch, const SummaryTable* pairs, bool padded) {
   if (pairs == nullptr) pairs = pairSummaries();
   std::string_view text = raw;
   bool unquoted = false;
@@ -112,12 +116,17 @@ std::string_view cleanField(std::string_view raw, std::string_view delimiter, Fi
   const bool backslashes =
       bytes.backslashes && std::memchr(text.data(), '\\', text.size()) != nullptr;
   if (!quotes && !backslashes) return text;
-  if (quotes) {
-    collapseDoubledQuotes(text, scratch);  // (5)
-  } else {
+  if (!quotes) {
     scratch.assign(text);
+    removeEscapes(scratch);  // (6)
+    return scratch;
   }
-  if (backslashes) removeEscapes(scratch);  // (6)
+  // The scratch keeps its largest size, so that it is not filled with zeros before every use.
+  if (scratch.size() < text.size() + kCollapseSlack) scratch.resize(text.size() + kCollapseSlack);
+  const std::size_t length = collapseDoubledQuotes(text, scratch.data(), padded);  // (5)
+  if (!backslashes) return std::string_view(scratch.data(), length);
+  scratch.resize(length);
+  removeEscapes(scratch);  // (6)
   return scratch;
 }
 

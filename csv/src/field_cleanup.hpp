@@ -9,8 +9,13 @@
 
 namespace csv::detail {
 
-// Writes `text` to `out` with every "" replaced by ", scanning forward, without overlaps.
-void collapseDoubledQuotes(std::string_view text, std::string& out);
+// Bytes past a padded text that stay readable, and room that collapseDoubledQuotes needs past
+// the text's length in its output.
+inline constexpr std::size_t kCollapseSlack = 16;
+// Writes `text` to `out` with every "" replaced by ", scanning forward, without overlaps, and
+// returns the length written; out has room for text.size() + kCollapseSlack bytes. With `padded`
+// the kCollapseSlack bytes past the text are readable, so its end is copied in whole blocks too.
+std::size_t collapseDoubledQuotes(std::string_view text, char* out, bool padded);
 // Deletes each backslash and keeps the character after it, even if that is a backslash too.
 void removeEscapes(std::string& text);
 
@@ -47,8 +52,10 @@ struct FieldBytes {
 // ends right after a delimiter; (4) trim white space and newlines; (5) "" becomes "; (6) drop
 // escaping backslashes. A lone double quote stays as it is. `bytes` may only overstate what the
 // text holds; it lets (5) and (6) be skipped without looking. The result views `raw` or `scratch`.
-// `pairs` is pairSummaries(), which hot loops keep at hand.
+// `pairs` is pairSummaries(), which hot loops keep at hand; `padded` says that raw is a view into
+// TextSource's buffer, readable past its end.
 std::string_view cleanField(std::string_view raw, std::string_view delimiter, FieldBytes bytes,
-                            std::string& scratch, const SummaryTable* pairs = nullptr);
+                            std::string& scratch, const SummaryTable* pairs = nullptr,
+                            bool padded = false);
 
 }  // namespace csv::detail

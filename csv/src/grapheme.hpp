@@ -102,13 +102,16 @@ bool hasCodePointFlag(char32_t cp, std::uint8_t flag);
 bool characterHasFlagSlow(const char* p, std::uint8_t flag);
 
 // True when the UTF-8 character at p (valid; p[1] readable) has the flag. ASCII and two-byte
-// summaries are exact; a longer character takes a call, kept out of line so that the hot loops
-// stay small.
+// summaries are exact; a three-byte character of a script with such characters costs a second
+// load, and a four-byte one a call, kept out of line so that the hot loops stay small.
 inline bool characterHasFlag(const char* p, std::uint8_t flag, const SummaryTable* pairs) {
   const std::uint8_t summary = pairSummary(p, pairs);
   if ((summary & (flag | kSummaryUnknown)) == 0) return false;
-  if (static_cast<unsigned char>(p[0]) < 0xE0) return (summary & flag) != 0;
-  return characterHasFlagSlow(p, flag);
+  const auto* s = reinterpret_cast<const unsigned char*>(p);
+  if (s[0] < 0xE0) return (summary & flag) != 0;
+  if (s[0] >= 0xF0) return characterHasFlagSlow(p, flag);
+  const std::size_t cp = ((s[0] & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu);
+  return (pairs[kBMPFlags + cp].load(std::memory_order_relaxed) & flag) != 0;
 }
 inline bool characterHasFlag(const char* p, std::uint8_t flag) {
   return characterHasFlag(p, flag, pairSummaries());

@@ -90,7 +90,7 @@ QUORIN_INLINE void Tokenizer::finishField(Cursor& c, const TokenSink& sink, std:
     const bool clean = ((c.frontFlags | backFlags) & kEdgeDoubt) == 0 && !c.fieldBytes.any();
     field = clean || isCleanField(raw, delimiterLead_, c.fieldBytes.any(), pairs_)
                 ? raw
-                : cleanField(raw, delimiter_, c.fieldBytes, scratch_, pairs_);
+                : cleanField(raw, delimiter_, c.fieldBytes, scratch_, pairs_, true);
   } else {
     joined_ = leftover_;
     joined_.append(raw);

@@ -262,16 +262,24 @@ TEST(FieldCleanupTest, Steps) {
 }
 
 // A run of quotes anywhere in a text longer than the copying blocks collapses pair by pair,
-// scanning forward: one or two quotes leave one, three or four leave two.
+// scanning forward: one or two quotes leave one, three or four leave two. A padded text is
+// followed by quotes, which must not count.
 TEST(FieldCleanupTest, DoubledQuotesCollapseAtEveryPosition) {
   const std::string text(40, 'a');
   for (std::size_t at = 0; at <= text.size(); ++at) {
     for (std::size_t quotes = 1; quotes <= 4; ++quotes) {
       const std::string raw = text.substr(0, at) + std::string(quotes, '"') + text.substr(at);
-      std::string out;
-      collapseDoubledQuotes(raw, out);
-      EXPECT_EQ(out, text.substr(0, at) + std::string((quotes + 1) / 2, '"') + text.substr(at))
-          << raw;
+      const std::string padded = raw + std::string(kCollapseSlack, '"');
+      for (std::size_t length = at + quotes; length <= raw.size(); length += 7) {
+        const std::string expected = text.substr(0, at) + std::string((quotes + 1) / 2, '"') +
+                                     text.substr(at, length - at - quotes);
+        for (const bool pad : {false, true}) {
+          std::string out(length + kCollapseSlack, 'x');
+          const std::string_view in(pad ? padded.data() : raw.data(), length);
+          out.resize(collapseDoubledQuotes(in, out.data(), pad));
+          EXPECT_EQ(out, expected) << raw.substr(0, length) << (pad ? " padded" : "");
+        }
+      }
     }
   }
 }
