@@ -50,6 +50,8 @@ MUTATIONS = [
      "parser: byte-order mark left in the text"),
     ("f-doubled-quote", CLEAN, "if (c == '\"' && from < end && *from == '\"') ++from;", "",
      "clean-up: doubled quotes kept"),
+    ("f-collapse-end", CLEAN, "if (left < 16) quotes &= (1u << left) - 1;", "",
+     "clean-up: quotes read past a field's end collapse"),
     ("f-trim", CLEAN, "text = trimCharactersWithFlag(text, kTrimmed, pairs);  // (4)", "",
      "clean-up: spaces around a field kept"),
     ("t-escaped-quote", TOK, "c.beforePrevious != Kind::kBackslash && ", "",
