@@ -332,6 +332,14 @@ class IconvDecoder final : public Decoder {
     r.produced = static_cast<std::size_t>(output - out);
     return r;
   }
+  // Windows-1255 and Windows-1258 hold a letter back until the next byte shows whether a mark
+  // combines with it; going back to the initial state hands it out.
+  std::size_t finish(char* out) override {
+    char* output = out;
+    std::size_t outputLeft = kMaxFinishOutput;
+    (void)iconv(cd_, nullptr, nullptr, &output, &outputLeft);
+    return static_cast<std::size_t>(output - out);
+  }
 
  private:
   iconv_t cd_;

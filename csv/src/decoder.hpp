@@ -34,6 +34,11 @@ class Decoder {
   virtual DecodeResult decode(const std::uint8_t* in, std::size_t n, char* out) = 0;
   // The most UTF-8 bytes that n input bytes can produce.
   virtual std::size_t maxOutput(std::size_t n) const { return 4 * n + 16; }
+  // At the end of the input: writes into out, which has room for kMaxFinishOutput bytes, the
+  // text the decoder still holds back and returns its length. Some decoders keep the last
+  // character until they see whether a combining mark follows it.
+  virtual std::size_t finish(char* /*out*/) { return 0; }
+  static constexpr std::size_t kMaxFinishOutput = 32;
 };
 
 // A decoder for `encoding` other than UTF-8 (which is validated in place); null when the encoding

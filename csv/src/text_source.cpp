@@ -139,7 +139,13 @@ void TextSource::finishInput() {
   // A read failure explains everything after it; only a clean end makes leftovers an error.
   if (stopped_ || bytes_.failure()) return;
   const bool leftover = utf8_ ? filled_ > committed_ : !raw_.empty();
-  if (leftover) failDecoding(utf8_ ? committed_ : 0, DecodeProblem::kIncomplete);
+  if (leftover) {
+    failDecoding(utf8_ ? committed_ : 0, DecodeProblem::kIncomplete);
+  } else if (decoder_) {
+    ensureCapacity(committed_ + Decoder::kMaxFinishOutput);
+    committed_ += decoder_->finish(text_ + committed_);
+    filled_ = committed_;
+  }
 }
 
 void TextSource::failDecoding(std::size_t badOffset, DecodeProblem problem) {

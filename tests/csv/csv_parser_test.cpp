@@ -86,6 +86,8 @@ TEST(EncodingTest, SourcesReadAsTheirEncoding) {
   const std::string head(2047, 'a');
   const std::tuple<std::string, StringEncoding, StringEncoding, std::string> cases[] = {
       {"a,b", 12345, 12345, kUndecodable + "encoding 12345 is not supported"},
+      // Windows-1255 holds a letter back in case a mark follows; the end hands it out.
+      {"\xE0,\xE1", 0x80000505, 0x80000505, "1[\u05D0][\u05D1]"},
       {"", 12345, 12345, ""},
       // A sequence cut by the end of a full sample is completed by the bytes after it.
       {head + "\u00E9,b\n", 0, kEncodingUTF8, "1[" + head + "\u00E9][b]"},
