@@ -140,6 +140,10 @@ csv::StringEncoding parseEncoding(std::string_view text) {
                      "': give a number (4, 30, 0x90000100, ...) or one of utf-8, utf-16be, "
                      "utf-16le, utf-32be, utf-32le, macroman");
   }
+  // A code the library cannot decode would only fail at the first byte, as if the input were bad.
+  if (!csv::isSupportedEncoding(static_cast<csv::StringEncoding>(value))) {
+    throw UsageError("unsupported encoding '" + std::string(text) + "'");
+  }
   return static_cast<csv::StringEncoding>(value);
 }
 

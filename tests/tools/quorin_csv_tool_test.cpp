@@ -55,6 +55,7 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
       {"write --atomic", "--atomic needs -o FILE\n"},
       {"events --encoding latin9", "unknown encoding 'latin9'"},
       {"events --encoding 0x1FFFFFFFF", "unknown encoding '0x1FFFFFFFF'"},
+      {"rows --encoding 99999", "unsupported encoding '99999'\n"},
   };
   EXPECT_EQ(runTool("write --help").status, 0);
   for (const auto& [args, message] : cases) {
