@@ -180,10 +180,13 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
       f.atomic->setMode(old.st_mode);
     }
   } else {
-    // An existing file or link is replaced by a new empty file. A device, pipe or folder is
-    // never removed: opening it reports or writes, as the caller asked.
+    // An existing file or link is replaced by a new empty file. A device, pipe or folder, or a
+    // link to one, is never removed: opening it reports or writes, as the caller asked.
     struct stat old {};
-    if (::lstat(path.c_str(), &old) == 0 && (S_ISREG(old.st_mode) || S_ISLNK(old.st_mode))) {
+    struct stat target {};
+    if (::lstat(path.c_str(), &old) == 0 &&
+        (S_ISREG(old.st_mode) || (S_ISLNK(old.st_mode) && (::stat(path.c_str(), &target) != 0 ||
+                                                           S_ISREG(target.st_mode))))) {
       (void)::unlink(path.c_str());
     }
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.

@@ -138,6 +138,14 @@ Failure appendSynced(int fd, std::string_view bytes, std::string_view what) {
 
 AtomicFile::AtomicFile(std::string destination)
     : destination_(std::move(destination)), folder_(folderOf(destination_)) {
+  // Only a file is ever put in place: a rename over a device, a pipe or a socket would remove the
+  // node itself (the system's null device, for a writer running as root).
+  struct stat existing {};
+  if (::stat(destination_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    failure_ = posixFailure(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL, destination_);
+    failure_->description = "cannot replace " + destination_ + ", which is not a regular file";
+    return;
+  }
   removeStaleTemporaries(folder_, destination_);
   // Unnamed: nothing can be left behind. Linking it into place needs /proc.
   fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

@@ -240,26 +240,38 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   TempFolder folder;
   fs::create_directory(folder.path / "dir.csv");
   writeFile(folder.path / "dir.csv" / "inside", "keep");
+  // A pipe or a device, even behind a link, is written to or reported, never replaced by a file.
+  ASSERT_EQ(mkfifo((folder / "pipe.csv").c_str(), 0600), 0);
+  fs::create_symlink("pipe.csv", folder / "pipe-link.csv");
+  fs::create_symlink("/dev/null", folder / "null.csv");
+  const Names names{"dir.csv", "null.csv", "pipe-link.csv", "pipe.csv"};
   const std::tuple<std::string, bool, int, bool> cases[] = {
       {folder / "missing/r.csv", false, ENOENT, true},
       {folder / "missing/r.csv", true, ENOENT, true},
       {folder / "dir.csv", false, EISDIR, true},
-      {folder / "dir.csv", true, EISDIR, false},  // fails at the rename
+      {folder / "dir.csv", true, EISDIR, true},
+      {folder / "pipe.csv", true, EINVAL, true},
+      {folder / "pipe-link.csv", false, ENXIO, true},  // nobody reads the pipe
+      {folder / "null.csv", true, EINVAL, true},
+      {folder / "null.csv", false, 0, false},
   };
-  for (const auto& [path, atomic, code, atOpen] : cases) {
+  for (const auto& [path, atomic, code, fails] : cases) {
     SCOPED_TRACE(path + (atomic ? " atomic" : ""));
     auto writer = CSVWriter::withCSVFile(path, atomic);
-    EXPECT_EQ(writer->error().has_value(), atOpen);
+    EXPECT_EQ(writer->error().has_value(), fails);
     writer->writeLineWithFields({"a", "b"});
     writer->closeFile();
-    EXPECT_EQ(errorOf(*writer), posix(code));
-    if (atOpen) {
-      EXPECT_EQ(writer->stringValue(), "a,b\n");
+    EXPECT_EQ(writer->stringValue(), fails ? std::optional<std::string>("a,b\n") : std::nullopt);
+    if (fails) {
+      EXPECT_EQ(errorOf(*writer), posix(code));
+      EXPECT_FALSE(writer->flush());
     }
-    EXPECT_FALSE(writer->flush());
-    EXPECT_EQ(listFolder(folder.path), Names{"dir.csv"});
+    EXPECT_EQ(listFolder(folder.path), names);
   }
   EXPECT_EQ(readFile(folder.path / "dir.csv" / "inside"), "keep");
+  EXPECT_TRUE(fs::is_fifo(folder / "pipe.csv"));
+  EXPECT_TRUE(fs::is_symlink(folder / "pipe-link.csv") && fs::is_symlink(folder / "null.csv"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {
