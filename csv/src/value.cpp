@@ -20,6 +20,7 @@ std::string Value::description() const {
   struct Describe {
     std::string operator()(const std::string& text) const { return text; }
     std::string operator()(std::int64_t number) const { return std::to_string(number); }
+    std::string operator()(std::uint64_t number) const { return std::to_string(number); }
     std::string operator()(double number) const {
       char text[64];
       // to_chars without a precision gives the shortest text that reads back as the same double.

@@ -114,11 +114,13 @@ TEST(CSVWriterTest, ListsEndAtTheFirstAbsentValueAndOnlyAWrittenFieldLocksTheDel
   writer->writeLineWithFields({"\u65E5", ""});
   writer->writeLineOfFields({"a", 2, std::nullopt, "c"});
   writer->writeLineWithFields(
-      {std::numeric_limits<std::int64_t>::min(), true, false, 0.1, -1e300,
+      {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::uint64_t>::max(), true,
+       false, 0.1, -1e300,
        Date(sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9} + milliseconds{999}),
        Date(sys_days{year{1969} / 12 / 31} + seconds{86399})});
   EXPECT_EQ(writer->stringValue(),
-            "\n#c\n;5;(p, 1, );\u65E5;\na;2\n-9223372036854775808;1;0;0.1;-1e+300;"
+            "\n#c\n;5;(p, 1, );\u65E5;\na;2\n-9223372036854775808;18446744073709551615;1;0;0.1;"
+            "-1e+300;"
             "2013-04-02 14:05:09 +0000;1969-12-31 23:59:59 +0000\n");
   EXPECT_EQ(writer->error(), std::nullopt);
   // The shortest text still reads back as the same number.
