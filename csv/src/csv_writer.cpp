@@ -4,6 +4,7 @@
 #include "csv/durable_file.hpp"
 #include "csv/text_rules.hpp"
 #include "decoder.hpp"
+#include "grapheme.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +39,20 @@ constexpr std::uint64_t hasZeroByte(std::uint64_t word) {
 // Exact for n <= 128 as a test of existence.
 constexpr std::uint64_t hasByteBelow(std::uint64_t word, std::uint8_t n) {
   return (word - kOnes * n) & ~word & kHighBits;
+}
+
+// True when `text` starts with a mark or a joiner: a reader that takes characters as a person
+// sees them would join it to the delimiter, "#" or quote before it.
+bool startsWithJoiningCharacter(std::string_view text) {
+  if (text.empty() || static_cast<unsigned char>(text[0]) < 0x80) return false;
+  const std::size_t length = detail::utf8Length(static_cast<unsigned char>(text[0]));
+  if (length < 2 || text.size() < length) return false;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return false;
+  }
+  std::size_t decoded = 0;
+  const char32_t cp = detail::decodeUTF8(text.data(), &decoded);
+  return cp <= 0x10FFFF && detail::hasCodePointFlag(cp, detail::kJoinsPrevious);
 }
 
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
@@ -98,6 +113,7 @@ struct CSVWriter::Impl {
   void writeLineWithFields(const std::vector<Value>& values);
   void writeLineOfFields(const OptionalValueList& values);
   void writeCommentLine(std::string_view comment);
+  void writeCommentText(std::string_view line);
   void closeFile();
   std::optional<std::string> stringValue() const;
   void setBuffered(bool buffered);
@@ -239,7 +255,7 @@ void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
 bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (n > 0 && p[0] == '#') return false;
+  if (n > 0 && (p[0] == '#' || (p[0] >= 0x80 && startsWithJoiningCharacter(text)))) return false;
   auto bytesArePlain = [&](std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
       const std::uint8_t c = byteClass_[p[i]];
@@ -436,13 +452,31 @@ void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
       continue;
     }
     writeString("#");
-    writeString(comment.substr(start, i - start));
+    writeCommentText(comment.substr(start, i - start));
     writeLinePieces();
     if (i >= comment.size()) break;
     i += breakLength;
     start = i;
   }
   endOperation();
+}
+
+void CSVWriter::Impl::writeCommentText(std::string_view line) {
+  // A reader skips a comment's text but still refuses a quote followed by ordinary text, which
+  // would make the whole document unreadable: such a quote gets a backslash before it. A mark at
+  // the start would join the "#" and turn the comment into a row, so a space comes first.
+  if (startsWithJoiningCharacter(line)) writeString(" ");
+  std::size_t start = 0;
+  for (std::size_t q = line.find('"'); q != std::string_view::npos; q = line.find('"', q + 1)) {
+    const std::string_view next = line.substr(q + 1);
+    if (next.empty() || next[0] == '"' || next[0] == '\\' || next.starts_with(delimiter_)) {
+      continue;
+    }
+    writeString(line.substr(start, q - start));
+    writeString("\\");
+    start = q;
+  }
+  writeString(line.substr(start));
 }
 
 void CSVWriter::Impl::endOperation() {

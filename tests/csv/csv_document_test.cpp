@@ -160,9 +160,9 @@ TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
 //  1. White space and line breaks at both edges of a field, also inside quotes.
 //  2. A row written as an empty line (no fields, or one empty field) reads as one empty field
 //     when it is the document's first line or its last; elsewhere the row disappears.
-// Everything else comes back. The generated text holds no character that joins the one before it
-// at the start of a field, nor one that joins the one after it at its end: fused with a
-// delimiter or a quote, such a character hides it from the tokenizer.
+// Everything else comes back, a field that starts with a mark included. The generated text holds
+// no character that joins the one after it (a Prepend) at a field's end: fused with the
+// delimiter or the closing quote, it hides it from the tokenizer, and no writing can avoid that.
 // The edge white space that the generated text holds (see randomRows).
 const std::string kEdgeSpaces[] = {" ",        "\t",       "\n",           "\v",          "\r",
                                    "\xC2\xA0", "\xC2\x85", "\xE3\x80\x80", "\xE2\x80\xA8"};
@@ -193,7 +193,7 @@ CSVLines expectedRead(const Rows& rows) {
 }
 
 // Rows of fields made of pieces: everything the writer must quote or escape, the comment mark,
-// edge white space of several kinds, and text beyond ASCII (combining marks only after a base).
+// edge white space of several kinds, and text beyond ASCII (a combining mark also on its own).
 Rows randomRows(std::mt19937& rng) {
   static const std::vector<std::string> pieces = [] {
     std::vector<std::string> out;
@@ -201,7 +201,7 @@ Rows randomRows(std::mt19937& rng) {
         "a|Zz|0|-12|,|;|\t|\"|\"\"|\\|\\\\|\\\"|\n|\r|\r\n|#| |  "
         "|\xC2\xA0|\xE3\x80\x80|\xE2\x80\xA8|"
         "\xC2\x85|\v|caf\xC3\xA9|e\xCC\x81|\xE6\x97\xA5\xE6\x9C\xAC|\xF0\x9F\x98\x80|"
-        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD|\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D|x,y|'");
+        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD|\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D|x,y|'|\xCC\x81x");
     for (std::string piece; std::getline(all, piece, '|');) out.push_back(piece);
     return out;
   }();

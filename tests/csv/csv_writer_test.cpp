@@ -130,18 +130,24 @@ TEST(CSVWriterTest, ListsEndAtTheFirstAbsentValueAndOnlyAWrittenFieldLocksTheDel
 TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "#\n"},
-      {"x,\"y\"\\", "#x,\"y\"\\\n"},
+      {"x,\"y\"\\", "#x,\\\"y\"\\\n"},
       {"one\r\ntwo", "#one\n#two\n"},
       {"one\n\rtwo", "#one\n#\n#two\n"},
       {"a\rb\vc\fd\u0085e\u2028f\u2029g", "#a\n#b\n#c\n#d\n#e\n#f\n#g\n"},
       {"trailing\n", "#trailing\n#\n"},
       {"no\u2027break", "#no\u2027break\n"},
+      // A quote before ordinary text would make a reader refuse the document, and a mark would
+      // join the "#" and make the comment a row.
+      {"say \"hi\", \"\"x\"", "#say \\\"hi\", \"\\\"x\"\n"},
+      {"\u0301 note\n\u200Dx", "# \u0301 note\n# \u200Dx\n"},
   };
   for (const auto& [comment, written] : cases) {
     auto writer = CSVWriter::forWritingToString();
     writer->writeField("a");  // a comment ends the line of even one field
     writer->writeCommentLine(comment);
     EXPECT_EQ(writer->stringValue(), "a\n" + written) << comment;
+    const CSVLines rows{{"a"}, {"b"}};
+    EXPECT_EQ(CSVComponents(*writer->stringValue() + "b\n"), rows) << comment;
   }
 }
 

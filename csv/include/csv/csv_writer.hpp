@@ -17,8 +17,11 @@ namespace csv {
 using OptionalValueList = std::vector<std::optional<Value>>;
 
 // Quotes a field when its text contains a newline character (U+000A-U+000D, U+0085, U+2028,
-// U+2029), a double quote, a backslash or the delimiter, or starts with "#"; inside quotes, quotes
-// and backslashes are doubled. Lines end in "\n". Text is UTF-8 and is not validated.
+// U+2029), a double quote, a backslash or the delimiter, or starts with "#" or with a mark or
+// joiner (which a reader would join to the delimiter); inside quotes, quotes and backslashes are
+// doubled. Lines end in "\n". Text is UTF-8 and is not validated. A field that ends in a
+// character joining the one after it (Grapheme_Cluster_Break=Prepend, such as U+0600) hides the
+// delimiter or quote after it from a reader, and cannot be written so that it reads back.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
@@ -62,7 +65,9 @@ class CSVWriter {
   // As writeLineWithFields for the values before the first absent one; nothing at all if none.
   void writeLineOfFields(const OptionalValueList& values);
   // Writes "#" and the text as a comment line, ending an open line first. Every line of a
-  // multi-line text becomes its own comment line, so no part of it can be read back as data.
+  // multi-line text becomes its own comment line, so no part of it can be read back as data; a
+  // quote before ordinary text gets a backslash and a line starting with a mark a space after the
+  // "#", without which a reader would refuse the document or take the line for a row.
   void writeCommentLine(std::string_view comment);
 
   // Closes the file; an atomic writer then moves its result over the destination. Idempotent.
