@@ -449,6 +449,9 @@ int runWrite(const Options& options) {
   } catch (const nlohmann::json::parse_error& e) {
     std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", e.what());
     return kExitFailure;
+  } catch (const nlohmann::json::out_of_range& e) {
+    std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n", e.what());
+    return kExitFailure;
   }
   if (!document.is_array()) {
     std::fprintf(stderr, "quorin-csv: the input must be a JSON array of rows\n");
