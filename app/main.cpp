@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   // Help and version are answered before Qt looks for a display, so they work anywhere.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
-  parser.parse(arguments);
+  const bool parsed = parser.parse(arguments);
   if (parser.isSet(help)) {
     QString text = parser.helpText();
     text.replace(QStringLiteral("<executable_name>"), QFileInfo(arguments.first()).fileName());
@@ -118,6 +118,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (parser.isSet(setPasscode)) {
+    // A mistyped --home (or its folder given without it) would otherwise set the passcode of
+    // another kiosk home, the default one, and report success.
+    if (!parsed || !parser.positionalArguments().isEmpty()) {
+      QString why = parsed ? QStringLiteral("unexpected argument '%1'")
+                                 .arg(parser.positionalArguments().constFirst())
+                           : parser.errorText();
+      if (why.endsWith(u'.')) why.chop(1);  // Qt's texts end in a full stop
+      std::fprintf(stderr, "quorin: %s; nothing was changed\n", qPrintable(why));
+      return 2;
+    }
     const QString folder =
         parser.isSet(home) ? QFileInfo(parser.value(home)).absoluteFilePath() : QString();
     return quorin::setPasscodeCommand(QFile::encodeName(folder).toStdString());

@@ -213,9 +213,9 @@ def passcodes():
     export (a right code is refused meanwhile) for the time the screen gives, then it opens.
     The field is empty after every try. The keypad types both fields
     (Delete and Enter included) with the out-of-the-box code, whose use the screen points out;
-    `quorin --set-passcode` then stores only a hash, the old code fails, the new one works and
-    the notice is gone; a damaged hash file turns the export off and says so instead of
-    reopening it to the old code."""
+    `quorin --set-passcode` (refused, changing nothing, with a mistyped --home) then stores only a
+    hash, the old code fails, the new one works and the notice is gone; a damaged hash file turns
+    the export off and says so instead of reopening it to the old code."""
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         check(notices(k) == [DEFAULT_NOTICE], f"notices: {notices(k)}")
         k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4)
@@ -242,10 +242,16 @@ def passcodes():
         wait(lambda: k.setting("qn_timeout") == 75, "the time-out typed on the keypad stored")
         k.click("Administrator passcode", "password text")
         k.codes([("73950<", NO_RESULTS), ("7396", WRONG_CODE)])
-    for code, status in (("12a4", 2), ("123", 2), ("246810", 0)):
-        done = subprocess.run([BINARY, "--home", k.home, "--set-passcode"],
-                              input=code + "\n", text=True, capture_output=True)
-        check(done.returncode == status, f"--set-passcode {code!r}: not {status}")
+    # A mistyped home option changes no passcode, neither there nor in the default home.
+    env = {n: v for n, v in os.environ.items() if n != "QUORIN_HOME"}
+    env["XDG_DATA_HOME"] = k.path("default")
+    home = ["--home", k.home]
+    for args, code, status in ((["--hom", k.home], "246810", 2), ([k.home], "246810", 2),
+                               (home, "12a4", 2), (home, "123", 2), (home, "246810", 0)):
+        done = subprocess.run([BINARY, "--set-passcode", *args], input=code + "\n", text=True,
+                              capture_output=True, env=env)
+        check(done.returncode == status, f"--set-passcode {args} {code!r}: not {status}")
+    check(not os.path.exists(k.path("default")), "a passcode set in the default home")
     stored = read(k.path("passcode"))
     check("246810" not in stored and stored.startswith("$argon2"), f"passcode file: {stored!r}")
     check(os.stat(k.path("passcode")).st_mode & 0o077 == 0, "the hash is readable by others")
