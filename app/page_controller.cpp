@@ -407,8 +407,15 @@ void PageController::timeUp() {
         new Alert(std::nullopt, tr(kTimeoutMessage), this, tr(kMoreTime), {tr(kRestart)});
     resetView_ = warning;
     warning->show();
-  } else if (currentKioskLook() != KioskLook{}) {
-    resetLook();  // the reading aids of someone who walked away
+  } else {
+    // Someone who walked away from the title page leaves the next person nothing of theirs: not
+    // their reading aids, nor (unless a page is still being read to them) their language or
+    // their alerts read out.
+    if (currentKioskLook() != KioskLook{}) resetLook();
+    if (!app_.speech().speaking()) {
+      setLanguage(Language::kSource);
+      listening_ = false;
+    }
   }
   resetTimer();
 }

@@ -115,8 +115,10 @@ MUTATIONS = [
      "page flow: restart from the warning loses a finished session"),
     ("a-start-session", PAGE, "app_.tool().restart();", "", "page flow: entering does not restart"),
     ("a-aids-restart", PAGE, "  resetLook();\n", "", "page flow: a restart keeps the reading aids"),
-    ("a-aids-idle", PAGE, "resetLook();  // the reading", "(void)0;  // the reading",
+    ("a-aids-idle", PAGE, "if (currentKioskLook() != KioskLook{}) resetLook();", "",
      "page flow: an idle title page keeps the reading aids"),
+    ("a-language-idle", PAGE, "      setLanguage(Language::kSource);\n      listening_", "      listening_",
+     "page flow: an idle title page keeps its language"),
     ("s-passcode-prefix", PASSCODE, "return code == kDefaultCode;",
      "return kDefaultCode.starts_with(code);", "passcode: a prefix of the code accepted"),
     ("s-passcode-damaged", PASSCODE,
@@ -145,7 +147,7 @@ MUTATIONS = [
      "page flow: turning the page does not stop reading aloud"),
     ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
      "b->minimumWidth()", "alerts: a long button title is cut off"),
-    ("a-listen-reset", PAGE, "  listening_ = false;\n", "",
+    ("a-listen-reset", PAGE, "  app_.speech().stop();\n  listening_ = false;\n", "  app_.speech().stop();\n",
      "reading aloud: the next person's alerts are read out"),
 ]
 

@@ -389,11 +389,12 @@ def reading_aids():
 
 def read_aloud():
     """The read-aloud control under the pages reads the page shown: the question page as each
-    question with its four choices, in order. A tap on a question
-    reads that one. Answering goes on while it speaks; the control, turning the page, a change of
-    language and the time-out's restart stop it; in Spanish it reads Spanish with a Spanish
-    voice. Alerts are read out to a person who has listened, not to the next one. Utterances last
-    a second a word, so every step happens mid-sentence. Without a voice there is no control."""
+    question with its four choices, in order. A tap on a question reads that one. Answering goes on
+    while it speaks; the control, turning the page, a change of language and the time-out's restart
+    stop it; in Spanish it reads Spanish with a Spanish voice. Alerts are read out to a person who
+    has listened, not to the next one, nor after a listener left the title page in Spanish (which
+    the time-out turns back to English). Utterances last a second a word, so every step happens
+    mid-sentence. Without a voice there is no control."""
     choices = "Never. Some days. Most days. Every day."
     one_question = re.compile(r"(\d)\. ([^.]+)\. " + re.escape(choices))
     said = lambda count: wait(lambda: k.speech()[count:] or None, "the voice asked to speak")
@@ -449,8 +450,14 @@ def read_aloud():
         check(k.speech()[count:count + 2] == [{"stop": True}, warning] and
               k.speech()[count + 2:] in ([], [{"stop": True}]),
               f"around the time-out: {k.speech()[count:]}")
+        # Someone who only chose Spanish and listened on the title page walks away: an interval
+        # later it is English again, and the next person, who has not listened, hears no alerts.
+        k.click("Español", "radio button")
+        k.click("Leer en voz alta", AID_ROLE)
+        wait(lambda: k.checked("Leer en voz alta", AID_ROLE), "the title page read out")
+        k.click("Leer en voz alta", AID_ROLE)
+        k.expect("Welcome", [], timeout=15)
         k.find("Read aloud", AID_ROLE)
-        # The next person has not listened: their alerts are not read out.
         count = len(k.speech())
         to_questions(k)
         k.click("See my result")
