@@ -24,6 +24,10 @@ namespace quorin {
 
 namespace {
 
+// A reading that has gone on this long is taken for a voice that hangs: the time-out runs again,
+// so that a listener is never cut off and the next person is never kept waiting for ever.
+constexpr int kLongestReadingSeconds = 300;
+
 // Page, the flow's interface file, and the title page hold widget classes of the app's own.
 void registerPageFlowWidgets() {
   static const bool registered = [] {
@@ -220,6 +224,7 @@ void PageController::addSpeakButton() {
   connect(speakButton_, &QAbstractButton::clicked, this, [this] { readAloud(); });
   connect(&speech, &Speech::speakingChanged, this, [this](bool speaking) {
     speakButton_->setChecked(speaking);
+    listenedSeconds_ = 0;
     resetTimer();  // listening to the end of a page is not idling
   });
   connect(&speech, &Speech::becameUnavailable, this, [this] {
@@ -394,6 +399,12 @@ void PageController::resetTimer() {
 }
 
 void PageController::timeUp() {
+  if (app_.speech().speaking() && listenedSeconds_ + timeout_ <= kLongestReadingSeconds) {
+    // Someone listening to a long page (or to the warning) is not idling.
+    listenedSeconds_ += timeout_;
+    resetTimer();
+    return;
+  }
   if (!resetView_.isNull() && resetView_->isVisible()) {
     // The warning went unanswered for a whole interval.
     resetView_ = nullptr;

@@ -135,6 +135,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   int currentPage_ = 0;
   int scrollTarget_ = -1;               // the page the flow is scrolling to, -1 when none
   bool listening_ = false;              // the session's person has had something read aloud
+  int listenedSeconds_ = 0;             // time-outs put off by the reading under way
   const Alert* spokenAlert_ = nullptr;  // the alert being read out, for identity only
   Scheduler::TaskId timer_ = 0;
   QPointer<Alert> alertView_;

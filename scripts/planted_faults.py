@@ -147,6 +147,9 @@ MUTATIONS = [
      "page flow: turning the page does not stop reading aloud"),
     ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
      "b->minimumWidth()", "alerts: a long button title is cut off"),
+    ("a-listen-timeout", PAGE,
+     "app_.speech().speaking() && listenedSeconds_ + timeout_ <= kLongestReadingSeconds", "false",
+     "reading aloud: the time-out cuts a long reading off"),
     ("a-listen-reset", PAGE, "  app_.speech().stop();\n  listening_ = false;\n", "  app_.speech().stop();\n",
      "reading aloud: the next person's alerts are read out"),
 ]

@@ -393,8 +393,9 @@ def read_aloud():
     while it speaks; the control, turning the page, a change of language and the time-out's restart
     stop it; in Spanish it reads Spanish with a Spanish voice. Alerts are read out to a person who
     has listened, not to the next one, nor after a listener left the title page in Spanish (which
-    the time-out turns back to English). Utterances last a second a word, so every step happens
-    mid-sentence. Without a voice there is no control."""
+    the time-out turns back to English). A reading longer than the time-out is not cut off by it.
+    Utterances last a second a word, so every step happens mid-sentence. Without a voice there is
+    no control."""
     choices = "Never. Some days. Most days. Every day."
     one_question = re.compile(r"(\d)\. ([^.]+)\. " + re.escape(choices))
     said = lambda count: wait(lambda: k.speech()[count:] or None, "the voice asked to speak")
@@ -442,8 +443,13 @@ def read_aloud():
         check(spanish.get("locale") == "es_ES" and "Bienvenida." in spanish["say"],
               f"the title page in Spanish: {spanish}")
         count = len(k.speech())
-        # The time-out's warning is read out in place of the page (a whole time-out follows
-        # its reading); the restart silences it and brings English back.
+        # A reading longer than the time-out is listened to, not cut off by the warning. Stopped,
+        # the time-out's warning is read out (a whole time-out follows its reading); the restart
+        # silences it and brings English back.
+        k.expect("Bienvenida", [], hold=12)
+        check(k.checked("Leer en voz alta", AID_ROLE) and k.speech()[count:] == [],
+              f"a long reading cut off: {k.speech()[count:]}")
+        k.click("Leer en voz alta", AID_ROLE)
         k.expect("Bienvenida", [MORE_TIME_ES], timeout=12)
         k.expect("Welcome", [], timeout=30)
         warning = {"say": "¿Necesita más tiempo? Más tiempo. Empezar de nuevo.", "locale": "es_ES"}
