@@ -4,8 +4,8 @@ of sessions in `many_sessions` (20)."""
 import contextlib, datetime, os, re, shutil, signal, sqlite3, subprocess, sys, tempfile, time
 
 from kiosk import (BINARY, BUILD, CHOICES, HEADER, PAGES, ROOT, Failure, Kiosk, Skip, check,
-                   children, desktop_portal, extents, read, run, under, wait, window_manager,
-                   write)
+                   children, desktop_portal, extents, on_screen, read, run, under, wait,
+                   window_manager, write)
 
 FULL = [3, 2, 1, 0, 2, 2, 0, 1]  # score 4
 SEVEN = [1, 2, 3, 0, 1, 2, 3, None]
@@ -382,7 +382,22 @@ def reading_aids():
              "the page scrolled by the drag")
         k.drag(500, y=700)  # and sideways to the page before, as always
         k.expect("Who made this check-in")
-        timed_out(k, "Who made this check-in")
+        # In either language the widest row stays clear of the scroll bar.
+        home = "Page 1 of 7"
+        for language, dots, page, score in (("Español", "Página {} de 7", "Preguntas",
+                                             "Su puntuación"),
+                                            ("English", "Page {} of 7", "Questions", "Your score")):
+            k.click(home, "page tab")
+            k.click(language, "radio button")
+            k.click(dots.format(5), "page tab")
+            k.expect(page)
+            home = dots.format(1)
+            nodes = under(k.app)  # the score box lies below the fold: seen across, not on screen
+            bars = [extents(n)[0] for n in nodes if n.getRoleName() == "scroll bar"
+                    and on_screen(n) and extents(n)[3] > extents(n)[2]]
+            x, _, w, _ = extents(next(n for n in nodes if n.name == score))
+            check(bars and x + w <= min(bars), f"{score} reaches {x + w}, the scroll bar {bars}")
+        timed_out(k, "Questions")
         check(aids_on() == [False, False], f"aids after the restart: {aids_on()}")
         wait(lambda: title() == height and corner() == light, "the usual look back")
         k.expect("Welcome", [])
