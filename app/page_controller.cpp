@@ -1,5 +1,7 @@
 #include "page_controller.hpp"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -43,37 +45,64 @@ void registerPageFlowWidgets() {
 }
 
 // A finger dragging up or down on a page taller than the screen scrolls it: the strip's own
-// scroller gives up drags it cannot follow, and what the page's controls leave reaches here.
+// scroller gives up drags it cannot follow, and they reach the page, often on one of its many
+// buttons. So the drag is watched wherever on the page it starts; once the finger has moved
+// further than a tap's jitter, the page follows it and a button it started on lets go, so that
+// lifting the finger chooses nothing.
 class VerticalDrag : public QObject {
  public:
   // `moved` is called at each step of a drag.
   VerticalDrag(QScrollArea* frame, std::function<void()> moved)
-      : QObject(frame), bar_(frame->verticalScrollBar()), moved_(std::move(moved)) {
-    frame->viewport()->installEventFilter(this);
+      : QObject(frame), frame_(frame), bar_(frame->verticalScrollBar()), moved_(std::move(moved)) {
+    qApp->installEventFilter(this);
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    (void)watched;
-    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+        type != QEvent::MouseButtonRelease) {
       return false;
+    }
+    if (type == QEvent::MouseButtonRelease) {
+      const bool dragged = dragging_;
+      pressed_ = false;
+      dragging_ = false;
+      return dragged && watched == frame_->viewport();
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || !frame_->viewport()->isAncestorOf(widget)) {
+      if (widget != frame_->viewport()) return false;
     }
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (bar_->maximum() <= bar_->minimum() || !(mouse->buttons() & Qt::LeftButton)) return false;
     const double y = mouse->globalPosition().y();
-    if (event->type() == QEvent::MouseButtonPress) {
+    if (type == QEvent::MouseButtonPress) {
+      pressed_ = true;
+      dragging_ = false;
       startY_ = y;
       startValue_ = bar_->value();
-    } else {
-      bar_->setValue(startValue_ - static_cast<int>(std::lround(y - startY_)));
-      moved_();
+      button_ = qobject_cast<QAbstractButton*>(widget);
+      return widget == frame_->viewport();
     }
+    if (!pressed_) return false;
+    if (!dragging_) {
+      if (std::abs(y - startY_) < QApplication::startDragDistance()) return false;
+      dragging_ = true;
+      if (button_ != nullptr) button_->setDown(false);
+    }
+    bar_->setValue(startValue_ - static_cast<int>(std::lround(y - startY_)));
+    moved_();
     return true;
   }
 
  private:
+  QScrollArea* frame_;
   QScrollBar* bar_;
   std::function<void()> moved_;
+  QPointer<QAbstractButton> button_;  // the button the drag started on, if any
+  bool pressed_ = false;
+  bool dragging_ = false;
   double startY_ = 0;
   int startValue_ = 0;
 };

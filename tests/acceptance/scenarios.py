@@ -358,8 +358,8 @@ def usb_export():
 def reading_aids():
     """Larger text and high contrast, switched on by touch on the title page: its text grows half
     as large again, the screen turns dark, and the question page, now taller than the screen,
-    scrolls up and down under a finger and still swipes sideways; the time-out's restart turns
-    both off for the next person."""
+    scrolls up and down under a finger (also one put down on a choice, which it leaves unchosen)
+    and still swipes sideways; the time-out's restart turns both off for the next person."""
     from PIL import ImageGrab  # Debian's python3-pil
 
     # The lightness of the screen's top left corner, the page's background.
@@ -377,9 +377,11 @@ def reading_aids():
         k.tap_dot(5)
         k.expect("Questions")
         top = extents(k.find("Question 1: Never", "radio button"))[1]
-        k.drag(0, x=700, y=700, dy=-300)  # right of the choices
+        x, y, w, h = extents(k.find("Question 3: Some days", "radio button"))
+        k.drag(0, x=x + w // 2, y=y + h // 2, dy=-300)  # on a choice, which stays unchosen
         wait(lambda: extents(k.find("Question 2: Never", "radio button"))[1] < top,
-             "the page scrolled by the drag")
+             "the page scrolled by a drag on a choice")
+        check(not k.checked("Question 3: Some days", "radio button"), "the choice taken")
         k.drag(500, y=700)  # and sideways to the page before, as always
         k.expect("Who made this check-in")
         # In either language the widest row stays clear of the scroll bar.
