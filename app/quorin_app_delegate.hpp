@@ -74,6 +74,8 @@ class QuorinAppDelegate : public QObject {
   // The administrator passcode, read from its file now (staff may change it while the kiosk
   // runs).
   Passcode passcode() const { return Passcode::load(environment_.passcodePath); }
+  // Where the passcode's hash is kept; "" when nowhere (the out-of-the-box code only).
+  const std::string& passcodePath() const { return environment_.passcodePath; }
   // How long wrong codes lock the export.
   std::chrono::seconds passcodeLockout() const { return environment_.passcodeLockout; }
   // The USB drives the results can be saved to now.

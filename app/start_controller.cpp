@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -79,10 +80,23 @@ void StartController::viewDidLoad() {
 
 void StartController::showPasscodeNotice(Passcode::Kind kind) {
   if (!passcodeNotice_) return;
-  passcodeNotice_->setText(kind == Passcode::Kind::Default    ? tr(kDefaultCodeNotice)
-                           : kind == Passcode::Kind::Unusable ? tr(kUnusableCodeNotice)
-                                                              : QString());
+  passcodeNotice_->setText(
+      kind == Passcode::Kind::Default    ? tr(kDefaultCodeNotice).arg(setPasscodeCommand())
+      : kind == Passcode::Kind::Unusable ? tr(kUnusableCodeNotice).arg(setPasscodeCommand())
+                                         : QString());
   passcodeNotice_->setVisible(kind != Passcode::Kind::Own);
+}
+
+QString StartController::setPasscodeCommand() const {
+  // Staff at a terminal do not share the kiosk's environment (its service sets the home), and
+  // without the home the command would set another kiosk's passcode.
+  const QString path = QString::fromStdString(app_.passcodePath());
+  if (path.isEmpty()) return QStringLiteral("quorin --set-passcode");
+  QString home = QFileInfo(path).absolutePath();
+  if (home.contains(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./-]")))) {
+    home = u'\'' + home.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+  }
+  return QStringLiteral("quorin --home %1 --set-passcode").arg(home);
 }
 
 void StartController::showLockNotice() {
@@ -141,7 +155,7 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
   if (passcode.kind() == Passcode::Kind::Unusable) {
     logExport(QStringLiteral("refused, no passcode can be checked: ") +
               QString::fromStdString(passcode.failure()));
-    Alert::simpleWithTitle(tr(kErrorTitle), tr(kUnusableCodeMessage));
+    Alert::simpleWithTitle(tr(kErrorTitle), tr(kUnusableCodeMessage).arg(setPasscodeCommand()));
     return false;
   }
   if (!passcode.verify(code.toStdString())) {

@@ -44,13 +44,13 @@ class StartController : public ViewController, public TextFieldDelegate {
       QT_TR_NOOP("Export locked after five wrong codes. Try again in %1.");
   static constexpr const char* kDefaultCodeNotice = QT_TR_NOOP(
       "The export passcode is still the out-of-the-box code. Set this kiosk's own "
-      "with: quorin --set-passcode");
+      "with: %1");
   static constexpr const char* kUnusableCodeNotice = QT_TR_NOOP(
       "The passcode file cannot be read, so the export is off. Set the passcode "
-      "again with: quorin --set-passcode");
+      "again with: %1");
   static constexpr const char* kUnusableCodeMessage = QT_TR_NOOP(
       "The kiosk's passcode file cannot be read, so no code can be checked and the "
-      "export is off.\n\nSet the passcode again with: quorin --set-passcode");
+      "export is off.\n\nSet the passcode again with: %1");
   static constexpr const char* kSavedTitle = QT_TR_NOOP("Results Saved");
   static constexpr const char* kSavedMessage = QT_TR_NOOP(
       "The results were saved to the USB drive \u201c%1\u201d as %2.\n\n"
@@ -100,6 +100,8 @@ class StartController : public ViewController, public TextFieldDelegate {
  private:
   void saveToDrive(const RemovableDrive& drive);
   void showPasscodeNotice(Passcode::Kind kind);
+  // The command that sets this kiosk's passcode, naming its home.
+  QString setPasscodeCommand() const;
   // Shows the lock's time left, every second until it ends.
   void showLockNotice();
 

@@ -1,7 +1,7 @@
 """The kiosk in real use: the real binary, a fresh home, real pointer input and real time.
 Usage: scenarios.py [SCENARIO ...] inside scripts/acceptance.sh; QUORIN_SESSIONS sets the number
 of sessions in `many_sessions` (20)."""
-import contextlib, datetime, os, re, shutil, signal, sqlite3, subprocess, sys, tempfile, time
+import contextlib, datetime, os, re, shlex, shutil, signal, sqlite3, subprocess, sys, tempfile, time
 
 from kiosk import (BINARY, BUILD, CHOICES, HEADER, PAGES, ROOT, Failure, Kiosk, Skip, check,
                    children, desktop_portal, extents, on_screen, read, run, under, wait,
@@ -21,12 +21,13 @@ UNSAVED = ("Error\nCould not save the answers to disk!\n\nThey are kept while th
            "but would be lost if it stopped. Please tell staff.")
 NO_APPLICATION = ("Open File Error\nNo valid applications found.  Please install a spreadsheet "
                   "application.")
+# {} is the command that sets the passcode, naming the kiosk's home.
 DEFAULT_NOTICE = ("The export passcode is still the out-of-the-box code. Set this kiosk's own "
-                  "with: quorin --set-passcode")
+                  "with: {}")
 UNUSABLE_NOTICE = ("The passcode file cannot be read, so the export is off. Set the passcode "
-                   "again with: quorin --set-passcode")
+                   "again with: {}")
 UNUSABLE = ("Error\nThe kiosk's passcode file cannot be read, so no code can be checked and the "
-            "export is off.\n\nSet the passcode again with: quorin --set-passcode")
+            "export is off.\n\nSet the passcode again with: {}")
 LOCK = 8  # seconds, long enough for a busy machine to type a code meanwhile
 LOCKED = f"Export Locked\nFive wrong codes in a row.\n\nThe export is locked for {LOCK} seconds."
 STILL_LOCKED = "Export Locked\nThe export is locked after five wrong codes.\n\nTry again in {}."
@@ -212,12 +213,14 @@ def passcodes():
     """Four wrong codes and a right one start the count again; five wrong ones in a row lock the
     export (a right code is refused meanwhile) for the time the screen gives, then it opens.
     The field is empty after every try. The keypad types both fields
-    (Delete and Enter included) with the out-of-the-box code, whose use the screen points out;
-    `quorin --set-passcode` (refused, changing nothing, with a mistyped --home) then stores only a
-    hash, the old code fails, the new one works and the notice is gone; a damaged hash file turns
-    the export off and says so instead of reopening it to the old code."""
+    (Delete and Enter included) with the out-of-the-box code, whose use the screen points out
+    with the command that sets this kiosk's own; that command, typed at a terminal without the
+    kiosk's environment (and refused, changing nothing, with a mistyped --home), then stores only
+    a hash, the old code fails, the new one works and the notice is gone; a damaged hash file
+    turns the export off and says so instead of reopening it to the old code."""
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
-        check(notices(k) == [DEFAULT_NOTICE], f"notices: {notices(k)}")
+        command = f"quorin --home {k.home} --set-passcode"
+        check(notices(k) == [DEFAULT_NOTICE.format(command)], f"notices: {notices(k)}")
         k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4)
         before = time.monotonic()  # the lock begins between these two moments
         k.codes([("2222", LOCKED)])
@@ -245,10 +248,11 @@ def passcodes():
     # A mistyped home option changes no passcode, neither there nor in the default home.
     env = {n: v for n, v in os.environ.items() if n != "QUORIN_HOME"}
     env["XDG_DATA_HOME"] = k.path("default")
-    home = ["--home", k.home]
-    for args, code, status in ((["--hom", k.home], "246810", 2), ([k.home], "246810", 2),
-                               (home, "12a4", 2), (home, "123", 2), (home, "246810", 0)):
-        done = subprocess.run([BINARY, "--set-passcode", *args], input=code + "\n", text=True,
+    shown = shlex.split(command)[1:]
+    for args, code, status in ((["--set-passcode", "--hom", k.home], "246810", 2),
+                               (["--set-passcode", k.home], "246810", 2), (shown, "12a4", 2),
+                               (shown, "123", 2), (shown, "246810", 0)):
+        done = subprocess.run([BINARY, *args], input=code + "\n", text=True,
                               capture_output=True, env=env)
         check(done.returncode == status, f"--set-passcode {args} {code!r}: not {status}")
     check(not os.path.exists(k.path("default")), "a passcode set in the default home")
@@ -260,8 +264,8 @@ def passcodes():
         k.codes([("7395", WRONG_CODE), ("2468100", WRONG_CODE), ("246810", NO_RESULTS)], True)
     write(k.path("passcode"), stored.replace("$argon2id$", "$argon9$"))
     with Kiosk(k.home) as k:
-        check(notices(k) == [UNUSABLE_NOTICE], f"notices: {notices(k)}")
-        k.codes([("7395", UNUSABLE)])
+        check(notices(k) == [UNUSABLE_NOTICE.format(command)], f"notices: {notices(k)}")
+        k.codes([("7395", UNUSABLE.format(command))])
 
 # USB sticks carry vfat. A kernel without the vfat driver (some virtual machines) mounts the same
 # image through FUSE (fusefat), so the kiosk still meets FAT's rules, only in user space.
