@@ -46,46 +46,43 @@ void registerPageFlowWidgets() {
 
 // A finger dragging up or down on a page taller than the screen scrolls it: the strip's own
 // scroller gives up drags it cannot follow, and they reach the page, often on one of its many
-// buttons. So the drag is watched wherever on the page it starts; once the finger has moved
-// further than a tap's jitter, the page follows it and a button it started on lets go, so that
-// lifting the finger chooses nothing.
+// buttons. So the drag is watched wherever on a page it starts (one watcher for all the pages);
+// once the finger has moved further than a tap's jitter, the page follows it and a button it
+// started on lets go, so that lifting the finger chooses nothing.
 class VerticalDrag : public QObject {
  public:
-  // `moved` is called at each step of a drag.
-  VerticalDrag(QScrollArea* frame, std::function<void()> moved)
-      : QObject(frame), frame_(frame), bar_(frame->verticalScrollBar()), moved_(std::move(moved)) {
+  // `frames` are the pages' scrollers (owned by `parent`); `moved` is called at each step.
+  VerticalDrag(QObject* parent, const std::vector<QScrollArea*>& frames,
+               std::function<void()> moved)
+      : QObject(parent), frames_(frames.begin(), frames.end()), moved_(std::move(moved)) {
     qApp->installEventFilter(this);
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
-        type != QEvent::MouseButtonRelease) {
-      return false;
-    }
     if (type == QEvent::MouseButtonRelease) {
       const bool dragged = dragging_;
-      pressed_ = false;
+      bar_ = nullptr;
       dragging_ = false;
-      return dragged && watched == frame_->viewport();
+      return dragged && isViewport(watched);
     }
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr || !frame_->viewport()->isAncestorOf(widget)) {
-      if (widget != frame_->viewport()) return false;
-    }
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove) return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (bar_->maximum() <= bar_->minimum() || !(mouse->buttons() & Qt::LeftButton)) return false;
+    if (!(mouse->buttons() & Qt::LeftButton)) return false;
     const double y = mouse->globalPosition().y();
     if (type == QEvent::MouseButtonPress) {
-      pressed_ = true;
+      auto* widget = qobject_cast<QWidget*>(watched);
+      QScrollBar* bar = widget != nullptr ? barUnder(widget) : nullptr;
+      if (bar == nullptr || bar->maximum() <= bar->minimum()) return false;
+      bar_ = bar;
       dragging_ = false;
       startY_ = y;
-      startValue_ = bar_->value();
+      startValue_ = bar->value();
       button_ = qobject_cast<QAbstractButton*>(widget);
-      return widget == frame_->viewport();
+      return isViewport(watched);
     }
-    if (!pressed_) return false;
+    if (bar_ == nullptr) return false;
     if (!dragging_) {
       if (std::abs(y - startY_) < QApplication::startDragDistance()) return false;
       dragging_ = true;
@@ -97,11 +94,26 @@ class VerticalDrag : public QObject {
   }
 
  private:
-  QScrollArea* frame_;
-  QScrollBar* bar_;
+  // The bar of the page `widget` lies on (the page's background or anything on it), or null.
+  QScrollBar* barUnder(const QWidget* widget) const {
+    for (const QScrollArea* frame : frames_) {
+      if (frame != nullptr &&
+          (frame->viewport() == widget || frame->viewport()->isAncestorOf(widget))) {
+        return frame->verticalScrollBar();
+      }
+    }
+    return nullptr;
+  }
+  bool isViewport(const QObject* watched) const {
+    return std::any_of(frames_.begin(), frames_.end(), [watched](const QScrollArea* frame) {
+      return frame != nullptr && frame->viewport() == watched;
+    });
+  }
+
+  std::vector<QPointer<QScrollArea>> frames_;  // null once gone, as the strip is taken down
   std::function<void()> moved_;
+  QPointer<QScrollBar> bar_;          // the bar of the page being dragged, null between drags
   QPointer<QAbstractButton> button_;  // the button the drag started on, if any
-  bool pressed_ = false;
   bool dragging_ = false;
   double startY_ = 0;
   int startValue_ = 0;
@@ -230,9 +242,9 @@ void PageController::viewDidLoad() {
     frame->setGeometry(static_cast<int>(i * page.width()), 0, static_cast<int>(page.width()),
                        static_cast<int>(page.height()));
     frame->show();
-    new VerticalDrag(frame, [this] { resetTimer(); });  // reading on is not idling
     pageFrames_.push_back(frame);
   }
+  new VerticalDrag(zoomView_, pageFrames_, [this] { resetTimer(); });  // reading on is not idling
 
   timeout_ = app_.inactivityTimout();
   if (timeout_ < kShortestTimeout) timeout_ = kReplacementTimeout;

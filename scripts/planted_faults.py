@@ -147,7 +147,7 @@ MUTATIONS = [
      "page flow: turning the page does not stop reading aloud"),
     ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
      "b->minimumWidth()", "alerts: a long button title is cut off"),
-    ("a-drag-button", PAGE, "!frame_->viewport()->isAncestorOf(widget)", "true",
+    ("a-drag-button", PAGE, " || frame->viewport()->isAncestorOf(widget)", "",
      "page flow: a drag that starts on a choice does not scroll"),
     ("a-listen-timeout", PAGE,
      "app_.speech().speaking() && listenedSeconds_ + timeout_ <= kLongestReadingSeconds", "false",
