@@ -461,13 +461,12 @@ void PageController::timeUp() {
     warning->show();
   } else {
     // Someone who walked away from the title page leaves the next person nothing of theirs: not
-    // their reading aids, nor (unless a page is still being read to them) their language or
-    // their alerts read out.
+    // their reading aids, their language or their alerts read out. (A reading still under way
+    // put this off above; one that outlasts the limit is cut off here.)
     if (currentKioskLook() != KioskLook{}) resetLook();
-    if (!app_.speech().speaking()) {
-      setLanguage(Language::kSource);
-      listening_ = false;
-    }
+    app_.speech().stop();
+    setLanguage(Language::kSource);
+    listening_ = false;
   }
   resetTimer();
 }
