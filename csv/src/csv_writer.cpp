@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -44,15 +45,12 @@ constexpr std::uint64_t hasByteBelow(std::uint64_t word, std::uint8_t n) {
 // True when `text` starts with a mark or a joiner: a reader that takes characters as a person
 // sees them would join it to the delimiter, "#" or quote before it.
 bool startsWithJoiningCharacter(std::string_view text) {
-  if (text.empty() || static_cast<unsigned char>(text[0]) < 0x80) return false;
-  const std::size_t length = detail::utf8Length(static_cast<unsigned char>(text[0]));
-  if (length < 2 || text.size() < length) return false;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return false;
-  }
-  std::size_t decoded = 0;
-  const char32_t cp = detail::decodeUTF8(text.data(), &decoded);
-  return cp <= 0x10FFFF && detail::hasCodePointFlag(cp, detail::kJoinsPrevious);
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  if (text.empty() || p[0] < 0x80) return false;
+  bool invalid = false;
+  return detail::validUTF8Prefix(p, std::min<std::size_t>(text.size(), 4), &invalid) >=
+             detail::utf8Length(p[0]) &&
+         detail::characterHasFlag(text.data(), detail::kJoinsPrevious);
 }
 
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
@@ -180,6 +178,19 @@ std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
   return std::unique_ptr<CSVWriter>(new CSVWriter());
 }
 
+namespace {
+// True for a regular file, a link to one and a dangling link: what the plain writer may remove
+// before creating its new file.
+bool isReplaceable(const std::string& path) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0) return false;
+  if (S_ISREG(entry.st_mode)) return true;
+  if (!S_ISLNK(entry.st_mode)) return false;
+  struct stat target {};
+  return ::stat(path.c_str(), &target) != 0 || S_ISREG(target.st_mode);
+}
+}  // namespace
+
 std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
   std::unique_ptr<CSVWriter> writer(new CSVWriter());
   Impl& w = *writer->impl_;
@@ -198,13 +209,7 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   } else {
     // An existing file or link is replaced by a new empty file. A device, pipe or folder, or a
     // link to one, is never removed: opening it reports or writes, as the caller asked.
-    struct stat old {};
-    struct stat target {};
-    if (::lstat(path.c_str(), &old) == 0 &&
-        (S_ISREG(old.st_mode) || (S_ISLNK(old.st_mode) && (::stat(path.c_str(), &target) != 0 ||
-                                                           S_ISREG(target.st_mode))))) {
-      (void)::unlink(path.c_str());
-    }
+    if (isReplaceable(path)) (void)::unlink(path.c_str());
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.
     f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     openError = errno;
@@ -255,7 +260,7 @@ void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
 bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (n > 0 && (p[0] == '#' || (p[0] >= 0x80 && startsWithJoiningCharacter(text)))) return false;
+  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text))) return false;
   auto bytesArePlain = [&](std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
       const std::uint8_t c = byteClass_[p[i]];
