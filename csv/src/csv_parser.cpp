@@ -119,31 +119,43 @@ void CSVParser::parse() {
     ~ClearStarted() { flag = false; }
   } clearStarted{core.hasStarted_};
 
-  if (CSVParserDelegate* delegate = core.parserDelegate_) {
-    delegate->didStartDocument(*this, core.csvFile_);
-  }
-  // The text goes to the tokenizer as it is decoded; what the tokenizer has finished with is
-  // released before the next read, so memory stays bounded.
-  detail::TextSource& text = core.text_;
-  detail::Tokenizer& tokenizer = core.tokenizer_;
-  const detail::TokenSink sink(*this, core.parserDelegate_);
-  tokenizer.begin();
-  while (!core.error_) {  // cancelParsing() sets it too
-    const bool endOfInput = text.exhausted();
-    const std::size_t passed = tokenizer.push(text.text(), endOfInput, sink);
-    if (std::optional<Error> malformed = tokenizer.takeError()) {
-      core.error_ = std::move(malformed);
-      break;
+  try {
+    if (CSVParserDelegate* delegate = core.parserDelegate_) {
+      delegate->didStartDocument(*this, core.csvFile_);
     }
-    if (core.error_) break;  // cancelled: nothing more is read
-    if (endOfInput) {
-      // Everything before a read or decoding failure has been handed out; now it counts.
-      if (text.failure()) core.error_ = text.failure();
-      break;
+    // The text goes to the tokenizer as it is decoded; what the tokenizer has finished with is
+    // released before the next read, so memory stays bounded.
+    detail::TextSource& text = core.text_;
+    detail::Tokenizer& tokenizer = core.tokenizer_;
+    const detail::TokenSink sink(*this, core.parserDelegate_);
+    tokenizer.begin();
+    while (!core.error_) {  // cancelParsing() sets it too
+      const bool endOfInput = text.exhausted();
+      const std::size_t passed = tokenizer.push(text.text(), endOfInput, sink);
+      if (std::optional<Error> malformed = tokenizer.takeError()) {
+        core.error_ = std::move(malformed);
+        break;
+      }
+      if (core.error_) break;  // cancelled: nothing more is read
+      if (endOfInput) {
+        // Everything before a read or decoding failure has been handed out; now it counts.
+        if (text.failure()) core.error_ = text.failure();
+        break;
+      }
+      text.fill(passed, core.chunkSize_);
     }
-    text.fill(passed, core.chunkSize_);
+    tokenizer.finish(sink);
+  } catch (...) {
+    // A callback's exception ends the parse for good, as a cancellation would: the fields of the
+    // text in flight must not be handed out again by a later parse().
+    core.tokenizer_.cancel();
+    if (!core.error_) {
+      Error stopped = Error::csv(CSVErrorCodeCancelled, "A delegate callback threw an exception");
+      stopped.exception = std::current_exception();
+      core.error_ = std::move(stopped);
+    }
+    throw;
   }
-  tokenizer.finish(sink);
   if (CSVParserDelegate* delegate = core.parserDelegate_) {
     if (core.error_) {
       delegate->didFailWithError(*this, *core.error_);

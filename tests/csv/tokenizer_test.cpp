@@ -200,6 +200,30 @@ TEST(ParseTest, WithoutDelegateAndAgain) {
                                                        "end", "start", "end"}));
 }
 
+// A callback's exception reaches the caller and ends the parse: a later parse() reports it and
+// hands out none of the text in flight again.
+TEST(ParseTest, ACallbacksExceptionEndsTheParse) {
+  for (const std::uint32_t chunk : {1u, 2048u}) {
+    for (const bool fast : {true, false}) {
+      auto parser = CSVParser::withCSVString("a,b\nc,d\n", kEncodingUTF8);
+      parser->setChunkSize(chunk);
+      detail::setFastPathsEnabled(*parser, fast);
+      testing::RecordingDelegate delegate;
+      delegate.afterEvent = [](CSVParser&, const std::string& event) {
+        if (event == "[b]") throw std::runtime_error("the disk is full");
+      };
+      parser->setParserDelegate(&delegate);
+      EXPECT_THROW(parser->parse(), std::runtime_error);
+      delegate.afterEvent = nullptr;
+      parser->parse();
+      EXPECT_EQ(delegate.events,
+                (std::vector<std::string>{"start", "line 1", "[a]", "[b]", "start",
+                                          "fail 3: A delegate callback threw an exception"}));
+      EXPECT_TRUE(parser->error() && parser->error()->exception);
+    }
+  }
+}
+
 TEST(ParseTest, LongFieldsAndLinesCrossEveryBufferBoundary) {
   std::string input;
   std::string expected;

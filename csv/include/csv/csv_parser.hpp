@@ -62,7 +62,8 @@ class CSVParser {
   // The delimiter ("," unless changed).
   const std::string& delimiter() const;
 
-  // Reads the source to its end (or first error, or cancellation), calling the delegate.
+  // Reads the source to its end (or first error, or cancellation), calling the delegate; an
+  // exception from a callback passes through and ends the parse as a cancellation.
   void parse();
   // From inside a delegate callback: stop after the current character with error code 3.
   void cancelParsing();
