@@ -112,6 +112,8 @@ const std::string& CSVParser::delimiter() const { return core_->delimiter_; }
 
 void CSVParser::parse() {
   ParserCore& core = *core_;
+  // A callback that parsed again would start over on the text in flight, without end.
+  if (core.hasStarted_) throw std::invalid_argument("parse() cannot be called during a parse");
   core.hasStarted_ = true;
   // Cleared however parse() ends, a delegate's exception included.
   struct ClearStarted {

@@ -57,13 +57,14 @@ class CSVParser {
   CSVParser& operator=(const CSVParser&) = delete;
 
   // Sets the one-character delimiter; throws std::invalid_argument while parse() runs, or for a
-  // text that is not one UTF-16 code unit or is a newline character, "#", "\"" or "\\".
+  // text that isValidDelimiter (text_rules.hpp) refuses.
   void setDelimiter(std::string_view delimiter);
   // The delimiter ("," unless changed).
   const std::string& delimiter() const;
 
   // Reads the source to its end (or first error, or cancellation), calling the delegate; an
-  // exception from a callback passes through and ends the parse as a cancellation.
+  // exception from a callback passes through and ends the parse as a cancellation. Throws
+  // std::invalid_argument when called from a callback.
   void parse();
   // From inside a delegate callback: stop after the current character with error code 3.
   void cancelParsing();
