@@ -74,7 +74,7 @@ class TrickleStream : public csv::InputStream {
   csv::StreamStatus status_ = csv::StreamStatusNotOpen;
 };
 
-const char* const kDelimiters[] = {",", ";", "\t", " ", "\u00A7", "\u3001", "\u0301", "|"};
+const char* const kDelimiters[] = {",", ";", "\t", " ", "\u00A7", "\u3001", "\u00E9", "|"};
 const csv::StringEncoding kEncodings[] = {
     csv::kEncodingUTF8,    csv::kEncodingNone,       csv::kEncodingUTF16LE,   csv::kEncodingUTF16BE,
     csv::kEncodingUTF32LE, csv::kEncodingMacOSRoman, csv::kEncodingISOLatin1, csv::kEncodingASCII};

@@ -61,7 +61,7 @@ Commands:
 
 Options:
   --delimiter D   The field delimiter, one character (default ","); not a line break, '#',
-                  '"' or '\'. A tab: --delimiter $'\t'.
+                  '"', '\' or a combining mark or joiner. A tab: --delimiter $'\t'.
   --encoding E    The encoding of the input: a number in the classic string-encoding numbering
                   (4 UTF-8, 30 Mac OS Roman, 0x90000100 UTF-16BE, 0x94000100 UTF-16LE,
                   0x98000100 UTF-32BE, 0x9C000100 UTF-32LE) or one of the names utf-8,

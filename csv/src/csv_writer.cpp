@@ -136,6 +136,7 @@ struct CSVWriter::Impl {
   std::unique_ptr<detail::ByteBuffer> stringValue_;  // null while nothing was collected
   bool hasStarted_ = false;
   unsigned currentField_ = 0;
+  bool onlyFieldEmpty_ = false;  // the line so far is one empty field
   StringEncoding encoding_ = kEncodingNone;
   std::string delimiter_;
   // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
@@ -260,7 +261,11 @@ void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
 bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
-  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text))) return false;
+  // A leading "#" would make a comment line, a leading mark would join the delimiter before it,
+  // and a leading U+FEFF at the start of a document would be taken for a byte-order mark.
+  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text) || text.starts_with("\uFEFF"))) {
+    return false;
+  }
   auto bytesArePlain = [&](std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
       const std::uint8_t c = byteClass_[p[i]];
@@ -408,6 +413,7 @@ void CSVWriter::Impl::writeFieldText(std::string_view text) {
     appendField(buffer, text, false);
     endPiece(buffer);
   }
+  onlyFieldEmpty_ = currentField_ == 0 && text.empty();
   ++currentField_;
 }
 
@@ -425,6 +431,8 @@ void CSVWriter::Impl::writeLine() {
 }
 
 void CSVWriter::Impl::writeLinePieces() {
+  // A line of one empty field would be a blank line, which a reader skips: the row would be lost.
+  if (currentField_ == 1 && onlyFieldEmpty_) writeString("\"\"");
   writeString("\n");
   currentField_ = 0;
 }

@@ -15,9 +15,11 @@ bool isValidDelimiter(std::string_view delimiter) {
   if (detail::validUTF8Prefix(bytes, delimiter.size(), &invalid) != delimiter.size()) return false;
   std::size_t length = 0;
   const char32_t c = detail::decodeUTF8(delimiter.data(), &length);
-  // Valid UTF-8 holds no surrogates, so below U+10000 is exactly one UTF-16 code unit.
+  // Valid UTF-8 holds no surrogates, so below U+10000 is exactly one UTF-16 code unit. A mark,
+  // joiner or prepended sign would join the character beside it, and the reader would then see
+  // no delimiter there (or lose the letter after it).
   return length == delimiter.size() && c < 0x10000 && !isNewline(c) && c != '"' && c != '#' &&
-         c != '\\';
+         c != '\\' && !detail::hasCodePointFlag(c, detail::kJoinsPrevious | detail::kPrepend);
 }
 
 bool isNewline(char32_t c) { return detail::isNewlineCharacter(c); }

@@ -79,15 +79,17 @@ TEST(ReadDocumentTest, FailuresGiveTheirErrorAndAnEmptyListOnlyForAnUnopenablePa
   EXPECT_EQ(CSVComponents(later), std::nullopt);
 }
 
-// One rule everywhere: a delimiter is one UTF-16 code unit that is no line break, quote, "#" or
-// backslash. Writer, parser and documents refuse the same texts, before anything is read or
-// written.
+// One rule everywhere: a delimiter is one UTF-16 code unit that is no line break, quote, "#",
+// backslash, mark, joiner or prepended sign. Writer, parser and documents refuse the same texts,
+// before anything is read or written.
 TEST(DelimiterTest, EveryComponentRefusesTheSameDelimitersBeforeTouchingAnything) {
   TempFolder folder;
   const std::string path = folder.write("out.csv", "keep\n");
   for (const std::string& d :
-       {""s, ",,"s, "\n"s, "\r"s, "\v"s, "\f"s, "\u0085"s, "\u2028"s, "\u2029"s, "\""s, "#"s, "\\"s,
-        "ab"s, "\u00E9,"s, "\U0001F600"s, "\xFF"s, "\xC3"s, "\xC0\xAC"s, "\xED\xA0\x80"s}) {
+       {""s,           ",,"s,     "\n"s,    "\r"s,       "\v"s,           "\f"s,     "\u0085"s,
+        "\u2028"s,     "\u2029"s, "\""s,    "#"s,        "\\"s,           "ab"s,     "\u00E9,"s,
+        "\U0001F600"s, "\xFF"s,   "\xC3"s,  "\xC0\xAC"s, "\xED\xA0\x80"s, "\u0301"s, "\u200D"s,
+        "\u093E"s,     "\uFE0F"s, "\u0600"s}) {
     SCOPED_TRACE(::testing::PrintToString(d));
     auto writer = CSVWriter::forWritingToString();
     auto parser = CSVParser::withCSVString("a", kEncodingUTF8);
@@ -158,8 +160,8 @@ TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
 
 // Round trip. Reading drops, by design, what the writer keeps:
 //  1. White space and line breaks at both edges of a field, also inside quotes.
-//  2. A row written as an empty line (no fields, or one empty field) reads as one empty field
-//     when it is the document's first line or its last; elsewhere the row disappears.
+//  2. A row of no fields, written as an empty line, reads as one empty field when it is the
+//     document's first line or its last; elsewhere the row disappears.
 // Everything else comes back, a field that starts with a mark included. The generated text holds
 // no character that joins the one after it (a Prepend) at a field's end: fused with the
 // delimiter or the closing quote, it hides it from the tokenizer, and no writing can avoid that.
@@ -182,7 +184,7 @@ CSVLines expectedRead(const Rows& rows) {
   CSVLines lines;
   bool pendingEmpty = false;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    pendingEmpty = rows[i].empty() || (rows[i].size() == 1 && rows[i][0].empty());
+    pendingEmpty = rows[i].empty();
     if (pendingEmpty && i == 0) lines.push_back({""});
     if (pendingEmpty) continue;
     lines.emplace_back();
@@ -241,15 +243,16 @@ TEST(RoundTripTest, ReadingWrittenRowsGivesThemBackButForTheDialectsEdgeRules) {
 }
 
 // Written to a file, atomically or not, as a list of values or as borrowed rows, over a longer old
-// file, any document reads back from the file or a stream as its text does at that delimiter; an
-// empty list leaves an empty file.
+// file, any document reads back from the file (its encoding detected) or a stream as its text
+// does at that delimiter; an empty list leaves an empty file. The first document starts with
+// U+FEFF, which must not be taken for a byte-order mark.
 TEST(RoundTripTest, FileWrittenAndReadGivesTheSameAsAString) {
   TempFolder folder;
   const std::string path = folder / "doc.csv";
   writeFile(path, std::string(10000, 'x'));
   std::mt19937 rng(7);
   for (int i = 0; i < 50; ++i) {
-    const ValueList list = rowsOf(randomRows(rng));
+    const ValueList list = rowsOf(i == 0 ? Rows{{"\uFEFFid", ""}, {""}, {"x"}} : randomRows(rng));
     const std::string delimiter = i % 3 == 0 ? ";" : ",";
     std::vector<std::span<const Value>> spans;
     for (const Value& row : list) spans.emplace_back(row.list());
@@ -258,7 +261,7 @@ TEST(RoundTripTest, FileWrittenAndReadGivesTheSameAsAString) {
     const std::string text = CSVStringWithDelimiter(list, delimiter).value_or("");
     EXPECT_EQ(readFile(path), text);
     const std::optional<CSVLines> read = withContentsOfCSVString(text, kEncodingUTF8, delimiter);
-    StringEncoding used = kEncodingUTF8;
+    StringEncoding used = kEncodingNone;
     EXPECT_EQ(withContentsOfCSVFile(path, &used, delimiter), read);
     EXPECT_EQ(withContentsOfCSVStream(InputStream::withData(text), &used, delimiter), read);
   }

@@ -17,11 +17,13 @@ namespace csv {
 using OptionalValueList = std::vector<std::optional<Value>>;
 
 // Quotes a field when its text contains a newline character (U+000A-U+000D, U+0085, U+2028,
-// U+2029), a double quote, a backslash or the delimiter, or starts with "#" or with a mark or
-// joiner (which a reader would join to the delimiter); inside quotes, quotes and backslashes are
-// doubled. Lines end in "\n". Text is UTF-8 and is not validated. A field that ends in a
-// character joining the one after it (Grapheme_Cluster_Break=Prepend, such as U+0600) hides the
-// delimiter or quote after it from a reader, and cannot be written so that it reads back.
+// U+2029), a double quote, a backslash or the delimiter, or starts with "#", with a mark or
+// joiner (which a reader would join to the delimiter) or with U+FEFF (which a reader would take
+// for a byte-order mark); inside quotes, quotes and backslashes are doubled. A line of one empty
+// field is written as "" (a blank line would be skipped by a reader). Lines end in "\n". Text is
+// UTF-8 and is not validated. A character joining the one after it (Grapheme_Cluster_Break=
+// Prepend, such as U+0600) at a field's end, or right before a quote or backslash in a field or
+// comment, hides that character from a reader: such text cannot be written so that it reads back.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
@@ -45,7 +47,7 @@ class CSVWriter {
   CSVWriter& operator=(const CSVWriter&) = delete;
 
   // Sets the one-character delimiter; throws std::invalid_argument once a field was written, or
-  // for a delimiter that is not exactly one UTF-16 code unit or is a newline, '"', '#' or '\'.
+  // for a delimiter that isValidDelimiter (text_rules.hpp) refuses.
   void setDelimiter(std::string_view delimiter);
   // The current delimiter ("," unless changed).
   const std::string& delimiter() const;

@@ -8,7 +8,8 @@
 namespace csv {
 
 // True when `delimiter` can separate fields: exactly one UTF-16 code unit (one code point below
-// U+10000, in UTF-8) that is not in the newline set and is not '"', '#' or '\'.
+// U+10000, in UTF-8) that is not in the newline set, not '"', '#' or '\', and does not join the
+// character beside it (a combining mark, joiner or prepended sign such as U+0600).
 bool isValidDelimiter(std::string_view delimiter);
 // True for the newline set: U+000A to U+000D, U+0085, U+2028 and U+2029.
 bool isNewline(char32_t c);
