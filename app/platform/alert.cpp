@@ -1,11 +1,14 @@
 #include "platform/alert.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointerEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <algorithm>
@@ -28,6 +31,63 @@ std::function<void(Alert&)>& shownObserver() {
   static std::function<void(Alert&)> observer;
   return observer;
 }
+
+// The second tap of a double tap on an alert's button would land, once the alert is gone, on
+// whatever lay under the button: on the question page, an answer the person never chose. So for
+// a double-click interval after a person closes an alert, a press where the closing one was
+// reaches nothing, nor do the moves and the release that follow it. A tap elsewhere is meant.
+class TapGuard : public QObject {
+ public:
+  // Watches presses from the first alert on (the press that closes one must be seen).
+  static TapGuard& watch() {
+    static QPointer<TapGuard> guard;
+    if (guard.isNull()) {
+      guard = new TapGuard(qApp);
+      qApp->installEventFilter(guard);
+    }
+    return *guard;
+  }
+  // A person has just closed an alert.
+  static void start() {
+    TapGuard& guard = watch();
+    guard.since_.start();
+    guard.closedAt_ = guard.lastPress_;
+  }
+
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::TouchBegin: {
+        auto* pointer = static_cast<QPointerEvent*>(event);
+        if (pointer->pointCount() == 0) return false;
+        lastPress_ = pointer->point(0).globalPosition();
+        const QPointF apart = lastPress_ - closedAt_;
+        swallowing_ = since_.isValid() && !since_.hasExpired(QApplication::doubleClickInterval()) &&
+                      QPointF::dotProduct(apart, apart) <= kRadius * kRadius;
+        return swallowing_;
+      }
+      case QEvent::MouseMove:
+      case QEvent::TouchUpdate:
+        return swallowing_;
+      case QEvent::MouseButtonRelease:
+      case QEvent::TouchEnd:
+      case QEvent::TouchCancel:
+        return std::exchange(swallowing_, false);
+      default:
+        return false;
+    }
+  }
+
+ private:
+  using QObject::QObject;
+  static constexpr double kRadius = 40;  // how far apart two taps of a double tap may land
+  QElapsedTimer since_;                  // since a person last closed an alert
+  QPointF lastPress_;                    // where the latest press went down
+  QPointF closedAt_;                     // where the press that closed the alert went down
+  bool swallowing_ = false;
+};
 
 // The session layer's texts, listed for lupdate under the context they are looked up in.
 [[maybe_unused]] constexpr const char* kSessionTexts[] = {
@@ -126,6 +186,7 @@ Alert::~Alert() {
 void Alert::show() {
   if (visible_ || finished_) return;
   visible_ = true;
+  TapGuard::watch();
   onScreen().append(this);
   box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
   shownBeforeWindow_ = box_->parentWidget() != nullptr && !box_->parentWidget()->isVisible();
@@ -201,6 +262,7 @@ void Alert::setShownObserver(std::function<void(Alert&)> observer) {
 
 void Alert::buttonChosen(int index) {
   if (finished_ || index < 0) return;
+  TapGuard::start();
   // As on the tablet, the delegate hears of the choice while the alert is still up.
   if (delegate_) delegate_->clickedButtonAtIndex(*this, index);
   finish();

@@ -246,10 +246,10 @@ class Kiosk:
     def click(self, name, role="push button"):
         self.tap(self.find(name, role))
 
-    def tap(self, node):
+    def tap(self, node, taps=1):
         x, y, w, h = extents(node)
         # Moving onto the pointer's own position with --sync can stall: never use --sync.
-        xdotool("mousemove", x + w // 2, y + h // 2, "click", "1")
+        xdotool("mousemove", x + w // 2, y + h // 2, "click", "--repeat", taps, "--delay", 150, "1")
 
     def drag(self, dx, y=H // 2, dy=0, x=W // 2):
         """Drags a finger by `dx` across and `dy` down, in 12 steps, starting dx/2 left of x."""
@@ -261,7 +261,7 @@ class Kiosk:
         time.sleep(0.05)
         xdotool("mouseup", "1")
 
-    def press_alert(self, button):
+    def press_alert(self, button, taps=1):
         node = wait(lambda: next((n for a in self.alert_nodes() for n in under(a)
                                   if n.name == button and n.getRoleName() == "push button"),
                                  None), f"an alert button {button!r}")
@@ -272,7 +272,7 @@ class Kiosk:
             time.sleep(0.1)
             return before == extents(node)
         wait(settled, f"the alert button {button!r} at rest", 3)
-        self.tap(node)
+        self.tap(node, taps)
 
     def type_into(self, name, text, enter=False):
         self.click(name, "password text" if "passcode" in name.lower() else "text")

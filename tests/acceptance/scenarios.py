@@ -145,8 +145,8 @@ def time_outs():
     """Answers left on the title page do not reach the next person; a complete session left
     there or on the score page is logged by the forced restart; an idle kiosk without answers
     stays quiet. A partial session left with the confirmation open: one warning at a time, "More
-    Time" gives a whole interval, then the forced restart closes every alert and drops the
-    answers."""
+    Time" (tapped twice: the second tap chooses nothing under it) gives a whole interval, then the
+    forced restart closes every alert and drops the answers."""
     with started(10) as k:
         to_questions(k, [1, 2, 3])
         k.tap_dot(1)
@@ -160,15 +160,17 @@ def time_outs():
         finished_session(k, FULL, False)
         timed_out(k, "Your result")
         check_rows(k, (FULL, False), (FULL, False))
-        to_questions(k, [0, 3])
+        partial = [0, 3, 0, 0, 0, 0]
+        to_questions(k, partial)
         began = time.monotonic()
         k.click("Start over")
         k.expect("Questions", [CONFIRM_RESTART])
         k.expect("Questions", [MORE_TIME], timeout=12)
         check(time.monotonic() - began > 8, "the warning came early")
-        k.press_alert("More Time")
+        k.press_alert("More Time", taps=2)
         began = time.monotonic()
         k.expect("Questions", [])
+        check(k.answers_stored() == partial + [None] * 2, f"answers: {k.answers_stored()}")
         k.expect("Questions", [MORE_TIME], timeout=12)
         check(time.monotonic() - began > 9, "More Time gave less than a whole interval")
         k.expect("Welcome", [], timeout=12)
