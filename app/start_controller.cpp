@@ -159,7 +159,9 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
     return false;
   }
   if (!passcode.verify(code.toStdString())) {
-    if (lock_.failed(now)) {
+    // Enter tapped with nothing typed is no guess at the code: refused, but a few stray taps
+    // must not lock staff out.
+    if (!code.isEmpty() && lock_.failed(now)) {
       logExport(QStringLiteral("wrong passcode, the fifth in a row: locked for %1 s")
                     .arg(lock_.duration().count()));
       Alert::simpleWithTitle(tr(kLockedTitle), tr(kLockedMessage).arg(duration(lock_.duration())));

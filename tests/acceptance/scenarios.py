@@ -212,9 +212,9 @@ def notices(k):
     return [n.name for n in k.nodes(role="label") if "passcode" in n.name or "locked" in n.name]
 
 def passcodes():
-    """Four wrong codes and a right one start the count again; five wrong ones in a row lock the
-    export (a right code is refused meanwhile) for the time the screen gives, then it opens.
-    The field is empty after every try. The keypad types both fields
+    """Four wrong codes and a right one start the count again, and an empty Enter does not count;
+    five wrong ones in a row lock the export (a right code is refused meanwhile) for the time the
+    screen gives, then it opens. The field is empty after every try. The keypad types both fields
     (Delete and Enter included) with the out-of-the-box code, whose use the screen points out
     with the command that sets this kiosk's own; that command, typed at a terminal without the
     kiosk's environment (and refused, changing nothing, with a mistyped --home), then stores only
@@ -223,7 +223,8 @@ def passcodes():
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         command = f"quorin --home {k.home} --set-passcode"
         check(notices(k) == [DEFAULT_NOTICE.format(command)], f"notices: {notices(k)}")
-        k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4)
+        k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4 +
+                [("", WRONG_CODE)] * 2)
         before = time.monotonic()  # the lock begins between these two moments
         k.codes([("2222", LOCKED)])
         locked_at = time.monotonic()
