@@ -442,10 +442,30 @@ std::optional<csv::Value> fieldValue(const nlohmann::json& element) {
   }
 }
 
+// Builds the document as nlohmann::json::parse does, but stops at a whole number beyond the
+// 64-bit range: the parser would make it a double, and the CSV would hold another number.
+class ExactNumbers : public nlohmann::detail::json_sax_dom_parser<nlohmann::json> {
+ public:
+  using json_sax_dom_parser::json_sax_dom_parser;
+  bool number_float(double value, const std::string& text) {
+    if (text.find_first_of(".eE") != std::string::npos) {
+      return json_sax_dom_parser::number_float(value, text);
+    }
+    tooLarge = text;
+    return false;
+  }
+  std::string tooLarge;
+};
+
 int runWrite(const Options& options) {
   nlohmann::json document;
   try {
-    document = nlohmann::json::parse(std::cin);
+    ExactNumbers builder(document);
+    if (!nlohmann::json::sax_parse(std::cin, &builder)) {
+      std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n",
+                   builder.tooLarge.c_str());
+      return kExitFailure;
+    }
   } catch (const nlohmann::json::parse_error& e) {
     std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", e.what());
     return kExitFailure;

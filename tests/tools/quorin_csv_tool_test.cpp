@@ -175,6 +175,8 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
       {"write -o " + path, "[" + deep + "1" + std::string(200000, '}') + "]", notRow},
       {"write", R"({"a": 1})", "quorin-csv: the input must be a JSON array of rows\n"},
       {"write", "[[1e400]]", StartsWith("quorin-csv: a number in the input is out of range: ")},
+      {"write -o " + path, "[[1, 18446744073709551616]]",  // not rounded to a double
+       "quorin-csv: a number in the input is out of range: 18446744073709551616\n"},
       {"write", R"([["a", null]])",
        "quorin-csv: row 1, field 2: a field must be a string, a number or a boolean, not null\n"},
       {"write -o " + folder / "none/out.csv", R"([["a"]])",
