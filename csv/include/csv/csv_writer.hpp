@@ -30,7 +30,8 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // disk) closes the file: a non-atomic file keeps the whole operations written before it, an
 // atomic writer removes its temporary file and leaves the destination as it was, and the output
 // from the failed write on collects in stringValue(). Every such failure is kept in error().
-// Output encodings other than UTF-8 are converted piece by piece, without byte-order marks; a
+// Output to a file in an encoding other than UTF-8 is converted piece by piece, without
+// byte-order marks (stringValue() holds text, always UTF-8, whatever the encoding); a
 // piece that cannot be converted without loss is left out and recorded in error(), and the
 // writer carries on. Used by one thread at a time. Destroying a file writer closes it.
 class CSVWriter {
