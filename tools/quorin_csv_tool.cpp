@@ -520,13 +520,10 @@ int runWrite(const Options& options) {
 int run(const std::vector<std::string_view>& args) {
   for (const std::string_view arg : args) {
     if (arg == "--") break;
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return kExitOk;
-    }
-    if (arg == "--version") {
-      std::printf("quorin-csv %s\n", QUORIN_VERSION);
-      return kExitOk;
+    if (arg == "--help" || arg == "-h" || arg == "--version") {
+      Output out;
+      out.write(arg == "--version" ? std::string("quorin-csv ") + QUORIN_VERSION + "\n" : kHelp);
+      return out.finish() ? kExitOk : kExitFailure;
     }
   }
   Options options;

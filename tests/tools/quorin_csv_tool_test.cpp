@@ -194,6 +194,10 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
     const Result r = runTool("write -o /dev/full", R"([["a"]])");
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr(strerror(ENOSPC)));
+    for (const std::string info : {" --help", " --version"}) {
+      const int status = std::system((QUORIN_CSV_TOOL + info + " >/dev/full 2>&-").c_str());
+      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << info;
+    }
   }
 }
 
