@@ -16,6 +16,7 @@ PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
 PASSCODE = "session/src/passcode.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
+CSVTOOL = "tools/quorin_csv_tool.cpp"
 READING, ALERT = "app/platform/reading_order.cpp", "app/platform/alert.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && (p[0] == '#'", "n > 1 && (p[0] == '#'",
@@ -82,6 +83,9 @@ MUTATIONS = [
      "  if (firstNonRow(rows) != nullptr) {\n    setError(error, invalidStructure());\n    return false;",
      "  if (false) {\n    setError(error, invalidStructure());\n    return false;",
      "documents: non-row not refused by the file writer"),
+    ("t-exact-numbers", CSVTOOL, "    tooLarge = text;\n    return false;",
+     "    return json_sax_dom_parser::number_float(value, text);",
+     "quorin-csv: a whole number beyond 64 bits rounded"),
     ("s-score", TOOL, "detail::integerValue(*value) > 1", "detail::integerValue(*value) >= 1",
      "tool: choice 1 counts towards the score"),
     ("s-complete", TOOL,
