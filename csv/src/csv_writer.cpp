@@ -208,12 +208,18 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
       f.atomic->setMode(old.st_mode);
     }
   } else {
-    // An existing file or link is replaced by a new empty file. A device, pipe or folder, or a
-    // link to one, is never removed: opening it reports or writes, as the caller asked.
+    // An existing file or link is replaced by a new empty file, which keeps the old file's
+    // permissions (a private file stays private; it is created private until they are set). A
+    // device, pipe or folder, or a link to one, is never removed: opening it reports or writes,
+    // as the caller asked.
+    struct stat old {};
+    const bool hadFile = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     if (isReplaceable(path)) (void)::unlink(path.c_str());
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.
-    f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
+                  hadFile ? 0600 : 0666);
     openError = errno;
+    if (f.fd >= 0 && hadFile) (void)::fchmod(f.fd, old.st_mode & 07777);
     if (f.fd >= 0) {
       const int flags = ::fcntl(f.fd, F_GETFL);
       if (flags >= 0) (void)::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);

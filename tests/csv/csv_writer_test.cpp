@@ -155,8 +155,11 @@ TEST(CSVWriterFileTest, NonAtomicReplacesTheFileOrLinkAtOnceAndWritesEachOperati
   TempFolder folder;
   const std::string path = folder / "results.csv";
   writeFile(path, "old contents\n");
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path, mode);  // kept: a private file stays private
   auto writer = CSVWriter::withCSVFile(path, false);
   EXPECT_EQ(readFile(path), "");
+  EXPECT_EQ(fs::status(path).permissions(), mode);
   const std::optional<long> before = writeSyscalls();
   writer->writeLineWithFields({"a", "b,c", 4, "", "x\ny"});
   const std::optional<long> after = writeSyscalls();

@@ -38,7 +38,8 @@ class CSVWriter {
  public:
   // A file writer. Non-atomic: an existing file at `path` is replaced by an empty file at once.
   // Atomic: output goes to a temporary file beside `path` that replaces it in one step on
-  // closeFile. Never null; a file that cannot be created or opened is recorded in error().
+  // closeFile. Either way the new file keeps the old one's permissions (not its owner). Never
+  // null; a file that cannot be created or opened is recorded in error().
   static std::unique_ptr<CSVWriter> withCSVFile(const std::string& path, bool atomic);
   // A string writer: output collects in stringValue().
   static std::unique_ptr<CSVWriter> forWritingToString();
