@@ -20,7 +20,12 @@ static_assert(detail::TextSource::kPadding >= detail::Tokenizer::kReadableBefore
 CSVParser::CSVParser() = default;
 
 CSVParser::~CSVParser() {
-  if (core_ && core_->csvReadStream_) core_->csvReadStream_->close();
+  if (!core_ || !core_->csvReadStream_) return;
+  // A destructor must not throw, and a stream that fails to close has given all it will give.
+  try {
+    core_->csvReadStream_->close();
+  } catch (...) {  // NOLINT(bugprone-empty-catch)
+  }
 }
 
 std::unique_ptr<CSVParser> CSVParser::withStream(std::unique_ptr<InputStream> stream,

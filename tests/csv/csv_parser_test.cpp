@@ -202,10 +202,11 @@ TEST(ConstructionTest, FilesAreNamedInTheCallbacksOrReportedWhenTheyCannotBeOpen
   }
 }
 
-// The parser owns its stream: closed when the stream refuses to open or the parser goes.
+// The parser owns its stream: closed when the stream refuses to open or the parser goes (a
+// stream that throws then ends nothing).
 TEST(ConstructionTest, StreamIsClosedOnRefusalAndOnDestruction) {
-  for (const auto failure :
-       {ScriptedStream::Failure::kNone, ScriptedStream::Failure::kRefuseToOpen}) {
+  for (const auto failure : {ScriptedStream::Failure::kNone, ScriptedStream::Failure::kRefuseToOpen,
+                             ScriptedStream::Failure::kThrowOnClose}) {
     bool closed = false;
     auto stream = std::make_unique<ScriptedStream>("a", SIZE_MAX, failure);
     stream->closedFlag = &closed;

@@ -59,10 +59,11 @@ class RecordingDelegate : public CSVParserDelegate {
 };
 
 // A memory stream whose reads return at most maxPerRead bytes, that records the size asked of
-// each read, and that can refuse to open or fail at a given read (negative count, or a throw).
+// each read, and that can refuse to open, fail at a given read (negative count, or a throw) or
+// throw when closed.
 class ScriptedStream : public InputStream {
  public:
-  enum class Failure { kNone, kRefuseToOpen, kNegative, kThrow, kThrowNonStd };
+  enum class Failure { kNone, kRefuseToOpen, kNegative, kThrow, kThrowNonStd, kThrowOnClose };
   explicit ScriptedStream(std::string bytes, std::size_t maxPerRead = SIZE_MAX,
                           Failure failure = Failure::kNone, std::size_t failAt = 0)
       : bytes_(std::move(bytes)), maxPerRead_(maxPerRead), failure_(failure), failAt_(failAt) {}
@@ -94,6 +95,7 @@ class ScriptedStream : public InputStream {
   void close() override {
     if (closedFlag != nullptr) *closedFlag = true;
     status_ = StreamStatusClosed;
+    if (failure_ == Failure::kThrowOnClose) throw std::runtime_error("the disk went away");
   }
 
   std::vector<std::size_t> asked;  // maxLength of each read
