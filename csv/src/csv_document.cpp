@@ -23,6 +23,14 @@ Error invalidStructure() {
   return Error::csv(CSVErrorCodeInvalidFormat, "Invalid array structure");
 }
 
+// Refuses a delimiter before any source is opened, so that misuse is reported as misuse
+// whatever the state of the source.
+void requireValidDelimiter(std::string_view delimiter) {
+  if (!isValidDelimiter(delimiter)) {
+    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
+  }
+}
+
 // Runs a parser that is already open over its whole source and collects the lines. A null
 // parser means the source did not open: its factory has stored the open error in *error, and
 // the result is an empty list, so that "nothing could be read" and "the text is malformed"
@@ -80,6 +88,7 @@ void CSVArrayAggregator::didStartDocument(CSVParser& /*parser*/,
 std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
                                                 StringEncoding* usedEncoding,
                                                 std::string_view delimiter, Error* error) {
+  requireValidDelimiter(delimiter);
   return collectLines(CSVParser::withStream(std::move(stream), usedEncoding, error), delimiter,
                       error);
 }
@@ -126,6 +135,7 @@ std::optional<CSVLines> withContentsOfCSVString(std::string_view text, StringEnc
                                                 std::string_view delimiter, Error* error) {
   // A string is text already: there is nothing to detect, and detecting would misread a text
   // whose first 2048 bytes end inside a character. So "no encoding" means its own, UTF-8.
+  requireValidDelimiter(delimiter);
   const StringEncoding used = encoding == kEncodingNone ? kEncodingUTF8 : encoding;
   std::unique_ptr<CSVParser> parser = CSVParser::withCSVString(text, used, error);
   // A memory source always opens; no parser means the text has no form in that encoding.

@@ -97,6 +97,7 @@ TEST(DelimiterTest, EveryComponentRefusesTheSameDelimitersBeforeTouchingAnything
         [&] { writer->setDelimiter(d); },
         [&] { parser->setDelimiter(d); },
         [&] { withContentsOfCSVString("a", kEncodingUTF8, d); },
+        [&] { withContentsOfCSVFile(folder / "missing.csv", kEncodingNone, d); },
         [&] { CSVStringWithDelimiter(rowsOf({{"a"}}), d); },
         [&] { writeToCSVFile(rowsOf({{"a"}}), path, d, false); },
         [&] { writeToCSVFile(rowsOf({{"a"}}), path, d, true); },
