@@ -225,6 +225,7 @@ Failure AtomicFile::linkInPlace(bool replace, bool* existed) {
 }
 
 Failure AtomicFile::commit(bool replace, bool* existed) {
+  if (existed != nullptr) *existed = false;
   if (fd_ < 0) return failure_ ? failure_ : posixFailure(EBADF, "no file to commit");
   if (::fsync(fd_) != 0) return posixFailure(errno, "cannot sync the new " + destination_);
   if (Failure failure = linkInPlace(replace, existed)) return failure;

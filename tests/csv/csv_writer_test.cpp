@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include "csv/csv_document.hpp"
+#include "csv/durable_file.hpp"
 #include "temp_folder.hpp"
 
 namespace csv {
@@ -207,6 +208,13 @@ TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnCloseAndKeepsItsPermiss
   writer->closeFile();
   EXPECT_EQ(readFile(path), "changed later\n");
   EXPECT_EQ(writer->error(), std::nullopt);
+  // Committed without replacing: created unless there, and *existed says which.
+  for (const bool there : {false, true}) {
+    durable::AtomicFile file(folder / "once.csv");
+    bool existed = !there;
+    EXPECT_EQ(file.commit(false, &existed), std::nullopt);
+    EXPECT_EQ(existed, there);
+  }
 }
 
 // Atomic writers name nothing until they commit, so a crash leaves nothing behind. A named
