@@ -69,7 +69,8 @@ Options:
                   encoding is detected from a byte-order mark, else UTF-8, else Mac OS Roman.
   --atomic        (write -o) Write into a temporary file that replaces FILE only when complete.
   -o, --output FILE
-                  (write) Write to FILE instead of standard output.
+                  (write) Write to FILE instead of standard output ("-" is standard
+                  output).
   -h, --help      Shows this text.
   --version       Shows the version, "quorin-csv <version>".
 
@@ -202,6 +203,9 @@ Options parseOptions(const std::vector<std::string_view>& args) {
       throw UsageError("unknown option '" + std::string(arg) + "' for " + std::string(command));
     }
   }
+  if (options.output && options.output->empty()) throw UsageError("-o needs a file name");
+  // "-" is standard output, as it is standard input for the reading commands.
+  if (options.output && *options.output == "-") options.output.reset();
   if (options.atomic && !options.output) throw UsageError("--atomic needs -o FILE");
   if (options.file && *options.file == "-") options.file.reset();
   return options;
@@ -443,18 +447,21 @@ std::optional<csv::Value> fieldValue(const nlohmann::json& element) {
 }
 
 // Builds the document as nlohmann::json::parse does, but stops at a whole number beyond the
-// 64-bit range: the parser would make it a double, and the CSV would hold another number.
+// 64-bit range (the parser would make it a double) and at a number too small for a double (it
+// would be 0): the CSV would hold another number.
 class ExactNumbers : public nlohmann::detail::json_sax_dom_parser<nlohmann::json> {
  public:
   using json_sax_dom_parser::json_sax_dom_parser;
   bool number_float(double value, const std::string& text) {
-    if (text.find_first_of(".eE") != std::string::npos) {
-      return json_sax_dom_parser::number_float(value, text);
-    }
-    tooLarge = text;
+    const std::size_t exponent = text.find_first_of("eE");
+    const bool whole = exponent == std::string::npos && text.find('.') == std::string::npos;
+    const bool vanished =
+        value == 0 && text.substr(0, exponent).find_first_of("123456789") != std::string::npos;
+    if (!whole && !vanished) return json_sax_dom_parser::number_float(value, text);
+    outOfRange = text;
     return false;
   }
-  std::string tooLarge;
+  std::string outOfRange;
 };
 
 int runWrite(const Options& options) {
@@ -463,7 +470,7 @@ int runWrite(const Options& options) {
     ExactNumbers builder(document);
     if (!nlohmann::json::sax_parse(std::cin, &builder)) {
       std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n",
-                   builder.tooLarge.c_str());
+                   builder.outOfRange.c_str());
       return kExitFailure;
     }
   } catch (const nlohmann::json::parse_error& e) {

@@ -53,6 +53,8 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
       {"count --delimiter", "--delimiter needs a value\n"},
       {"rows a.csv b.csv", "more than one input file given\n"},
       {"write --atomic", "--atomic needs -o FILE\n"},
+      {"write --atomic -o -", "--atomic needs -o FILE\n"},
+      {"write -o ''", "-o needs a file name\n"},
       {"events --encoding latin9", "unknown encoding 'latin9'"},
       {"events --encoding 0x1FFFFFFFF", "unknown encoding '0x1FFFFFFFF'"},
       {"rows --encoding 99999", "unsupported encoding '99999'\n"},
@@ -146,7 +148,7 @@ TEST(ToolWriteTest, WritesJSONRowsAsCSVToStandardOutputOrAFile) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "a,\"b,c\"\nx\n\n1,-3,2.5,1,0,\"#h\"\n");
-  EXPECT_EQ(runTool("write --delimiter ';'", R"([["a;b", "c,d"]])").out, "\"a;b\";c,d\n");
+  EXPECT_EQ(runTool("write --delimiter ';' -o -", R"([["a;b", "c,d"]])").out, "\"a;b\";c,d\n");
   EXPECT_EQ(runTool("write", "[]").out, "");
   TempFolder folder;
   for (const std::string atomic : {"", " --atomic"}) {
@@ -177,6 +179,7 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
       {"write", "[[1e400]]", StartsWith("quorin-csv: a number in the input is out of range: ")},
       {"write -o " + path, "[[1, 18446744073709551616]]",  // not rounded to a double
        "quorin-csv: a number in the input is out of range: 18446744073709551616\n"},
+      {"write", "[[1e-400]]", "quorin-csv: a number in the input is out of range: 1e-400\n"},
       {"write", R"([["a", null]])",
        "quorin-csv: row 1, field 2: a field must be a string, a number or a boolean, not null\n"},
       {"write -o " + folder / "none/out.csv", R"([["a"]])",
