@@ -24,6 +24,7 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // UTF-8 and is not validated. A character joining the one after it (Grapheme_Cluster_Break=
 // Prepend, such as U+0600) at a field's end, or right before a quote or backslash in a field or
 // comment, hides that character from a reader: such text cannot be written so that it reads back.
+// Nor can white space at a field's edges: a reader trims it, inside quotes too.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
