@@ -300,11 +300,34 @@ void PageController::retranslate() {
 
 void PageController::readAloud() {
   Speech& speech = app_.speech();
-  if (speech.speaking()) {
+  if (speech.speaking() || readPending_) {
     speech.stop();
+    readPending_ = false;
+    speakButton_->setChecked(false);
+    return;
+  }
+  // Tapped as the strip moves, the control means the page it comes to rest on: the one passing
+  // by now would be cut off the moment it went.
+  if (scrollView_->isDragging() || scrollView_->isDecelerating()) {
+    readPending_ = true;
+    speakButton_->setChecked(true);
+    readWhenAtRest();
     return;
   }
   speak(spokenText(readingOrder(*views_[static_cast<std::size_t>(currentPage_)]->view())));
+}
+
+void PageController::readWhenAtRest() {
+  QPointer<PageController> self(this);
+  app_.scheduler().schedule(std::chrono::milliseconds(50), [self] {
+    if (!self || !self->readPending_) return;
+    if (self->scrollView_->isDragging() || self->scrollView_->isDecelerating()) {
+      self->readWhenAtRest();
+      return;
+    }
+    self->readPending_ = false;
+    self->readAloud();
+  });
 }
 
 void PageController::speak(const QString& text) {
@@ -467,6 +490,7 @@ void PageController::timeUp() {
     app_.speech().stop();
     setLanguage(Language::kSource);
     listening_ = false;
+    readPending_ = false;
   }
   resetTimer();
 }
@@ -490,6 +514,7 @@ void PageController::restartSession() {
   Alert::dismissAll();
   app_.speech().stop();
   listening_ = false;
+  readPending_ = false;
   spokenAlert_ = nullptr;
   // The next person starts in English, and so does any alert the logging raises.
   setLanguage(Language::kSource);

@@ -116,6 +116,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   void layoutPages();
   // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
   void restartSession();
+  // Reads the page shown once the strip has stopped moving, unless the reading is called off.
+  void readWhenAtRest();
   // Turns the reading aids off and puts every page back at its top.
   void resetLook();
   // Puts the read-aloud control in the bar under the pages and wires it to the kiosk's voice.
@@ -135,6 +137,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   int currentPage_ = 0;
   int scrollTarget_ = -1;               // the page the flow is scrolling to, -1 when none
   bool listening_ = false;              // the session's person has had something read aloud
+  bool readPending_ = false;            // read aloud was asked for while the strip moved
   int listenedSeconds_ = 0;             // time-outs put off by the reading under way
   const Alert* spokenAlert_ = nullptr;  // the alert being read out, for identity only
   Scheduler::TaskId timer_ = 0;
