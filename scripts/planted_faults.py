@@ -89,7 +89,7 @@ MUTATIONS = [
      "documents: non-row not refused by the file writer"),
     ("t-exact-numbers", CSVTOOL, "if (!whole && !vanished)", "if (!vanished)",
      "quorin-csv: a whole number beyond 64 bits rounded"),
-    ("t-underflow", CSVTOOL, "if (!whole && !vanished)", "if (!whole)",
+    ("t-underflow", CSVTOOL, "value == 0 && text.substr", "false && text.substr",
      "quorin-csv: a number too small for a double written as 0"),
     ("t-output-dash", CSVTOOL, '  if (options.output && *options.output == "-") options.output.reset();\n', "",
      "quorin-csv: write -o - creates a file named -"),
