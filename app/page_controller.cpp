@@ -326,7 +326,8 @@ void PageController::readWhenAtRest() {
       return;
     }
     self->readPending_ = false;
-    self->readAloud();
+    // An alert that came up meanwhile is being read out to this person: it is not cut off.
+    if (!self->app_.speech().speaking()) self->readAloud();
   });
 }
 
