@@ -537,9 +537,7 @@ int run(const std::vector<std::string_view>& args) {
   try {
     options = parseOptions(args);
     // A refused delimiter is a usage error, found before any input is read.
-    if (!csv::isValidDelimiter(options.delimiter)) {
-      throw std::invalid_argument(options.delimiter + " cannot be used as a delimiter");
-    }
+    csv::requireValidDelimiter(options.delimiter);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "quorin-csv: %s\nTry 'quorin-csv --help'.\n", e.what());
     return kExitUsage;

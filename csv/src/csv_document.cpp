@@ -23,14 +23,6 @@ Error invalidStructure() {
   return Error::csv(CSVErrorCodeInvalidFormat, "Invalid array structure");
 }
 
-// Refuses a delimiter before any source is opened, so that misuse is reported as misuse
-// whatever the state of the source.
-void requireValidDelimiter(std::string_view delimiter) {
-  if (!isValidDelimiter(delimiter)) {
-    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
-  }
-}
-
 // Runs a parser that is already open over its whole source and collects the lines. A null
 // parser means the source did not open: its factory has stored the open error in *error, and
 // the result is an empty list, so that "nothing could be read" and "the text is malformed"
@@ -88,6 +80,7 @@ void CSVArrayAggregator::didStartDocument(CSVParser& /*parser*/,
 std::optional<CSVLines> withContentsOfCSVStream(std::unique_ptr<InputStream> stream,
                                                 StringEncoding* usedEncoding,
                                                 std::string_view delimiter, Error* error) {
+  // Before the source is opened, so that misuse is reported whatever the state of the source.
   requireValidDelimiter(delimiter);
   return collectLines(CSVParser::withStream(std::move(stream), usedEncoding, error), delimiter,
                       error);

@@ -105,10 +105,7 @@ void CSVParser::setDelimiter(std::string_view delimiter) {
   if (core_->hasStarted_) {
     throw std::invalid_argument("You cannot set a delimiter after parsing has started");
   }
-  const bool accepted = isValidDelimiter(delimiter);
-  if (!accepted) {
-    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
-  }
+  requireValidDelimiter(delimiter);
   core_->delimiter_ = std::string(delimiter);
   core_->tokenizer_.setDelimiter(delimiter);
 }

@@ -240,10 +240,7 @@ void CSVWriter::Impl::setDelimiter(std::string_view delimiter) {
   if (hasStarted_) {
     throw std::invalid_argument("You cannot set a delimiter after writing has started");
   }
-  // One UTF-16 code unit: a single code point below U+10000.
-  if (!isValidDelimiter(delimiter)) {
-    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
-  }
+  requireValidDelimiter(delimiter);
   delimiter_.assign(delimiter);
 
   byteClass_.fill(kPlain);

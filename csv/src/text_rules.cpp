@@ -1,6 +1,8 @@
 #include "csv/text_rules.hpp"
 
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 #include "decoder.hpp"
 #include "encoding_table.hpp"
@@ -20,6 +22,12 @@ bool isValidDelimiter(std::string_view delimiter) {
   // no delimiter there (or lose the letter after it).
   return length == delimiter.size() && c < 0x10000 && !isNewline(c) && c != '"' && c != '#' &&
          c != '\\' && !detail::hasCodePointFlag(c, detail::kJoinsPrevious | detail::kPrepend);
+}
+
+void requireValidDelimiter(std::string_view delimiter) {
+  if (!isValidDelimiter(delimiter)) {
+    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
+  }
 }
 
 bool isNewline(char32_t c) { return detail::isNewlineCharacter(c); }

@@ -145,9 +145,7 @@ bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delim
                     bool atomically, Error* error = nullptr) {
   // A non-atomic writer empties an existing file on creation: a delimiter that would make it
   // refuse to go on must be found before that.
-  if (!isValidDelimiter(delimiter)) {
-    throw std::invalid_argument(std::string(delimiter) + " cannot be used as a delimiter");
-  }
+  requireValidDelimiter(delimiter);
   const std::unique_ptr<CSVWriter> writer = CSVWriter::withCSVFile(path, atomically);
   writer->setDelimiter(delimiter);
   // Nobody watches the file while it grows, so it is written in large blocks.
