@@ -39,7 +39,7 @@ MUTATIONS = [
      "writer: a quote in a comment breaks the document"),
     ("w-keep-mode", W, "f.atomic->setMode(old.st_mode);", "",
      "writer: atomic replace loses the file mode"),
-    ("w-plain-mode", W, "    if (f.fd >= 0 && hadFile) (void)::fchmod(f.fd, old.st_mode & 07777);\n", "",
+    ("w-plain-mode", W, "    if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);\n", "",
      "writer: a replaced file loses its permissions"),
     ("w-comment-break", W, "if (currentField_ > 0) writeLinePieces();",
      "if (currentField_ > 1) writeLinePieces();", "writer: comment after one field shares its line"),

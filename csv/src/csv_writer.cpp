@@ -180,15 +180,20 @@ std::unique_ptr<CSVWriter> CSVWriter::forWritingToString() {
 }
 
 namespace {
-// True for a regular file, a link to one and a dangling link: what the plain writer may remove
-// before creating its new file.
-bool isReplaceable(const std::string& path) {
+// What stands at `path` for the plain writer: whether it may remove it before creating its new
+// file (a regular file, a link to one, a dangling link), and the mode of the file it replaces.
+struct OldFile {
+  bool replaceable = false;
+  std::optional<mode_t> mode;
+};
+OldFile oldFileAt(const std::string& path) {
   struct stat entry {};
-  if (::lstat(path.c_str(), &entry) != 0) return false;
-  if (S_ISREG(entry.st_mode)) return true;
-  if (!S_ISLNK(entry.st_mode)) return false;
+  if (::lstat(path.c_str(), &entry) != 0) return {};
+  if (S_ISREG(entry.st_mode)) return {true, entry.st_mode};
+  if (!S_ISLNK(entry.st_mode)) return {};
   struct stat target {};
-  return ::stat(path.c_str(), &target) != 0 || S_ISREG(target.st_mode);
+  if (::stat(path.c_str(), &target) != 0) return {true, std::nullopt};
+  return S_ISREG(target.st_mode) ? OldFile{true, target.st_mode} : OldFile{};
 }
 }  // namespace
 
@@ -212,14 +217,13 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
     // permissions (a private file stays private; it is created private until they are set). A
     // device, pipe or folder, or a link to one, is never removed: opening it reports or writes,
     // as the caller asked.
-    struct stat old {};
-    const bool hadFile = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    if (isReplaceable(path)) (void)::unlink(path.c_str());
+    const OldFile old = oldFileAt(path);
+    if (old.replaceable) (void)::unlink(path.c_str());
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.
     f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
-                  hadFile ? 0600 : 0666);
+                  old.mode ? 0600 : 0666);
     openError = errno;
-    if (f.fd >= 0 && hadFile) (void)::fchmod(f.fd, old.st_mode & 07777);
+    if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);
     if (f.fd >= 0) {
       const int flags = ::fcntl(f.fd, F_GETFL);
       if (flags >= 0) (void)::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
