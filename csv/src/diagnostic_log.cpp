@@ -17,6 +17,17 @@ DiagnosticSink& currentSink() {
 }  // namespace
 
 void logDiagnostic(std::string_view message) {
+  // A line break in a message (a path may hold one) would start a line that looks like another
+  // message, or like none: each one is written as an escape.
+  constexpr std::string_view kBreaks = "\n\v\f\r";
+  std::string escaped;
+  if (message.find_first_of(kBreaks) != std::string_view::npos) {
+    for (const char c : message) {
+      const std::size_t k = kBreaks.find(c);
+      escaped += k == std::string_view::npos ? std::string(1, c) : std::string{'\\', "nvfr"[k]};
+    }
+    message = escaped;
+  }
   if (const DiagnosticSink& sink = currentSink()) {
     sink(message);
     return;

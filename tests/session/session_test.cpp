@@ -121,7 +121,8 @@ TEST(SqliteSettingsStoreTest, AnUnopenableDatabaseKeepsTheRunInMemoryAndTheFileU
   // The regular file (4096 times "x") or folder ("/") in the way, the path, the reason.
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"file", "file/home/settings.sqlite3", "Not a directory"},
-      {"settings.sqlite3/", "settings.sqlite3", "unable to open database file"},
+      // The log says so in one line, whatever the path holds.
+      {"settings\n.sqlite3/", "settings\n.sqlite3", "unable to open database file"},
       {"settings.sqlite3", "settings.sqlite3", "file is not a database"},
   };
   for (const auto& [obstacleName, pathName, reason] : cases) {
@@ -134,6 +135,8 @@ TEST(SqliteSettingsStoreTest, AnUnopenableDatabaseKeepsTheRunInMemoryAndTheFileU
     auto store = SqliteSettingsStore::open(path);
     ASSERT_TRUE(store != nullptr && store->isDetached());
     EXPECT_NE(store->openFailure().find(reason), std::string::npos) << store->openFailure();
+    ASSERT_EQ(quiet.lines.size(), 1u);
+    EXPECT_EQ(quiet.lines[0].find('\n'), std::string::npos) << quiet.lines[0];
     EXPECT_FALSE(store->setValue("qn_q_1", integer(2)));
     EXPECT_EQ(store->valueForKey("qn_q_1"), integer(2));
     EXPECT_FALSE(store->removeValueForKey("qn_q_1"));
