@@ -232,8 +232,14 @@ std::string jsonString(std::string_view text) {
 }
 
 int reportError(const csv::Error& error) {
-  std::string message = "quorin-csv: error " + std::to_string(error.code);
-  if (error.description) message += ": " + *error.description;
+  // A CSV error's code is documented; a system error's number means nothing to a reader, and its
+  // description already says what went wrong with which file.
+  std::string message = "quorin-csv: ";
+  if (error.domain != csv::kPOSIXErrorDomain || !error.description) {
+    message += "error " + std::to_string(error.code);
+    if (error.description) message += ": ";
+  }
+  if (error.description) message += *error.description;
   // The cause (which file, and what the system said) is what a user can act on.
   for (const csv::Error* cause = error.underlying.get(); cause != nullptr;
        cause = cause->underlying.get()) {
