@@ -485,9 +485,10 @@ void PageController::timeUp() {
     warning->show();
   } else {
     // Someone who walked away from the title page leaves the next person nothing of theirs: not
-    // their reading aids, their language or their alerts read out. (A reading still under way
-    // put this off above; one that outlasts the limit is cut off here.)
+    // their reading aids, their zoom, their language or their alerts read out. (A reading still
+    // under way put this off above; one that outlasts the limit is cut off here.)
     if (currentKioskLook() != KioskLook{}) resetLook();
+    if (scrollView_->zoomScale() > 1.0f) scrollToPage(0);  // nor the title page zoomed in
     app_.speech().stop();
     setLanguage(Language::kSource);
     listening_ = false;

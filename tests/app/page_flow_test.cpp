@@ -85,7 +85,8 @@ TEST_F(PageFlowTest, ZoomGivesThePageAndSnapsBackBelowTheLimit) {
 }
 
 // The reading aids last for one session: a restart, and a whole interval left alone on the
-// title page (a touch on a toggle starts one), turn both off and show them off.
+// title page (a touch on a toggle starts one), turn both off and show them off, and the latter
+// also undoes a zoom.
 TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
   start();
   const auto toggles = flow().views()[0]->view()->findChildren<AidToggle*>();
@@ -100,10 +101,12 @@ TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
       answer(1, 0);
       flow().restartAndForce(true);
     } else {
+      scrollView().setZoomScale(2.0f);  // a pinch left behind
       advance(milliseconds(flow().timeout() * 1000 - 1));
       EXPECT_EQ(currentKioskLook(), (KioskLook{true, true}));
       advance(milliseconds(1));
       EXPECT_EQ(flow().resetView(), nullptr) << "an idle title page asks nothing";
+      EXPECT_EQ(scrollView().zoomScale(), 1.0f);
     }
     EXPECT_EQ(currentKioskLook(), KioskLook{});
     for (AidToggle* toggle : toggles) EXPECT_FALSE(toggle->isChecked());
