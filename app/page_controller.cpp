@@ -142,10 +142,13 @@ class PinToLeftEnd : public QObject {
     control_->setGeometry(kMargin, (bar_->height() - size.height()) / 2, size.width(),
                           size.height());
     if (QLayout* layout = bar_->layout(); layout != nullptr && dots_->parentWidget() == bar_) {
+      // Centred when they fit beside the control on both sides; else as near the middle as the
+      // control allows (a longer translation of its words must not push them to the far side).
       const int beside = size.width() + 2 * kMargin;
-      const bool centred = bar_->width() - 2 * beside >= dots_->sizeHint().width();
+      const int room = bar_->width() - dots_->sizeHint().width();
       const QMargins margins = layout->contentsMargins();
-      layout->setContentsMargins(beside, margins.top(), centred ? beside : 0, margins.bottom());
+      layout->setContentsMargins(beside, margins.top(), std::clamp(room - beside, 0, beside),
+                                 margins.bottom());
       layout->activate();
     }
   }

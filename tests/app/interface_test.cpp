@@ -284,10 +284,17 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
       // title page, and a resize then would stop that scroll half-way.
       EXPECT_EQ(scrollView().height(), pagesHeight);
       const QRect speak = flow().speakButton()->geometry();
+      QWidget* bar = flow().speakButton()->parentWidget();
+      QRect dots;
       for (QWidget* dot : flow().pageControl()->findChildren<PageDot*>()) {
-        const QRect placed(dot->mapTo(flow().speakButton()->parentWidget(), QPoint()), dot->size());
+        const QRect placed(dot->mapTo(bar, QPoint()), dot->size());
         EXPECT_FALSE(placed.intersects(speak)) << "a page dot under the read-aloud control";
+        dots |= placed;
       }
+      // In the middle, or as near it as the control leaves them.
+      EXPECT_TRUE(std::abs(dots.center().x() - bar->rect().center().x()) <= 1 ||
+                  dots.left() - speak.right() <= 24)
+          << dots.left() << " to " << dots.right() << ", the control to " << speak.right();
     }
     flow().setLook({});
   }
