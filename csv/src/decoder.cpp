@@ -436,15 +436,41 @@ class SingleByteEncoder final : public Encoder {
 };
 
 // Everything else goes through the C library's iconv. Each piece starts and ends in the
-// encoding's initial shift state, so pieces can be joined.
+// encoding's initial shift state, so pieces can be joined. Some of iconv's tables are not each
+// other's inverse (EUC-JP writes U+00A5 as the byte Shift JIS reads as it, and which EUC-JP reads
+// as a backslash), so every piece is read back through the reader's decoder: a character that
+// would come back as another is refused like one that has no form at all.
 class IconvEncoder final : public Encoder {
  public:
-  explicit IconvEncoder(iconv_t cd) : cd_(cd) {}
+  IconvEncoder(iconv_t cd, std::unique_ptr<Decoder> reader) : cd_(cd), reader_(std::move(reader)) {}
   ~IconvEncoder() override { iconv_close(cd_); }
   IconvEncoder(const IconvEncoder&) = delete;
   IconvEncoder& operator=(const IconvEncoder&) = delete;
 
   bool encode(std::string_view utf8, std::string& out, char32_t* rejected) override {
+    const std::size_t start = out.size();
+    if (!convert(utf8, out, rejected)) return false;
+    if (readsBackAs(std::string_view(out).substr(start), utf8)) return true;
+    // Text can come back composed otherwise (Windows-1258 joins a letter and its mark); only a
+    // character that comes back as another on its own is a loss.
+    std::string one;
+    for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+      const char32_t cp = decodeUTF8(utf8.data() + i, &length);
+      one.clear();
+      if (convert(utf8.substr(i, length), one, rejected) &&
+          readsBackAs(one, utf8.substr(i, length))) {
+        continue;
+      }
+      *rejected = cp;
+      out.resize(start);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  // Appends `utf8` converted; false, with nothing appended, when a character has no form.
+  bool convert(std::string_view utf8, std::string& out, char32_t* rejected) {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     const std::size_t start = out.size();
     char* input = const_cast<char*>(utf8.data());
@@ -474,8 +500,19 @@ class IconvEncoder final : public Encoder {
     return true;
   }
 
- private:
+  // Whether the reader's decoder turns `bytes` into exactly `utf8`.
+  bool readsBackAs(std::string_view bytes, std::string_view utf8) {
+    back_.resize(reader_->maxOutput(bytes.size()) + Decoder::kMaxFinishOutput);
+    const DecodeResult r = reader_->decode(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                           bytes.size(), back_.data());
+    const std::size_t held = reader_->finish(back_.data() + r.produced);  // also resets it
+    return r.consumed == bytes.size() && !r.invalid &&
+           std::string_view(back_.data(), r.produced + held) == utf8;
+  }
+
   iconv_t cd_;
+  std::unique_ptr<Decoder> reader_;
+  std::string back_;
 };
 
 std::string describeCodePoint(char32_t cp) {
@@ -504,10 +541,11 @@ std::unique_ptr<Encoder> makeEncoder(StringEncoding encoding) {
     return std::make_unique<SingleByteEncoder>(*kind);
   }
   const EncodingEntry* entry = findEncoding(encoding);
-  if (entry == nullptr) return nullptr;
+  std::unique_ptr<Decoder> reader = makeDecoder(encoding);
+  if (entry == nullptr || reader == nullptr) return nullptr;
   iconv_t cd = iconv_open(entry->iconvName, "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
-  return std::make_unique<IconvEncoder>(cd);
+  return std::make_unique<IconvEncoder>(cd, std::move(reader));
 }
 
 std::string describeEncodingFailure(StringEncoding encoding, char32_t rejected) {

@@ -53,8 +53,9 @@ std::string encodingName(StringEncoding encoding);
 class Encoder {
  public:
   virtual ~Encoder() = default;
-  // Appends valid UTF-8 `utf8`, encoded, to `out`. When a character has no form in the encoding
-  // nothing is appended, *rejected receives it, and the result is false.
+  // Appends valid UTF-8 `utf8`, encoded, to `out`. When a character has no form in the encoding,
+  // or one that its decoder reads as another character, nothing is appended, *rejected receives
+  // it, and the result is false.
   virtual bool encode(std::string_view utf8, std::string& out, char32_t* rejected) = 0;
 };
 
