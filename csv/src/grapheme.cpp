@@ -50,6 +50,15 @@ std::uint8_t computeCodePointFlags(char32_t cp) {
   return flags;
 }
 
+}  // namespace
+
+bool joinsOnlyMarksAndPrepends(char32_t cp) {
+  const int boundclass = utf8proc_get_property(static_cast<utf8proc_int32_t>(cp))->boundclass;
+  return boundclass == UTF8PROC_BOUNDCLASS_OTHER || boundclass == UTF8PROC_BOUNDCLASS_CONTROL;
+}
+
+namespace {
+
 constexpr std::size_t kFlagBlockCount = 0x110000 / 256;
 constexpr std::uint8_t kBlockComputed = 0x80;
 std::atomic<std::uint8_t> gFlagBlockSummaries[kFlagBlockCount];

@@ -136,6 +136,12 @@ inline bool isWhitespaceOrNewline(char32_t cp) {
   return hasCodePointFlag(cp, kTrimmed);
 }
 
+// True for code points of Grapheme_Cluster_Break Other or Control: no character joins them into
+// one cluster but a mark after them or a Prepend before them, which join any character. The
+// others join a neighbour of their own kinds too (Hangul jamo and syllables, an emoji after a
+// joiner, regional indicators in pairs).
+bool joinsOnlyMarksAndPrepends(char32_t cp);
+
 // True for code points of Grapheme_Cluster_Break=Prepend, which join the character after them.
 inline bool isPrepend(char32_t cp) { return cp >= 0x80 && hasCodePointFlag(cp, kPrepend); }
 

@@ -18,10 +18,11 @@ bool isValidDelimiter(std::string_view delimiter) {
   std::size_t length = 0;
   const char32_t c = detail::decodeUTF8(delimiter.data(), &length);
   // Valid UTF-8 holds no surrogates, so below U+10000 is exactly one UTF-16 code unit. A mark,
-  // joiner or prepended sign would join the character beside it, and the reader would then see
-  // no delimiter there (or lose the letter after it).
+  // joiner, prepended sign, Hangul jamo or syllable, or pictograph would join a character beside
+  // it, and the reader would then see no delimiter there (or lose the letter after it). U+FEFF
+  // first in a file (after an empty first field) would be read as a byte-order mark.
   return length == delimiter.size() && c < 0x10000 && !isNewline(c) && c != '"' && c != '#' &&
-         c != '\\' && !detail::hasCodePointFlag(c, detail::kJoinsPrevious | detail::kPrepend);
+         c != '\\' && c != 0xFEFF && detail::joinsOnlyMarksAndPrepends(c);
 }
 
 void requireValidDelimiter(std::string_view delimiter) {

@@ -8,8 +8,9 @@
 namespace csv {
 
 // True when `delimiter` can separate fields: exactly one UTF-16 code unit (one code point below
-// U+10000, in UTF-8) that is not in the newline set, not '"', '#' or '\', and does not join the
-// character beside it (a combining mark, joiner or prepended sign such as U+0600).
+// U+10000, in UTF-8) that is not in the newline set, not '"', '#', '\' or U+FEFF (a byte-order
+// mark), and does not join the character beside it (a combining mark, joiner, prepended sign such
+// as U+0600, Hangul jamo or syllable, or pictograph such as U+00A9).
 bool isValidDelimiter(std::string_view delimiter);
 // Throws std::invalid_argument("<delimiter> cannot be used as a delimiter") unless it is valid.
 void requireValidDelimiter(std::string_view delimiter);
