@@ -161,9 +161,11 @@ void TextSource::failDecoding(std::size_t badOffset, DecodeProblem problem) {
                     name.c_str());
       break;
     case DecodeProblem::kIncomplete:
+      // "an ISO-2022-JP sequence", "a UTF-8 sequence"
       std::snprintf(detail, sizeof detail,
-                    "the input ends inside a %s sequence that starts at byte %llu (0x%02X)",
-                    name.c_str(), offset, first);
+                    "the input ends inside %s %s sequence that starts at byte %llu (0x%02X)",
+                    std::strchr("AEIOe", name[0]) != nullptr ? "an" : "a", name.c_str(), offset,
+                    first);
       break;
     case DecodeProblem::kUnsupported:
       std::snprintf(detail, sizeof detail, "%s is not supported", name.c_str());

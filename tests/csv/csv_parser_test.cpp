@@ -136,6 +136,7 @@ TEST(DetectionTest, MarksAndTheirLookalikes) {
       {std::string("\x00\x00\xFE", 3), system},
       {"\xEF\xBB\xBF", kEncodingUTF8},
       {"\xEF\xBB\x41", system},
+      {"\xEF\xBC\x88", kEncodingUTF8},  // U+FF08, as the writer writes it
       {"\xFE\xFF", kEncodingUTF16BE},
       {"\xFE\x41", system},
       // FF FE 00 00 is tested before FF FE: it is UTF-32, not UTF-16 beginning with U+0000.

@@ -79,7 +79,7 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
 const std::string kNote = "quorin-csv: note: unable to determine file encoding; assuming ";
 
 // The dialect itself is the tokenizer tests'; here how the calls are printed, from standard
-// input (with and without "-") and from a file alike, the detector's note without a mark, and
+// input (with and without "-") and from a file alike, the detector's note for every guess, and
 // encodings by number or name (0x8E is e with acute accent in Mac OS Roman).
 TEST(ToolEventsTest, PrintsEveryDelegateCallInOrder) {
   const std::string utf16 = std::string("a\0,\0\xE9\0\n\0", 8);
@@ -98,11 +98,18 @@ TEST(ToolEventsTest, PrintsEveryDelegateCallInOrder) {
               "fail 2 \"Invalid CSV format on line #1 immediately after \\\"\\\"abc\\\"\\\"\""),
        1, ""},
       {"", "a,\x8E\n", e, 0, kNote + "MacOSRoman\n"},
+      // U+FF08 begins with EF, as a mark does; a lone FE is the system's (here Latin 1).
+      {"", "\xEF\xBC\x88,\xC3\xA9\n",
+       events("startLine 1|field \"\xEF\xBC\x88\"|field \"\xC3\xA9\"|endLine 1"), 0,
+       kNote + "UTF8\n"},
+      {"", "\xFE,\xE9\n", events("startLine 1|field \"\xC3\xBE\"|field \"\xC3\xA9\"|endLine 1"), 0,
+       kNote + "the system encoding, ISO Latin 1\n"},
       {"--encoding=0x94000100", utf16, e, 0, ""},
       {"--encoding=30", "a,\x8E\n", e, 0, ""},
       {"--encoding=macroman", "a,\x8E\n", e, 0, ""},
   };
   TempFolder folder;
+  ::setenv("LC_ALL", "xx_XX.ISO-8859-1", 1);  // not installed, but it names its character set
   for (const auto& [args, input, out, status, err] : cases) {
     const std::string file = folder.write("in.csv", input);
     for (const std::string& source : {std::string(), std::string(" -"), " " + file}) {
