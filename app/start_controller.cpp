@@ -207,7 +207,7 @@ void StartController::saveToDrive(const RemovableDrive& drive) {
   if (result.outcome == ExportOutcome::Saved) {
     logExport(QStringLiteral("saved to ") + where);
     Alert::simpleWithTitle(tr(kSavedTitle),
-                           tr(kSavedMessage).arg(name, QString::fromStdString(fileName)));
+                           tr(kSavedMessage).arg(name, QFileInfo(where).fileName()));
     return;
   }
   logExport(

@@ -4,8 +4,8 @@
 #   scripts/planted-faults.sh [--only ID,...] [--tests REGEX] [--end-to-end [missed|all]] [--list]
 # Works on a copy in /tmp/quorin-mutants (QUORIN_MUTANTS_DIR), never on this tree; the slow
 # torture suite is left out, and so is the acceptance suite unless --end-to-end asks for it: then
-# each mutant also builds the kiosk, and a fault in app/ that the unit tests miss (or, with "all",
-# every fault in app/) is run against the acceptance test too, about 4 minutes each. The
+# each mutant also builds the kiosk, and a fault in app/ or session/ that the unit tests miss (or,
+# with "all", every such fault) is run against the acceptance test too, about 4 minutes each. The
 # mutations are listed in planted_faults.py.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

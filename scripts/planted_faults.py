@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Planted faults: applies each mutation below to a scratch copy of the tree, rebuilds, runs the
-unit tests (and with --end-to-end, for faults in app/, the acceptance suite) and reports which
-tests fail. Driven by scripts/planted-faults.sh."""
+unit tests (and with --end-to-end, for faults in app/ and session/, the acceptance suite) and
+reports which tests fail. Driven by scripts/planted-faults.sh."""
 import argparse, json, os, re, shutil, subprocess, sys, time
 
 # (id, file, exact snippet that must occur once, replacement, what the fault is)
@@ -13,7 +13,7 @@ SCAN = "csv/src/byte_scan.cpp"
 TOOL, LOG, STORE = "session/src/tool.cpp", "session/src/csv_file.cpp", \
     "session/src/sqlite_settings_store.cpp"
 PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
-PASSCODE = "session/src/passcode.cpp"
+PASSCODE, EXPORT = "session/src/passcode.cpp", "session/src/results_export.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
 CSVTOOL = "tools/quorin_csv_tool.cpp"
@@ -128,6 +128,10 @@ MUTATIONS = [
     ("l-line-break", "csv/src/diagnostic_log.cpp",
      "message.find_first_of(kBreaks) != std::string_view::npos", "false",
      "diagnostic log: a line break starts a new line"),
+    ("x-keep-other", EXPORT, "if (earlier && bytes->starts_with(*earlier)) break;", "break;",
+     "export: a copy of other rows replaced"),
+    ("x-sweep", EXPORT, "  csv::durable::removeAbandonedTemporaries(drive.mountPoint, \"results-\", \".csv\");\n",
+     "", "export: an interrupted export's copy left on the drive"),
     ("q-detach", STORE, "store->detached_ = true;", "", "settings: unopenable store not detached"),
     ("a-gate", PAGE, "page >= kFirstCompletePage", "page > kFirstCompletePage",
      "page flow: score page not gated"),
@@ -173,9 +177,9 @@ MUTATIONS = [
      "if (low < offset) return low;", "scroll view: rect wider than the view aligns its end"),
     ("a-read-hidden", READING, "if (w == nullptr || w->isWindow() || !w->isVisibleTo(&root))",
      "if (w == nullptr || w->isWindow())", "reading aloud: hidden texts are read"),
-    ("a-speak-dots", PAGE,
-     "layout->setContentsMargins(beside, margins.top(), centred ? beside : 0, margins.bottom());",
-     "(void)centred, (void)margins;", "page flow: the page dots lie under the read-aloud control"),
+    ("a-speak-dots", PAGE, "layout->setContentsMargins(beside, margins.top()",
+     "layout->setContentsMargins(0, margins.top()",
+     "page flow: the page dots lie under the read-aloud control"),
     ("a-speak-page", PAGE, "  app_.speech().stop();  // what was being read", "  // what was being read",
      "page flow: turning the page does not stop reading aloud"),
     ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
@@ -197,6 +201,7 @@ MUTATIONS = [
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
+KIOSK = ("app/", "session/")  # what the acceptance suite runs
 ACCEPTANCE = ("ctest", "-R", "^acceptance$", "--timeout", "900")  # the real kiosk, about 4 minutes
 
 
@@ -307,7 +312,7 @@ def main():
     if broken is None or broken:
         sys.exit(f"planted-faults: the unmutated tree fails its tests: {broken} (see {log})")
     targets = test_executables(build, args.tests)
-    end_to_end = args.end_to_end and any(m[1].startswith("app/") for m in chosen)
+    end_to_end = args.end_to_end and any(m[1].startswith(KIOSK) for m in chosen)
     if end_to_end:
         targets.append("app/quorin")  # the binary the acceptance test runs
         if run(list(ACCEPTANCE), build, log, timeout=1800) != 0:
@@ -330,7 +335,7 @@ def main():
             else:
                 failed = failed_tests(scratch, build, args.tests, log)
                 # The acceptance test when the unit tests missed a fault of the kiosk (or always).
-                if end_to_end and path.startswith("app/") and failed is not None and \
+                if end_to_end and path.startswith(KIOSK) and failed is not None and \
                         (not failed or args.end_to_end == "all") and \
                         run(list(ACCEPTANCE), build, log, timeout=1800) != 0:
                     failed.append("acceptance")

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -19,7 +20,7 @@ namespace csv::durable {
 namespace {
 
 // A named temporary younger than this may belong to a writer that has created it but not yet
-// locked it, so it is never taken for stale.
+// locked it, so it is never taken for stale (unless the caller knows better).
 constexpr std::time_t kStaleAfterSeconds = 60;
 constexpr std::size_t kHexDigits = 16;
 
@@ -54,35 +55,40 @@ std::string temporaryPrefix(const std::string& destination) {
   return prefix;
 }
 
-bool isTemporaryName(std::string_view entry, std::string_view prefix) {
+// The name of the destination whose temporary `entry` is (".<name>.<16 hex digits>.tmp"), or
+// nothing when it is no temporary's name.
+std::optional<std::string_view> destinationOfTemporary(std::string_view entry) {
   constexpr std::string_view kSuffix = ".tmp";
-  if (entry.size() != prefix.size() + kHexDigits + kSuffix.size()) return false;
-  if (!entry.starts_with(prefix) || !entry.ends_with(kSuffix)) return false;
-  for (const char c : entry.substr(prefix.size(), kHexDigits)) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  constexpr std::size_t kOverhead = 2 + kHexDigits + kSuffix.size();  // the two dots, the rest
+  if (entry.size() <= kOverhead || entry[0] != '.' || !entry.ends_with(kSuffix)) return {};
+  const std::size_t digits = entry.size() - kSuffix.size() - kHexDigits;
+  if (entry[digits - 1] != '.') return {};
+  for (const char c : entry.substr(digits, kHexDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return {};
   }
-  return true;
+  return entry.substr(1, digits - 2);
 }
 
-// Removes the named temporaries of `destination` whose writers are gone: a live writer holds
-// its file's lock, so a file whose lock can be taken, and that is old enough to have been
-// locked, is provably abandoned.
-void removeStaleTemporaries(const std::string& folder, const std::string& destination) {
+// Removes the named temporaries in `folder` of the destinations `ours` names whose writers are
+// gone: a live writer holds its file's lock, so a file whose lock can be taken, and that is at
+// least `minimumAge` seconds old, is abandoned.
+template <class Ours>
+void removeTemporaries(const std::string& folder, const Ours& ours, std::time_t minimumAge) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
-  const std::string prefix = temporaryPrefix(destination);
   const std::time_t now = std::time(nullptr);
   while (const dirent* entry = ::readdir(dir)) {
-    if (!isTemporaryName(entry->d_name, prefix)) continue;
+    const std::optional<std::string_view> destination = destinationOfTemporary(entry->d_name);
+    if (!destination || !ours(*destination)) continue;
     const int fd =
         ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat status {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        now - status.st_mtime >= kStaleAfterSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        now - status.st_mtime >= minimumAge && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
       logDiagnostic("removed " + folder + "/" + entry->d_name +
-                    ", left behind by an interrupted write of " + destination);
+                    ", left behind by an interrupted write of " + std::string(*destination));
     }
     ::close(fd);
   }
@@ -92,6 +98,17 @@ void removeStaleTemporaries(const std::string& folder, const std::string& destin
 std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 }  // namespace
+
+void removeAbandonedTemporaries(const std::string& folder, std::string_view namePrefix,
+                                std::string_view nameSuffix) {
+  removeTemporaries(
+      folder,
+      [&](std::string_view name) {
+        return name.size() >= namePrefix.size() + nameSuffix.size() &&
+               name.starts_with(namePrefix) && name.ends_with(nameSuffix);
+      },
+      0);
+}
 
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -146,7 +163,10 @@ AtomicFile::AtomicFile(std::string destination)
     failure_->description = "cannot replace " + destination_ + ", which is not a regular file";
     return;
   }
-  removeStaleTemporaries(folder_, destination_);
+  // A younger one may belong to a writer that has created it but not yet locked it.
+  const std::string name = baseName(destination_);
+  removeTemporaries(
+      folder_, [&](std::string_view ours) { return ours == name; }, kStaleAfterSeconds);
   // Unnamed: nothing can be left behind. Linking it into place needs /proc.
   fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd_ >= 0 && ::access(procPath(fd_).c_str(), F_OK) != 0) {

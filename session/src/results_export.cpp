@@ -219,6 +219,29 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
     return failed(result, ENODEV, drive.mountPoint + " is no longer mounted");
   }
 
+  // A copy this kiosk left half-written when it was stopped or the drive pulled holds patients'
+  // answers, and takes room: gone before the room is measured. (Exports run one at a time.)
+  csv::durable::removeAbandonedTemporaries(drive.mountPoint, "results-", ".csv");
+
+  // The day's earlier copy is replaced only by one that holds it (results.csv only grows). One
+  // the new copy does not begin with (results.csv was started again, or the copy edited) may be
+  // the only copy of its rows: it stays, and the new copy takes the next free name.
+  const std::string stem =
+      fileName.ends_with(".csv") ? fileName.substr(0, fileName.size() - 4) : fileName;
+  for (int n = 2;; ++n) {
+    const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) break;
+    std::optional<std::string> earlier;
+    if (fd >= 0) {
+      earlier = readAll(fd, &error);
+      ::close(fd);
+    }
+    if (earlier && bytes->starts_with(*earlier)) break;
+    if (n > 99) return failed(result, EEXIST, "no free name beside " + result.path);
+    result.path =
+        withoutTrailingSlashes(drive.mountPoint) + "/" + stem + "-" + std::to_string(n) + ".csv";
+  }
+
   // Asked first, so that a full or write-protected drive is named as such whatever a file system
   // (some FAT drivers answer EPERM when full) says once the write is under way.
   if (struct statvfs room{}; ::statvfs(drive.mountPoint.c_str(), &room) == 0) {

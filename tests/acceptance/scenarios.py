@@ -286,8 +286,9 @@ def umount(mount, *options):
     subprocess.run(["umount", *options, mount], check=not options, capture_output=True)
 
 @contextlib.contextmanager
-def usb_drive(home, size_kb=4096, read_only=False, full=False):
-    """Yields (mount point, image): a vfat image mounted as <home>/media/STICK."""
+def usb_drive(home, size_kb=4096, read_only=False, full=False, files=None):
+    """Yields (mount point, image): a vfat image mounted as <home>/media/STICK, holding `files`
+    ({name: text})."""
     image, mount = os.path.join(home, "stick.img"), os.path.join(home, "media", "STICK")
     os.makedirs(mount, exist_ok=True)
     with open(image, "wb") as f:
@@ -301,6 +302,8 @@ def usb_drive(home, size_kb=4096, read_only=False, full=False):
             os.sync()
         umount(mount)
     mount_image(image, mount, read_only)
+    for name, text in (files or {}).items():
+        write(os.path.join(mount, name), text)
     try:
         yield mount, image
     finally:
@@ -318,19 +321,24 @@ def on_image(image, name):
 
 def usb_export():
     """After the right code the results go to the USB drive under the kiosk's safe name and the
-    day's date, equal to results.csv; a full drive, a read-only one, one unmounted during the
-    copy or right after it, and one that fails its sync each say why, and none is taken for a
-    copy that is on the drive."""
+    day's date, equal to results.csv, replacing the day's earlier copy that it extends and
+    sweeping away what an interrupted export left; an earlier copy of other rows (results.csv
+    was started again) stays, and the new one takes the next name. A full drive, a read-only one,
+    one unmounted during the copy or right after it, and one that fails its sync each say why,
+    and none is taken for a copy that is on the drive."""
     if os.geteuid() or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or
                                                               shutil.which("fusefat")):
         raise Skip("mounting a vfat image needs root, mkfs.vfat (dosfstools) and vfat or fusefat")
     shim = os.path.join(BUILD, "tests", "torture", "quorin_fault_shim.so")
     check(os.path.exists(shim), f"no fault shim at {shim}: build the target quorin_fault_shim")
     name = f"results-Ward-3-kiosk-{datetime.date.today():%Y-%m-%d}.csv"
+    second, leftover = name[:-4] + "-2.csv", f".{name}.0123456789abcdef.tmp"
     results = HEADER + "\n1,2026-12-07 09:00:00 +0000,4,Y,3,2,1,0,2,2,0,1\n"
+    other = HEADER + "\n7,2026-12-01 09:00:00 +0000,0,N,0,0,0,0,0,0,0,0\n"
     stop = lambda fn, n: {"QFAULT_FN": fn, "QFAULT_N": n, "QFAULT_DO": "stop"}
     cases = {  # drive, fault shim settings, what the kiosk says
-        "saved": ({}, {}, SAVED.format(name)),
+        "saved": ({"files": {name: HEADER + "\n", leftover: "1,2026"}}, {}, SAVED.format(name)),
+        "started again": ({"files": {name: other}}, {}, SAVED.format(second)),
         "full": ({"size_kb": 2048, "full": True}, {}, NOT_SAVED + FULL_DRIVE),
         "read-only": ({"read_only": True}, {}, NOT_SAVED + READ_ONLY),
         "unmounted": ({}, stop("write", "1"), NOT_SAVED + REMOVED),
@@ -358,10 +366,14 @@ def usb_export():
                     k.dismiss(None, alert)
                 except Failure as e:
                     raise Failure(f"{case}: {e}") from None
-        copy = on_image(image, name)
         # Unmounted late, the copy did reach the drive, but the kiosk could not confirm it.
         there = case in ("saved", "unmounted late")
-        check(copy == (results.encode() if there else None), f"{case}: on the drive: {copy!r}")
+        expected = {name: results if there else None, leftover: None}
+        if case == "started again":
+            expected = {name: other, second: results}
+        for file, text in expected.items():
+            copy = on_image(image, file)
+            check(copy == (text and text.encode()), f"{case}: {file} on the drive: {copy!r}")
         shutil.rmtree(home)
 
 def reading_aids():

@@ -23,6 +23,11 @@ Failure syncFolder(const std::string& folder);
 // Appends `bytes` to the file open as `fd` (O_APPEND) and syncs them; on failure the file is cut
 // back to its size before the call, so it never keeps part of the bytes.
 Failure appendSynced(int fd, std::string_view bytes, std::string_view what);
+// Removes from `folder` the temporaries that interrupted AtomicFiles left for destinations named
+// `namePrefix`...`nameSuffix`, once no writer holds them however recent they are: for a caller
+// that knows no other process is writing such a destination there now.
+void removeAbandonedTemporaries(const std::string& folder, std::string_view namePrefix,
+                                std::string_view nameSuffix);
 
 // A new file beside `destination` that becomes it only when committed, so a reader or a crash
 // never meets a partial destination. Unnamed (O_TMPFILE) where the file system allows it, else

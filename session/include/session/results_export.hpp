@@ -52,11 +52,12 @@ struct ExportResult {
   std::string detail;  // the operating system's words, for the log
 };
 
-// Copies the file at `resultsPath` to `drive` as `fileName`: into a temporary file beside it
-// that replaces any earlier copy of that name only once it is complete and synced (results.csv
-// only grows, so a newer copy holds everything an older one did), then reads the copy back from
-// the drive and compares it. The copy is read through the drive's mount, so a drive unmounted or
-// pulled out meanwhile is not reported saved.
+// Copies the file at `resultsPath` to `drive` as `fileName` (result.path says where): into a
+// temporary file beside it that replaces an earlier copy of that name only once it is complete
+// and synced, and only when the new copy begins with the earlier one (else it is named
+// "<stem>-2.csv", "-3", ...), then reads the copy back from the drive and compares it. The copy is
+// read through the drive's mount, so a drive unmounted or pulled out meanwhile is not reported
+// saved. Temporary copies that interrupted exports left on the drive are removed first.
 ExportResult exportResults(const std::string& resultsPath, const RemovableDrive& drive,
                            const std::string& fileName);
 
