@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
+#include <string_view>
 #include <utility>
 
 #include "field_cleanup.hpp"
@@ -24,7 +26,48 @@ constexpr std::array<Tokenizer::Kind, 256> makeByteKinds() {
 }
 constexpr std::array<Tokenizer::Kind, 256> kByteKinds = makeByteKinds();
 
+// The texts of the newline characters as NewlineRun counts them; CR LF, one character, comes
+// before CR so that it is found whole.
+constexpr std::array<std::string_view, 8> kLineEnds = {
+    "\r\n", "\n", "\v", "\f", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"};
+
+// The index in kLineEnds of the newline character that `text` begins with, or kLineEnds.size().
+std::size_t lineEndAt(std::string_view text) {
+  std::size_t form = 0;
+  while (form < kLineEnds.size() && !text.starts_with(kLineEnds[form])) ++form;
+  return form;
+}
+
 }  // namespace
+
+std::size_t newlinePrefixLength(std::string_view text) {
+  std::size_t length = 0;
+  for (std::size_t form; (form = lineEndAt(text.substr(length))) < kLineEnds.size();) {
+    length += kLineEnds[form].size();
+  }
+  return length;
+}
+
+void NewlineRun::append(std::string_view newlines) {
+  while (!newlines.empty()) {
+    const std::size_t form = lineEndAt(newlines);
+    newlines.remove_prefix(kLineEnds[form].size());
+    if (!repeats_.empty() && repeats_.back().form == form &&
+        repeats_.back().count < std::numeric_limits<std::uint32_t>::max()) {
+      ++repeats_.back().count;
+    } else {
+      repeats_.push_back({1, static_cast<std::uint8_t>(form)});
+    }
+  }
+}
+
+std::string NewlineRun::text() const {
+  std::string text;
+  for (const Repeat& repeat : repeats_) {
+    for (std::uint32_t i = 0; i < repeat.count; ++i) text.append(kLineEnds[repeat.form]);
+  }
+  return text;
+}
 
 inline Tokenizer::Kind Tokenizer::byteKind(unsigned char b) { return kByteKinds[b]; }
 
@@ -81,22 +124,18 @@ template <bool plain>
 QUORIN_INLINE void Tokenizer::finishField(Cursor& c, const TokenSink& sink, std::size_t at,
                                           std::uint8_t backFlags) {
   const std::string_view raw(data_ + c.fieldStart, at - c.fieldStart);
-  std::string_view field;
-  if (plain || leftover_.empty()) [[likely]] {
-    // With both edges' summaries at hand, most fields are known clean without decoding. Only the
-    // plain-field loop knows a front, for a field it began with an ordinary character, which is
-    // neither a quote nor the delimiter.
-    constexpr std::uint8_t kEdgeDoubt = kTrimmed | kSummaryUnknown;
-    const bool clean = ((c.frontFlags | backFlags) & kEdgeDoubt) == 0 && !c.fieldBytes.any();
-    field = clean || isCleanField(raw, delimiterLead_, c.fieldBytes.any(), pairs_)
-                ? raw
-                : cleanField(raw, delimiter_, c.fieldBytes, scratch_, pairs_, true);
-  } else {
-    joined_ = leftover_;
-    joined_.append(raw);
-    leftover_.clear();
-    field = cleanField(joined_, delimiter_, {kUncounted, true}, scratch_, pairs_);
-  }
+  // Newlines before the range are trimmed by the clean-up whatever follows them: the range alone
+  // gives the same field.
+  if (!plain) leftover_.clear();
+  // With both edges' summaries at hand, most fields are known clean without decoding. Only the
+  // plain-field loop knows a front, for a field it began with an ordinary character, which is
+  // neither a quote nor the delimiter.
+  constexpr std::uint8_t kEdgeDoubt = kTrimmed | kSummaryUnknown;
+  const bool clean = ((c.frontFlags | backFlags) & kEdgeDoubt) == 0 && !c.fieldBytes.any();
+  const std::string_view field =
+      clean || isCleanField(raw, delimiterLead_, c.fieldBytes.any(), pairs_)
+          ? raw
+          : cleanField(raw, delimiter_, c.fieldBytes, scratch_, pairs_, true);
   sink.field(field);
   followCancel(c);
   c.fieldStart = at;
@@ -295,6 +334,15 @@ std::size_t Tokenizer::push(std::string_view text, bool endOfInput, const TokenS
 
 std::size_t Tokenizer::release() {
   Cursor& c = cursor_;
+  if (c.state == kInField) {
+    // A field that begins with newlines (after blank lines) hands them to leftover_, so that a
+    // run of blank lines is not kept as text however long it is.
+    const std::size_t newlines = newlinePrefixLength({data_ + c.fieldStart, c.pos - c.fieldStart});
+    if (newlines > 0) {
+      leftover_.append({data_ + c.fieldStart, newlines});
+      c.fieldStart += newlines;
+    }
+  }
   // Keep the current field's text; in a comment nothing before the next cluster is needed.
   const std::size_t keep = c.state == kInComment ? c.pos : std::min(c.fieldStart, c.pos);
   c.pos -= keep;
@@ -469,7 +517,7 @@ inline void Tokenizer::dispatch(const TokenSink& sink, std::size_t end, char32_t
     if (ch == '#' && end == at + 1) {
       // The newlines appended since the last field stay part of the field's text, and
       // nothing of the comment is.
-      leftover_.append(data_ + c.fieldStart, at - c.fieldStart);
+      leftover_.append({data_ + c.fieldStart, at - c.fieldStart});
       c.fieldStart = at;
       c.state = kInComment;
     } else {
@@ -506,8 +554,9 @@ inline void Tokenizer::dispatch(const TokenSink& sink, std::size_t end, char32_t
 
 std::string Tokenizer::currentFieldText(std::size_t at) const {
   // In a comment nothing after the leftover newlines has been appended.
-  if (cursor_.state == kInComment) return leftover_;
-  return leftover_ + std::string(data_ + cursor_.fieldStart, at - cursor_.fieldStart);
+  std::string text = leftover_.text();
+  if (cursor_.state == kInComment) return text;
+  return text.append(data_ + cursor_.fieldStart, at - cursor_.fieldStart);
 }
 
 }  // namespace csv::detail

@@ -47,6 +47,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "byte_scan.hpp"
 #include "csv/csv_parser_delegate.hpp"
@@ -86,6 +87,31 @@ class TokenSink {
   CSVParser& parser_;
   CSVParserDelegate* const& delegate_;
 };
+
+// Newline characters that belong to the raw text of the current field or comment but not to the
+// text in flight: the line ends before a run of comment lines, or the start of a field that
+// begins with blank lines. Clean-up trims them, and only an error message quotes them, so they
+// are kept as counts of each repeated line end: a run of any length in one style of line ends
+// costs a few bytes.
+class NewlineRun {
+ public:
+  bool empty() const { return repeats_.empty(); }
+  void clear() { repeats_.clear(); }
+  // Appends text made only of newline characters.
+  void append(std::string_view newlines);
+  // The run's text.
+  std::string text() const;
+
+ private:
+  struct Repeat {
+    std::uint32_t count;
+    std::uint8_t form;  // index into the line ends' texts
+  };
+  std::vector<Repeat> repeats_;
+};
+
+// The length of the newline characters that `text` begins with.
+std::size_t newlinePrefixLength(std::string_view text);
 
 class Tokenizer {
  public:
@@ -175,7 +201,7 @@ class Tokenizer {
   std::size_t release();
 
   // The transitions, shared by both loops. `plain` is true in the plain-field loop, which runs
-  // only without leftover_ text and without a pending backslash, and never creates either: the
+  // only without leftover_ newlines and without a pending backslash, and never creates either: the
   // tests for them fall away there. backFlags is the pair summary of the field's last character
   // when known (kSummaryUnknown otherwise).
   template <bool plain>
@@ -220,9 +246,10 @@ class Tokenizer {
   std::optional<Error> error_;
   // The current field's raw text is leftover_ followed by the text from fieldStart to pos.
   // leftover_ is empty except around comment lines, whose text is skipped while the newlines
-  // before and after them still count as appended.
-  std::string leftover_;
-  std::string joined_;   // leftover_ and the range, when both are needed at once
+  // before and after them still count as appended, and when a field that begins with newlines
+  // (blank lines) outlasts a push: release() moves them here, so that a long run of blank lines
+  // is not kept as text.
+  NewlineRun leftover_;
   std::string scratch_;  // the cleaned field when clean-up had to copy it
 
   // The classified window: text offsets [windowBase_, windowLimit_), empty when equal, and the

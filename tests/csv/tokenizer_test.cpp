@@ -56,7 +56,17 @@ const DialectCase kDialect[] = {
     {"MalformedCommentQuotesNewlinesBefore", "a\n#say \"hi\"\n", "1[a] " + malformed(1, "\n")},
     {"EscapedQuoteInComment", "#say \\\"hi\n", ""},
     {"HashWithMarkIsNoComment", "#\u0301,x\n", "1[#\u0301][x]"},
+    {"BlankLineAfterCommentsStartsALine", "a\r\n#x\r\n#y\u2028#z\n\n#say \"hi\"\n",
+     "1[a] 2[#say \"hi\"]"},
+    {"CommentRunQuotedByMalformedComment", "a\r\n#x\r\n#y\u2028#z\v#say \"hi\"\n",
+     "1[a] " + malformed(1, "\r\n\r\n\u2028\v")},
     {"LineNumbersCountOnlyLinesBegun", "#c\na\n\nb\n#d\n\"c\nd\"\n", "1[a] 2[b] 3[c\nd]"},
+    // Blank lines: the line end after the first starts the next field, which trims them.
+    {"BlankLinesBeforeQuotedField", "a\n\n\n\"b,c\"\n", "1[a] 2[b,c]"},
+    {"BlankLinesBeforeDelimiter", "a\r\n\r\n\r\n,b\n", "1[a] 2[][b]"},
+    {"BlankLinesAtTheEnd", "a\n\n\n\n", "1[a] 2[]"},
+    {"BlankLinesQuotedByMalformedField", "a\r\n\r\n\n\u2028\r\u0085\"b\"x\n",
+     "1[a] 2[b] " + malformed(2, "\r\n\n\u2028\r\u0085\"b\"")},
     // Quotes.
     {"DelimiterInQuotes", "\"x,y\"\n", "1[x,y]"},
     {"LineFeedInQuotes", "\"a\nb\"\n", "1[a\nb]"},
@@ -232,6 +242,31 @@ TEST(ParseTest, LongFieldsAndLinesCrossEveryBufferBoundary) {
     expected += (line > 1 ? " " : "") + std::to_string(line) + "[" + field + "][" + field + "\"x]";
   }
   EXPECT_EQ(summarize(parseEveryWay(input, kEncodingUTF8)), expected);
+}
+
+// Runs of blank lines and of comment lines longer than a chunk, in each line end style: the
+// fields after them, and the raw text that an error quotes, must not depend on where the runs
+// are cut.
+TEST(ParseTest, LongRunsOfBlankAndCommentLinesCrossEveryBufferBoundary) {
+  for (const std::string end : {"\n", "\r\n", "\u2028", "\r\n\n"}) {
+    SCOPED_TRACE(::testing::PrintToString(end));
+    std::string blanks;
+    for (int i = 0; i < 1500; ++i) blanks += end;
+    // The first line end finishes line 1; the next field begins with the rest.
+    const std::string rest = blanks.substr(end == "\r\n\n" ? 2 : end.size());
+    EXPECT_EQ(summarize(parseEveryWay("a" + blanks + "\"b,c\"\n", kEncodingUTF8)), "1[a] 2[b,c]");
+    EXPECT_EQ(summarize(parseEveryWay("a" + blanks + "b,c", kEncodingUTF8)), "1[a] 2[b][c]");
+    EXPECT_EQ(summarize(parseEveryWay("a" + blanks, kEncodingUTF8)), "1[a] 2[]");
+    EXPECT_EQ(summarize(parseEveryWay("a" + blanks + "\"b\"x", kEncodingUTF8)),
+              "1[a] 2[b] " + malformed(2, rest + "\"b\""));
+    if (end == "\r\n\n") continue;  // two line ends: a blank line after each comment
+    std::string comments;
+    for (int i = 0; i < 1500; ++i) comments += "#" + std::to_string(i) + end;
+    EXPECT_EQ(summarize(parseEveryWay("a" + end + comments + "b\n", kEncodingUTF8)), "1[a] 2[b]");
+    // A comment quotes the line ends since the last field: line 1's and each comment's.
+    EXPECT_EQ(summarize(parseEveryWay("a" + end + comments + "#\"x\"y", kEncodingUTF8)),
+              "1[a] " + malformed(1, end + blanks));
+  }
 }
 
 }  // namespace
