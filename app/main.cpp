@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -117,17 +118,37 @@ int main(int argc, char** argv) {
     std::printf("quorin %s\n", qPrintable(QCoreApplication::applicationVersion()));
     return 0;
   }
+  // A mistyped command line is refused before Qt looks for a display too, so that staff at a
+  // terminal without one are told what was wrong. A mistyped --home (or its folder given without
+  // it) would otherwise use another kiosk home, the default one: with --set-passcode, set the
+  // passcode there and report success.
+  // Qt's own options (-platform, -style, ...) are left to QApplication, which takes them out.
+  const QStringList unknown = parser.unknownOptionNames();
+  const bool qtOptions =
+      !unknown.isEmpty() &&
+      std::none_of(arguments.begin() + 1, arguments.end(), [&](const QString& a) {
+        return a.startsWith(QStringLiteral("--")) && unknown.contains(a.mid(2).section(u'=', 0, 0));
+      });
+  QString why;
+  if (!parsed && !qtOptions) {
+    why = parser.errorText();
+    if (why.endsWith(u'.')) why.chop(1);  // Qt's texts end in a full stop
+  } else if (parsed && !parser.positionalArguments().isEmpty()) {
+    why = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst());
+  } else if (const QString value = parser.value(home);
+             parser.isSet(home) && (value.isEmpty() || value.startsWith(u'-'))) {
+    why = value.isEmpty() ? QStringLiteral("--home needs a folder")
+                          : QStringLiteral("--home needs a folder, not '%1'").arg(value);
+  }
+  // "--set-passcode" taken as the value of --home still means that nothing is set.
+  const bool settingPasscode =
+      parser.isSet(setPasscode) || arguments.contains(QStringLiteral("--set-passcode"));
+  if (!why.isEmpty()) {
+    std::fprintf(stderr, "quorin: %s%s\n", qPrintable(why),
+                 settingPasscode ? "; nothing was changed" : "");
+    return settingPasscode ? 2 : 1;
+  }
   if (parser.isSet(setPasscode)) {
-    // A mistyped --home (or its folder given without it) would otherwise set the passcode of
-    // another kiosk home, the default one, and report success.
-    if (!parsed || !parser.positionalArguments().isEmpty()) {
-      QString why = parsed ? QStringLiteral("unexpected argument '%1'")
-                                 .arg(parser.positionalArguments().constFirst())
-                           : parser.errorText();
-      if (why.endsWith(u'.')) why.chop(1);  // Qt's texts end in a full stop
-      std::fprintf(stderr, "quorin: %s; nothing was changed\n", qPrintable(why));
-      return 2;
-    }
     const QString folder =
         parser.isSet(home) ? QFileInfo(parser.value(home)).absoluteFilePath() : QString();
     return quorin::setPasscodeCommand(QFile::encodeName(folder).toStdString());

@@ -47,7 +47,11 @@ int setPasscodeCommand(const std::string& kioskHome) {
   if (::isatty(STDIN_FILENO)) {
     code = askHidden("New passcode (4 to 12 digits): ");
     const std::optional<std::string> again = code ? askHidden("The same again: ") : std::nullopt;
-    if (code && again != code) {
+    if (!code || !again) {
+      std::fputs("quorin: cancelled; nothing was changed\n", stderr);  // Ctrl-D
+      return 2;
+    }
+    if (again != code) {
       std::fputs("quorin: the two passcodes differ; nothing was changed\n", stderr);
       return 2;
     }

@@ -250,16 +250,22 @@ def passcodes():
         wait(lambda: k.setting("qn_timeout") == 75, "the time-out typed on the keypad stored")
         k.click("Administrator passcode", "password text")
         k.codes([("73950<", NO_RESULTS), ("7396", WRONG_CODE)])
-    # A mistyped home option changes no passcode, neither there nor in the default home.
-    env = {n: v for n, v in os.environ.items() if n != "QUORIN_HOME"}
+    # A mistyped command line changes no passcode, neither there nor in the default home, and
+    # says why at a terminal without a display as well (a kiosk started by mistake would fail).
+    env = {n: v for n, v in os.environ.items()
+           if n not in ("QUORIN_HOME", "DISPLAY", "WAYLAND_DISPLAY")}
     env["XDG_DATA_HOME"] = k.path("default")
     shown = shlex.split(command)[1:]
     for args, code, status in ((["--set-passcode", "--hom", k.home], "246810", 2),
                                (["--set-passcode", k.home], "246810", 2), (shown, "12a4", 2),
+                               (["--home", "--set-passcode"], "246810", 2),
+                               (["--home=", "--set-passcode"], "246810", 2),
+                               (["--home", k.home, "--set-pascode"], "246810", 1),
                                (shown, "123", 2), (shown, "246810", 0)):
         done = subprocess.run([BINARY, *args], input=code + "\n", text=True,
-                              capture_output=True, env=env)
-        check(done.returncode == status, f"--set-passcode {args} {code!r}: not {status}")
+                              capture_output=True, env=env, timeout=30)
+        check(done.returncode == status and done.stderr.startswith("quorin: "),
+              f"{args} {code!r}: {done.returncode}, not {status}: {done.stderr[-300:]}")
     check(not os.path.exists(k.path("default")), "a passcode set in the default home")
     stored = read(k.path("passcode"))
     check("246810" not in stored and stored.startswith("$argon2"), f"passcode file: {stored!r}")
