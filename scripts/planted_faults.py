@@ -177,6 +177,8 @@ MUTATIONS = [
      "if (low < offset) return low;", "scroll view: rect wider than the view aligns its end"),
     ("a-read-hidden", READING, "if (w == nullptr || w->isWindow() || !w->isVisibleTo(&root))",
      "if (w == nullptr || w->isWindow())", "reading aloud: hidden texts are read"),
+    ("a-cli-early", "app/main.cpp", "  if (!why.isEmpty()) {", "  if (false) {",
+     "command line: a mistake reaches QApplication"),
     ("a-speak-dots", PAGE, "layout->setContentsMargins(beside, margins.top()",
      "layout->setContentsMargins(0, margins.top()",
      "page flow: the page dots lie under the read-aloud control"),
