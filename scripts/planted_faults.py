@@ -35,6 +35,8 @@ MUTATIONS = [
      "writer: a row of one empty field is written as a blank line"),
     ("w-leading-bom", W, " || text.starts_with(\"\\uFEFF\")", "",
      "writer: a leading U+FEFF is written bare"),
+    ("w-prepend-space", W, "  if (endsWithPrepend(text)) *end++ = ' ';\n", "",
+     "writer: a trailing Prepend swallows the closing quote"),
     ("w-comment-quote", W, "writeString(\"\\\\\");", "",
      "writer: a quote in a comment breaks the document"),
     ("w-keep-mode", W, "f.atomic->setMode(old.st_mode);", "",

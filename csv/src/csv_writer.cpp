@@ -53,6 +53,21 @@ bool startsWithJoiningCharacter(std::string_view text) {
          detail::characterHasFlag(text.data(), detail::kJoinsPrevious);
 }
 
+// True when `text` ends with a character that joins the one after it (a Prepend such as U+0600):
+// it would swallow the delimiter or the closing quote after the field, and with it the rows up to
+// the next quote.
+bool endsWithPrepend(std::string_view text) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t n = text.size();
+  if (n == 0 || p[n - 1] < 0x80) return false;
+  std::size_t start = n - 1;
+  while (start > 0 && n - start < 4 && (p[start] & 0xC0) == 0x80) --start;
+  bool invalid = false;
+  if (detail::validUTF8Prefix(p + start, n - start, &invalid) != n - start) return false;
+  std::size_t length = 0;
+  return detail::isPrepend(detail::decodeUTF8(text.data() + start, &length));
+}
+
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
 std::size_t lineBreakLength(std::string_view text) {
   switch (static_cast<unsigned char>(text[0])) {
@@ -269,8 +284,10 @@ bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   // A leading "#" would make a comment line, a leading mark would join the delimiter before it,
-  // and a leading U+FEFF at the start of a document would be taken for a byte-order mark.
-  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text) || text.starts_with("\uFEFF"))) {
+  // and a leading U+FEFF at the start of a document would be taken for a byte-order mark. A
+  // trailing Prepend needs the space that appendField puts before the closing quote.
+  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text) || text.starts_with("\uFEFF") ||
+                endsWithPrepend(text))) {
     return false;
   }
   auto bytesArePlain = [&](std::size_t from, std::size_t to) {
@@ -308,8 +325,8 @@ bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
 void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text,
                                   bool withDelimiter) const {
   const std::size_t d = withDelimiter ? delimiter_.size() : 0;
-  // Room for the worst case: every byte doubled, and two quotes.
-  char* const begin = out.reserve(d + 2 * text.size() + 2);
+  // Room for the worst case: every byte doubled, two quotes and a space.
+  char* const begin = out.reserve(d + 2 * text.size() + 3);
   for (std::size_t k = 0; k < d; ++k) begin[k] = delimiter_[k];
   if (copyIfPlain(text, begin + d)) {
     out.commit(d + text.size());
@@ -322,6 +339,8 @@ void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text
     *end++ = c;
     if (c == '"' || c == '\\') *end++ = c;
   }
+  // The Prepend joins the space instead of the quote; readers trim a field's edge white space.
+  if (endsWithPrepend(text)) *end++ = ' ';
   *end++ = '"';
   out.commit(static_cast<std::size_t>(end - begin));
 }

@@ -179,9 +179,9 @@ TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
 //  1. White space and line breaks at both edges of a field, also inside quotes.
 //  2. A row of no fields, written as an empty line, reads as one empty field when it is the
 //     document's first line or its last; elsewhere the row disappears.
-// Everything else comes back, a field that starts with a mark included. The generated text holds
-// no character that joins the one after it (a Prepend) at a field's end: fused with the
-// delimiter or the closing quote, it hides it from the tokenizer, and no writing can avoid that.
+// Everything else comes back, a field that starts with a mark or ends with a character that joins
+// the one after it (a Prepend) included. The generated text holds no Prepend before a quote or
+// backslash: fused with it, it hides it from the tokenizer, and no writing can avoid that.
 // The edge white space that the generated text holds (see randomRows).
 const std::string kEdgeSpaces[] = {" ",        "\t",       "\n",           "\v",          "\r",
                                    "\xC2\xA0", "\xC2\x85", "\xE3\x80\x80", "\xE2\x80\xA8"};
@@ -230,6 +230,7 @@ Rows randomRows(std::mt19937& rng) {
     row.resize(upTo(5));
     for (auto& field : row) {
       for (std::size_t n = upTo(4); n > 0; --n) field += pieces[upTo(pieces.size() - 1)];
+      if (upTo(5) == 0) field += "\u0600";
     }
   }
   return rows;
