@@ -232,10 +232,14 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
     // permissions (a private file stays private; it is created private until they are set). A
     // device, pipe or folder, or a link to one, is never removed: opening it reports or writes,
     // as the caller asked.
-    const OldFile old = oldFileAt(path);
+    // A name for an open file (/dev/stdout) is written through, after what the file holds (a
+    // shell's ">" has emptied it already, a ">>" has not).
+    const bool openFile = durable::namesOpenFile(path);
+    const OldFile old = openFile ? OldFile{} : oldFileAt(path);
     if (old.replaceable) (void)::unlink(path.c_str());
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.
-    f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
+    f.fd = ::open(path.c_str(),
+                  O_WRONLY | O_CLOEXEC | O_NONBLOCK | (openFile ? O_APPEND : O_CREAT | O_TRUNC),
                   old.mode ? 0600 : 0666);
     openError = errno;
     if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -110,6 +111,23 @@ void removeAbandonedTemporaries(const std::string& folder, std::string_view name
       0);
 }
 
+bool namesOpenFile(const std::string& path) {
+  std::string at = path;
+  for (int links = 0; links < 40; ++links) {
+    char folder[PATH_MAX];
+    if (::realpath(folderOf(at).c_str(), folder) == nullptr) return false;
+    if (std::string_view(folder).starts_with("/proc/")) return true;
+    struct stat entry {};
+    if (::lstat(at.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return false;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(at.c_str(), target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = '\0';
+    at = target[0] == '/' ? std::string(target) : std::string(folder) + "/" + target;
+  }
+  return false;
+}
+
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -161,6 +179,12 @@ AtomicFile::AtomicFile(std::string destination)
   if (::stat(destination_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     failure_ = posixFailure(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL, destination_);
     failure_->description = "cannot replace " + destination_ + ", which is not a regular file";
+    return;
+  }
+  // Nor over a name for an open file (/dev/stdout), which would put a file in the link's place.
+  if (namesOpenFile(destination_)) {
+    failure_ = posixFailure(EINVAL, destination_);
+    failure_->description = "cannot replace " + destination_ + ", which names an open file";
     return;
   }
   // A younger one may belong to a writer that has created it but not yet locked it.

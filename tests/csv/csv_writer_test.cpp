@@ -262,7 +262,8 @@ TEST(CSVWriterFileTest, AtomicWritersLeaveNothingBehind) {
 }
 
 // Nothing is lost: what could not go to the file is in stringValue; a folder in the way keeps
-// its contents, and an atomic writer that cannot rename leaves no temporary file.
+// its contents, an atomic writer that cannot rename leaves no temporary file, and no link is
+// replaced that names a pipe, a device or an open file.
 TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   TempFolder folder;
   fs::create_directory(folder.path / "dir.csv");
@@ -299,6 +300,22 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   EXPECT_TRUE(fs::is_fifo(folder / "pipe.csv"));
   EXPECT_TRUE(fs::is_symlink(folder / "pipe-link.csv") && fs::is_symlink(folder / "null.csv"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // A name for an open file, as /dev/stdout is for a shell's "> out.csv" or ">> out.csv": written
+  // through after what the file holds, or reported by an atomic writer; the link stays.
+  writeFile(folder / "out.csv", "kept\n");
+  const int out = ::open((folder / "out.csv").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(out, 0);
+  fs::create_symlink("/proc/self/fd/" + std::to_string(out), folder / "stdout");
+  for (const bool atomic : {true, false}) {
+    auto writer = CSVWriter::withCSVFile(folder / "stdout", atomic);
+    writer->writeLineWithFields({"a", "b"});
+    writer->closeFile();
+    EXPECT_EQ(errorOf(*writer), atomic ? posix(EINVAL) : "none");
+  }
+  ::close(out);
+  EXPECT_EQ(readFile(folder / "out.csv"), "kept\na,b\n");
+  EXPECT_TRUE(fs::is_symlink(folder / "stdout"));
 }
 
 TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {

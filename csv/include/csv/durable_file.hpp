@@ -14,6 +14,9 @@ namespace csv::durable {
 // nullopt when the step succeeded.
 using Failure = std::optional<Error>;
 
+// True when `path` leads, through links, into /proc (/dev/stdout, /dev/fd/3): it names a
+// process's open file, to be written through, never replaced by a file of its own.
+bool namesOpenFile(const std::string& path);
 // The folder part of `path`: "." for a bare name, "/" for a name in the root.
 std::string folderOf(const std::string& path);
 // Writes all of `bytes` to `fd`, resuming after interruptions and short writes.
