@@ -288,10 +288,11 @@ bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   // A leading "#" would make a comment line, a leading mark would join the delimiter before it,
-  // and a leading U+FEFF at the start of a document would be taken for a byte-order mark. A
-  // trailing Prepend needs the space that appendField puts before the closing quote.
-  if (n > 0 && (p[0] == '#' || startsWithJoiningCharacter(text) || text.starts_with("\uFEFF") ||
-                endsWithPrepend(text))) {
+  // and a leading U+FEFF (taken for a byte-order mark) or NUL (taken for a sign of another
+  // encoding) at the start of a document would mislead a reader's detection. A trailing Prepend
+  // needs the space that appendField puts before the closing quote.
+  if (n > 0 && (p[0] == '#' || p[0] == '\0' || startsWithJoiningCharacter(text) ||
+                text.starts_with("\uFEFF") || endsWithPrepend(text))) {
     return false;
   }
   auto bytesArePlain = [&](std::size_t from, std::size_t to) {

@@ -17,15 +17,15 @@ namespace csv {
 using OptionalValueList = std::vector<std::optional<Value>>;
 
 // Quotes a field when its text contains a newline character (U+000A-U+000D, U+0085, U+2028,
-// U+2029), a double quote, a backslash or the delimiter, or starts with "#", with a mark or
-// joiner (which a reader would join to the delimiter) or with U+FEFF (which a reader would take
-// for a byte-order mark), or ends with a character that joins the one after it (Grapheme_Cluster_
-// Break=Prepend, such as U+0600), which gets a space before the closing quote to join instead of
-// it; inside quotes, quotes and backslashes are doubled. A line of one empty field is written as
-// "" (a blank line would be skipped by a reader). Lines end in "\n". Text is UTF-8 and is not
-// validated. A Prepend right before a quote or backslash in a field or comment hides that
-// character from a reader: such text cannot be written so that it reads back. Nor can white space
-// at a field's edges: a reader trims it, inside quotes too.
+// U+2029), a double quote, a backslash or the delimiter; starts with "#", with a mark or joiner
+// (which a reader would join to the delimiter), or with U+FEFF or NUL (which a reader's encoding
+// detection would misread at the start of a file); or ends with a character that joins the one
+// after it (Grapheme_Cluster_Break=Prepend, such as U+0600), which then gets a space before the
+// closing quote to join instead of it. Inside quotes, quotes and backslashes are doubled. A line
+// of one empty field is written as "" (a blank line would be skipped by a reader). Lines end in
+// "\n". Text is UTF-8 and is not validated. A Prepend right before a quote or backslash in a
+// field or comment hides that character from a reader: such text cannot be written so that it
+// reads back. Nor can white space at a field's edges: a reader trims it, inside quotes too.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
