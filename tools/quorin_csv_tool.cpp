@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -60,13 +59,16 @@ Commands:
           array fails with error 2, "Invalid array structure", and FILE is not touched.
 
 Options:
-  --delimiter D   The field delimiter, one character (default ","); not a line break, '#',
-                  '"', '\' or a combining mark or joiner. A tab: --delimiter $'\t'.
+  --delimiter D   The field delimiter, one character below U+10000 (default ","); not a line
+                  break, '#', '"', '\', U+FEFF, or a character that joins the one beside it
+                  (a combining mark, joiner, Hangul jamo or syllable, or pictograph such as
+                  U+00A9). A tab: --delimiter $'\t'.
   --encoding E    The encoding of the input: a number in the classic string-encoding numbering
                   (4 UTF-8, 30 Mac OS Roman, 0x90000100 UTF-16BE, 0x94000100 UTF-16LE,
                   0x98000100 UTF-32BE, 0x9C000100 UTF-32LE) or one of the names utf-8,
                   utf-16be, utf-16le, utf-32be, utf-32le, macroman. Without it (or with 0) the
-                  encoding is detected from a byte-order mark, else UTF-8, else Mac OS Roman.
+                  encoding is detected from a byte-order mark, else UTF-8, else Mac OS Roman
+                  (a first byte 00, EF, FE or FF without a mark: the locale's encoding).
   --atomic        (write -o) Write into a temporary file that replaces FILE only when complete.
   -o, --output FILE
                   (write) Write to FILE instead of standard output ("-" is standard
@@ -76,7 +78,8 @@ Options:
 
 Text output is UTF-8. When the encoding is detected without a byte-order mark, a note says what
 was assumed. Failures print "quorin-csv: error <code>: <description>" to standard
-error, followed by the cause in parentheses when one is known. Exit status: 0 success,
+error, followed by the cause in parentheses when one is known ("quorin-csv: <description>" for
+a system's failure, such as a file that cannot be created). Exit status: 0 success,
 1 failure, 2 usage error (unknown command or option, refused delimiter or encoding).
 )";
 
@@ -204,6 +207,7 @@ Options parseOptions(const std::vector<std::string_view>& args) {
     }
   }
   if (options.output && options.output->empty()) throw UsageError("-o needs a file name");
+  if (options.file && options.file->empty()) throw UsageError("the input file name is empty");
   // "-" is standard output, as it is standard input for the reading commands.
   if (options.output && *options.output == "-") options.output.reset();
   if (options.atomic && !options.output) throw UsageError("--atomic needs -o FILE");
@@ -216,6 +220,8 @@ class Output {
  public:
   Output() { std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20); }
   void write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+  // True once a write failed (a closed pipe with SIGPIPE ignored, a full disk).
+  static bool failed() { return std::ferror(stdout) != 0; }
   // False (with a message) when anything could not be written.
   bool finish() {
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
@@ -298,37 +304,41 @@ std::unique_ptr<csv::InputStream> openInput(const Options& options) {
   return std::make_unique<StandardInputStream>();
 }
 
-// Prints every delegate call as one line.
+// Prints every delegate call as one line; stops the parse once the output cannot be written,
+// rather than reading on to the end of a long input for nobody.
 class EventPrinter final : public csv::CSVParserDelegate {
  public:
   explicit EventPrinter(Output& out) : out_(out) {}
 
-  void didFailWithError(csv::CSVParser& /*parser*/, const csv::Error& error) override {
-    out_.write("fail " + std::to_string(error.code) + " " +
-               (error.description ? jsonString(*error.description) : "null") + "\n");
+  void didFailWithError(csv::CSVParser& parser, const csv::Error& error) override {
+    emit(parser, "fail " + std::to_string(error.code) + " " +
+                     (error.description ? jsonString(*error.description) : "null") + "\n");
   }
-  void didEndDocument(csv::CSVParser& /*parser*/,
-                      const std::optional<std::string>& /*file*/) override {
-    out_.write("endDocument\n");
+  void didEndDocument(csv::CSVParser& parser, const std::optional<std::string>& /*file*/) override {
+    emit(parser, "endDocument\n");
   }
   void didReadField(csv::CSVParser& parser, std::string field) override {
     didReadFieldView(parser, field);
   }
-  void didReadFieldView(csv::CSVParser& /*parser*/, std::string_view field) override {
-    out_.write("field " + jsonString(field) + "\n");
+  void didReadFieldView(csv::CSVParser& parser, std::string_view field) override {
+    emit(parser, "field " + jsonString(field) + "\n");
   }
-  void didEndLine(csv::CSVParser& /*parser*/, std::uint32_t line) override {
-    out_.write("endLine " + std::to_string(line) + "\n");
+  void didEndLine(csv::CSVParser& parser, std::uint32_t line) override {
+    emit(parser, "endLine " + std::to_string(line) + "\n");
   }
-  void didStartLine(csv::CSVParser& /*parser*/, std::uint32_t line) override {
-    out_.write("startLine " + std::to_string(line) + "\n");
+  void didStartLine(csv::CSVParser& parser, std::uint32_t line) override {
+    emit(parser, "startLine " + std::to_string(line) + "\n");
   }
-  void didStartDocument(csv::CSVParser& /*parser*/,
+  void didStartDocument(csv::CSVParser& parser,
                         const std::optional<std::string>& /*file*/) override {
-    out_.write("startDocument\n");
+    emit(parser, "startDocument\n");
   }
 
  private:
+  void emit(csv::CSVParser& parser, std::string_view line) {
+    out_.write(line);
+    if (Output::failed()) parser.cancelParsing();
+  }
   Output& out_;
 };
 
@@ -386,7 +396,8 @@ int runEvents(const Options& options) {
   parser->setParserDelegate(&printer);
   parser->parse();
   if (!out.finish()) return kExitFailure;
-  return parser->error() ? kExitFailure : kExitOk;
+  // The failure is the last event printed; standard error says it too, with its cause.
+  return parser->error() ? reportError(*parser->error()) : kExitOk;
 }
 
 int runCount(const Options& options) {
@@ -470,11 +481,35 @@ class ExactNumbers : public nlohmann::detail::json_sax_dom_parser<nlohmann::json
   std::string outOfRange;
 };
 
+// All of standard input, or nullopt after saying why it could not be read.
+std::optional<std::string> readStandardInput() {
+  std::string input;
+  char block[64 * 1024];
+  for (;;) {
+    const ssize_t count = ::read(STDIN_FILENO, block, sizeof block);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      std::fprintf(stderr, "quorin-csv: cannot read standard input: %s\n", std::strerror(errno));
+      return std::nullopt;
+    }
+    if (count == 0) return input;
+    input.append(block, static_cast<std::size_t>(count));
+  }
+}
+
 int runWrite(const Options& options) {
+  const std::optional<std::string> input = readStandardInput();
+  if (!input) return kExitFailure;
+  // The JSON reader takes a NUL byte for the end of its input, and would ignore what follows;
+  // JSON holds none (a string writes it as \u0000).
+  if (const std::size_t nul = input->find('\0'); nul != std::string::npos) {
+    std::fprintf(stderr, "quorin-csv: the input is not JSON: a NUL byte at byte %zu\n", nul + 1);
+    return kExitFailure;
+  }
   nlohmann::json document;
   try {
     ExactNumbers builder(document);
-    if (!nlohmann::json::sax_parse(std::cin, &builder)) {
+    if (!nlohmann::json::sax_parse(input->begin(), input->end(), &builder)) {
       std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n",
                    builder.outOfRange.c_str());
       return kExitFailure;
@@ -531,8 +566,14 @@ int runWrite(const Options& options) {
 }
 
 int run(const std::vector<std::string_view>& args) {
-  for (const std::string_view arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (arg == "--") break;
+    // The value of an option ("-o -h") is no request for help.
+    if (arg == "--delimiter" || arg == "--encoding" || arg == "-o" || arg == "--output") {
+      ++i;
+      continue;
+    }
     if (arg == "--help" || arg == "-h" || arg == "--version") {
       Output out;
       out.write(arg == "--version" ? std::string("quorin-csv ") + QUORIN_VERSION + "\n" : kHelp);
@@ -547,8 +588,14 @@ int run(const std::vector<std::string_view>& args) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "quorin-csv: %s\nTry 'quorin-csv --help'.\n", e.what());
     return kExitUsage;
-  } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "quorin-csv: %s\n", e.what());
+  } catch (const std::invalid_argument&) {
+    // Shown escaped: an empty, invisible or line-breaking delimiter must still be seen.
+    std::fprintf(stderr,
+                 "quorin-csv: %s cannot be used as a delimiter (see --delimiter in --help)\n"
+                 "Try 'quorin-csv --help'.\n",
+                 nlohmann::json(options.delimiter)
+                     .dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)
+                     .c_str());
     return kExitUsage;
   }
   try {

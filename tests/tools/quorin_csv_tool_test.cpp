@@ -55,23 +55,30 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
       {"write --atomic", "--atomic needs -o FILE\n"},
       {"write --atomic -o -", "--atomic needs -o FILE\n"},
       {"write -o ''", "-o needs a file name\n"},
+      {"rows ''", "the input file name is empty\n"},
       {"events --encoding latin9", "unknown encoding 'latin9'"},
       {"events --encoding 0x1FFFFFFFF", "unknown encoding '0x1FFFFFFFF'"},
       {"rows --encoding 99999", "unsupported encoding '99999'\n"},
   };
   EXPECT_EQ(runTool("write --help").status, 0);
+  EXPECT_EQ(runTool("write -o -h", "[]").err, "");  // a file named -h, not a request for help
+  EXPECT_EQ(readFile("-h"), "");
+  std::filesystem::remove("-h");
   for (const auto& [args, message] : cases) {
     const Result r = runTool(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_THAT(r.err, StartsWith("quorin-csv: " + message));
     EXPECT_EQ(r.out, "");
   }
-  // A refused delimiter prints the library's message, before any file is read or written.
-  for (const std::string& args : {"events --delimiter '#' " + folder / "missing.csv",
-                                  "write --delimiter='#' -o " + folder / "out.csv"}) {
+  // A refused delimiter is named, escaped so that it shows, before any file is read or written.
+  for (const auto& [args, shown] :
+       {std::pair{"events --delimiter '#' " + folder / "missing.csv", "\"#\""},
+        {"write --delimiter='' -o " + folder / "out.csv", "\"\""},
+        {"count --delimiter '\u2028'", "\"\\u2028\""}}) {
     const Result r = runTool(args, "[[\"a\"]]");
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(r.err, "quorin-csv: # cannot be used as a delimiter\n");
+    EXPECT_THAT(r.err, StartsWith("quorin-csv: " + std::string(shown) +
+                                  " cannot be used as a delimiter (see --delimiter in --help)\n"));
   }
   EXPECT_EQ(readFile(folder / "out.csv"), std::nullopt);
 }
@@ -96,7 +103,7 @@ TEST(ToolEventsTest, PrintsEveryDelegateCallInOrder) {
       {"--encoding utf-8", "\"abc\"d\n",
        events("startLine 1|field \"abc\"|endLine 1",
               "fail 2 \"Invalid CSV format on line #1 immediately after \\\"\\\"abc\\\"\\\"\""),
-       1, ""},
+       1, "quorin-csv: error 2: Invalid CSV format on line #1 immediately after \"\"abc\"\"\n"},
       {"", "a,\x8E\n", e, 0, kNote + "MacOSRoman\n"},
       // U+FF08 begins with EF, as a mark does; a lone FE is the system's (here Latin 1).
       {"", "\xEF\xBC\x88,\xC3\xA9\n",
@@ -187,6 +194,8 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
       {"write -o " + path, "[[1, 18446744073709551616]]",  // not rounded to a double
        "quorin-csv: a number in the input is out of range: 18446744073709551616\n"},
       {"write", "[[1e-400]]", "quorin-csv: a number in the input is out of range: 1e-400\n"},
+      {"write", std::string("[[\"a\"]]\0[[\"b\"]]", 15),  // a NUL is no end of the input
+       "quorin-csv: the input is not JSON: a NUL byte at byte 8\n"},
       {"write", R"([["a", null]])",
        "quorin-csv: row 1, field 2: a field must be a string, a number or a boolean, not null\n"},
       {"write -o " + folder / "none/out.csv", R"([["a"]])",
@@ -199,13 +208,21 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
     EXPECT_THAT(r.err, message) << args;
   }
   EXPECT_EQ(readFile(path), "keep,me\n");
+  const auto status = [](const std::string& command) {
+    const int s = std::system(command.c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  };
+  EXPECT_EQ(status(QUORIN_CSV_TOOL " write < / 2>" + folder / "err"), 1);
+  EXPECT_EQ(readFile(folder / "err"),
+            "quorin-csv: cannot read standard input: " + std::string(strerror(EISDIR)) + "\n");
   if (access("/dev/full", W_OK) == 0) {
+    // Events stop at the first output that fails, not at the end of an endless input.
+    EXPECT_EQ(status("yes a,b | timeout 60 " QUORIN_CSV_TOOL " events >/dev/full 2>&-"), 1);
     const Result r = runTool("write -o /dev/full", R"([["a"]])");
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr(strerror(ENOSPC)));
     for (const std::string info : {" --help", " --version"}) {
-      const int status = std::system((QUORIN_CSV_TOOL + info + " >/dev/full 2>&-").c_str());
-      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << info;
+      EXPECT_EQ(status(QUORIN_CSV_TOOL + info + " >/dev/full 2>&-"), 1) << info;
     }
   }
 }
