@@ -260,6 +260,7 @@ void PageController::addSpeakButton() {
   QWidget* bar = pageControl_->parentWidget();
   speakButton_ = new SpeakButton(bar);
   speakButton_->setObjectName(QStringLiteral("speakButton"));
+  speakButton_->stackUnder(pageControl_);  // a screen reader meets it first, as it stands
   auto* pin = new PinToLeftEnd(bar, speakButton_, pageControl_);
   placeSpeakButton_ = [pin] { pin->place(); };
   retranslate();

@@ -227,16 +227,14 @@ void Alert::fitButtons() {
       window != nullptr ? window->width() : box_->screen()->availableGeometry().width();
   const QMargins margins = box_->layout()->contentsMargins();
   const int room = screenWidth - margins.left() - margins.right();
-  if (row->sizeHint().width() <= room) return;
-  row->setOrientation(Qt::Vertical);
-  // A column puts the buttons in another order than the row: a screen reader, which reads the
-  // buttons in the order of the box's children, reads them from the top down as they stand.
-  row->layout()->activate();
-  QList<QAbstractButton*> column = buttons_;
-  std::sort(column.begin(), column.end(), [](QAbstractButton* a, QAbstractButton* b) {
-    return a->geometry().top() < b->geometry().top();
-  });
-  for (QAbstractButton* b : column) b->raise();
+  if (row->sizeHint().width() > room) row->setOrientation(Qt::Vertical);
+  // The platform's order puts the buttons in another order than they were made (Cancel last in a
+  // row, first in a column). A screen reader, and reading aloud, take them in the order of the
+  // box's children: that is made the order of the layout, in which they stand on the screen.
+  QLayout* layout = row->layout();
+  for (int i = 0; i < layout->count(); ++i) {
+    if (auto* b = qobject_cast<QAbstractButton*>(layout->itemAt(i)->widget())) b->raise();
+  }
 }
 
 void Alert::raiseAll() {

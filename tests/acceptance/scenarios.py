@@ -505,7 +505,7 @@ def read_aloud():
         k.click("Leer en voz alta", AID_ROLE)
         k.expect("Bienvenida", [MORE_TIME_ES], timeout=12)
         k.expect("Welcome", [], timeout=30)
-        warning = {"say": "¿Necesita más tiempo? Más tiempo. Empezar de nuevo.", "locale": "es_ES"}
+        warning = {"say": "¿Necesita más tiempo? Empezar de nuevo. Más tiempo.", "locale": "es_ES"}
         check(k.speech()[count:count + 2] == [{"stop": True}, warning] and
               k.speech()[count + 2:] in ([], [{"stop": True}]),
               f"around the time-out: {k.speech()[count:]}")
