@@ -68,7 +68,8 @@ Options:
                   0x98000100 UTF-32BE, 0x9C000100 UTF-32LE) or one of the names utf-8,
                   utf-16be, utf-16le, utf-32be, utf-32le, macroman. Without it (or with 0) the
                   encoding is detected from a byte-order mark, else UTF-8, else Mac OS Roman
-                  (a first byte 00, EF, FE or FF without a mark: the locale's encoding).
+                  (the locale's encoding when a first byte 00, FE or FF begins no mark, or EF
+                  begins no mark and the text is not UTF-8).
   --atomic        (write -o) Write into a temporary file that replaces FILE only when complete.
   -o, --output FILE
                   (write) Write to FILE instead of standard output ("-" is standard

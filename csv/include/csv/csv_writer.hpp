@@ -22,10 +22,12 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // detection would misread at the start of a file); or ends with a character that joins the one
 // after it (Grapheme_Cluster_Break=Prepend, such as U+0600), which then gets a space before the
 // closing quote to join instead of it. Inside quotes, quotes and backslashes are doubled. A line
-// of one empty field is written as "" (a blank line would be skipped by a reader). Lines end in
-// "\n". Text is UTF-8 and is not validated. A Prepend right before a quote or backslash in a
-// field or comment hides that character from a reader: such text cannot be written so that it
-// reads back. Nor can white space at a field's edges: a reader trims it, inside quotes too.
+// of one empty field is written as "" (a blank line would be skipped by a reader; a line of no
+// fields is written as one, and reads back as nothing, or as one empty field when it is the
+// document's first or last line). Lines end in "\n". Text is UTF-8 and is not validated. A
+// Prepend right before a quote or backslash in a field or comment hides that character from a
+// reader: such text cannot be written so that it reads back. Nor can white space at a field's
+// edges: a reader trims it, inside quotes too.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
