@@ -484,18 +484,18 @@ class ExactNumbers : public nlohmann::detail::json_sax_dom_parser<nlohmann::json
 
 // All of standard input, or nullopt after saying why it could not be read.
 std::optional<std::string> readStandardInput() {
+  StandardInputStream in;
+  in.open();
   std::string input;
-  char block[64 * 1024];
-  for (;;) {
-    const ssize_t count = ::read(STDIN_FILENO, block, sizeof block);
-    if (count < 0 && errno == EINTR) continue;
+  std::uint8_t block[64 * 1024];
+  for (std::ptrdiff_t count; (count = in.read(block, sizeof block)) != 0;) {
     if (count < 0) {
-      std::fprintf(stderr, "quorin-csv: cannot read standard input: %s\n", std::strerror(errno));
+      std::fprintf(stderr, "quorin-csv: %s\n", in.streamError()->description->c_str());
       return std::nullopt;
     }
-    if (count == 0) return input;
-    input.append(block, static_cast<std::size_t>(count));
+    input.append(reinterpret_cast<const char*>(block), static_cast<std::size_t>(count));
   }
+  return input;
 }
 
 int runWrite(const Options& options) {
