@@ -56,12 +56,26 @@ StartController::~StartController() {
   if (timeoutField_) setTextFieldDelegate(timeoutField_, nullptr);
 }
 
+QString StartController::faultIn(QWidget& form) const {
+  // Without it staff could never hand the kiosk over.
+  if (controlsWithAction(form, QStringLiteral("startScreener:")).isEmpty()) {
+    return QStringLiteral(
+        "no control has the action 'startScreener:', which starts the "
+        "questionnaire");
+  }
+  return {};
+}
+
 void StartController::viewDidLoad() {
   setTextFieldDelegate(passcodeField_, this);
   setTextFieldDelegate(timeoutField_, this);
   timeoutField_->setText(QString::number(app_.inactivityTimout()));
   // Older interface overrides lack the notices; the kiosk works without them.
   passcodeNotice_ = view()->findChild<QLabel*>(QStringLiteral("passcodeNotice"));
+  if (passcodeNotice_ == nullptr) {
+    qCWarning(lcKiosk).noquote() << "Start: the interface file has no label 'passcodeNotice', so "
+                                    "the screen cannot say when the export passcode needs setting";
+  }
   lockNotice_ = view()->findChild<QLabel*>(QStringLiteral("lockNotice"));
   if (lockNotice_) lockNotice_->hide();
   const Passcode passcode = app_.passcode();

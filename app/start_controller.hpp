@@ -95,6 +95,7 @@ class StartController : public ViewController, public TextFieldDelegate {
   Q_INVOKABLE void keyPressed(QObject* sender);
 
  protected:
+  QString faultIn(QWidget& form) const override;
   void viewDidLoad() override;
 
  private:

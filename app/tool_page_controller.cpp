@@ -3,9 +3,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QButtonGroup>
 #include <QGridLayout>
 #include <QMouseEvent>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -99,18 +101,66 @@ QWidget* commonAncestor(QWidget* a, QWidget* b) {
 
 }  // namespace
 
-void ToolPageController::viewDidLoad() {
-  // A clinic's own ToolPage may have lost a button; say which, and keep the rest working.
+QString ToolPageController::faultIn(QWidget& form) const {
+  std::set<int> tags;
+  for (const QObject* control : controlsWithAction(form, QStringLiteral("questionAnswered:"))) {
+    const QString name = control->objectName();
+    const int tag = tagOf(control);
+    const int question = tag / 100;
+    const int choice = tag % 100;
+    if (qobject_cast<const QAbstractButton*>(control) == nullptr) {
+      return QStringLiteral("'%1' answers a question but is no button").arg(name);
+    }
+    if (question < 1 || question > kQuestions || choice < 0 || choice >= kChoices) {
+      return QStringLiteral(
+                 "answer button '%1' has the tag %2, which is no question and choice "
+                 "(100 x question 1-%3 + choice 0-%4)")
+          .arg(name)
+          .arg(tag)
+          .arg(kQuestions)
+          .arg(kChoices - 1);
+    }
+    if (!tags.insert(tag).second) {
+      return QStringLiteral("two answer buttons have the tag %1 ('%2' is the second)")
+          .arg(tag)
+          .arg(name);
+    }
+  }
   for (int q = 1; q <= kQuestions; ++q) {
     for (int c = 0; c < kChoices; ++c) {
-      if (answerButton(q, c) == nullptr) {
-        qCWarning(lcKiosk).noquote()
-            << QStringLiteral("ToolPage: no answer button with tag %1 (question %2, choice %3)")
-                   .arg(100 * q + c)
-                   .arg(q)
-                   .arg(c);
+      if (!tags.contains(100 * q + c)) {
+        return QStringLiteral(
+                   "no button with the action 'questionAnswered:' has the tag %1 "
+                   "(question %2, choice %3)")
+            .arg(100 * q + c)
+            .arg(q)
+            .arg(c);
       }
     }
+  }
+  for (const char* name : {"helpYesButton", "helpNoButton"}) {
+    const QObject* button = form.findChild<QObject*>(QString::fromLatin1(name));
+    if (button != nullptr && button->property("action").toString() != u"helpPressed:") {
+      return QStringLiteral("'%1' does not have the action 'helpPressed:'").arg(name);
+    }
+  }
+  if (controlsWithAction(form, QStringLiteral("showResults:")).isEmpty()) {
+    return QStringLiteral("no control has the action 'showResults:', which shows the score");
+  }
+  return {};
+}
+
+void ToolPageController::viewDidLoad() {
+  // The page keeps each question's choices to one itself; buttons that Qt keeps exclusive (radio
+  // buttons, a button group) could not be cleared for the next person.
+  std::vector<QAbstractButton*> choices{helpYesButton_, helpNoButton_};
+  for (int q = 1; q <= kQuestions; ++q) {
+    for (int c = 0; c < kChoices; ++c) choices.push_back(answerButton(q, c));
+  }
+  for (QAbstractButton* button : choices) {
+    button->setCheckable(true);
+    button->setAutoExclusive(false);
+    if (QButtonGroup* group = button->group()) group->setExclusive(false);
   }
   // Each question's row, and the help question's, reads itself aloud when tapped.
   const auto read = [this](QWidget& row) {

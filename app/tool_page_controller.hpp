@@ -16,7 +16,10 @@ namespace quorin {
 
 // Interface file "ToolPage": outlets scoreButton, helpYesButton and helpNoButton; 32 checkable
 // answer buttons tagged 100 * question + choice (question 1-8, choice 0-3) with the action
-// "questionAnswered:"; the help buttons with "helpPressed:"; a control with "showResults:".
+// "questionAnswered:" (and no other control with it); the help buttons with "helpPressed:"; a
+// control with "showResults:". A file short of any of these is refused, since with it the page
+// would store an answer under another question or choice, or never let a session finish. The
+// page itself makes its buttons checkable and not mutually exclusive.
 // Registers with the model when its view loads, so it must be owned by a std::shared_ptr.
 class ToolPageController : public BasePageController,
                            public ToolDelegate,
@@ -61,6 +64,7 @@ class ToolPageController : public BasePageController,
   void showScore() override;
 
  protected:
+  QString faultIn(QWidget& form) const override;
   void viewDidLoad() override;
   void viewDidReload(QWidget& oldView) override;
 

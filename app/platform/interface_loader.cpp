@@ -1,6 +1,7 @@
 #include "platform/interface_loader.hpp"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <QPointer>
 #include <QUiLoader>
 #include <QVariant>
+#include <QXmlStreamReader>
 #include <memory>
 #include <utility>
 
@@ -84,6 +86,31 @@ QMetaMethod actionMethodOf(const QObject* owner, const QByteArray& action) {
   return {};
 }
 
+// The first widget class the document names that the loader cannot make, or empty. QUiLoader
+// itself leaves such a widget out with a warning that names neither the file nor the screen, and
+// the screen goes on without, say, its headline. A class the file declares as a custom widget is
+// made as the class it extends.
+QString unknownWidgetClass(const QByteArray& document, QStringList known) {
+  QXmlStreamReader xml(document);
+  std::vector<std::pair<QString, qint64>> used;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    if (xml.name() == QLatin1String("widget")) {
+      used.emplace_back(xml.attributes().value(QLatin1String("class")).toString(),
+                        xml.lineNumber());
+    } else if (xml.name() == QLatin1String("customwidget") && xml.readNextStartElement() &&
+               xml.name() == QLatin1String("class")) {
+      known << xml.readElementText();
+    }
+  }
+  for (const auto& [className, line] : used) {
+    if (!known.contains(className) && !widgetClasses().contains(className)) {
+      return QStringLiteral("%1 (line %2)").arg(className).arg(line);
+    }
+  }
+  return {};
+}
+
 struct ActionWiring {
   QObject* control;
   QMetaMethod signal;
@@ -125,7 +152,7 @@ QString InterfaceLoader::builtInPath(const QString& name) {
 
 QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
                                    const std::vector<Outlet>& outlets, const QStringList& actions,
-                                   QString* error) {
+                                   QString* error, const FormCheck& check) {
   const QString file = QFileInfo(path).fileName();
   auto fail = [&](const QString& message) -> QWidget* {
     if (error) *error = QStringLiteral("%1 (%2): %3").arg(file, path, message);
@@ -140,9 +167,17 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
   // Each language has its own files: the translator must not rewrite an English fallback.
   loader.setTranslationEnabled(false);
   loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
-  std::unique_ptr<QWidget> form(loader.load(&input));
+  const QByteArray document = input.readAll();
+  QBuffer buffer;
+  buffer.setData(document);
+  buffer.open(QIODevice::ReadOnly);
+  std::unique_ptr<QWidget> form(loader.load(&buffer));
   if (!form)
     return fail(QStringLiteral("not a valid interface file: %1").arg(loader.errorString()));
+  if (const QString unknown = unknownWidgetClass(document, loader.availableWidgets());
+      !unknown.isEmpty()) {
+    return fail(QStringLiteral("the widget class %1 is unknown").arg(unknown));
+  }
 
   // Check everything before touching the owner, so that a failed load leaves no half-wired state.
   std::vector<QObject*> found;
@@ -195,6 +230,9 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
     }
     wirings.push_back({object, signal, method});
   }
+  if (check) {
+    if (const QString fault = check(*form); !fault.isEmpty()) return fail(fault);
+  }
 
   for (std::size_t i = 0; i < outlets.size(); ++i) outlets[i].assign(found[i]);
   for (const ActionWiring& wiring : wirings) {
@@ -207,7 +245,8 @@ QWidget* InterfaceLoader::loadFile(const QString& path, QObject* owner,
 }
 
 QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
-                               const std::vector<Outlet>& outlets, const QStringList& actions) {
+                               const std::vector<Outlet>& outlets, const QStringList& actions,
+                               const FormCheck& check) {
   QString error;
   // Another language's files sit in a folder named after it, in the override folder and built
   // in. A page the clinic rewrote but did not translate keeps the clinic's wording: the built-in
@@ -224,18 +263,25 @@ QWidget* InterfaceLoader::load(const QString& name, QObject* owner,
   }
   for (const QString& path : overrides) {
     if (!QFileInfo::exists(path)) continue;
-    if (QWidget* form = loadFile(path, owner, outlets, actions, &error)) return form;
+    if (QWidget* form = loadFile(path, owner, outlets, actions, &error, check)) return form;
     qCWarning(lcKiosk).noquote() << "Ignoring the interface override:" << error
                                  << "- trying the next file for" << name;
   }
   QString builtIn = QStringLiteral(":/ui/%1/%2").arg(language, file);
   if (!translated || !QFileInfo::exists(builtIn)) builtIn = builtInPath(name);
-  if (QWidget* form = loadFile(builtIn, owner, outlets, actions, &error)) return form;
+  if (QWidget* form = loadFile(builtIn, owner, outlets, actions, &error, check)) return form;
   qFatal("Built-in interface file is faulty: %s", qPrintable(error));
 }
 
 void InterfaceLoader::registerWidgetClass(const QString& className, WidgetFactory factory) {
   widgetClasses().insert(className, std::move(factory));
+}
+
+QList<QObject*> controlsWithAction(QWidget& form, const QString& action) {
+  QList<QObject*> objects = form.findChildren<QObject*>();
+  objects.prepend(&form);
+  objects.removeIf([&](QObject* o) { return o->property("action").toString() != action; });
+  return objects;
 }
 
 int tagOf(const QObject* object) { return object->property("tag").toInt(); }

@@ -22,6 +22,10 @@
 
 namespace quorin {
 
+// What a screen checks in a loaded file beyond its outlets and actions: empty when the screen can
+// work with it, else the fault, which refuses the file like any other.
+using FormCheck = std::function<QString(QWidget& form)>;
+
 // One outlet: the object name in the file, the class it must have, and where it goes.
 struct Outlet {
   QByteArray name;
@@ -40,16 +44,17 @@ class InterfaceLoader {
 
   // Loads the file at `path` for `owner`: every outlet and action is checked first, then outlets
   // are assigned and actions connected. Only the `actions` listed (such as "restart:") may be
-  // wired. On failure returns null, sets *error to a message naming the file and the fault, and
-  // assigns and connects nothing. The caller owns the widget.
+  // wired; every widget class must be known, and `check` must find no fault. On failure returns
+  // null, sets *error to a message naming the file and the fault, and assigns and connects
+  // nothing. The caller owns the widget.
   static QWidget* loadFile(const QString& path, QObject* owner, const std::vector<Outlet>& outlets,
-                           const QStringList& actions, QString* error);
+                           const QStringList& actions, QString* error, const FormCheck& check = {});
   // Loads `name` in the current Language: the override file when there is one and it loads, else
   // the built-in file. Another language than English looks in "<lang>/" of the override folder,
   // then at ":/ui/<lang>/<name>.ui", then at the built-in English file. A faulty override is
   // logged; a faulty built-in file is a build defect and ends the process.
   static QWidget* load(const QString& name, QObject* owner, const std::vector<Outlet>& outlets,
-                       const QStringList& actions);
+                       const QStringList& actions, const FormCheck& check = {});
 
   // Lets interface files contain widgets of the app's own class `className`.
   static void registerWidgetClass(const QString& className,
@@ -58,6 +63,8 @@ class InterfaceLoader {
 
 // The integer `tag` property of `object`; 0 when it has none.
 int tagOf(const QObject* object);
+// The objects of `form`, itself included, whose `action` property is `action`.
+QList<QObject*> controlsWithAction(QWidget& form, const QString& action);
 // `view` itself when its tag is `tag`, else the first descendant with that tag, else null.
 QWidget* viewWithTag(QWidget* view, int tag);
 

@@ -45,8 +45,11 @@ bool ViewController::shouldAutorotateToInterfaceOrientation(
          orientation == InterfaceOrientation::PortraitUpsideDown;
 }
 
+QString ViewController::faultIn(QWidget& /*form*/) const { return {}; }
+
 QWidget* ViewController::loadView() {
-  return InterfaceLoader::load(interfaceName_, this, outlets_, actions_);
+  return InterfaceLoader::load(interfaceName_, this, outlets_, actions_,
+                               [this](QWidget& form) { return faultIn(form); });
 }
 
 }  // namespace quorin

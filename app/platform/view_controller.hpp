@@ -49,6 +49,9 @@ class ViewController : public QObject {
  protected:
   // Makes the view; the default loads the interface file with the declared outlets and actions.
   virtual QWidget* loadView();
+  // What the screen needs of its interface file beyond outlets and actions: empty when `form`
+  // will do, else the fault, and an override with a fault is refused (the default finds none).
+  virtual QString faultIn(QWidget& form) const;
   // Runs once, right after the view is loaded and its outlets are set.
   virtual void viewDidLoad() {}
   // Carries the person's doing over from `oldView` to the reloaded view. The default checks the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -130,6 +131,96 @@ TEST_F(InterfaceLoaderTest, ALanguageReadsItsOwnOverridesThenTheClinicsThenItsBu
     EXPECT_EQ(label->text(), shown);
   }
   Language::setCurrent(Language::kSource);
+}
+
+// A clinic's question page or start screen that would store an answer under another question or
+// choice, or never let a session start or finish, is refused for the built-in one, saying why.
+// Radio buttons, which Qt keeps one of checked, are cleared for the next person all the same.
+class ClinicPageTest : public PageFlowFixture {
+ protected:
+  void TearDown() override {
+    PageFlowFixture::TearDown();
+    InterfaceLoader::setOverrideFolder(QString());
+  }
+  // Launches the kiosk afresh with `page` as the override of `name`; the warnings it logs.
+  QStringList launchWith(const char* name, const QString& page) {
+    static QStringList* warnings = nullptr;
+    QStringList logged;
+    warnings = &logged;
+    folder_.write(std::string(name) + ".ui", page.toStdString());
+    InterfaceLoader::setOverrideFolder(QString::fromStdString(folder_.path.string()));
+    Alert::dismissAll();
+    app_.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& m) { warnings->append(m); });
+    app_ = home_->launch();
+    start();
+    toolPage().view();
+    qInstallMessageHandler(previous);
+    return logged;
+  }
+  static QString builtIn(const char* name) {
+    QFile file(InterfaceLoader::builtInPath(QString::fromLatin1(name)));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QString::fromUtf8(file.readAll());
+  }
+  test::TempFolder folder_;
+};
+
+TEST_F(ClinicPageTest, PagesThatCannotRecordEverySessionAreRefused) {
+  const QString page = builtIn("ToolPage");
+  const QString tag103 = QStringLiteral("<number>103</number>");
+  const QString action = QStringLiteral("<string>questionAnswered:</string>");
+  const QString property = QStringLiteral("<property name=\"action\" stdset=\"0\">") + action +
+                           QStringLiteral("</property>");
+  QString noAction = page;
+  noAction.remove(noAction.indexOf(property), property.size());
+  const std::pair<QString, QString> cases[] = {
+      {QString(page).replace(tag103, QStringLiteral("<number>104</number>")), "the tag 104"},
+      {QString(page).replace(tag103, QStringLiteral("<number>203</number>")),
+       "two answer buttons have the tag 203"},
+      {noAction, "no button with the action 'questionAnswered:' has the tag 100"},
+      {QString(page).replace(QStringLiteral("showResults:"), QStringLiteral("nextPage:")),
+       "'showResults:'"},
+      {QString(page).replace(QStringLiteral("class=\"QLabel\" name=\"q1Label\""),
+                             QStringLiteral("class=\"QFancyLabel\" name=\"q1Label\"")),
+       "the widget class QFancyLabel (line"},
+  };
+  for (const auto& [override, fault] : cases) {
+    SCOPED_TRACE(fault.toStdString());
+    const QStringList warnings = launchWith("ToolPage", override);
+    EXPECT_TRUE(warnings.filter(fault).size() == 1) << warnings.join(u'\n').toStdString();
+    QAbstractButton* choice = toolPage().answerButton(1, 0);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->objectName(), QStringLiteral("q1c0Button"));
+    choice->click();
+    EXPECT_EQ(app_->tool().answerAsString(1), "0");
+    flow().restartAndForce(true);
+  }
+  const QString noStart =
+      builtIn("Start").replace(QStringLiteral("startScreener:"), QStringLiteral("keyPressed:"));
+  EXPECT_EQ(launchWith("Start", noStart).filter("'startScreener:'").size(), 1);
+
+  // Radio buttons in a button group, as Qt Designer makes them.
+  QString radios = page;
+  radios.replace(QStringLiteral("class=\"QPushButton\""), QStringLiteral("class=\"QRadioButton\""));
+  radios.replace(action, action + QStringLiteral("</property><attribute name=\"buttonGroup\">"
+                                                 "<string>choices</string></attribute><property "
+                                                 "name=\"x\" stdset=\"0\"><string/>"));
+  radios.replace(
+      QStringLiteral("</ui>"),
+      QStringLiteral("<buttongroups><buttongroup name=\"choices\"/></buttongroups></ui>"));
+  std::filesystem::remove(folder_ / "Start.ui");
+  EXPECT_EQ(launchWith("ToolPage", radios).filter("Ignoring"), QStringList());
+  for (int q = 1; q <= 8; ++q) answer(q, kComplete[q - 1]);
+  answer(1, 1);
+  EXPECT_FALSE(toolPage().answerButton(1, 3)->isChecked());
+  EXPECT_TRUE(toolPage().answerButton(2, 2)->isChecked());
+  flow().restartAndForce(true);
+  for (QAbstractButton* button : toolPage().view()->findChildren<QAbstractButton*>()) {
+    EXPECT_FALSE(button->isChecked()) << button->objectName().toStdString();
+  }
 }
 
 // The start screen and the seven pages in the kiosk's style on a portrait tablet, in every look:
