@@ -58,14 +58,18 @@ struct Tail {
   }
 };
 
-// The leading row number of `line`, or 0 (the header, or anything that is not a row).
+// The leading row number of `line`, or 0 (the header, or anything that is not a row). The number
+// may stand in quotes, as a spreadsheet that saved the file may have put it.
 long long rowNumberOf(std::string_view line) {
+  const bool quoted = line.starts_with('"');
+  if (quoted) line.remove_prefix(1);
   long long number = 0;
   std::size_t i = 0;
   for (; i < line.size() && i < 18 && line[i] >= '0' && line[i] <= '9'; ++i) {
     number = number * 10 + (line[i] - '0');
   }
-  return i > 0 && i < line.size() && line[i] == ',' ? number : 0;
+  if (i == 0 || (quoted && (i == line.size() || line[i++] != '"'))) return 0;
+  return i < line.size() && line[i] == ',' ? number : 0;
 }
 
 // Reads the tail of the file open as `fd` (size `size`); a failure is a failed read.
@@ -92,6 +96,9 @@ std::optional<Tail> readTail(int fd, off_t size) {
     tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.lines.back()));
   }
   tail.partial = bytes.substr(from);
+  // A last row without its line end (as an editor may save the file) still holds a number in use;
+  // a row of ours torn before its comma holds none.
+  tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.partial));
   return tail;
 }
 

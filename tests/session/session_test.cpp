@@ -317,6 +317,7 @@ TEST_F(SessionTest, StoredValuesOfAnotherKindReadAsNumbers) {
 TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
   session();  // the session of rows numbered 1 below
   const std::string one = row(1), two = row(2, 0, "0,N,0,0,0,0,0,0,0,0");
+  const std::string nine = "\"9\",\"2013-04-02 14:05:09 +0000\",\"0\",\"N\",,,,,,,,\n";
   struct Case {
     const char* name;
     std::string pending;  // "" for none
@@ -335,6 +336,10 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"the logged session still stored", "", one, 0, true, one},
       {"a counter behind the file", "", row(9, 0, "0,N,0,0,0,0,0,0,0,9"), 2, true,
        row(9, 0, "0,N,0,0,0,0,0,0,0,9") + row(10)},
+      // As a spreadsheet may save the file: numbers in quotes, no line end after the last row.
+      {"a counter behind quoted numbers", "", nine, 2, true, nine + row(10)},
+      {"a counter behind a last row without its end", "", nine.substr(0, nine.size() - 1), 2, true,
+       nine + row(10)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
