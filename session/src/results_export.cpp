@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -155,8 +156,19 @@ std::vector<RemovableDrive> removableDrives() {
 }
 
 std::string safeFileName(std::string_view name) {
+  // Accented letters keep their letter (Zürich: Zurich): a FAT drive shows names in the character
+  // set it was mounted with, and another would garble them.
+  std::string folded(name);
+  utf8proc_uint8_t* plain = nullptr;
+  if (utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(name.data()),
+                   static_cast<utf8proc_ssize_t>(name.size()), &plain,
+                   static_cast<utf8proc_option_t>(UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE |
+                                                  UTF8PROC_STRIPMARK)) >= 0) {
+    folded = reinterpret_cast<const char*>(plain);
+  }
+  std::free(plain);
   std::string safe;
-  for (const char c : name) {
+  for (const char c : folded) {
     const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '.' || c == '_' || c == '-';
     if (kept) {
