@@ -154,6 +154,17 @@ int main(int argc, char** argv) {
     return quorin::setPasscodeCommand(QFile::encodeName(folder).toStdString());
   }
 
+  // Before anything asks where the kiosk home is.
+  if (parser.isSet(home)) {
+    qputenv("QUORIN_HOME", QFile::encodeName(QFileInfo(parser.value(home)).absoluteFilePath()));
+  }
+  const QString kioskHome = QString::fromStdString(quorin::kioskHome());
+  // Every row would fail to be written there, each with an alert that cannot say why.
+  if (const QFileInfo info(kioskHome); info.exists() && !info.isDir()) {
+    std::fprintf(stderr, "quorin: the kiosk home %s is not a folder\n", qPrintable(kioskHome));
+    return 1;
+  }
+
   // One log for everything the kiosk says, its own lines and those of the session layer and
   // the CSV library, each a line "quorin: ..." on standard error unless QT_MESSAGE_PATTERN says
   // otherwise.
@@ -164,15 +175,16 @@ int main(int argc, char** argv) {
   stopOnSignals(app);
   QApplication::setApplicationDisplayName(QStringLiteral("Quorin"));
   parser.process(app);  // reports unknown options and exits
-  // Before anything asks where the kiosk home is.
-  if (parser.isSet(home)) {
-    qputenv("QUORIN_HOME", QFile::encodeName(QFileInfo(parser.value(home)).absoluteFilePath()));
-  }
 
   quorin::installAccessibility();
   quorin::initResources();
-  const QString kioskHome = QString::fromStdString(quorin::kioskHome());
   quorin::InterfaceLoader::setOverrideFolder(quorin::defaultInterfaceOverrideFolder(kioskHome));
+  // A mistyped QUORIN_UI_DIR would otherwise leave every screen built in without a word.
+  if (const QString folder = qEnvironmentVariable("QUORIN_UI_DIR");
+      !folder.isEmpty() && !QFileInfo(folder).isDir()) {
+    qCWarning(lcKiosk).noquote() << "QUORIN_UI_DIR names" << QFileInfo(folder).absoluteFilePath()
+                                 << "which is not a folder, so no screen's override is read";
+  }
   quorin::applyKioskStyle(app);
   qCInfo(lcKiosk, "settings %s, results in %s, interface overrides in %s",
          quorin::settingsDatabasePath().c_str(), quorin::documentsFolder().c_str(),

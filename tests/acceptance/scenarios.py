@@ -251,7 +251,8 @@ def passcodes():
         k.click("Administrator passcode", "password text")
         k.codes([("73950<", NO_RESULTS), ("7396", WRONG_CODE)])
     # A mistyped command line changes no passcode, neither there nor in the default home, and
-    # says why at a terminal without a display as well (a kiosk started by mistake would fail).
+    # says why at a terminal without a display as well (a kiosk started by mistake would fail);
+    # so does a kiosk home that is a file.
     env = {n: v for n, v in os.environ.items()
            if n not in ("QUORIN_HOME", "DISPLAY", "WAYLAND_DISPLAY")}
     env["XDG_DATA_HOME"] = k.path("default")
@@ -261,7 +262,8 @@ def passcodes():
                                (["--home", "--set-passcode"], "246810", 2),
                                (["--home=", "--set-passcode"], "246810", 2),
                                (["--home", k.home, "--set-pascode"], "246810", 1),
-                               (shown, "123", 2), (shown, "246810", 0)):
+                               (shown, "123", 2), (shown, "246810", 0),
+                               (["--home", k.path("passcode")], "", 1)):
         done = subprocess.run([BINARY, *args], input=code + "\n", text=True,
                               capture_output=True, env=env, timeout=30)
         check(done.returncode == status and done.stderr.startswith("quorin: "),
