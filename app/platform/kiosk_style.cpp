@@ -7,8 +7,10 @@
 #include <QFont>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/interface_loader.hpp"
 #include "platform/log.hpp"
@@ -16,6 +18,28 @@
 namespace quorin {
 
 namespace {
+
+// Whether Qt can parse `sheet`, which it tells only as a warning when it first styles a widget.
+bool styleSheetParses(const QString& sheet) {
+  static QtMessageHandler previous = nullptr;
+  static bool failed = false;
+  failed = false;
+  previous = qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (message.startsWith(QLatin1String("Could not parse"))) {
+          failed = true;
+        } else if (previous != nullptr) {
+          previous(type, context, message);
+        }
+      });
+  {
+    QWidget probe;
+    probe.setStyleSheet(sheet);
+    probe.ensurePolished();
+  }
+  qInstallMessageHandler(previous);
+  return !failed;
+}
 
 constexpr KioskPalette kNormal{
     "#F2F5F7", "#FFFFFF", "#14212B", "#44525E", "#0E5A73", "#09404F", "#FFFFFF",
@@ -278,10 +302,21 @@ void applyKioskStyle(QApplication& app, KioskLook look) {
   if (!folder.isEmpty()) {
     QFile extra(QDir(folder).filePath(QStringLiteral("kiosk.qss")));
     if (extra.exists()) {
-      if (extra.open(QIODevice::ReadOnly)) {
-        sheet += QString::fromUtf8(extra.readAll());
+      static bool told = false;  // the style is applied again at every change of look
+      const QString clinic =
+          extra.open(QIODevice::ReadOnly) ? QString::fromUtf8(extra.readAll()) : QString();
+      if (extra.error() != QFileDevice::NoError) {
+        if (!std::exchange(told, true)) {
+          qCWarning(lcKiosk).noquote() << "Cannot read" << extra.fileName() << extra.errorString();
+        }
+      } else if (!styleSheetParses(clinic)) {
+        // Appended, it would take the kiosk's own style down with it.
+        if (!std::exchange(told, true)) {
+          qCWarning(lcKiosk).noquote()
+              << "Ignoring" << extra.fileName() << "- Qt cannot parse it as a style sheet";
+        }
       } else {
-        qCWarning(lcKiosk).noquote() << "Cannot read" << extra.fileName() << extra.errorString();
+        sheet += clinic;
       }
     }
   }

@@ -435,6 +435,20 @@ TEST_F(LayoutTest, EveryAlertShowsItsWholeButtons) {
   expectLaidOutForTouch(box, QSize(80, 56), 22);
 }
 
+// A clinic's style sheet adds to the kiosk's; one Qt cannot parse is left out, since it would take
+// the kiosk's own style down with it.
+TEST_F(InterfaceLoaderTest, AClinicsStyleSheetIsAddedOnlyWhenItParses) {
+  auto& app = *qobject_cast<QApplication*>(QCoreApplication::instance());
+  InterfaceLoader::setOverrideFolder(QString::fromStdString(folder_.path.string()));
+  for (const QByteArray clinic : {"QLabel { color: red; }", "QLabel { color: red; "}) {
+    write("kiosk.qss", clinic);
+    applyKioskStyle(app);
+    const bool parses = clinic.endsWith('}');
+    EXPECT_EQ(app.styleSheet(), kioskStyleSheet() + (parses ? QString::fromUtf8(clinic) : ""));
+  }
+  app.setStyleSheet(QString());
+}
+
 // Every colour pair text is put on reaches 7:1 in the high-contrast look (WCAG AAA) and 4.5:1
 // in the normal one, and the high-contrast sheet uses no colour outside its palette.
 TEST(KioskStyleTest, TextContrast) {
