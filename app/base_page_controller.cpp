@@ -1,11 +1,19 @@
 #include "base_page_controller.hpp"
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextEdit>
 #include <algorithm>
 
 #include "page_controller.hpp"
 #include "platform/kiosk_style.hpp"
 #include "platform/language.hpp"
+#include "platform/log.hpp"
 #include "quorin_app_delegate.hpp"
 
 namespace quorin {
@@ -25,6 +33,42 @@ QString BasePageController::interfaceNameFor(const QMetaObject& pageClass) {
   static const QString suffix = QStringLiteral("Controller");
   if (name.endsWith(suffix)) name.chop(suffix.size());
   return name;
+}
+
+QString BasePageController::faultIn(QWidget& form) const {
+  // The controls whose state the page flow keeps, and clears for the next person.
+  static const QStringList kept = {QStringLiteral("questionAnswered:"),
+                                   QStringLiteral("helpPressed:"), QStringLiteral("toggleAid:"),
+                                   QStringLiteral("chooseLanguage:")};
+  for (QWidget* w : form.findChildren<QWidget*>()) {
+    const QString action = w->property("action").toString();
+    const auto* button = qobject_cast<QAbstractButton*>(w);
+    const bool takesEntry = (button != nullptr && button->isCheckable()) ||
+                            qobject_cast<QLineEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
+                            qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                            qobject_cast<QAbstractSpinBox*>(w) ||
+                            (qobject_cast<QAbstractSlider*>(w) && !qobject_cast<QScrollBar*>(w));
+    if (takesEntry && !kept.contains(action)) {
+      return QStringLiteral(
+                 "'%1' (%2) takes an entry that the kiosk neither stores nor clears, so "
+                 "the next person would see it")
+          .arg(w->objectName(), w->metaObject()->className());
+    }
+    const QString aid = w->property("aid").toString();
+    if (action == u"toggleAid:" && (button == nullptr || !button->isCheckable() ||
+                                    (aid != u"largerText" && aid != u"highContrast"))) {
+      return QStringLiteral(
+                 "'%1' has the action 'toggleAid:' but is no checkable button with the "
+                 "aid 'largerText' or 'highContrast'")
+          .arg(w->objectName());
+    }
+    if (action == u"chooseLanguage:" &&
+        !Language::available().contains(w->property("language").toString())) {
+      return QStringLiteral("'%1' has the action 'chooseLanguage:' but its language is none of %2")
+          .arg(w->objectName(), Language::available().join(u", "));
+    }
+  }
+  return {};
 }
 
 PageController* BasePageController::pageController() const { return pageController_.data(); }
@@ -66,7 +110,25 @@ void TitlePageController::chooseLanguage(QObject* sender) {
   showLanguage();  // a tap on the language in use took its press away
 }
 
-void TitlePageController::viewDidLoad() { showLanguage(); }
+void TitlePageController::viewDidLoad() {
+  // A clinic may mean to leave a language out; still, the person who needs it should be missed
+  // on purpose.
+  QStringList offered;
+  for (const QObject* control : controlsWithAction(*view(), QStringLiteral("chooseLanguage:"))) {
+    offered << control->property("language").toString();
+  }
+  for (const QObject* control : controlsWithAction(*view(), QStringLiteral("toggleAid:"))) {
+    offered << control->property("aid").toString();
+  }
+  for (const QString& wanted :
+       Language::available() +
+           QStringList{QStringLiteral("largerText"), QStringLiteral("highContrast")}) {
+    if (!offered.contains(wanted)) {
+      qCWarning(lcKiosk).noquote() << "TitlePage: no control offers" << wanted;
+    }
+  }
+  showLanguage();
+}
 
 void TitlePageController::viewDidReload(QWidget& oldView) {
   BasePageController::viewDidReload(oldView);

@@ -45,6 +45,10 @@ class BasePageController : public ViewController {
   Q_INVOKABLE void toggleAid(QObject* sender);
 
  protected:
+  // Refuses a control that takes an entry the kiosk neither stores nor clears (a check box, a
+  // text field a clinic added), which would show one person's entry to the next, and a reading
+  // aid or language control the kiosk could not honour.
+  QString faultIn(QWidget& form) const override;
   QuorinAppDelegate& app() const { return app_; }
   // The page flow, or null once it is gone.
   PageController* pageController() const;
@@ -55,6 +59,7 @@ class BasePageController : public ViewController {
 };
 
 // The plain content pages: each exists so that its page loads its own interface file.
+// The title page logs a language or reading aid its file offers no control for.
 // The title page also offers "chooseLanguage:", for controls whose string property `language`
 // names one of Language::available().
 class TitlePageController : public BasePageController {

@@ -191,6 +191,15 @@ PageController::PageController(QuorinAppDelegate& app)
   currentPage_ = 0;
 }
 
+QString PageController::faultIn(QWidget& form) const {
+  // Dots that moved without the pages would say one page while showing another.
+  const QObject* dots = form.findChild<QObject*>(QStringLiteral("pageControl"));
+  if (dots != nullptr && dots->property("action").toString() != u"changePage:") {
+    return QStringLiteral("'pageControl' does not have the action 'changePage:'");
+  }
+  return {};
+}
+
 PageController::~PageController() {
   app_.scheduler().cancel(timer_);
   // The alerts that report to this controller must not outlive it on screen.
@@ -538,7 +547,10 @@ void PageController::setLook(KioskLook look) {
 }
 
 void PageController::resetLook() {
-  for (AidToggle* toggle : zoomView_->findChildren<AidToggle*>()) toggle->setChecked(false);
+  // Every aid's control is a checkable button: the pages refuse any other.
+  for (QObject* toggle : controlsWithAction(*zoomView_, QStringLiteral("toggleAid:"))) {
+    static_cast<QAbstractButton*>(toggle)->setChecked(false);
+  }
   setLook({});
   for (QScrollArea* frame : pageFrames_) frame->verticalScrollBar()->setValue(0);
 }

@@ -110,6 +110,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
  protected:
   // Builds the strip of pages and starts a fresh session.
+  QString faultIn(QWidget& form) const override;
   void viewDidLoad() override;
 
  private:

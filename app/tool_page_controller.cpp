@@ -102,6 +102,7 @@ QWidget* commonAncestor(QWidget* a, QWidget* b) {
 }  // namespace
 
 QString ToolPageController::faultIn(QWidget& form) const {
+  if (QString fault = BasePageController::faultIn(form); !fault.isEmpty()) return fault;
   std::set<int> tags;
   for (const QObject* control : controlsWithAction(form, QStringLiteral("questionAnswered:"))) {
     const QString name = control->objectName();

@@ -176,11 +176,15 @@ TEST_F(ClinicPageTest, PagesThatCannotRecordEverySessionAreRefused) {
                            QStringLiteral("</property>");
   QString noAction = page;
   noAction.remove(noAction.indexOf(property), property.size());
+  QString help = page;
+  help.replace(help.indexOf(action), action.size(),
+               QStringLiteral("<string>helpPressed:</string>"));
   const std::pair<QString, QString> cases[] = {
       {QString(page).replace(tag103, QStringLiteral("<number>104</number>")), "the tag 104"},
       {QString(page).replace(tag103, QStringLiteral("<number>203</number>")),
        "two answer buttons have the tag 203"},
-      {noAction, "no button with the action 'questionAnswered:' has the tag 100"},
+      {noAction, "'q1c0Button' (QPushButton) takes an entry that the kiosk neither stores"},
+      {help, "no button with the action 'questionAnswered:' has the tag 100"},
       {QString(page).replace(QStringLiteral("showResults:"), QStringLiteral("nextPage:")),
        "'showResults:'"},
       {QString(page).replace(QStringLiteral("class=\"QLabel\" name=\"q1Label\""),
@@ -202,12 +206,16 @@ TEST_F(ClinicPageTest, PagesThatCannotRecordEverySessionAreRefused) {
       builtIn("Start").replace(QStringLiteral("startScreener:"), QStringLiteral("keyPressed:"));
   EXPECT_EQ(launchWith("Start", noStart).filter("'startScreener:'").size(), 1);
 
-  // Radio buttons in a button group, as Qt Designer makes them.
+  // Radio buttons, the help question's in a button group, as Qt Designer makes them.
   QString radios = page;
-  radios.replace(QStringLiteral("class=\"QPushButton\""), QStringLiteral("class=\"QRadioButton\""));
-  radios.replace(action, action + QStringLiteral("</property><attribute name=\"buttonGroup\">"
-                                                 "<string>choices</string></attribute><property "
-                                                 "name=\"x\" stdset=\"0\"><string/>"));
+  radios.replace(
+      QRegularExpression(QStringLiteral("class=\"QPushButton\"( name=\"(q\\dc\\d|help))")),
+      QStringLiteral("class=\"QRadioButton\"\\1"));
+  radios.replace(
+      QStringLiteral("<string>helpPressed:</string>"),
+      QStringLiteral("<string>helpPressed:</string></property><attribute "
+                     "name=\"buttonGroup\"><string>choices</string></attribute><property "
+                     "name=\"x\" stdset=\"0\"><string/>"));
   radios.replace(
       QStringLiteral("</ui>"),
       QStringLiteral("<buttongroups><buttongroup name=\"choices\"/></buttongroups></ui>"));
@@ -215,12 +223,64 @@ TEST_F(ClinicPageTest, PagesThatCannotRecordEverySessionAreRefused) {
   EXPECT_EQ(launchWith("ToolPage", radios).filter("Ignoring"), QStringList());
   for (int q = 1; q <= 8; ++q) answer(q, kComplete[q - 1]);
   answer(1, 1);
+  toolPage().helpYesButton()->click();
   EXPECT_FALSE(toolPage().answerButton(1, 3)->isChecked());
   EXPECT_TRUE(toolPage().answerButton(2, 2)->isChecked());
   flow().restartAndForce(true);
   for (QAbstractButton* button : toolPage().view()->findChildren<QAbstractButton*>()) {
     EXPECT_FALSE(button->isChecked()) << button->objectName().toStdString();
   }
+}
+
+// The other pages refuse what they could not honour: an entry they would keep for the next
+// person, a reading aid or language that is none of theirs, page dots that would not move the
+// pages. A reading aid of another button class is switched off for the next person all the same.
+TEST_F(ClinicPageTest, OtherPagesRefuseWhatTheyCouldNotHonour) {
+  const QString title = builtIn("TitlePage");
+  const QString card =
+      QStringLiteral("<item>\n      <widget class=\"QFrame\" name=\"introStep1Card\">");
+  const QString dots = QStringLiteral(
+      "<property name=\"action\" stdset=\"0\"><string>changePage:</string></property>");
+  const std::tuple<const char*, QString, const char*> cases[] = {
+      {"IntroPage",
+       builtIn("IntroPage")
+           .replace(card,
+                    QStringLiteral("<item><widget class=\"QLineEdit\" name=\"initials\"/></item>") +
+                        card),
+       "'initials' (QLineEdit) takes an entry"},
+      {"TitlePage",
+       QString(title).replace(QStringLiteral("<string>highContrast</string>"),
+                              QStringLiteral("<string>high-contrast</string>")),
+       "'highContrastToggle' has the action 'toggleAid:'"},
+      {"TitlePage",
+       QString(title).replace(QStringLiteral("<string>es</string>"),
+                              QStringLiteral("<string>ES</string>")),
+       "has the action 'chooseLanguage:' but its language is none of en, es"},
+      {"Page", builtIn("Page").remove(dots),
+       "'pageControl' does not have the action 'changePage:'"},
+  };
+  for (const auto& [name, page, fault] : cases) {
+    SCOPED_TRACE(fault);
+    std::filesystem::remove_all(folder_.path);
+    std::filesystem::create_directory(folder_.path);
+    const QStringList warnings = launchWith(name, page);
+    EXPECT_EQ(warnings.filter(QString::fromUtf8(fault)).size(), 1)
+        << warnings.join(u'\n').toStdString();
+  }
+  std::filesystem::remove_all(folder_.path);
+  std::filesystem::create_directory(folder_.path);
+  launchWith("TitlePage",
+             QString(title).replace(
+                 QStringLiteral("class=\"AidToggle\" name=\"largerTextToggle\">"),
+                 QStringLiteral("class=\"QPushButton\" name=\"largerTextToggle\"><property "
+                                "name=\"checkable\"><bool>true</bool></property>")));
+  auto* toggle = flow().views()[0]->view()->findChild<QAbstractButton*>("largerTextToggle");
+  ASSERT_NE(toggle, nullptr);
+  toggle->click();
+  EXPECT_TRUE(currentKioskLook().largerText);
+  flow().restartAndForce(true);
+  EXPECT_FALSE(toggle->isChecked());
+  EXPECT_FALSE(currentKioskLook().largerText);
 }
 
 // The start screen and the seven pages in the kiosk's style on a portrait tablet, in every look:
