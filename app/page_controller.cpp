@@ -193,9 +193,17 @@ PageController::PageController(QuorinAppDelegate& app)
 
 QString PageController::faultIn(QWidget& form) const {
   // Dots that moved without the pages would say one page while showing another.
-  const QObject* dots = form.findChild<QObject*>(QStringLiteral("pageControl"));
+  const auto* dots = form.findChild<QWidget*>(QStringLiteral("pageControl"));
   if (dots != nullptr && dots->property("action").toString() != u"changePage:") {
     return QStringLiteral("'pageControl' does not have the action 'changePage:'");
+  }
+  // The read-aloud control takes the left end of the dots' bar: in the pages' own layout it would
+  // squeeze the pages into a column.
+  const auto* pages = form.findChild<QWidget*>(QStringLiteral("scrollView"));
+  if (dots != nullptr && pages != nullptr && dots->parentWidget()->isAncestorOf(pages)) {
+    return QStringLiteral(
+        "'pageControl' must stand in a bar of its own (a frame below or above "
+        "'scrollView'), not beside the pages");
   }
   return {};
 }

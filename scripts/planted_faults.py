@@ -235,6 +235,8 @@ MUTATIONS = [
      "zoomView_->findChildren<AidToggle*>()", "overrides: an aid toggle of another class stays on"),
     ("a-dots-action", PAGE, "dots->property(\"action\").toString() != u\"changePage:\"",
      "dots->property(\"action\").toString() == u\"none\"", "overrides: page dots that do not move the pages"),
+    ("a-dots-bar", PAGE, "dots->parentWidget()->isAncestorOf(pages)", "dots->parentWidget() == pages",
+     "overrides: page dots beside the pages squeeze them"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

@@ -241,6 +241,13 @@ TEST_F(ClinicPageTest, OtherPagesRefuseWhatTheyCouldNotHonour) {
       QStringLiteral("<item>\n      <widget class=\"QFrame\" name=\"introStep1Card\">");
   const QString dots = QStringLiteral(
       "<property name=\"action\" stdset=\"0\"><string>changePage:</string></property>");
+  // The dots straight in the page's layout, as a quick edit in Qt Designer leaves them.
+  QString flat = builtIn("Page");
+  const qsizetype bar = flat.indexOf(QStringLiteral("<widget class=\"QFrame\" name=\"pagerBar\">"));
+  const qsizetype control = flat.indexOf(QStringLiteral("<widget class=\"PageControl\""));
+  const qsizetype controlEnd = flat.indexOf(QStringLiteral("</widget>"), control) + 9;
+  const qsizetype barEnd = flat.indexOf(QStringLiteral("</widget>"), controlEnd) + 9;
+  flat = flat.left(bar) + flat.mid(control, controlEnd - control) + flat.mid(barEnd);
   const std::tuple<const char*, QString, const char*> cases[] = {
       {"IntroPage",
        builtIn("IntroPage")
