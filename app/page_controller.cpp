@@ -4,9 +4,13 @@
 #include <QApplication>
 #include <QLayout>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -16,6 +20,7 @@
 #include "platform/aid_toggle.hpp"
 #include "platform/interface_loader.hpp"
 #include "platform/language.hpp"
+#include "platform/log.hpp"
 #include "platform/reading_order.hpp"
 #include "platform/speech.hpp"
 #include "quorin_app_delegate.hpp"
@@ -372,6 +377,44 @@ void PageController::layoutPages() {
     pageFrames_[static_cast<std::size_t>(i)]->setGeometry(static_cast<int>(i * page.width()), 0,
                                                           static_cast<int>(page.width()),
                                                           static_cast<int>(page.height()));
+  }
+  QPointer<PageController> self(this);
+  QTimer::singleShot(0, this, [self] {
+    if (self) self->reportCutOffText();
+  });
+}
+
+void PageController::reportCutOffText() {
+  static QSet<QString> told;
+  const auto tell = [](const QString& fault) {
+    if (!told.contains(fault)) {
+      told.insert(fault);
+      qCWarning(lcKiosk).noquote() << fault;
+    }
+  };
+  for (std::size_t i = 0; i < views_.size(); ++i) {
+    if (!views_[i]->isViewLoaded()) continue;
+    QWidget* page = views_[i]->view();
+    const int room = pageFrames_[i]->viewport()->width();
+    if (page->minimumSizeHint().width() > room) {
+      tell(QStringLiteral("%1: the page needs %2 pixels across and the screen has %3, so its "
+                          "right side is cut off (a long word or button title?)")
+               .arg(views_[i]->interfaceName())
+               .arg(page->minimumSizeHint().width())
+               .arg(room));
+    }
+    for (const QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
+      QStyleOptionButton option;
+      option.initFrom(button);
+      const QRect inside =
+          button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+      if (button->isVisibleTo(page) && !button->text().isEmpty() &&
+          qobject_cast<const QPushButton*>(button) != nullptr &&
+          button->fontMetrics().size(0, button->text()).width() > inside.width()) {
+        tell(QStringLiteral("%1: the title of '%2' does not fit it; break it into lines")
+                 .arg(views_[i]->interfaceName(), button->objectName()));
+      }
+    }
   }
 }
 

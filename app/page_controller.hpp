@@ -107,10 +107,14 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   QWidget* viewForZoomingInScrollView(ScrollView& scrollView) override;
   void scrollViewDidResize(ScrollView& scrollView) override;
   void clickedButtonAtIndex(Alert& alert, int buttonIndex) override;
+  // Logs what a page, as laid out now, cannot show whole: wider than the screen, or a button
+  // whose title does not fit it (a clinic's longer wording). Each fault once a run; runs after
+  // every layout of the pages.
+  void reportCutOffText();
 
  protected:
-  // Builds the strip of pages and starts a fresh session.
   QString faultIn(QWidget& form) const override;
+  // Builds the strip of pages and starts a fresh session.
   void viewDidLoad() override;
 
  private:

@@ -237,6 +237,8 @@ MUTATIONS = [
      "dots->property(\"action\").toString() == u\"none\"", "overrides: page dots that do not move the pages"),
     ("a-dots-bar", PAGE, "dots->parentWidget()->isAncestorOf(pages)", "dots->parentWidget() == pages",
      "overrides: page dots beside the pages squeeze them"),
+    ("a-cut-off", PAGE, "if (page->minimumSizeHint().width() > room) {",
+     "if (page->minimumSizeHint().width() > 2 * room) {", "overrides: a page wider than the screen is not named"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

@@ -138,9 +138,14 @@ TEST_F(InterfaceLoaderTest, ALanguageReadsItsOwnOverridesThenTheClinicsThenItsBu
 // Radio buttons, which Qt keeps one of checked, are cleared for the next person all the same.
 class ClinicPageTest : public PageFlowFixture {
  protected:
+  void SetUp() override {
+    applyKioskStyle(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    PageFlowFixture::SetUp();
+  }
   void TearDown() override {
     PageFlowFixture::TearDown();
     InterfaceLoader::setOverrideFolder(QString());
+    qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
   }
   // Launches the kiosk afresh with `page` as the override of `name`; the warnings it logs.
   QStringList launchWith(const char* name, const QString& page) {
@@ -157,6 +162,8 @@ class ClinicPageTest : public PageFlowFixture {
     app_ = home_->launch();
     start();
     toolPage().view();
+    QCoreApplication::processEvents();
+    flow().reportCutOffText();
     qInstallMessageHandler(previous);
     return logged;
   }
@@ -265,6 +272,7 @@ TEST_F(ClinicPageTest, OtherPagesRefuseWhatTheyCouldNotHonour) {
        "has the action 'chooseLanguage:' but its language is none of en, es"},
       {"Page", builtIn("Page").remove(dots),
        "'pageControl' does not have the action 'changePage:'"},
+      {"Page", flat, "'pageControl' must stand in a bar of its own"},
   };
   for (const auto& [name, page, fault] : cases) {
     SCOPED_TRACE(fault);
@@ -276,6 +284,19 @@ TEST_F(ClinicPageTest, OtherPagesRefuseWhatTheyCouldNotHonour) {
   }
   std::filesystem::remove_all(folder_.path);
   std::filesystem::create_directory(folder_.path);
+  // Wording that needs more room than it has is named; the built-in wording fits.
+  const QStringList cutOff = launchWith(
+      "TitlePage",
+      QString(title).replace(QStringLiteral("Start the check-in"),
+                             QStringLiteral("Begin the confidential wellbeing check-in now")));
+  EXPECT_EQ(cutOff.filter("TitlePage: the page needs").size(), 1)
+      << cutOff.join(u'\n').toStdString();
+  QString never = builtIn("ToolPage");
+  never.replace(never.indexOf(QStringLiteral("<string>Never</string>")), 21,
+                QStringLiteral("<string>Not at all, never</string>"));
+  const QStringList tooLong = launchWith("ToolPage", never);
+  EXPECT_EQ(tooLong.filter(": the ").size(), 1) << tooLong.join(u'\n').toStdString();
+  EXPECT_EQ(tooLong.filter("ToolPage: the title of 'q1c0Button' does not fit it").size(), 1);
   launchWith("TitlePage",
              QString(title).replace(
                  QStringLiteral("class=\"AidToggle\" name=\"largerTextToggle\">"),
