@@ -239,6 +239,8 @@ MUTATIONS = [
      "overrides: page dots beside the pages squeeze them"),
     ("a-cut-off", PAGE, "if (page->minimumSizeHint().width() > room) {",
      "if (page->minimumSizeHint().width() > 2 * room) {", "overrides: a page wider than the screen is not named"),
+    ("w-read-only", W, "if (old.replaceable && durable::mayWrite(path))", "if (old.replaceable)",
+     "writer: a file marked read-only is replaced"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

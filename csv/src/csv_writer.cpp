@@ -234,9 +234,12 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
     // as the caller asked.
     // A name for an open file (/dev/stdout) is written through, after what the file holds (a
     // shell's ">" has emptied it already, a ">>" has not).
+    // A file the caller may not write is not replaced either, though the folder would allow it:
+    // a read-only mark is how people keep a file from being overwritten. Opening it then fails,
+    // as a shell's ">" does.
     const bool openFile = durable::namesOpenFile(path);
     const OldFile old = openFile ? OldFile{} : oldFileAt(path);
-    if (old.replaceable) (void)::unlink(path.c_str());
+    if (old.replaceable && durable::mayWrite(path)) (void)::unlink(path.c_str());
     // O_NONBLOCK: a pipe without a reader fails instead of hanging.
     f.fd = ::open(path.c_str(),
                   O_WRONLY | O_CLOEXEC | O_NONBLOCK | (openFile ? O_APPEND : O_CREAT | O_TRUNC),

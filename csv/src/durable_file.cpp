@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <random>
@@ -111,6 +112,10 @@ void removeAbandonedTemporaries(const std::string& folder, std::string_view name
       0);
 }
 
+bool mayWrite(const std::string& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES;
+}
+
 bool namesOpenFile(const std::string& path) {
   std::string at = path;
   for (int links = 0; links < 40; ++links) {
@@ -179,6 +184,12 @@ AtomicFile::AtomicFile(std::string destination)
   if (::stat(destination_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     failure_ = posixFailure(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL, destination_);
     failure_->description = "cannot replace " + destination_ + ", which is not a regular file";
+    return;
+  }
+  // Nor over a file the caller may not write (marked read-only), which ">" would not write either.
+  if (!mayWrite(destination_)) {
+    failure_ = posixFailure(EACCES, destination_);
+    failure_->description = "cannot replace " + destination_ + ": " + std::strerror(EACCES);
     return;
   }
   // Nor over a name for an open file (/dev/stdout), which would put a file in the link's place.

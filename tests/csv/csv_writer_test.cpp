@@ -508,6 +508,37 @@ TEST(CSVWriterFaultTest, ReadOnlyFolder) {
   }
 }
 
+// A file its owner marked read-only is not replaced, as a shell's ">" would not write it, though
+// the folder would allow a new file in its place. As an ordinary user: root may write any file.
+TEST(CSVWriterFaultTest, AFileMarkedReadOnlyIsNotReplaced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to become an ordinary user";
+  constexpr uid_t kNobody = 65534;
+  TempFolder folder;
+  const std::string path = folder / "results.csv";
+  writeFile(path, "kept\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::chown(folder.path.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setresgid(kNobody, kNobody, kNobody) != 0 || ::setresuid(kNobody, kNobody, kNobody) != 0)
+      ::_exit(99);
+    int wrong = 0;
+    for (const bool atomic : {false, true}) {
+      auto writer = CSVWriter::withCSVFile(path, atomic);
+      writer->writeLineWithFields({"new"});
+      writer->closeFile();
+      wrong += errorOf(*writer) != posix(EACCES);
+    }
+    ::_exit(wrong);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(readFile(path), "kept\n");
+  EXPECT_EQ(listFolder(folder.path), Names{"results.csv"});
+}
+
 // Non-atomic, unbuffered or buffered: the file keeps the whole operations written before the
 // failure, and stringValue the rest. Atomic: the temporary file goes at once, the destination
 // stays.

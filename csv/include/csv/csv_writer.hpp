@@ -45,7 +45,8 @@ class CSVWriter {
   // closeFile. Either way the new file keeps the old one's permissions (not its owner). A pipe, a
   // device or a name for an open file (/dev/stdout), even behind a link, is never replaced: the
   // non-atomic writer writes to it (to an open file after what it holds), the atomic one reports
-  // it. Never null; a file that cannot be created or opened is recorded in error().
+  // it; nor is a file this process may not write (marked read-only). Never null; a file that
+  // cannot be created or opened is recorded in error().
   static std::unique_ptr<CSVWriter> withCSVFile(const std::string& path, bool atomic);
   // A string writer: output collects in stringValue().
   static std::unique_ptr<CSVWriter> forWritingToString();
