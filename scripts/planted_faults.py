@@ -241,6 +241,10 @@ MUTATIONS = [
      "if (page->minimumSizeHint().width() > 2 * room) {", "overrides: a page wider than the screen is not named"),
     ("w-read-only", W, "if (old.replaceable && durable::mayWrite(path))", "if (old.replaceable)",
      "writer: a file marked read-only is replaced"),
+    ("a-touch-moving", SCROLL, "if (std::exchange(touchStopsMotion_, false)) swallowingTouch_ = true;",
+     "touchStopsMotion_ = false;", "page strip: a tap on moving pages presses what passes under it"),
+    ("a-settle", SCROLL, "if (std::abs(nearest.x() - offset_.x()) >= 0.5) setContentOffset(nearest, true);",
+     "(void)nearest;", "page strip: stopped between two pages for good"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

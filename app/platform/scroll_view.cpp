@@ -15,6 +15,7 @@
 #include <QVariantAnimation>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace quorin {
 
@@ -68,6 +69,12 @@ ScrollView::ScrollView(QWidget* parent) : QGraphicsView(parent), animationMs_(de
     if (state == QScroller::Pressed || state == QScroller::Dragging) {
       if (offsetAnimation_ != nullptr) offsetAnimation_->stop();
     }
+    // A press that stops the strip as it glides to a page is that touch's whole effect.
+    if (state == QScroller::Pressed && scrollerState_ == QScroller::Scrolling) {
+      touchStopsMotion_ = true;
+    }
+    scrollerState_ = state;
+    if (state == QScroller::Inactive) settleOnPage();
   });
 
   // A stopped QVariantAnimation still reports a value when its start or end value is set: the
@@ -224,6 +231,13 @@ bool ScrollView::event(QEvent* event) {
         prepare->ignore();
         return true;
       }
+      if (pagingEnabled_ && offsetAnimation_->state() == QAbstractAnimation::Running) {
+        // The pages are on their way to one: the touch neither stops them between two nor
+        // presses what passes under it.
+        touchStopsMotion_ = true;
+        prepare->ignore();
+        return true;
+      }
       stopAnimations();
       prepare->setViewportSize(viewport()->size());
       prepare->setContentPosRange(dragRange());
@@ -250,6 +264,24 @@ bool ScrollView::event(QEvent* event) {
 }
 
 bool ScrollView::viewportEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+      if (std::exchange(touchStopsMotion_, false)) swallowingTouch_ = true;
+      if (swallowingTouch_) return true;
+      break;
+    case QEvent::MouseMove:
+      if (swallowingTouch_) return true;
+      break;
+    case QEvent::MouseButtonRelease:
+      if (std::exchange(swallowingTouch_, false)) {
+        settleOnPage();
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
   if (event->type() == QEvent::Gesture) {
     auto* gestures = static_cast<QGestureEvent*>(event);
     if (auto* pinch = static_cast<QPinchGesture*>(gestures->gesture(Qt::PinchGesture))) {
@@ -325,6 +357,17 @@ void ScrollView::stopAnimations() {
       reportZoomEnd();
     }
   }
+}
+
+void ScrollView::settleOnPage() {
+  const qreal page = viewport()->width();
+  if (!pagingEnabled_ || pinching_ || page <= 0 || scrollerState_ != QScroller::Inactive ||
+      offsetAnimation_->state() == QAbstractAnimation::Running) {
+    return;
+  }
+  const QPointF nearest =
+      clampedOffset(QPointF(std::round(offset_.x() / page) * page, offset_.y()));
+  if (std::abs(nearest.x() - offset_.x()) >= 0.5) setContentOffset(nearest, true);
 }
 
 QPointF ScrollView::viewportCentre() const {

@@ -126,6 +126,9 @@ class ScrollView : public QGraphicsView {
   QSizeF zoomedContentSize() const;
   float clampedZoom(float scale) const;
   QRectF dragRange() const;
+  // Paged and at rest between two pages (a finger stopped the motion and let go): moves to the
+  // nearer page.
+  void settleOnPage();
 
   ScrollViewDelegate* delegate_ = nullptr;
   QGraphicsProxyWidget* proxy_ = nullptr;
@@ -143,6 +146,11 @@ class ScrollView : public QGraphicsView {
   int animationMs_;
   QVariantAnimation* offsetAnimation_ = nullptr;
   QVariantAnimation* zoomAnimation_ = nullptr;
+  // A touch that lands while the pages move only stops them: the control under it, which moved
+  // there a moment ago, is not pressed.
+  bool touchStopsMotion_ = false;
+  bool swallowingTouch_ = false;
+  int scrollerState_ = 0;  // QScroller::State, as last reported
 };
 
 }  // namespace quorin
