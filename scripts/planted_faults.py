@@ -245,6 +245,8 @@ MUTATIONS = [
      "touchStopsMotion_ = false;", "page strip: a tap on moving pages presses what passes under it"),
     ("a-settle", SCROLL, "if (std::abs(nearest.x() - offset_.x()) >= 0.5) setContentOffset(nearest, true);",
      "(void)nearest;", "page strip: stopped between two pages for good"),
+    ("t-one-line", CSVTOOL, "std::fprintf(stderr, \"%s\\n\", oneLine(message).c_str());",
+     "std::fprintf(stderr, \"%s\\n\", message.c_str());", "tool: an error's raw text reaches the terminal unescaped"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

@@ -238,6 +238,29 @@ std::string jsonString(std::string_view text) {
       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// `text` fit for one line of a terminal or a log: control characters (a NUL, a line break, an
+// escape sequence from the input) are shown as escapes, not obeyed; other text is as it is.
+std::string oneLine(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 int reportError(const csv::Error& error) {
   // A CSV error's code is documented; a system error's number means nothing to a reader, and its
   // description already says what went wrong with which file.
@@ -252,7 +275,7 @@ int reportError(const csv::Error& error) {
        cause = cause->underlying.get()) {
     if (cause->description) message += " (" + *cause->description + ")";
   }
-  std::fprintf(stderr, "%s\n", message.c_str());
+  std::fprintf(stderr, "%s\n", oneLine(message).c_str());
   return kExitFailure;
 }
 
@@ -504,7 +527,8 @@ int runWrite(const Options& options) {
   // The JSON reader takes a NUL byte for the end of its input, and would ignore what follows;
   // JSON holds none (a string writes it as \u0000).
   if (const std::size_t nul = input->find('\0'); nul != std::string::npos) {
-    std::fprintf(stderr, "quorin-csv: the input is not JSON: a NUL byte at byte %zu\n", nul + 1);
+    // Counted from 0, as the reader counts the bytes it cannot read.
+    std::fprintf(stderr, "quorin-csv: the input is not JSON: a NUL byte at byte %zu\n", nul);
     return kExitFailure;
   }
   nlohmann::json document;
@@ -516,7 +540,12 @@ int runWrite(const Options& options) {
       return kExitFailure;
     }
   } catch (const nlohmann::json::parse_error& e) {
-    std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", e.what());
+    // Without the JSON library's own tag ("[json.exception.parse_error.101] ").
+    std::string what = e.what();
+    if (const std::size_t tag = what.find("] "); what.starts_with("[json.") && tag != what.npos) {
+      what.erase(0, tag + 2);
+    }
+    std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", oneLine(what).c_str());
     return kExitFailure;
   } catch (const nlohmann::json::out_of_range& e) {
     std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n", e.what());
@@ -590,13 +619,24 @@ int run(const std::vector<std::string_view>& args) {
     std::fprintf(stderr, "quorin-csv: %s\nTry 'quorin-csv --help'.\n", e.what());
     return kExitUsage;
   } catch (const std::invalid_argument&) {
-    // Shown escaped: an empty, invisible or line-breaking delimiter must still be seen.
+    // Shown escaped: an empty, invisible or line-breaking delimiter must still be seen. Bytes
+    // that are no UTF-8 (typed in a Latin 1 terminal, say) are shown as bytes, not as the
+    // replacement character, which is a delimiter of its own.
+    std::string shown;
+    try {
+      shown = nlohmann::json(options.delimiter).dump(-1, ' ', true);
+    } catch (const nlohmann::json::type_error&) {
+      for (const char c : options.delimiter) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+        shown += hex;
+      }
+      shown += " (not UTF-8, which options are read as)";
+    }
     std::fprintf(stderr,
                  "quorin-csv: %s cannot be used as a delimiter (see --delimiter in --help)\n"
                  "Try 'quorin-csv --help'.\n",
-                 nlohmann::json(options.delimiter)
-                     .dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)
-                     .c_str());
+                 shown.c_str());
     return kExitUsage;
   }
   try {
@@ -626,8 +666,7 @@ int run(const std::vector<std::string_view>& args) {
 int main(int argc, char** argv) {
   // The library's notices (which encoding detection assumed) are worth seeing, marked as ours.
   csv::setDiagnosticSink([](std::string_view message) {
-    std::fprintf(stderr, "quorin-csv: note: %.*s\n", static_cast<int>(message.size()),
-                 message.data());
+    std::fprintf(stderr, "quorin-csv: note: %s\n", oneLine(message).c_str());
   });
   try {
     const std::vector<std::string_view> args(argv + 1, argv + argc);

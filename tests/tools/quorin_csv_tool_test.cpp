@@ -74,7 +74,9 @@ TEST(ToolUsageTest, MistakesExitWithTwoAndSayWhat) {
   for (const auto& [args, shown] :
        {std::pair{"events --delimiter '#' " + folder / "missing.csv", "\"#\""},
         {"write --delimiter='' -o " + folder / "out.csv", "\"\""},
-        {"count --delimiter '\u2028'", "\"\\u2028\""}}) {
+        {"count --delimiter '\u2028'", "\"\\u2028\""},
+        {"rows --delimiter \"$(printf '\\246')\"",
+         "\\xA6 (not UTF-8, which options are read as)"}}) {
     const Result r = runTool(args, "[[\"a\"]]");
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_THAT(r.err, StartsWith("quorin-csv: " + std::string(shown) +
@@ -141,6 +143,10 @@ TEST(ToolRowsTest, PrintsTheDocumentAsJSONOrItsCountsAndFailuresWithTheirCode) {
       {"count", "", 0, "0 0\n", ""},
       {"rows --encoding utf-8", bad, 1, "",
        "error 2: Invalid CSV format on line #3 immediately after \"\"abc\"\"\n"},
+      // What the input holds reaches the terminal as one line, a NUL and an escape escaped.
+      {"rows --encoding utf-8", "1,\"a\n\x1B[31m\"x\n", 1, "",
+       "error 2: Invalid CSV format on line #1 immediately after \"\"a\\n\\x1B[31m\"\"\n"},
+      {"write", "[1,", 1, "", "the input is not JSON: parse error at line 1, column 4"},
       {"events " + folder / "missing.csv", bad, 1, "",
        "error 1: Unable to open file for reading (" + folder / "missing.csv" +
            ": No such file or directory)\n"},
@@ -195,7 +201,7 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
        "quorin-csv: a number in the input is out of range: 18446744073709551616\n"},
       {"write", "[[1e-400]]", "quorin-csv: a number in the input is out of range: 1e-400\n"},
       {"write", std::string("[[\"a\"]]\0[[\"b\"]]", 15),  // a NUL is no end of the input
-       "quorin-csv: the input is not JSON: a NUL byte at byte 8\n"},
+       "quorin-csv: the input is not JSON: a NUL byte at byte 7\n"},
       {"write", R"([["a", null]])",
        "quorin-csv: row 1, field 2: a field must be a string, a number or a boolean, not null\n"},
       {"write -o " + folder / "none/out.csv", R"([["a"]])",
