@@ -57,6 +57,7 @@ Commands:
           numbers or booleans (written as 1 and 0), and writes them as CSV, one line each
           ending in "\n", to standard output or, with -o, to FILE. An element that is not an
           array fails with error 2, "Invalid array structure", and FILE is not touched.
+          White space at a field's edges is written but not read back (readers trim it).
 
 Options:
   --delimiter D   The field delimiter, one character below U+10000 (default ","); not a line
@@ -66,7 +67,11 @@ Options:
   --encoding E    The encoding of the input: a number in the classic string-encoding numbering
                   (4 UTF-8, 30 Mac OS Roman, 0x90000100 UTF-16BE, 0x94000100 UTF-16LE,
                   0x98000100 UTF-32BE, 0x9C000100 UTF-32LE) or one of the names utf-8,
-                  utf-16be, utf-16le, utf-32be, utf-32le, macroman. Without it (or with 0) the
+                  utf-16be, utf-16le, utf-32be, utf-32le, macroman; also 1 ASCII, 3 EUC-JP,
+                  5 ISO Latin 1, 8 Shift JIS, 9 ISO Latin 2, 11-14 Windows-1251 to -1254,
+                  15 Windows-1250, 21 ISO-2022-JP, and the classic numbers (0x80000203 ...) of
+                  ISO 8859-3 to -16, Windows-1255 to -1258, GBK, GB 18030, EUC-CN, EUC-TW,
+                  EUC-KR, KOI8-R, KOI8-U, Big 5 and Big 5 HKSCS. Without it (or with 0) the
                   encoding is detected from a byte-order mark, else UTF-8, else Mac OS Roman
                   (the locale's encoding when a first byte 00, FE or FF begins no mark, or EF
                   begins no mark and the text is not UTF-8).
