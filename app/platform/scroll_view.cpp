@@ -82,6 +82,9 @@ ScrollView::ScrollView(QWidget* parent) : QGraphicsView(parent), animationMs_(de
   // animation may move the content, or a scroll would first jump to its target and back.
   offsetAnimation_ = new QVariantAnimation(this);
   offsetAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+  // A touch that came as the pages arrived finds them at rest.
+  connect(offsetAnimation_, &QVariantAnimation::finished, this,
+          [this] { touchStopsMotion_ = false; });
   connect(offsetAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
     if (offsetAnimation_->state() == QAbstractAnimation::Running) applyOffset(value.toPointF());
   });
@@ -267,7 +270,8 @@ bool ScrollView::viewportEvent(QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-      if (std::exchange(touchStopsMotion_, false)) swallowingTouch_ = true;
+      // Each press decides for itself, so that nothing left over swallows a later one.
+      swallowingTouch_ = std::exchange(touchStopsMotion_, false);
       if (swallowingTouch_) return true;
       break;
     case QEvent::MouseMove:
