@@ -378,10 +378,8 @@ void PageController::layoutPages() {
                                                           static_cast<int>(page.width()),
                                                           static_cast<int>(page.height()));
   }
-  QPointer<PageController> self(this);
-  QTimer::singleShot(0, this, [self] {
-    if (self) self->reportCutOffText();
-  });
+  // Once the pages' own layouts have run; the timer goes with this controller.
+  QTimer::singleShot(0, this, [this] { reportCutOffText(); });
 }
 
 void PageController::reportCutOffText() {

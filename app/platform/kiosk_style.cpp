@@ -41,6 +41,17 @@ bool styleSheetParses(const QString& sheet) {
   return !failed;
 }
 
+// The same, checked once for each text: the style is applied again at every change of look.
+bool clinicSheetParses(const QString& sheet) {
+  static QString checked;
+  static bool parses = true;
+  if (sheet != checked) {
+    parses = styleSheetParses(sheet);
+    checked = sheet;
+  }
+  return parses;
+}
+
 constexpr KioskPalette kNormal{
     "#F2F5F7", "#FFFFFF", "#14212B", "#44525E", "#0E5A73", "#09404F", "#FFFFFF",
     "#C9D3DB", "#E3EEF2", "#8896A3", "#FFF4E5", "#7A2E0E", "#B54708",
@@ -309,7 +320,7 @@ void applyKioskStyle(QApplication& app, KioskLook look) {
         if (!std::exchange(told, true)) {
           qCWarning(lcKiosk).noquote() << "Cannot read" << extra.fileName() << extra.errorString();
         }
-      } else if (!styleSheetParses(clinic)) {
+      } else if (!clinicSheetParses(clinic)) {
         // Appended, it would take the kiosk's own style down with it.
         if (!std::exchange(told, true)) {
           qCWarning(lcKiosk).noquote()
