@@ -597,7 +597,9 @@ int runWrite(const Options& options) {
   if (!text && error.code != 0) return reportError(error);
   Output out;
   if (text) out.write(*text);
-  return out.finish() ? kExitOk : kExitFailure;
+  if (!out.finish()) return kExitFailure;
+  // A piece left out: the rest is written, and the loss said.
+  return error.code != 0 ? reportError(error) : kExitOk;
 }
 
 int run(const std::vector<std::string_view>& args) {

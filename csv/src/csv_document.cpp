@@ -198,8 +198,9 @@ std::optional<std::string> CSVStringWithDelimiter(const ValueList& rows, std::st
   writer->setDelimiter(delimiter);
   for (const Value& row : rows) writer->writeLineWithFields(row.list());
   std::optional<std::string> text = writer->stringValue();
-  // Only an empty list gives no text, and that is no failure: a string writer records none.
-  if (!text) setError(error, writer->error().value_or(Error{}));
+  // Only an empty list gives no text, and that is no failure. A string writer records only a
+  // piece it had to leave out, which the caller is told of beside the rest.
+  setError(error, writer->error().value_or(Error{}));
   return text;
 }
 

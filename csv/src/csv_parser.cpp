@@ -149,6 +149,13 @@ void CSVParser::parse() {
       text.fill(passed, core.chunkSize_);
     }
     tokenizer.finish(sink);
+    if (CSVParserDelegate* delegate = core.parserDelegate_) {
+      if (core.error_) {
+        delegate->didFailWithError(*this, *core.error_);
+      } else {
+        delegate->didEndDocument(*this, core.csvFile_);
+      }
+    }
   } catch (...) {
     // A callback's exception ends the parse for good, as a cancellation would: the fields of the
     // text in flight must not be handed out again by a later parse().
@@ -159,13 +166,6 @@ void CSVParser::parse() {
       core.error_ = std::move(stopped);
     }
     throw;
-  }
-  if (CSVParserDelegate* delegate = core.parserDelegate_) {
-    if (core.error_) {
-      delegate->didFailWithError(*this, *core.error_);
-    } else {
-      delegate->didEndDocument(*this, core.csvFile_);
-    }
   }
 }
 

@@ -1,12 +1,14 @@
 #include "csv/csv_writer.hpp"
 
 #include "byte_buffer.hpp"
+#include "csv/diagnostic_log.hpp"
 #include "csv/durable_file.hpp"
 #include "csv/text_rules.hpp"
 #include "decoder.hpp"
 #include "grapheme.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +16,9 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -56,16 +60,31 @@ bool startsWithJoiningCharacter(std::string_view text) {
 // True when `text` ends with a character that joins the one after it (a Prepend such as U+0600):
 // it would swallow the delimiter or the closing quote after the field, and with it the rows up to
 // the next quote.
-bool endsWithPrepend(std::string_view text) {
+// The length of that character, 0 when `text` does not end with one; *cp is set to it.
+std::size_t trailingPrependLength(std::string_view text, char32_t* cp = nullptr) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
   const std::size_t n = text.size();
-  if (n == 0 || p[n - 1] < 0x80) return false;
+  if (n == 0 || p[n - 1] < 0x80) return 0;
   std::size_t start = n - 1;
   while (start > 0 && n - start < 4 && (p[start] & 0xC0) == 0x80) --start;
   bool invalid = false;
-  if (detail::validUTF8Prefix(p + start, n - start, &invalid) != n - start) return false;
+  if (detail::validUTF8Prefix(p + start, n - start, &invalid) != n - start) return 0;
   std::size_t length = 0;
-  return detail::isPrepend(detail::decodeUTF8(text.data() + start, &length));
+  const char32_t character = detail::decodeUTF8(text.data() + start, &length);
+  if (!detail::isPrepend(character)) return 0;
+  if (cp != nullptr) *cp = character;
+  return n - start;
+}
+bool endsWithPrepend(std::string_view text) { return trailingPrependLength(text) > 0; }
+
+// The failure noted when a Prepend character is left out: right before a quote or backslash it
+// would join it and hide it from a reader, which then misreads the rest of the document.
+Error hiddenCharacterError(char32_t prepend) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(prepend));
+  return Error::posix(EILSEQ, std::string("cannot write ") + code +
+                                  " right before a quote or backslash so that it reads back (a "
+                                  "reader joins the two); it was left out");
 }
 
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
@@ -105,7 +124,8 @@ struct FileState {
   std::string destinationFile;
   std::unique_ptr<durable::AtomicFile> atomic;  // the new file in atomic mode, else null
   bool buffered = false;
-  bool failed = false;  // opening, writing or finishing failed: the file is not to be trusted
+  bool failed = false;      // opening, writing or finishing failed: the file is not to be trusted
+  bool truncatable = true;  // a failed write may be cut back (the writer's own file)
   int fd = -1;
   detail::ByteBuffer pending;  // bytes of the operation (or block) not yet written
   StringEncoding pendingEncoding = kEncodingUTF8;
@@ -128,6 +148,7 @@ struct CSVWriter::Impl {
   void writeCommentLine(std::string_view comment);
   void writeCommentText(std::string_view line);
   void closeFile();
+  void closeOnDestruction(bool unwinding);
   std::optional<std::string> stringValue() const;
   void setBuffered(bool buffered);
   bool flush();
@@ -138,7 +159,9 @@ struct CSVWriter::Impl {
   void writeString(std::string_view piece);
   void writeFieldPieces(const Value& value);
   void writeFieldText(std::string_view text);
-  void appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
+  // Returns the Prepend character left out before a quote or backslash, or 0.
+  char32_t appendField(detail::ByteBuffer& out, std::string_view text, bool withDelimiter) const;
+  bool canEncode(std::string_view piece);
   void writeLinePieces();
   void endOperation();
   bool copyIfPlain(std::string_view text, char* dest) const;
@@ -164,11 +187,16 @@ struct CSVWriter::Impl {
   StringEncoding directEncoding_ = kEncodingNone;
   std::optional<Error> error_;
   bool errorIsFileFailure_ = false;
+  int exceptionsAtStart_ = std::uncaught_exceptions();
 };
 
 CSVWriter::CSVWriter() : impl_(std::make_unique<Impl>()) {}
 
-CSVWriter::~CSVWriter() { impl_->closeFile(); }
+CSVWriter::~CSVWriter() {
+  // An exception on its way through the caller (the rows' source failed part way) leaves an
+  // atomic writer without its whole document, which must not replace the destination.
+  impl_->closeOnDestruction(std::uncaught_exceptions() > impl_->exceptionsAtStart_);
+}
 
 void CSVWriter::setDelimiter(std::string_view delimiter) { impl_->setDelimiter(delimiter); }
 const std::string& CSVWriter::delimiter() const { return impl_->delimiter_; }
@@ -232,23 +260,34 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
     // permissions (a private file stays private; it is created private until they are set). A
     // device, pipe or folder, or a link to one, is never removed: opening it reports or writes,
     // as the caller asked.
-    // A name for an open file (/dev/stdout) is written through, after what the file holds (a
-    // shell's ">" has emptied it already, a ">>" has not).
+    // A name for one of this process's open files (/dev/stdout) writes through that very file,
+    // as the process's own output would: a socket or pipe goes on working, and a shell's "> out"
+    // or ">> out" keeps its place in the file. A name for another open file (another process's)
+    // is written after what the file holds.
     // A file the caller may not write is not replaced either, though the folder would allow it:
     // a read-only mark is how people keep a file from being overwritten. Opening it then fails,
     // as a shell's ">" does.
     const bool openFile = durable::namesOpenFile(path);
     const OldFile old = openFile ? OldFile{} : oldFileAt(path);
-    if (old.replaceable && durable::mayWrite(path)) (void)::unlink(path.c_str());
-    // O_NONBLOCK: a pipe without a reader fails instead of hanging.
-    f.fd = ::open(path.c_str(),
-                  O_WRONLY | O_CLOEXEC | O_NONBLOCK | (openFile ? O_APPEND : O_CREAT | O_TRUNC),
-                  old.mode ? 0600 : 0666);
-    openError = errno;
-    if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);
-    if (f.fd >= 0) {
-      const int flags = ::fcntl(f.fd, F_GETFL);
-      if (flags >= 0) (void)::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
+    // Output to a file the writer did not create is never cut back after a failed write: what
+    // the file held before, or others wrote to it meanwhile, is not the writer's to remove.
+    f.truncatable = !openFile;
+    if (const std::optional<int> own =
+            openFile ? durable::openDescriptorNamed(path) : std::nullopt) {
+      f.fd = ::fcntl(*own, F_DUPFD_CLOEXEC, 0);
+      openError = errno;
+    } else {
+      if (old.replaceable && durable::mayWrite(path)) (void)::unlink(path.c_str());
+      // O_NONBLOCK: a pipe without a reader fails instead of hanging.
+      f.fd = ::open(path.c_str(),
+                    O_WRONLY | O_CLOEXEC | O_NONBLOCK | (openFile ? O_APPEND : O_CREAT | O_TRUNC),
+                    old.mode ? 0600 : 0666);
+      openError = errno;
+      if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);
+      if (f.fd >= 0) {
+        const int flags = ::fcntl(f.fd, F_GETFL);
+        if (flags >= 0) (void)::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
+      }
     }
   }
   if (f.fd < 0) {
@@ -256,7 +295,11 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
     if (f.atomic) {
       w.recordError(*f.atomic->failure(), true);
     } else {
-      w.recordError(Error::posix(openError, "cannot create " + path), true);
+      // ENXIO from a pipe is its missing reader, which the system's text does not say.
+      w.recordError(openError == ENXIO ? Error::posix(openError, "cannot write to " + path +
+                                                                     ": no program is reading it")
+                                       : Error::posix(openError, "cannot create " + path),
+                    true);
     }
   }
   return writer;
@@ -330,20 +373,31 @@ bool CSVWriter::Impl::copyIfPlain(std::string_view text, char* dest) const {
   return i == n || copyWord(n - 8);
 }
 
-void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text,
-                                  bool withDelimiter) const {
+char32_t CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text,
+                                      bool withDelimiter) const {
   const std::size_t d = withDelimiter ? delimiter_.size() : 0;
   // Room for the worst case: every byte doubled, two quotes and a space.
   char* const begin = out.reserve(d + 2 * text.size() + 3);
   for (std::size_t k = 0; k < d; ++k) begin[k] = delimiter_[k];
   if (copyIfPlain(text, begin + d)) {
     out.commit(d + text.size());
-    return;
+    return 0;
   }
   // Quotes doubled, then backslashes doubled; neither adds the other, so one pass does both.
   char* end = begin + d;
   *end++ = '"';
+  char32_t leftOut = 0;
   for (const char c : text) {
+    if ((c == '"' || c == '\\') && static_cast<unsigned char>(end[-1]) >= 0x80) {
+      // A Prepend would join the quote or backslash and hide it (two Prepends, both).
+      char32_t prepend = 0;
+      while (const std::size_t n = trailingPrependLength(
+                 std::string_view(begin + d + 1, static_cast<std::size_t>(end - begin - d - 1)),
+                 &prepend)) {
+        end -= n;
+        if (leftOut == 0) leftOut = prepend;
+      }
+    }
     *end++ = c;
     if (c == '"' || c == '\\') *end++ = c;
   }
@@ -351,6 +405,21 @@ void CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view text
   if (endsWithPrepend(text)) *end++ = ' ';
   *end++ = '"';
   out.commit(static_cast<std::size_t>(end - begin));
+  return leftOut;
+}
+
+bool CSVWriter::Impl::canEncode(std::string_view piece) {
+  if (!file_ || file_->fd < 0 || encoding_ == kEncodingNone || encoding_ == kEncodingUTF8) {
+    return true;  // stringValue() holds UTF-8
+  }
+  FileState& f = *file_;
+  if (!f.encoder || f.encoderEncoding != encoding_) {
+    f.encoder = detail::makeEncoder(encoding_);
+    f.encoderEncoding = encoding_;
+  }
+  std::string encoded;
+  char32_t rejected = 0;
+  return f.encoder && f.encoder->encode(piece, encoded, &rejected);
 }
 
 detail::ByteBuffer* CSVWriter::Impl::directBuffer() const {
@@ -438,15 +507,17 @@ void CSVWriter::Impl::writeFieldPieces(const Value& value) {
 }
 
 void CSVWriter::Impl::writeFieldText(std::string_view text) {
+  char32_t leftOut = 0;
   if (detail::ByteBuffer* out = directBuffer()) {
     // Nothing to convert: delimiter and field go straight to their place.
-    appendField(*out, text, currentField_ > 0);
+    leftOut = appendField(*out, text, currentField_ > 0);
   } else {
     if (currentField_ > 0) writeString(delimiter_);
     detail::ByteBuffer& buffer = beginPiece();
-    appendField(buffer, text, false);
+    leftOut = appendField(buffer, text, false);
     endPiece(buffer);
   }
+  if (leftOut != 0) recordError(hiddenCharacterError(leftOut), false);
   onlyFieldEmpty_ = currentField_ == 0 && text.empty();
   ++currentField_;
 }
@@ -519,9 +590,27 @@ void CSVWriter::Impl::writeCommentText(std::string_view line) {
     if (next.empty() || next[0] == '"' || next[0] == '\\' || next.starts_with(delimiter_)) {
       continue;
     }
-    writeString(line.substr(start, q - start));
-    writeString("\\");
-    start = q;
+    // A Prepend before the backslash would join it and leave the quote bare.
+    std::string_view before = line.substr(start, q - start);
+    char32_t prepend = 0;
+    while (const std::size_t n = trailingPrependLength(before, &prepend)) {
+      before.remove_suffix(n);
+      recordError(hiddenCharacterError(prepend), false);
+    }
+    writeString(before);
+    if (canEncode("\\")) {
+      writeString("\\");
+      start = q;
+    } else {
+      // Without the backslash the quote would make the document unreadable: it goes instead.
+      recordError(Error::posix(EILSEQ,
+                               "cannot convert output: a quote in a comment needs a "
+                               "backslash before it, which " +
+                                   detail::encodingName(encoding_) +
+                                   " cannot represent; the quote was left out"),
+                  false);
+      start = q + 1;
+    }
   }
   writeString(line.substr(start));
 }
@@ -540,6 +629,11 @@ bool CSVWriter::Impl::writePending() {
   while (left > 0) {
     const ssize_t written = ::write(f.fd, data, left);
     if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A process's own output may be a non-blocking pipe or socket: wait until it takes more.
+      pollfd ready{f.fd, POLLOUT, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     if (written <= 0) {
       const int failure = written < 0 ? errno : EIO;
       failFile(failure, "cannot write " + fileLabel());
@@ -563,7 +657,9 @@ void CSVWriter::Impl::failFile(int errnoValue, std::string_view context) {
   } else {
     // Cut off what a failed write left of the block, so the file ends after a whole operation.
     // If even that fails, the error above already says the file is not to be trusted.
-    [[maybe_unused]] const int cut = ::ftruncate(f.fd, f.committed);
+    if (f.truncatable) {
+      [[maybe_unused]] const int cut = ::ftruncate(f.fd, f.committed);
+    }
     (void)::close(f.fd);
   }
   f.fd = -1;
@@ -602,6 +698,24 @@ void CSVWriter::Impl::closeFile() {
   if (::close(fd) != 0 && errno != EINTR) {
     f.failed = true;
     recordError(Error::posix(errno, "cannot close " + f.destinationFile), true);
+  }
+}
+
+void CSVWriter::Impl::closeOnDestruction(bool unwinding) {
+  if (!file_ || file_->fd < 0) return;
+  FileState& f = *file_;
+  if (unwinding && f.atomic) {
+    f.atomic->abort();
+    f.fd = -1;
+    direct_ = nullptr;
+    return;
+  }
+  closeFile();
+  // Nobody can ask error() any more, and what did not reach the file goes with the writer.
+  if (f.failed) {
+    const std::size_t lost = stringValue_ ? stringValue_->size() : 0;
+    logDiagnostic(error_->description.value_or("cannot write " + f.destinationFile) +
+                  (lost > 0 ? "; " + std::to_string(lost) + " bytes of output are lost" : ""));
   }
 }
 

@@ -116,12 +116,28 @@ bool mayWrite(const std::string& path) {
   return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES;
 }
 
-bool namesOpenFile(const std::string& path) {
+namespace {
+
+// Follows `path` through its links while they stay outside /proc. True when it leads into /proc;
+// then *descriptor is the number of this process's open file that it names, or -1 when it names
+// something else there (another process's file, say).
+bool resolvesIntoProc(const std::string& path, int* descriptor) {
   std::string at = path;
   for (int links = 0; links < 40; ++links) {
     char folder[PATH_MAX];
     if (::realpath(folderOf(at).c_str(), folder) == nullptr) return false;
-    if (std::string_view(folder).starts_with("/proc/")) return true;
+    const std::string_view real(folder);
+    if (real.starts_with("/proc/")) {
+      // /proc/self and /proc/thread-self resolve to this process's own number.
+      const std::string own = "/proc/" + std::to_string(::getpid()) + "/";
+      const std::string name = at.substr(at.find_last_of('/') + 1);
+      const bool number = !name.empty() && name.size() < 10 &&
+                          name.find_first_not_of("0123456789") == std::string::npos;
+      const bool fdFolder = real.ends_with("/fd") && real.starts_with(own) &&
+                            (real == own + "fd" || real.substr(own.size()).starts_with("task/"));
+      *descriptor = number && fdFolder ? std::stoi(name) : -1;
+      return true;
+    }
     struct stat entry {};
     if (::lstat(at.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return false;
     char target[PATH_MAX];
@@ -131,6 +147,20 @@ bool namesOpenFile(const std::string& path) {
     at = target[0] == '/' ? std::string(target) : std::string(folder) + "/" + target;
   }
   return false;
+}
+
+}  // namespace
+
+bool namesOpenFile(const std::string& path) {
+  int descriptor = -1;
+  return resolvesIntoProc(path, &descriptor);
+}
+
+std::optional<int> openDescriptorNamed(const std::string& path) {
+  int descriptor = -1;
+  if (!resolvesIntoProc(path, &descriptor) || descriptor < 0) return std::nullopt;
+  if (::fcntl(descriptor, F_GETFD) < 0) return std::nullopt;
+  return descriptor;
 }
 
 std::string folderOf(const std::string& path) {

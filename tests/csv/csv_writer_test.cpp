@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 
 #include "csv/csv_document.hpp"
 #include "csv/durable_file.hpp"
+#include "diagnostic_capture.hpp"
 #include "temp_folder.hpp"
 
 namespace csv {
@@ -216,6 +218,15 @@ TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnCloseAndKeepsItsPermiss
   writer->closeFile();
   EXPECT_EQ(readFile(path), "changed later\n");
   EXPECT_EQ(writer->error(), std::nullopt);
+  // Destroyed by an exception on its way through (the rows' source failed), it has no whole
+  // document to put in place.
+  try {
+    auto unwinding = CSVWriter::withCSVFile(path, true);
+    unwinding->writeLineWithFields({"partial"});
+    throw std::runtime_error("the database went away");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(readFile(path), "changed later\n");
   // Committed without replacing: created unless there, and *existed says which.
   for (const bool there : {false, true}) {
     durable::AtomicFile file(folder / "once.csv");
@@ -294,6 +305,9 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
       EXPECT_EQ(errorOf(*writer), posix(code));
       EXPECT_FALSE(writer->flush());
     }
+    if (code == ENXIO) {
+      EXPECT_NE(writer->error()->description->find("no program is reading it"), std::string::npos);
+    }
     EXPECT_EQ(listFolder(folder.path), names);
   }
   EXPECT_EQ(readFile(folder.path / "dir.csv" / "inside"), "keep");
@@ -301,21 +315,32 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   EXPECT_TRUE(fs::is_symlink(folder / "pipe-link.csv") && fs::is_symlink(folder / "null.csv"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
-  // A name for an open file, as /dev/stdout is for a shell's "> out.csv" or ">> out.csv": written
-  // through after what the file holds, or reported by an atomic writer; the link stays.
-  writeFile(folder / "out.csv", "kept\n");
-  const int out = ::open((folder / "out.csv").c_str(), O_WRONLY | O_APPEND);
-  ASSERT_GE(out, 0);
+  // A name for this process's open file, as /dev/stdout is for a shell's "> out.csv" or a
+  // service's journal socket: written through that very file, where the process's output stands,
+  // or reported by an atomic writer; the links stay.
+  const int out = ::open((folder / "out.csv").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int journal[2];
+  ASSERT_TRUE(out >= 0 && ::write(out, "kept\n", 5) == 5);
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, journal), 0);
   fs::create_symlink("/proc/self/fd/" + std::to_string(out), folder / "stdout");
-  for (const bool atomic : {true, false}) {
-    auto writer = CSVWriter::withCSVFile(folder / "stdout", atomic);
-    writer->writeLineWithFields({"a", "b"});
-    writer->closeFile();
-    EXPECT_EQ(errorOf(*writer), atomic ? posix(EINVAL) : "none");
+  fs::create_symlink("/dev/fd/" + std::to_string(journal[0]), folder / "journal");
+  for (const char* name : {"stdout", "journal"}) {
+    for (const bool atomic : {true, false}) {
+      auto writer = CSVWriter::withCSVFile(folder / name, atomic);
+      writer->writeLineWithFields({"a", "b"});
+      writer->closeFile();
+      EXPECT_EQ(errorOf(*writer), atomic ? posix(EINVAL) : "none") << name;
+    }
+    EXPECT_TRUE(fs::is_symlink(folder / name));
   }
+  ASSERT_EQ(::write(out, "end\n", 4), 4);
   ::close(out);
-  EXPECT_EQ(readFile(folder / "out.csv"), "kept\na,b\n");
-  EXPECT_TRUE(fs::is_symlink(folder / "stdout"));
+  EXPECT_EQ(readFile(folder / "out.csv"), "kept\na,b\nend\n");
+  char received[16] = {};
+  EXPECT_EQ(::read(journal[1], received, sizeof received), 4);
+  EXPECT_STREQ(received, "a,b\n");
+  ::close(journal[0]);
+  ::close(journal[1]);
 }
 
 TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {
@@ -415,9 +440,11 @@ TEST(CSVWriterFileTest, EveryEncodingTheReaderReadsIsWritten) {
     SCOPED_TRACE("encoding " + std::to_string(code));
     auto writer = CSVWriter::withCSVFile(path, false);
     writer->setEncoding(code);
+    // Its quote needs a backslash, which Shift JIS lacks: there the quote is left out instead.
+    writer->writeCommentLine("said \"hi\" twice");
     for (const auto& row : rows) writer->writeLineWithFields({row[0], row[1]});
     writer->closeFile();
-    EXPECT_EQ(errorOf(*writer), "none");
+    EXPECT_EQ(errorOf(*writer), code == 8 ? posix(EILSEQ) : "none");
     EXPECT_EQ(arrayWithContentsOfCSVFile(path, code), rows);
 
     writer = CSVWriter::withCSVFile(path, false);
@@ -586,6 +613,18 @@ TEST(CSVWriterFaultTest, FullDiskLosesNothingAndLeavesTheAtomicDestinationAlone)
       EXPECT_EQ(inFile + rest, expected) << "nothing is lost";
     });
   }
+  // Destroyed with its last block unwritten, a writer can only say so in the log.
+  inPrivateTmpfs("size=16k", [&](const fs::path& folder) {
+    quorin::test::DiagnosticCapture log;
+    {
+      auto writer = CSVWriter::withCSVFile(folder / "r.csv", false);
+      writer->setBuffered(true);
+      for (int i = 0; i < 400; ++i) writer->writeLineWithFields({i, std::string(90, 'p')});
+    }
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].find(std::strerror(ENOSPC)), std::string::npos) << log.lines[0];
+    EXPECT_NE(log.lines[0].find("bytes of output are lost"), std::string::npos) << log.lines[0];
+  });
 }
 
 }  // namespace

@@ -209,25 +209,29 @@ TEST(ParseTest, WithoutDelegateAndAgain) {
 }
 
 // A callback's exception (here, from parsing again inside the parse) reaches the caller and ends
-// the parse: a later parse() reports it and hands out none of the text in flight again.
+// the parse, from the last callback too: a later parse() reports it and hands out none of the text
+// in flight again.
 TEST(ParseTest, ACallbacksExceptionEndsTheParse) {
-  for (const std::uint32_t chunk : {1u, 2048u}) {
-    for (const bool fast : {true, false}) {
-      auto parser = CSVParser::withCSVString("a,b\nc,d\n", kEncodingUTF8);
-      parser->setChunkSize(chunk);
-      detail::setFastPathsEnabled(*parser, fast);
-      testing::RecordingDelegate delegate;
-      delegate.afterEvent = [](CSVParser& p, const std::string& event) {
-        if (event == "[b]") p.parse();
-      };
-      parser->setParserDelegate(&delegate);
-      EXPECT_THROW(parser->parse(), std::invalid_argument);
-      delegate.afterEvent = nullptr;
-      parser->parse();
-      EXPECT_EQ(delegate.events,
-                (std::vector<std::string>{"start", "line 1", "[a]", "[b]", "start",
-                                          "fail 3: A delegate callback threw an exception"}));
-      EXPECT_TRUE(parser->error() && parser->error()->exception);
+  for (const std::string throwsAt : {"[b]", "end"}) {
+    for (const std::uint32_t chunk : {1u, 2048u}) {
+      for (const bool fast : {true, false}) {
+        auto parser = CSVParser::withCSVString("a,b\n", kEncodingUTF8);
+        parser->setChunkSize(chunk);
+        detail::setFastPathsEnabled(*parser, fast);
+        testing::RecordingDelegate delegate;
+        delegate.afterEvent = [&](CSVParser& p, const std::string& event) {
+          if (event == throwsAt) p.parse();
+        };
+        parser->setParserDelegate(&delegate);
+        EXPECT_THROW(parser->parse(), std::invalid_argument);
+        delegate.afterEvent = nullptr;
+        delegate.events.clear();
+        parser->parse();
+        EXPECT_EQ(delegate.events, (std::vector<std::string>{
+                                       "start", "fail 3: A delegate callback threw an exception"}))
+            << throwsAt;
+        EXPECT_TRUE(parser->error() && parser->error()->exception);
+      }
     }
   }
 }

@@ -121,9 +121,10 @@ std::optional<CSVLines> arrayWithContentsOfCSVString(std::string_view text, Stri
 // Writes `rows` to the file at `path`, one line each, through the writer in buffered mode. Every
 // element is checked to be a row before the disk is touched (else false with code 2, "Invalid
 // array structure"), and so is the delimiter (a refused one throws std::invalid_argument). An
-// atomic write replaces the file only once all is written, so a failure leaves the old file as
-// it was. False, with the writer's (OS) error in *error, when the file cannot be created,
-// written or moved into place.
+// atomic write replaces the file only once all is written, so a failure (or an exception from
+// the rows) leaves the old file as it was. False, with the writer's (OS) error in *error, when the
+// file cannot be created, written or moved into place; also when a piece could not be written
+// and was left out of the file, which holds the rest (CSVWriter::error()).
 bool writeToCSVFile(const ValueList& rows, const std::string& path, std::string_view delimiter,
                     bool atomically, Error* error = nullptr);
 // As above with the delimiter ",".
@@ -151,8 +152,9 @@ bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delim
   // Nobody watches the file while it grows, so it is written in large blocks.
   writer->setBuffered(true);
   for (auto&& row : rows) {
-    // After a failure the writer keeps further output in memory, which nobody here would read.
-    if (writer->error()) break;
+    // After the file failed the writer keeps further output in memory, which nobody here would
+    // read; a piece left out (error() too) leaves the file going, and the rest is worth having.
+    if (writer->error() && writer->stringValue()) break;
     for (const Value& field : std::span<const Value>(row)) writer->writeField(field);
     writer->writeLine();
   }
@@ -164,7 +166,8 @@ bool writeToCSVFile(Rows&& rows, const std::string& path, std::string_view delim
 
 // The CSV text of `rows`, every line ending in "\n"; nullopt for an empty list (*error reset to
 // Error{}, code 0: no failure) and for an element that is not a row (code 2, "Invalid array
-// structure"). A refused delimiter throws std::invalid_argument.
+// structure"). A piece that could not be written is left out of the text and named in *error.
+// A refused delimiter throws std::invalid_argument.
 std::optional<std::string> CSVStringWithDelimiter(const ValueList& rows, std::string_view delimiter,
                                                   Error* error = nullptr);
 // As above with the delimiter ",", the reason dropped.

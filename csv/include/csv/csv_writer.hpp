@@ -26,8 +26,9 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // fields is written as one, and reads back as nothing, or as one empty field when it is the
 // document's first or last line). Lines end in "\n". Text is UTF-8 and is not validated. A
 // Prepend right before a quote or backslash in a field or comment hides that character from a
-// reader: such text cannot be written so that it reads back. Nor can white space at a field's
-// edges: a reader trims it, inside quotes too.
+// reader: such text cannot be written so that it reads back, and the Prepend is left out and
+// recorded in error(). Nor can white space at a field's edges: a reader trims it, inside quotes
+// too.
 //
 // Output goes to the file while it is open, and to stringValue() otherwise: a string writer, a
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
@@ -37,7 +38,9 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // Output to a file in an encoding other than UTF-8 is converted piece by piece, without
 // byte-order marks (stringValue() holds text, always UTF-8, whatever the encoding); a
 // piece that cannot be converted without loss is left out and recorded in error(), and the
-// writer carries on. Used by one thread at a time. Destroying a file writer closes it.
+// writer carries on. Used by one thread at a time. Destroying a file writer closes it (a failure
+// then goes to the diagnostic log), except that an atomic writer destroyed by an exception on its
+// way through leaves the destination as it was.
 class CSVWriter {
  public:
   // A file writer. Non-atomic: an existing file at `path` is replaced by an empty file at once.
@@ -45,8 +48,9 @@ class CSVWriter {
   // closeFile. Either way the new file keeps the old one's permissions (not its owner). A pipe, a
   // device or a name for an open file (/dev/stdout), even behind a link, is never replaced: the
   // non-atomic writer writes to it (to an open file after what it holds), the atomic one reports
-  // it; nor is a file this process may not write (marked read-only). Never null; a file that
-  // cannot be created or opened is recorded in error().
+  // it; nor is a file this process may not write (marked read-only). A name for this process's
+  // own open file (/dev/stdout, /dev/fd/3) writes through that file, where its output stands.
+  // Never null; a file that cannot be created or opened is recorded in error().
   static std::unique_ptr<CSVWriter> withCSVFile(const std::string& path, bool atomic);
   // A string writer: output collects in stringValue().
   static std::unique_ptr<CSVWriter> forWritingToString();
@@ -78,7 +82,8 @@ class CSVWriter {
   // Writes "#" and the text as a comment line, ending an open line first. Every line of a
   // multi-line text becomes its own comment line, so no part of it can be read back as data; a
   // quote before ordinary text gets a backslash and a line starting with a mark a space after the
-  // "#", without which a reader would refuse the document or take the line for a row.
+  // "#", without which a reader would refuse the document or take the line for a row (in an
+  // encoding without a backslash such a quote is left out and recorded in error()).
   void writeCommentLine(std::string_view comment);
 
   // Closes the file; an atomic writer then moves its result over the destination. Idempotent.

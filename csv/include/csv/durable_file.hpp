@@ -17,6 +17,8 @@ using Failure = std::optional<Error>;
 // True when `path` leads, through links, into /proc (/dev/stdout, /dev/fd/3): it names a
 // process's open file, to be written through, never replaced by a file of its own.
 bool namesOpenFile(const std::string& path);
+// The number of this process's open file that `path` names (/dev/stdout: 1), else nullopt.
+std::optional<int> openDescriptorNamed(const std::string& path);
 // False when `path` is there and this process may not write it (its read-only mark, say).
 bool mayWrite(const std::string& path);
 // The folder part of `path`: "." for a bare name, "/" for a name in the root.
