@@ -28,6 +28,8 @@ namespace {
 
 constexpr const char* kFileName = "results.csv";
 constexpr const char* kRowCountKey = "qn_csv_row_count";
+// Row numbers read back from the file have at most 18 digits, so one more never overflows.
+constexpr long long kMaxRowNumber = 1'000'000'000'000'000'000;
 // Rows that could not be written yet, in order, as one text of complete lines ("\n" after each).
 // One value rather than one key per row, so that keeping or clearing them is a single durable
 // write. Rows never hold a line break of their own: their fields are numbers, a date, Y or N.
@@ -59,7 +61,8 @@ struct Tail {
 };
 
 // The leading row number of `line`, or 0 (the header, or anything that is not a row). The number
-// may stand in quotes, as a spreadsheet that saved the file may have put it.
+// may stand in quotes, and be followed by a semicolon or a tab, as a spreadsheet that saved the
+// file may have put it.
 long long rowNumberOf(std::string_view line) {
   const bool quoted = line.starts_with('"');
   if (quoted) line.remove_prefix(1);
@@ -69,7 +72,14 @@ long long rowNumberOf(std::string_view line) {
     number = number * 10 + (line[i] - '0');
   }
   if (i == 0 || (quoted && (i == line.size() || line[i++] != '"'))) return 0;
-  return i < line.size() && line[i] == ',' ? number : 0;
+  return i < line.size() && (line[i] == ',' || line[i] == ';' || line[i] == '\t') ? number : 0;
+}
+
+// The length of the line end at text[at] (LF, CR LF or a spreadsheet's lone CR), or 0.
+std::size_t lineEndAt(std::string_view text, std::size_t at) {
+  if (text[at] == '\n') return 1;
+  if (text[at] != '\r') return 0;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
 // Reads the tail of the file open as `fd` (size `size`); a failure is a failed read.
@@ -88,10 +98,12 @@ std::optional<Tail> readTail(int fd, off_t size) {
   std::size_t from = 0;
   if (start > 0) {
     // Begun inside a line: that line is not whole here.
-    from = bytes.find('\n');
-    from = from == std::string::npos ? bytes.size() : from + 1;
+    from = bytes.find_first_of("\r\n");
+    from = from == std::string::npos ? bytes.size() : from + lineEndAt(bytes, from);
   }
-  for (std::size_t end; (end = bytes.find('\n', from)) != std::string::npos; from = end + 1) {
+  // Lines as text, whatever ends them: a spreadsheet that saved the file may have put CR LF.
+  for (std::size_t end; (end = bytes.find_first_of("\r\n", from)) != std::string::npos;
+       from = end + lineEndAt(bytes, end)) {
     tail.lines.emplace_back(bytes, from, end - from);
     tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.lines.back()));
   }
@@ -127,6 +139,15 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
     std::string failure = *csv::Error::posix(errno, "reading the file's end").description;
     ::close(fd);
     return failure;
+  }
+  // Saved as UTF-16 or UTF-32 (a spreadsheet's "Unicode text"), the file would take rows it
+  // cannot show and lose its last byte: the rows wait until staff save it as CSV again.
+  char mark[2] = {};
+  if (status.st_size >= 2 && ::pread(fd, mark, 2, 0) == 2 &&
+      ((mark[0] == '\xFF' && mark[1] == '\xFE') || (mark[0] == '\xFE' && mark[1] == '\xFF'))) {
+    ::close(fd);
+    return "the file is saved as UTF-16 or UTF-32 text, not as CSV (UTF-8); save it as CSV again "
+           "or move it away, and the waiting rows follow";
   }
   std::string missing;
   for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
@@ -252,7 +273,7 @@ std::string CSVFile::toolToCsvRow(const Tool& tool) {
   return rowText(tool, number);
 }
 
-bool CSVFile::addToCsv(const Tool& tool) {
+bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
   const std::string pending = pendingRows();
   const std::optional<Tail> tail = readTail(filePath_);
   if (!tail) {
@@ -263,7 +284,7 @@ bool CSVFile::addToCsv(const Tool& tool) {
   }
   const std::string row = rowText(tool, 0);
   const std::string session = row.substr(row.find(','), row.size() - row.find(',') - 1);
-  if (tail && tool.startDate() && tail->hasSession(session)) {
+  if (fromLaunch && tail && tool.startDate() && tail->hasSession(session)) {
     // A run that stopped between the append and clearing the store, with a store that could not
     // save the clearing, leaves the logged session stored: it is cleared, not logged again.
     csv::logDiagnostic("Results log: the session started " +
@@ -272,7 +293,14 @@ bool CSVFile::addToCsv(const Tool& tool) {
     store_->applyChanges(tool.newSessionChanges());
     return pending.empty() || writeRows(pending, true);
   }
-  const long long number = std::max(rowCount(), tail ? tail->lastNumber : 0) + 1;
+  long long counter = rowCount();
+  if (counter < 0 || counter >= kMaxRowNumber) {
+    // Not a count this log ever stored (edited by hand?): the file's numbers go on alone.
+    csv::logDiagnostic("Results log: ignoring " + std::string(kRowCountKey) + " = " +
+                       std::to_string(counter) + " in the settings store");
+    counter = 0;
+  }
+  const long long number = std::max(counter, tail ? tail->lastNumber : 0) + 1;
   const std::string rows = pending + std::to_string(number) + session + "\n";
   // The row, its number and the end of the session in one step: a crash on either side of it
   // leaves the session either stored or pending, never both.

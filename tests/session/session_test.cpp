@@ -318,6 +318,11 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
   session();  // the session of rows numbered 1 below
   const std::string one = row(1), two = row(2, 0, "0,N,0,0,0,0,0,0,0,0");
   const std::string nine = "\"9\",\"2013-04-02 14:05:09 +0000\",\"0\",\"N\",,,,,,,,\n";
+  const auto resaved = [](std::string text, const std::string& delimiter, const std::string& end) {
+    std::string out;
+    for (const char c : text) out += c == ',' ? delimiter : c == '\n' ? end : std::string(1, c);
+    return out;
+  };
   struct Case {
     const char* name;
     std::string pending;  // "" for none
@@ -340,6 +345,14 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"a counter behind quoted numbers", "", nine, 2, true, nine + row(10)},
       {"a counter behind a last row without its end", "", nine.substr(0, nine.size() - 1), 2, true,
        nine + row(10)},
+      {"pending rows the file holds with CR LF", one + two, resaved(one + two, ",", "\r\n"), 2,
+       false, resaved(one + two, ",", "\r\n")},
+      {"a counter behind semicolons", "", resaved(row(9), ";", "\n"), 2, true,
+       resaved(row(9), ";", "\n") + row(10)},
+      {"a counter behind tabs and old Mac line ends", "", resaved(row(9), "\t", "\r"), 2, true,
+       resaved(row(9), "\t", "\r") + row(10)},
+      {"a counter no log could have stored", "", two, std::numeric_limits<long>::max(), true,
+       two + row(3)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -354,13 +367,22 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     relaunch();
     EXPECT_TRUE(csv_.flushPendingRows());
     if (tool_.complete()) {
-      EXPECT_TRUE(csv_.addToCsv(tool_));
+      EXPECT_TRUE(csv_.addToCsv(tool_, true));
     }
     EXPECT_EQ(readFile(results_), kHeader + c.after);
     EXPECT_EQ(pending(), "<none>");
     EXPECT_FALSE(tool_.started());
     EXPECT_EQ(alerts_->shown, 0);
   }
+  // During a run, a session like the last row and begun in its second (a clock that stands still)
+  // is another person's.
+  writeFile(results_, kHeader + one);
+  csv_.setRowCount(1);
+  now_ = exampleDate();
+  tool_.restart();
+  answer(kExample);
+  EXPECT_TRUE(csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(results_), kHeader + one + row(2));
 }
 
 // A regular file stands where the documents folder should be. Each failed append shows the alert;
@@ -383,6 +405,14 @@ TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
   EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(pending(), "<none>");
   EXPECT_EQ(alerts_->shown, 3);
+  // Saved as a spreadsheet's "Unicode text", the file would take rows it cannot show.
+  const std::string utf16("\xFF\xFE#\0,\0\r\0\n\0", 10);
+  writeFile(results_, utf16);
+  session();
+  EXPECT_FALSE(csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(results_), utf16);
+  EXPECT_EQ(alerts_->shown, 4);
+  EXPECT_EQ(pending(), row(4, 3));
 }
 
 // The export hands the file to the desktop as a URL: spaces, letters beyond ASCII and "#" escaped.

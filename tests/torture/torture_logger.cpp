@@ -73,15 +73,15 @@ int main(int argc, char** argv) {
     const auto start = tool.startDate();
     return start ? std::chrono::duration_cast<seconds>(start->time_since_epoch()).count() : -1;
   };
-  const auto logRow = [&](std::int64_t s) {
-    const bool logged = noted(csvFile.addToCsv(tool), "addToCsv");
+  const auto logRow = [&](std::int64_t s, bool fromLaunch) {
+    const bool logged = noted(csvFile.addToCsv(tool, fromLaunch), "addToCsv");
     say("logged " + std::to_string(s) + (logged ? " 1" : " 0"));
   };
 
   if (mode != "seed") {
     noted(csvFile.flushPendingRows(), "flushPendingRows");
     if (tool.complete()) {
-      logRow(startSecond());
+      logRow(startSecond(), true);
       noted(tool.restart(), "restart");
     }
     if (mode == "launch") return 0;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "seed") break;
     // As the kiosk does when a session ends: log it when complete, then start the next one.
-    if (tool.complete()) logRow(s);
+    if (tool.complete()) logRow(s, false);
     noted(tool.restart(), "restart");
   }
   return 0;
