@@ -390,14 +390,18 @@ void PageController::reportCutOffText() {
       qCWarning(lcKiosk).noquote() << fault;
     }
   };
+  // A fault of a translation's page is another fault than one of the same page in English.
+  const QString language =
+      Language::current() == Language::kSource ? QString() : " (" + Language::current() + ")";
   for (std::size_t i = 0; i < views_.size(); ++i) {
     if (!views_[i]->isViewLoaded()) continue;
     QWidget* page = views_[i]->view();
+    const QString name = views_[i]->interfaceName() + language;
     const int room = pageFrames_[i]->viewport()->width();
     if (page->minimumSizeHint().width() > room) {
       tell(QStringLiteral("%1: the page needs %2 pixels across and the screen has %3, so its "
                           "right side is cut off (a long word or button title?)")
-               .arg(views_[i]->interfaceName())
+               .arg(name)
                .arg(page->minimumSizeHint().width())
                .arg(room));
     }
@@ -410,7 +414,7 @@ void PageController::reportCutOffText() {
           qobject_cast<const QPushButton*>(button) != nullptr &&
           button->fontMetrics().size(0, button->text()).width() > inside.width()) {
         tell(QStringLiteral("%1: the title of '%2' does not fit it; break it into lines")
-                 .arg(views_[i]->interfaceName(), button->objectName()));
+                 .arg(name, button->objectName()));
       }
     }
   }
@@ -430,6 +434,8 @@ void PageController::setLanguage(const QString& language) {
   }
   // The new pages take the reading aids in use, as the toggles give them.
   if (currentKioskLook() != KioskLook{}) setLook(currentKioskLook());
+  // A clinic's own translation is checked as its pages come in, once they are laid out.
+  QTimer::singleShot(0, this, [this] { reportCutOffText(); });
 }
 
 void PageController::scrollViewDidResize(ScrollView& scrollView) {
@@ -605,11 +611,13 @@ void PageController::resetLook() {
 }
 
 void PageController::clickedButtonAtIndex(Alert& alert, int buttonIndex) {
-  const QString title = alert.buttonTitleAtIndex(buttonIndex);
-  if (title == tr(kRestart)) {
+  // Told apart by place, not by title: the language may have changed under an open alert.
+  // Both alerts' one other button is "Restart"; the cancel button of the time-out warning is
+  // "More Time".
+  if (buttonIndex != alert.cancelButtonIndex()) {
     // The time-out warning can stand over a finished session; restarting must not lose it.
     restartSession();
-  } else if (title == tr(kMoreTime)) {
+  } else if (&alert == resetView_) {
     resetTimer();
   }
 }

@@ -44,7 +44,7 @@ bool QuorinAppDelegate::didFinishLaunching() {
   // Rows that an earlier append could not write go first, so the file stays in session order.
   csvFile_->flushPendingRows();
   if (tool_->complete()) {
-    csvFile_->addToCsv(*tool_);
+    csvFile_->addToCsv(*tool_, true);
     tool_->restart();
   }
   window_->setRootViewController(std::make_unique<StartController>(*this));

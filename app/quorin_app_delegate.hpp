@@ -48,10 +48,12 @@ class QuorinAppDelegate : public QObject {
   static inline const std::string kTimeoutKey = "qn_timeout";
   static constexpr int kDefaultTimeout = 30;
   // Told to staff when the settings store cannot keep the session on disk.
-  static constexpr const char* kStoreOpenFailedMessage = QT_TR_NOOP(
+  static constexpr const char* kStoreOpenFailedMessage = QT_TRANSLATE_NOOP(
+      "quorin::QuorinAppDelegate",
       "Could not open the kiosk's settings!\n\nAnswers are kept only while the kiosk runs; "
       "completed sessions are still written to the csv file.");
-  static constexpr const char* kStoreSaveFailedMessage = QT_TR_NOOP(
+  static constexpr const char* kStoreSaveFailedMessage = QT_TRANSLATE_NOOP(
+      "quorin::QuorinAppDelegate",
       "Could not save the answers to disk!\n\nThey are kept while the kiosk runs, but would be "
       "lost if it stopped. Please tell staff.");
 

@@ -76,13 +76,6 @@ Atención: se perderán todas las respuestas.</translation>
 <context>
     <name>quorin::QuorinAppDelegate</name>
     <message>
-        <source>Error</source>
-        <translation>Error</translation>
-    </message>
-</context>
-<context>
-    <name>std</name>
-    <message>
         <source>Could not open the kiosk&apos;s settings!
 
 Answers are kept only while the kiosk runs; completed sessions are still written to the csv file.</source>
@@ -97,6 +90,10 @@ They are kept while the kiosk runs, but would be lost if it stopped. Please tell
         <translation>¡No se pudieron guardar las respuestas en el disco!
 
 Se conservan mientras el quiosco está en marcha, pero se perderían si se detuviera. Avise al personal.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
     </message>
 </context>
 </TS>

@@ -147,8 +147,9 @@ class ClinicPageTest : public PageFlowFixture {
     InterfaceLoader::setOverrideFolder(QString());
     qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
   }
-  // Launches the kiosk afresh with `page` as the override of `name`; the warnings it logs.
-  QStringList launchWith(const char* name, const QString& page) {
+  // Launches the kiosk afresh with `page` as the override of `name`, then switches to `language`
+  // if given; the warnings it logs.
+  QStringList launchWith(const char* name, const QString& page, const QString& language = {}) {
     static QStringList* warnings = nullptr;
     QStringList logged;
     warnings = &logged;
@@ -163,7 +164,12 @@ class ClinicPageTest : public PageFlowFixture {
     start();
     toolPage().view();
     QCoreApplication::processEvents();
-    flow().reportCutOffText();
+    if (language.isEmpty()) {
+      flow().reportCutOffText();
+    } else {
+      flow().setLanguage(language);  // which checks the new pages itself
+      QCoreApplication::processEvents();
+    }
     qInstallMessageHandler(previous);
     return logged;
   }
@@ -297,6 +303,12 @@ TEST_F(ClinicPageTest, OtherPagesRefuseWhatTheyCouldNotHonour) {
   const QStringList tooLong = launchWith("ToolPage", never);
   EXPECT_EQ(tooLong.filter(": the ").size(), 1) << tooLong.join(u'\n').toStdString();
   EXPECT_EQ(tooLong.filter("ToolPage: the title of 'q1c0Button' does not fit it").size(), 1);
+  std::filesystem::create_directory(folder_ / "es");
+  EXPECT_EQ(launchWith("es/ToolPage", never, QStringLiteral("es"))
+                .filter("ToolPage (es): the title of 'q1c0Button' does not fit it")
+                .size(),
+            1);
+  Language::setCurrent(Language::kSource);
   launchWith("TitlePage",
              QString(title).replace(
                  QStringLiteral("class=\"AidToggle\" name=\"largerTextToggle\">"),
@@ -535,6 +547,17 @@ TEST_F(InterfaceLoaderTest, AClinicsStyleSheetIsAddedOnlyWhenItParses) {
     EXPECT_EQ(app.styleSheet(), kioskStyleSheet() + (parses ? QString::fromUtf8(clinic) : ""));
   }
   app.setStyleSheet(QString());
+}
+
+// The settings store's alerts come in Spanish too: lupdate once filed them under another context,
+// where they were never found.
+TEST(TranslationTest, TheStoresAlertsHaveTheirSpanish) {
+  ASSERT_TRUE(Language::setCurrent(QStringLiteral("es")));
+  for (const char* text :
+       {QuorinAppDelegate::kStoreOpenFailedMessage, QuorinAppDelegate::kStoreSaveFailedMessage}) {
+    EXPECT_NE(QuorinAppDelegate::tr(text).toStdString(), text);
+  }
+  Language::setCurrent(Language::kSource);
 }
 
 // Every colour pair text is put on reaches 7:1 in the high-contrast look (WCAG AAA) and 4.5:1

@@ -9,6 +9,7 @@
 #include "kiosk_test_support.hpp"
 #include "platform/aid_toggle.hpp"
 #include "platform/kiosk_style.hpp"
+#include "platform/language.hpp"
 #include "score_page_controller.hpp"
 
 namespace quorin::testing {
@@ -112,6 +113,28 @@ TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
     for (AidToggle* toggle : toggles) EXPECT_FALSE(toggle->isChecked());
   }
   qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
+}
+
+// The time-out warning's buttons keep their meaning when the language changes under it (a
+// screen reader still reaches the language buttons): "More Time" gives a whole interval,
+// "Restart" starts over.
+TEST_F(PageFlowTest, TheWarningsButtonsHoldAcrossALanguageChange) {
+  start();
+  goToPage(4);
+  answer(1, 0);
+  advance(milliseconds(flow().timeout() * 1000));
+  ASSERT_NE(flow().resetView(), nullptr);
+  flow().setLanguage(QStringLiteral("es"));
+  flow().resetView()->button(0)->click();  // "More Time", in English
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  advance(milliseconds(flow().timeout() * 1000 - 1));
+  EXPECT_EQ(flow().resetView(), nullptr);
+  advance(milliseconds(1));
+  ASSERT_NE(flow().resetView(), nullptr);
+  flow().setLanguage(Language::kSource);
+  flow().resetView()->button(1)->click();  // "Empezar de nuevo"
+  EXPECT_EQ(app_->tool().answerAsString(1), "");
+  EXPECT_EQ(flow().currentPage(), 0);
 }
 
 // Each answer and help touch clicks and gives a whole interval; asking for the result does not.
