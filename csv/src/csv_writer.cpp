@@ -57,10 +57,9 @@ bool startsWithJoiningCharacter(std::string_view text) {
          detail::characterHasFlag(text.data(), detail::kJoinsPrevious);
 }
 
-// True when `text` ends with a character that joins the one after it (a Prepend such as U+0600):
-// it would swallow the delimiter or the closing quote after the field, and with it the rows up to
-// the next quote.
-// The length of that character, 0 when `text` does not end with one; *cp is set to it.
+// The length of the character that ends `text` when it joins the one after it (a Prepend such as
+// U+0600), else 0; *cp is set to it. Such a character would swallow the delimiter or the closing
+// quote after the field, and with it the rows up to the next quote.
 std::size_t trailingPrependLength(std::string_view text, char32_t* cp = nullptr) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
   const std::size_t n = text.size();
