@@ -264,7 +264,7 @@ MUTATIONS = [
      "results log: CR LF rows taken for other rows"),
     ("c-utf16", LOG, "if (status.st_size >= 2 && ::pread", "if (false && ::pread",
      "results log: rows appended to a UTF-16 file"),
-    ("c-from-launch", LOG, "if (fromLaunch && tail &&", "if (tail &&",
+    ("c-from-launch", LOG, "if (fromLaunch && tail &&", "if ((fromLaunch || tail) && tail &&",
      "results log: a session like the last row dropped during a run"),
     ("c-counter-range", LOG, "if (counter < 0 || counter >= kMaxRowNumber) {", "if (counter < 0) {",
      "results log: a stored counter at the limit overflows"),
