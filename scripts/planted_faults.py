@@ -273,6 +273,13 @@ MUTATIONS = [
      "page flow: the warning's Restart ignored after a language change"),
     ("a-es-cut-off", PAGE, "  // A clinic's own translation is checked as its pages come in, once they are laid out.\n  QTimer::singleShot(0, this, [this] { reportCutOffText(); });\n",
      "", "page flow: a translation's cut-off text goes unnamed"),
+    ("c-pending-window", LOG, "readTail(fd, status.st_size, rows.size() + kTailBytes)",
+     "readTail(fd, status.st_size)", "results log: long-waiting rows beyond the usual tail written twice"),
+    ("c-torn-zeros", LOG, "if (!missing.empty() && zeros > 0) {",
+     "if (!missing.empty() && zeros > 0 && zeros == partial.size()) {",
+     "results log: a torn row before power-cut zeros left as garbage"),
+    ("c-counted", LOG, "rowNumberOf(line) > counted", "rowNumberOf(line) + 0 * counted >= 0",
+     "results log: a session like a counted row dropped at launch"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

@@ -51,13 +51,8 @@ struct Tail {
   bool hasLine(std::string_view line) const {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
-  // True when a row holds `session`: everything after the row number.
-  bool hasSession(std::string_view session) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-      const std::size_t comma = line.find(',');
-      return comma != std::string::npos && std::string_view(line).substr(comma) == session;
-    });
-  }
+  // True when a row numbered above `counted` holds `session`: everything after the row number.
+  bool hasSession(std::string_view session, long long counted) const;
 };
 
 // The leading row number of `line`, or 0 (the header, or anything that is not a row). The number
@@ -82,9 +77,19 @@ std::size_t lineEndAt(std::string_view text, std::size_t at) {
   return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
-// Reads the tail of the file open as `fd` (size `size`); a failure is a failed read.
-std::optional<Tail> readTail(int fd, off_t size) {
-  const off_t start = std::max<off_t>(0, size - kTailBytes);
+bool Tail::hasSession(std::string_view session, long long counted) const {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    const std::size_t comma = line.find(',');
+    return comma != std::string::npos && std::string_view(line).substr(comma) == session &&
+           rowNumberOf(line) > counted;
+  });
+}
+
+// Reads the tail of the file open as `fd` (size `size`), at least `least` bytes of it when it
+// has them; a failure is a failed read.
+std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
+  const off_t start =
+      std::max<off_t>(0, size - std::max<off_t>(kTailBytes, static_cast<off_t>(least)));
   std::string bytes(static_cast<std::size_t>(size - start), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -134,7 +139,9 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
   if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
   struct stat status {};
   std::optional<Tail> tail;
-  if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size);
+  // Rows that waited long (a file that would not take them) may be more than the usual tail; if
+  // any of them reached the file, all of them lie within their own length of its end.
+  if (::fstat(fd, &status) == 0) tail = readTail(fd, status.st_size, rows.size() + kTailBytes);
   if (!tail) {
     std::string failure = *csv::Error::posix(errno, "reading the file's end").description;
     ::close(fd);
@@ -156,14 +163,19 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
     if (!tail->hasLine(line)) missing.append(line).push_back('\n');
   }
   std::string failure;
-  if (!missing.empty() && !tail->partial.empty()) {
-    if (missing.starts_with(tail->partial)) {
-      missing.erase(0, tail->partial.size());
-    } else if (tail->partial.find_first_not_of('\0') == std::string::npos) {
-      // Zeros where a power cut left blocks allocated but unwritten: never text, cut them off.
-      if (::ftruncate(fd, status.st_size - static_cast<off_t>(tail->partial.size())) != 0) {
-        failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
-      }
+  std::string& partial = tail->partial;
+  // Zeros where a power cut left blocks allocated but unwritten, after a torn row or alone: never
+  // text, cut them off.
+  const std::size_t zeros = partial.size() - (partial.find_last_not_of('\0') + 1);
+  if (!missing.empty() && zeros > 0) {
+    if (::ftruncate(fd, status.st_size - static_cast<off_t>(zeros)) != 0) {
+      failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
+    }
+    partial.resize(partial.size() - zeros);
+  }
+  if (failure.empty() && !missing.empty() && !partial.empty()) {
+    if (missing.starts_with(partial)) {
+      missing.erase(0, partial.size());
     } else {
       // An unfinished line that is not one of ours is kept; the rows start on a line of their own.
       csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
@@ -267,8 +279,17 @@ std::string CSVFile::rowText(const Tool& tool, long long number) const {
   return writer->stringValue().value_or(std::string()) + "\n";
 }
 
+long long CSVFile::storedRowCount() const {
+  const long long counter = rowCount();
+  if (counter >= 0 && counter < kMaxRowNumber) return counter;
+  // Not a count this log ever stored (edited by hand?): the file's numbers go on alone.
+  csv::logDiagnostic("Results log: ignoring " + std::string(kRowCountKey) + " = " +
+                     std::to_string(counter) + " in the settings store");
+  return 0;
+}
+
 std::string CSVFile::toolToCsvRow(const Tool& tool) {
-  const long long number = rowCount() + 1;
+  const long long number = storedRowCount() + 1;
   setRowCount(number);
   return rowText(tool, number);
 }
@@ -284,7 +305,10 @@ bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
   }
   const std::string row = rowText(tool, 0);
   const std::string session = row.substr(row.find(','), row.size() - row.find(',') - 1);
-  if (fromLaunch && tail && tool.startDate() && tail->hasSession(session)) {
+  const long long counted = storedRowCount();
+  // A row the counter already counts was logged with its session's clearing, in one step: a
+  // session like it is another one (a clock that came back to the same second).
+  if (fromLaunch && tail && tool.startDate() && tail->hasSession(session, counted)) {
     // A run that stopped between the append and clearing the store, with a store that could not
     // save the clearing, leaves the logged session stored: it is cleared, not logged again.
     csv::logDiagnostic("Results log: the session started " +
@@ -293,14 +317,7 @@ bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
     store_->applyChanges(tool.newSessionChanges());
     return pending.empty() || writeRows(pending, true);
   }
-  long long counter = rowCount();
-  if (counter < 0 || counter >= kMaxRowNumber) {
-    // Not a count this log ever stored (edited by hand?): the file's numbers go on alone.
-    csv::logDiagnostic("Results log: ignoring " + std::string(kRowCountKey) + " = " +
-                       std::to_string(counter) + " in the settings store");
-    counter = 0;
-  }
-  const long long number = std::max(counter, tail ? tail->lastNumber : 0) + 1;
+  const long long number = std::max(counted, tail ? tail->lastNumber : 0) + 1;
   const std::string rows = pending + std::to_string(number) + session + "\n";
   // The row, its number and the end of the session in one step: a crash on either side of it
   // leaves the session either stored or pending, never both.

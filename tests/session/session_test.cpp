@@ -331,14 +331,20 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     bool sessionStored;  // session 0, complete, is still in the store
     std::string after;   // after the header
   };
+  std::string many;  // waited long: more than the file's end that is usually read
+  for (int n = 1; n <= 1500; ++n) many += row(n, n);
   const Case cases[] = {
       {"none of the pending rows written", one + two, "", 2, false, one + two},
+      {"all of many pending rows written", many, many, 1500, false, many},
       {"the first pending row written", one + two, one, 2, false, one + two},
       {"all pending rows written", one + two, one + two, 2, false, one + two},
       {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
       {"zeros after a power cut", one, std::string(7, '\0'), 1, false, one},
+      {"a torn pending row, then zeros", one + two, one + two.substr(0, 9) + std::string(5, '\0'),
+       2, false, one + two},
       {"an unfinished line of staff notes", one, "notes", 1, false, "notes\n" + one},
       {"the logged session still stored", "", one, 0, true, one},
+      {"a session like a row the counter counts", "", one, 1, true, one + row(2)},
       {"a counter behind the file", "", row(9, 0, "0,N,0,0,0,0,0,0,0,9"), 2, true,
        row(9, 0, "0,N,0,0,0,0,0,0,0,9") + row(10)},
       // As a spreadsheet may save the file: numbers in quotes, no line end after the last row.

@@ -55,6 +55,9 @@ class CSVFile {
   bool createWithHeader();
   // The session's row numbered `number`, "\n" included.
   std::string rowText(const Tool& tool, long long number) const;
+  // rowCount(), or 0 (logged) for a count no log could have stored, which the file's numbers
+  // then replace.
+  long long storedRowCount() const;
   // The rows kept from appends not yet known to be in the file, "" when none.
   std::string pendingRows() const;
   // Appends those of `rows` not already in the file, then forgets the pending rows. `kept` says
