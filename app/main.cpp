@@ -1,4 +1,6 @@
 // The kiosk's process entry: options, the application object, the delegate's launch, the loop.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -162,6 +165,19 @@ int main(int argc, char** argv) {
   // Every row would fail to be written there, each with an alert that cannot say why.
   if (const QFileInfo info(kioskHome); info.exists() && !info.isDir()) {
     std::fprintf(stderr, "quorin: the kiosk home %s is not a folder\n", qPrintable(kioskHome));
+    return 1;
+  }
+
+  // Two kiosks on one home would both log the session it holds and number their rows alike: the
+  // second refuses to start. The lock goes with the process, however it ends.
+  QDir().mkpath(kioskHome);
+  const int homeLock = ::open(QFile::encodeName(kioskHome + QStringLiteral("/.kiosk.lock")),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (homeLock >= 0 && ::flock(homeLock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    std::fprintf(stderr,
+                 "quorin: another kiosk is running on the kiosk home %s; a second one would log "
+                 "its sessions twice\n",
+                 qPrintable(kioskHome));
     return 1;
   }
 

@@ -235,6 +235,11 @@ def passcodes():
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         command = f"quorin --home {k.home} --set-passcode"
         check(notices(k) == [DEFAULT_NOTICE.format(command)], f"notices: {notices(k)}")
+        # A second kiosk on the same home would log its sessions twice: it does not start.
+        second = subprocess.run([BINARY, "--home", k.home], capture_output=True, text=True,
+                                timeout=10)
+        check(second.returncode == 1 and "another kiosk is running" in second.stderr,
+              f"a second kiosk on the home: {second.returncode} {second.stderr[-200:]}")
         k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4 +
                 [("", WRONG_CODE)] * 2)
         before = time.monotonic()  # the lock begins between these two moments
