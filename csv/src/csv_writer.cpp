@@ -76,14 +76,22 @@ std::size_t trailingPrependLength(std::string_view text, char32_t* cp = nullptr)
 }
 bool endsWithPrepend(std::string_view text) { return trailingPrependLength(text) > 0; }
 
+// A piece left out of valid text, in the system's domain (EILSEQ) but in words of its own: the
+// system's text for EILSEQ would blame the input's encoding.
+Error leftOutError(std::string description) {
+  Error error = Error::posix(EILSEQ, {});
+  error.description = std::move(description);
+  return error;
+}
+
 // The failure noted when a Prepend character is left out: right before a quote or backslash it
 // would join it and hide it from a reader, which then misreads the rest of the document.
 Error hiddenCharacterError(char32_t prepend) {
   char code[16];
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(prepend));
-  return Error::posix(EILSEQ, std::string("cannot write ") + code +
-                                  " right before a quote or backslash so that it reads back (a "
-                                  "reader joins the two); it was left out");
+  return leftOutError(std::string("cannot write ") + code +
+                      " right before a quote or backslash so that it reads back (a reader joins "
+                      "the two); it was left out");
 }
 
 // Length of the line break that `text` starts with, 0 when none. CR LF is one break.
@@ -602,11 +610,10 @@ void CSVWriter::Impl::writeCommentText(std::string_view line) {
       start = q;
     } else {
       // Without the backslash the quote would make the document unreadable: it goes instead.
-      recordError(Error::posix(EILSEQ,
-                               "cannot convert output: a quote in a comment needs a "
-                               "backslash before it, which " +
-                                   detail::encodingName(encoding_) +
-                                   " cannot represent; the quote was left out"),
+      recordError(leftOutError("cannot convert output: a quote in a comment needs a backslash "
+                               "before it, which " +
+                               detail::encodingName(encoding_) +
+                               " cannot represent; the quote was left out"),
                   false);
       start = q + 1;
     }

@@ -44,9 +44,10 @@ constexpr const char* kAlertMessage = "Could not write to csv file!";
 constexpr off_t kTailBytes = 64 * 1024;
 
 struct Tail {
-  std::vector<std::string> lines;  // the complete lines, oldest first
+  std::vector<std::string> lines;  // the complete lines as this log writes rows, oldest first
   std::string partial;             // what follows the last line break: a torn row, or nothing
   long long lastNumber = 0;        // the highest row number among the lines
+  bool holdsNul = false;           // a complete line holds a NUL byte: not text in UTF-8
 
   bool hasLine(std::string_view line) const {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -55,19 +56,15 @@ struct Tail {
   bool hasSession(std::string_view session, long long counted) const;
 };
 
-// The leading row number of `line`, or 0 (the header, or anything that is not a row). The number
-// may stand in quotes, and be followed by a semicolon or a tab, as a spreadsheet that saved the
-// file may have put it.
+// The leading row number of `line` (as asWritten gives it), or 0 (the header, or anything that is
+// not a row).
 long long rowNumberOf(std::string_view line) {
-  const bool quoted = line.starts_with('"');
-  if (quoted) line.remove_prefix(1);
   long long number = 0;
   std::size_t i = 0;
   for (; i < line.size() && i < 18 && line[i] >= '0' && line[i] <= '9'; ++i) {
     number = number * 10 + (line[i] - '0');
   }
-  if (i == 0 || (quoted && (i == line.size() || line[i++] != '"'))) return 0;
-  return i < line.size() && (line[i] == ',' || line[i] == ';' || line[i] == '\t') ? number : 0;
+  return i > 0 && i < line.size() && line[i] == ',' ? number : 0;
 }
 
 // The length of the line end at text[at] (LF, CR LF or a spreadsheet's lone CR), or 0.
@@ -83,6 +80,18 @@ bool Tail::hasSession(std::string_view session, long long counted) const {
     return comma != std::string::npos && std::string_view(line).substr(comma) == session &&
            rowNumberOf(line) > counted;
   });
+}
+
+// `line` as this log writes its rows, whatever a spreadsheet that re-saved the file changed:
+// quotes dropped (around numbers, say), and semicolons or tabs back to commas (a row holds none
+// of them of its own).
+std::string asWritten(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (const char c : line) {
+    if (c != '"') out.push_back(c == ';' || c == '\t' ? ',' : c);
+  }
+  return out;
 }
 
 // Reads the tail of the file open as `fd` (size `size`), at least `least` bytes of it when it
@@ -105,17 +114,21 @@ std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
     // Begun inside a line: that line is not whole here.
     from = bytes.find_first_of("\r\n");
     from = from == std::string::npos ? bytes.size() : from + lineEndAt(bytes, from);
+  } else if (bytes.starts_with("\xEF\xBB\xBF")) {
+    from = 3;  // a spreadsheet's byte-order mark
   }
   // Lines as text, whatever ends them: a spreadsheet that saved the file may have put CR LF.
   for (std::size_t end; (end = bytes.find_first_of("\r\n", from)) != std::string::npos;
        from = end + lineEndAt(bytes, end)) {
-    tail.lines.emplace_back(bytes, from, end - from);
+    tail.lines.push_back(asWritten(std::string_view(bytes).substr(from, end - from)));
     tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.lines.back()));
   }
+  // Power-cut zeros come only after the last line; within the lines they are another encoding.
+  tail.holdsNul = std::string_view(bytes).substr(0, from).find('\0') != std::string_view::npos;
   tail.partial = bytes.substr(from);
   // A last row without its line end (as an editor may save the file) still holds a number in use;
   // a row of ours torn before its comma holds none.
-  tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.partial));
+  tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(asWritten(tail.partial)));
   return tail;
 }
 
@@ -147,11 +160,13 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
     ::close(fd);
     return failure;
   }
-  // Saved as UTF-16 or UTF-32 (a spreadsheet's "Unicode text"), the file would take rows it
-  // cannot show and lose its last byte: the rows wait until staff save it as CSV again.
+  // Saved as UTF-16 or UTF-32 (a spreadsheet's "Unicode text"), with a byte-order mark or
+  // without, the file would take rows it cannot show and lose its last bytes: the rows wait
+  // until staff save it as CSV again.
   char mark[2] = {};
-  if (status.st_size >= 2 && ::pread(fd, mark, 2, 0) == 2 &&
-      ((mark[0] == '\xFF' && mark[1] == '\xFE') || (mark[0] == '\xFE' && mark[1] == '\xFF'))) {
+  if (tail->holdsNul ||
+      (status.st_size >= 2 && ::pread(fd, mark, 2, 0) == 2 &&
+       ((mark[0] == '\xFF' && mark[1] == '\xFE') || (mark[0] == '\xFE' && mark[1] == '\xFF')))) {
     ::close(fd);
     return "the file is saved as UTF-16 or UTF-32 text, not as CSV (UTF-8); save it as CSV again "
            "or move it away, and the waiting rows follow";

@@ -25,6 +25,8 @@
 namespace quorin {
 namespace {
 
+using namespace std::string_literals;
+
 using test::readFile;
 using test::writeFile;
 
@@ -331,6 +333,7 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     bool sessionStored;  // session 0, complete, is still in the store
     std::string after;   // after the header
   };
+  const std::string other = row(9, 0, "0,N,0,0,0,0,0,0,0,9");
   std::string many;  // waited long: more than the file's end that is usually read
   for (int n = 1; n <= 1500; ++n) many += row(n, n);
   const Case cases[] = {
@@ -353,10 +356,14 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
        nine + row(10)},
       {"pending rows the file holds with CR LF", one + two, resaved(one + two, ",", "\r\n"), 2,
        false, resaved(one + two, ",", "\r\n")},
-      {"a counter behind semicolons", "", resaved(row(9), ";", "\n"), 2, true,
-       resaved(row(9), ";", "\n") + row(10)},
-      {"a counter behind tabs and old Mac line ends", "", resaved(row(9), "\t", "\r"), 2, true,
-       resaved(row(9), "\t", "\r") + row(10)},
+      {"a counter behind semicolons", "", resaved(other, ";", "\n"), 2, true,
+       resaved(other, ";", "\n") + row(10)},
+      {"a counter behind tabs and old Mac line ends", "", resaved(other, "\t", "\r"), 2, true,
+       resaved(other, "\t", "\r") + row(10)},
+      {"pending rows the file holds with semicolons", one + two, resaved(one + two, ";", "\r\n"), 2,
+       false, resaved(one + two, ";", "\r\n")},
+      {"the logged session still stored, the file re-saved with tabs", "", resaved(one, "\t", "\n"),
+       0, true, resaved(one, "\t", "\n")},
       {"a counter no log could have stored", "", two, std::numeric_limits<long>::max(), true,
        two + row(3)},
   };
@@ -411,14 +418,18 @@ TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
   EXPECT_EQ(std::filesystem::status(results_).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(pending(), "<none>");
   EXPECT_EQ(alerts_->shown, 3);
-  // Saved as a spreadsheet's "Unicode text", the file would take rows it cannot show.
-  const std::string utf16("\xFF\xFE#\0,\0\r\0\n\0", 10);
-  writeFile(results_, utf16);
-  session();
-  EXPECT_FALSE(csv_.addToCsv(tool_));
-  EXPECT_EQ(readFile(results_), utf16);
-  EXPECT_EQ(alerts_->shown, 4);
-  EXPECT_EQ(pending(), row(4, 3));
+  // Saved as a spreadsheet's "Unicode text", with a byte-order mark or without, the file would
+  // take rows it cannot show.
+  std::string waitingToo;
+  for (const std::string& utf16 : {"\xFF\xFE#\0,\0\r\0\n\0"s, "#\0,\0\n\0x\0\n\0"s, "\xFE\xFF"s}) {
+    writeFile(results_, utf16);
+    session();
+    EXPECT_FALSE(csv_.addToCsv(tool_));
+    EXPECT_EQ(readFile(results_), utf16);
+    waitingToo += row(sessions_, sessions_ - 1);
+  }
+  EXPECT_EQ(alerts_->shown, 6);
+  EXPECT_EQ(pending(), waitingToo);
 }
 
 // The export hands the file to the desktop as a URL: spaces, letters beyond ASCII and "#" escaped.
