@@ -399,7 +399,7 @@ char32_t CSVWriter::Impl::appendField(detail::ByteBuffer& out, std::string_view 
       // A Prepend would join the quote or backslash and hide it (two Prepends, both).
       char32_t prepend = 0;
       while (const std::size_t n = trailingPrependLength(
-                 std::string_view(begin + d + 1, static_cast<std::size_t>(end - begin - d - 1)),
+                 std::string_view(begin + d + 1, static_cast<std::size_t>(end - (begin + d + 1))),
                  &prepend)) {
         end -= n;
         if (leftOut == 0) leftOut = prepend;
