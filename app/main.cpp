@@ -214,6 +214,11 @@ int main(int argc, char** argv) {
         quorin::QuorinAppDelegate::tr("Error"),
         quorin::QuorinAppDelegate::tr(quorin::QuorinAppDelegate::kStoreSaveFailedMessage));
   });
+  store->setDetachedHandler([] {
+    quorin::Alert::simpleWithTitle(
+        quorin::QuorinAppDelegate::tr("Error"),
+        quorin::QuorinAppDelegate::tr(quorin::QuorinAppDelegate::kStoreOpenFailedMessage));
+  });
   environment.storeOpenFailure = store->openFailure();
   environment.store = store;
   environment.documentsFolder = quorin::documentsFolder();

@@ -283,6 +283,8 @@ MUTATIONS = [
      "results log: a session like a counted row dropped at launch"),
     ("c-nul", LOG, "if (tail->holdsNul ||", "if (false ||",
      "results log: rows appended to a UTF-16 file without a byte-order mark"),
+    ("q-read-detach", STORE, "    detached_ = true;\n    connection_.reset();",
+     "    connection_.reset();", "settings: a launch that cannot read writes over the stored session"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own

@@ -239,14 +239,26 @@ std::optional<SettingValue> decodeRow(sqlite3_stmt* select) {
 
 std::optional<SettingValue> SqliteSettingsStore::valueForKey(std::string_view key) const {
   if (const auto unsaved = unsaved_.find(key); unsaved != unsaved_.end()) return unsaved->second;
-  if (detached_) return std::nullopt;
+  const auto seen = lastSeen_.find(key);
+  if (detached_) return seen != lastSeen_.end() ? seen->second : std::nullopt;
   // What this run last saw stands in for a read that fails, so that a session does not seem to
-  // vanish (and get dropped) because the disk stumbled.
+  // vanish (and get dropped) because the disk stumbled. A key the run has not seen yet may hold
+  // a session not yet logged, which the run's own writes would replace: the file is then left as
+  // it is for the rest of the run, as when it cannot be opened.
   const auto fallBack = [&](const std::string& reason) -> std::optional<SettingValue> {
-    const auto seen = lastSeen_.find(key);
+    if (seen != lastSeen_.end()) {
+      csv::logDiagnostic("Settings store: could not read " + quoted(key) + " from " + path_ + ": " +
+                         reason + " (using the value last read)");
+      return seen->second;
+    }
+    detached_ = true;
+    connection_.reset();
     csv::logDiagnostic("Settings store: could not read " + quoted(key) + " from " + path_ + ": " +
-                       reason + (seen != lastSeen_.end() ? " (using the value last read)" : ""));
-    return seen != lastSeen_.end() ? seen->second : std::nullopt;
+                       reason +
+                       " (the rest of this run keeps its settings in memory and leaves "
+                       "the file as it is)");
+    if (detachedHandler_) detachedHandler_();
+    return std::nullopt;
   };
   if (std::string failure = ensureOpen(); !failure.empty()) return fallBack(failure);
   int stepped = SQLITE_OK;
@@ -283,7 +295,7 @@ bool SqliteSettingsStore::applyChanges(const std::vector<SettingChange>& changes
   }
   if (detached_) {
     csv::logDiagnostic("Settings store: " + keys + " kept in memory only; " + path_ +
-                       " could not be opened at start");
+                       " is left as it is for this run");
     return false;
   }
   const std::string failure = commitUnsaved();

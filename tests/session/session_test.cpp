@@ -398,6 +398,36 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
   EXPECT_EQ(readFile(results_), kHeader + one + row(2));
 }
 
+// The disk fails a launch's read of the stored session, then recovers: the session may not have
+// been logged, so the run leaves the file as it is (and says so) instead of starting the next
+// person's session over it; the next launch logs it.
+TEST_F(SessionTest, ASessionTheLaunchCouldNotReadWaitsForTheNextLaunch) {
+  session();  // complete, stored, not logged
+  relaunch();
+  const std::string path = folder_ / "settings.sqlite3";
+  const std::string intact = readFile(path).value();
+  const std::size_t pageSize = std::stoul(rawExecute(path, "PRAGMA page_size"));
+  ASSERT_GT(intact.size(), pageSize);
+  std::string damaged = intact;  // the schema's page reads, the others do not
+  std::fill(damaged.begin() + static_cast<long>(pageSize), damaged.end(), '\xFF');
+  writeFile(path, damaged);
+  auto* store = dynamic_cast<SqliteSettingsStore*>(store_.get());
+  store->setDetachedHandler([this] { alerts_->simpleWithTitle("Error", "settings"); });
+  EXPECT_TRUE(csv_.flushPendingRows());
+  EXPECT_FALSE(tool_.complete());
+  writeFile(path, intact);
+  EXPECT_TRUE(store->isDetached());
+  EXPECT_EQ(alerts_->shown, 1);
+  session({0, 0, 0, 0, 0, 0, 0, 0});  // the next person's, kept in memory and logged
+  EXPECT_TRUE(tool_.complete() && csv_.addToCsv(tool_));
+  EXPECT_EQ(readFile(path), intact);
+  relaunch();
+  ASSERT_TRUE(tool_.complete());
+  EXPECT_TRUE(csv_.addToCsv(tool_, true));
+  EXPECT_EQ(readFile(results_), kHeader + row(1, 1, "0,N,0,0,0,0,0,0,0,0") + row(2));
+  EXPECT_EQ(alerts_->shown, 1);
+}
+
 // A regular file stands where the documents folder should be. Each failed append shows the alert;
 // its row waits in the store; once the folder can be made, the file is created private and the
 // waiting rows are written first, under their own numbers.

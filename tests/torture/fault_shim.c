@@ -23,7 +23,8 @@
 // clang-format off
 #define CALLS(X) \
   X(write) X(pwrite) X(pwrite64) X(fsync) X(fdatasync) X(open) X(open64) X(openat) X(openat64) \
-  X(rename) X(renameat) X(renameat2) X(ftruncate) X(ftruncate64) X(linkat)
+  X(rename) X(renameat) X(renameat2) X(ftruncate) X(ftruncate64) X(linkat) X(read) X(pread) \
+  X(pread64)
 // clang-format on
 #define ID(name) k_##name,
 #define NAME(name) #name,
@@ -143,6 +144,9 @@ FD_HOOK(ssize_t, write, (int fd, const void* b, size_t n), fd, b, LEN(n))
 FD_HOOK(ssize_t, pwrite, (int fd, const void* b, size_t n, off_t o), fd, b, LEN(n), o)
 FD_HOOK(ssize_t, pwrite64, (int fd, const void* b, size_t n, off64_t o), fd, b, LEN(n), o)
 FD_HOOK(int, fsync, (int fd), fd)
+FD_HOOK(ssize_t, read, (int fd, void* b, size_t n), fd, b, n)
+FD_HOOK(ssize_t, pread, (int fd, void* b, size_t n, off_t o), fd, b, n, o)
+FD_HOOK(ssize_t, pread64, (int fd, void* b, size_t n, off64_t o), fd, b, n, o)
 FD_HOOK(int, fdatasync, (int fd), fd)
 FD_HOOK(int, ftruncate, (int fd, off_t l), fd, l)
 FD_HOOK(int, ftruncate64, (int fd, off64_t l), fd, l)

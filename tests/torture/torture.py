@@ -275,6 +275,7 @@ def sweep(size):
                'cycle': (['log 1'], 'log 1'),
                'launch': (['log 1', 'log 1 pending', 'seed'], 'launch'),
                'recovery': (['log 1', 'seed', 'launch killed'], 'launch'),
+               'resume': (['log 1', 'seed'], 'log 1'),  # a stored session, then the next one
                'answers': (['log 1'], 'seed')}
     for name, (setup, faulted) in targets.items():
         base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()

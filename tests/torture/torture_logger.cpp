@@ -64,9 +64,11 @@ int main(int argc, char** argv) {
   const auto alerts = std::make_shared<PrintingAlerts>();
   store->setUnsavedHandler(
       [alerts] { alerts->simpleWithTitle("Error", "Could not save the answers to disk!"); });
-  if (!store->openFailure().empty()) {
+  const auto openFailed = [alerts] {
     alerts->simpleWithTitle("Error", "Could not open the kiosk's settings!");
-  }
+  };
+  store->setDetachedHandler(openFailed);
+  if (!store->openFailure().empty()) openFailed();
   quorin::Tool tool(store, [&] { return quorin::Date(seconds(last = now++)); });
   quorin::CSVFile csvFile(store, quorin::documentsFolder(), alerts);
   const auto startSecond = [&tool]() -> std::int64_t {

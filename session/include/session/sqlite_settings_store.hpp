@@ -21,8 +21,9 @@ namespace quorin {
 // Failures never stop the caller. A change that cannot be committed is kept in memory, read back
 // from there, and committed together with the next change once the database takes it again; a
 // read that fails gives the value last seen. A database that cannot be opened at all when the
-// store is created is left alone for the whole run (its contents, perhaps a session not yet
-// logged, wait for the next run) and the store works in memory. Used by one thread at a time.
+// store is created, or that cannot give a key the run has not seen yet, is left alone for the
+// rest of the run (its contents, perhaps a session not yet logged, wait for the next run) and the
+// store works in memory. Used by one thread at a time.
 class SqliteSettingsStore final : public SettingsStore {
  public:
   // The store for the database at `path`, created with its parent folders if missing. Never null.
@@ -33,7 +34,7 @@ class SqliteSettingsStore final : public SettingsStore {
 
   // The database file's path.
   const std::string& path() const { return path_; }
-  // True when the database could not be opened at creation: this run keeps settings in memory.
+  // True when this run keeps its settings in memory and leaves the database file alone.
   bool isDetached() const { return detached_; }
   // Why the database could not be opened at creation; "" when it was.
   const std::string& openFailure() const { return openFailure_; }
@@ -42,6 +43,8 @@ class SqliteSettingsStore final : public SettingsStore {
   // Called when a change cannot be saved while everything before it was: once per spell of
   // failures, so that staff can be told. Not called while detached (the opening failed).
   void setUnsavedHandler(std::function<void()> handler) { unsavedHandler_ = std::move(handler); }
+  // Called when a failed read detaches a store that opened: once, so that staff can be told.
+  void setDetachedHandler(std::function<void()> handler) { detachedHandler_ = std::move(handler); }
 
   std::optional<SettingValue> valueForKey(std::string_view key) const override;
   bool applyChanges(const std::vector<SettingChange>& changes) override;
@@ -60,9 +63,10 @@ class SqliteSettingsStore final : public SettingsStore {
 
   std::string path_;
   std::string openFailure_;
-  bool detached_ = false;
+  mutable bool detached_ = false;
   mutable std::unique_ptr<Connection> connection_;
   std::function<void()> unsavedHandler_;
+  std::function<void()> detachedHandler_;
   Values unsaved_;           // changes not yet in the database, newest value per key
   mutable Values lastSeen_;  // what the database last said (or took) for each key
 };
