@@ -245,6 +245,14 @@ OldFile oldFileAt(const std::string& path) {
   if (::stat(path.c_str(), &target) != 0) return {true, std::nullopt};
   return S_ISREG(target.st_mode) ? OldFile{true, target.st_mode} : OldFile{};
 }
+// Whether `fd` is a regular file; errno is kept for the caller's report.
+bool isRegularFile(int fd) {
+  const int saved = errno;
+  struct stat status {};
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  errno = saved;
+  return regular;
+}
 }  // namespace
 
 std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
@@ -635,8 +643,9 @@ bool CSVWriter::Impl::writePending() {
   while (left > 0) {
     const ssize_t written = ::write(f.fd, data, left);
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !isRegularFile(f.fd)) {
       // A process's own output may be a non-blocking pipe or socket: wait until it takes more.
+      // (A regular file is always ready: there the refusal is a failure, or this would spin.)
       pollfd ready{f.fd, POLLOUT, 0};
       if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
     }

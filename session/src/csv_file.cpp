@@ -105,6 +105,7 @@ std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
     const ssize_t got =
         ::pread(fd, bytes.data() + done, bytes.size() - done, start + static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
+    if (got == 0) errno = EIO;  // the file ended before its size: not the error of some other call
     if (got <= 0) return std::nullopt;
     done += static_cast<std::size_t>(got);
   }
@@ -321,6 +322,14 @@ bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
   const std::string row = rowText(tool, 0);
   const std::string session = row.substr(row.find(','), row.size() - row.find(',') - 1);
   const long long counted = storedRowCount();
+  if (fromLaunch && store_->isDetached()) {
+    // A part of the stored session could not be read (its start or its help answer would be
+    // missing from the row), and the store keeps it for the next run, which would log it again.
+    csv::logDiagnostic(
+        "Results log: the session the settings store holds could not be read whole;"
+        " it is left there for the next launch");
+    return false;
+  }
   // A row the counter already counts was logged with its session's clearing, in one step: a
   // session like it is another one (a clock that came back to the same second).
   if (fromLaunch && tail && tool.startDate() && tail->hasSession(session, counted)) {

@@ -105,9 +105,17 @@ std::optional<std::string> readAll(int fd, int* error) {
       *error = errno;
       return std::nullopt;
     }
-    if (got == 0) return bytes;
+    if (got == 0) break;
     bytes.append(buffer, static_cast<std::size_t>(got));
   }
+  // A drive that ends a file before its size (a failing stick, a file cut short meanwhile) would
+  // make an earlier copy look like the start of this one, or a copy look complete.
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {
+    *error = EIO;
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 }  // namespace

@@ -426,6 +426,33 @@ TEST_F(SessionTest, ASessionTheLaunchCouldNotReadWaitsForTheNextLaunch) {
   EXPECT_TRUE(csv_.addToCsv(tool_, true));
   EXPECT_EQ(readFile(results_), kHeader + row(1, 1, "0,N,0,0,0,0,0,0,0,0") + row(2));
   EXPECT_EQ(alerts_->shown, 1);
+
+  // The answers read, then the start or the help answer does not: no row without them, and none
+  // that the next launch, finding the session still stored, would write again.
+  struct StopsAt final : SettingsStore {
+    StopsAt(std::shared_ptr<SettingsStore> store, std::string at)
+        : inner(std::move(store)), key(std::move(at)) {}
+    std::optional<SettingValue> valueForKey(std::string_view k) const override {
+      stopped |= k == key;
+      return stopped ? std::nullopt : inner->valueForKey(k);
+    }
+    bool applyChanges(const std::vector<SettingChange>& c) override {
+      return !stopped && inner->applyChanges(c);
+    }
+    bool isDetached() const override { return stopped; }
+    std::shared_ptr<SettingsStore> inner;
+    std::string key;
+    mutable bool stopped = false;
+  };
+  for (const char* key : {"qn_start", "qn_help_wanted"}) {
+    session();
+    tool_.setHelpWanted(true);
+    const auto stops = std::make_shared<StopsAt>(store_, key);
+    const Tool atLaunch(stops, [this] { return now_; });
+    ASSERT_TRUE(atLaunch.complete());
+    EXPECT_FALSE(CSVFile(stops, documents_, alerts_).addToCsv(atLaunch, true)) << key;
+    EXPECT_EQ(readFile(results_), kHeader + row(1, 1, "0,N,0,0,0,0,0,0,0,0") + row(2)) << key;
+  }
 }
 
 // A regular file stands where the documents folder should be. Each failed append shows the alert;

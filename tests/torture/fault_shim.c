@@ -6,8 +6,8 @@
 //                  "fired <call> <n>" line the moment a fault is injected
 //   QFAULT_FN      comma-separated calls that are counted for QFAULT_N (default: all hooked)
 //   QFAULT_N       the Nth counted call (1-based) is hit; 0 or unset: count only
-//   QFAULT_DO      eio | enospc | short (write half) | kill | stop (SIGKILL/SIGSTOP self right
-//                  after the call succeeds)
+//   QFAULT_DO      eio | enospc | short (write half) | zero (a read finds the end early) | kill |
+//                  stop (SIGKILL/SIGSTOP self right after the call succeeds)
 //   QFAULT_PERSIST 1: every later counted call fails the same way
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -30,8 +30,9 @@
 #define NAME(name) #name,
 enum { CALLS(ID) kCalls };
 static const char* const kNames[kCalls] = {CALLS(NAME)};
-enum { kCount, kEio, kEnospc, kShort, kKill, kStop, kActions };
-static const char* const kActionNames[kActions] = {"", "eio", "enospc", "short", "kill", "stop"};
+enum { kCount, kEio, kEnospc, kShort, kZero, kKill, kStop, kActions };
+static const char* const kActionNames[kActions] = {"",     "eio",  "enospc", "short",
+                                                   "zero", "kill", "stop"};
 
 static const char* prefix;
 static size_t prefixLength;
@@ -95,7 +96,9 @@ static int under(int dirfd, const char* path) {
 // act on the verdict (kShort: write half, kKill / kStop: signal ourselves).
 static int decide(int call) {
   __atomic_add_fetch(&counts[call], 1, __ATOMIC_RELAXED);
-  if (!selected[call] || !action || (action == kShort && call > k_pwrite64)) return kCount;
+  if (!selected[call] || !action || (action == kShort && call > k_pwrite64) ||
+      (action == kZero && call < k_read))
+    return kCount;
   long n = __atomic_add_fetch(&counted, 1, __ATOMIC_RELAXED);
   if (n < target || (n > target && !persist) || target <= 0) return kCount;
   FILE* out = !fired++ && report[0] ? fopen(report, "a") : NULL;
@@ -122,6 +125,7 @@ static int decide(int call) {
     }                                                                             \
     int v = (affected) ? decide(k_##fn) : kCount;                                 \
     if (v < 0) return -1;                                                         \
+    if (v == kZero) return 0;                                                     \
     type r = real(__VA_ARGS__);                                                   \
     if (v == kKill || v == kStop) kill(getpid(), v == kKill ? SIGKILL : SIGSTOP); \
     return r;                                                                     \

@@ -19,6 +19,7 @@ SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk syn
 KEYS = ('lost', 'duplicated', 'torn', 'crashed', 'silent')
 HEADER = b'#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n'
 WRITES = ('write', 'pwrite', 'pwrite64')
+READS = ('read', 'pread', 'pread64')
 epoch_now = [1_400_000_000]
 
 def epoch():  # a fresh clock start per process, so every session's start second is its own
@@ -291,7 +292,8 @@ def sweep(size):
         run([faulted[0], epoch(), *faulted[1:]], home, dict(report=report), t)
         calls = counts(report)
         cases = [(fn, n, do, persist) for fn, c in calls.items() for n in range(1, c + 1)
-                 for do in ('eio', 'enospc', 'short')[:3 if fn in WRITES else 2]
+                 for do in (('eio', 'enospc', 'short') if fn in WRITES else
+                            ('eio', 'zero') if fn in READS else ('eio', 'enospc'))
                  for persist in (0, 1)]
         for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
             home = fresh('sweep-case')

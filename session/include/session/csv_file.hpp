@@ -45,7 +45,8 @@ class CSVFile {
   // Logs the model's complete session (after any pending rows) and clears it from the store;
   // true when its row is durably in the file. The caller restarts the model next. `fromLaunch`:
   // the session the store held at launch, which a stopped run may have logged already; one the
-  // file's last rows hold is then only cleared.
+  // file's last rows hold is then only cleared, and one a detached store could not read whole is
+  // left for the next launch.
   bool addToCsv(const Tool& tool, bool fromLaunch = false);
   // Appends any pending rows; true when none remain. Called at launch.
   bool flushPendingRows();

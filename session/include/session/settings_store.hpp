@@ -32,6 +32,9 @@ class SettingsStore {
   virtual std::optional<SettingValue> valueForKey(std::string_view key) const = 0;
   // Makes all `changes` in one step: on disk all of them or none; true when they are durable.
   virtual bool applyChanges(const std::vector<SettingChange>& changes) = 0;
+  // True once the store has stopped using its file for this run: what the file holds (perhaps a
+  // session not yet logged) was not all read, and waits for a later run.
+  virtual bool isDetached() const { return false; }
 
   // Stores `value` under `key`; true when durable.
   bool setValue(std::string_view key, SettingValue value) {

@@ -35,7 +35,7 @@ class SqliteSettingsStore final : public SettingsStore {
   // The database file's path.
   const std::string& path() const { return path_; }
   // True when this run keeps its settings in memory and leaves the database file alone.
-  bool isDetached() const { return detached_; }
+  bool isDetached() const override { return detached_; }
   // Why the database could not be opened at creation; "" when it was.
   const std::string& openFailure() const { return openFailure_; }
   // Number of changes held in memory because the database has not taken them yet.
