@@ -193,14 +193,18 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
 
 void StartController::openDoc(QObject* /*unused*/) {
   CSVFile& log = app_.csvFile();
+  // Rows that an append could not write yet go in first, so that the copy is the whole log; if
+  // the file still will not take them (its alert says so), no message may call the copy whole.
+  const bool whole = log.flushPendingRows();
   if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
-    logExport(QStringLiteral("nothing to export, no results yet"));
-    Alert::simpleWithTitle(tr(kErrorTitle), tr(kNoResultsMessage));
+    logExport(whole ? QStringLiteral("nothing to export, no results yet")
+                    : QStringLiteral("nothing to export, sessions wait for results.csv"));
+    Alert::simpleWithTitle(tr(kErrorTitle), tr(whole ? kNoResultsMessage : kRowsWaitingMessage));
     return;
   }
   const std::vector<RemovableDrive> drives = app_.removableDrives();
   if (!drives.empty()) {
-    saveToDrive(drives.front());
+    saveToDrive(drives.front(), whole);
     return;
   }
   logExport(QStringLiteral("no USB drive, offering results.csv to an application"));
@@ -213,15 +217,17 @@ void StartController::openDoc(QObject* /*unused*/) {
   });
 }
 
-void StartController::saveToDrive(const RemovableDrive& drive) {
+void StartController::saveToDrive(const RemovableDrive& drive, bool whole) {
   const std::string fileName = exportFileName(app_.kioskName(), std::chrono::system_clock::now());
   const ExportResult result = exportResults(app_.csvFile().filePath(), drive, fileName);
   const QString where = QString::fromStdString(result.path);
   const QString name = QString::fromStdString(drive.name);
   if (result.outcome == ExportOutcome::Saved) {
-    logExport(QStringLiteral("saved to ") + where);
-    Alert::simpleWithTitle(tr(kSavedTitle),
-                           tr(kSavedMessage).arg(name, QFileInfo(where).fileName()));
+    logExport(QStringLiteral("saved to ") + where +
+              (whole ? QString() : QStringLiteral(", without the sessions still waiting")));
+    Alert::simpleWithTitle(
+        tr(whole ? kSavedTitle : kSavedIncompleteTitle),
+        tr(whole ? kSavedMessage : kSavedIncompleteMessage).arg(name, QFileInfo(where).fileName()));
     return;
   }
   logExport(

@@ -55,6 +55,14 @@ class StartController : public ViewController, public TextFieldDelegate {
   static constexpr const char* kSavedMessage = QT_TR_NOOP(
       "The results were saved to the USB drive \u201c%1\u201d as %2.\n\n"
       "You can take the drive out now.");
+  static constexpr const char* kSavedIncompleteTitle = QT_TR_NOOP("Results Incomplete");
+  static constexpr const char* kSavedIncompleteMessage = QT_TR_NOOP(
+      "The results were saved to the USB drive \u201c%1\u201d as %2, but without the latest "
+      "sessions: results.csv cannot take them yet, so the kiosk keeps them.\n\n"
+      "Once results.csv can be written again, save the results again.");
+  static constexpr const char* kRowsWaitingMessage = QT_TR_NOOP(
+      "The completed sessions could not be written to results.csv yet, so there is nothing to "
+      "export.\n\nThe kiosk keeps them until the file can be written.");
   static constexpr const char* kSaveFailedTitle = QT_TR_NOOP("Not Saved");
   static constexpr const char* kDriveFullMessage = QT_TR_NOOP(
       "The USB drive \u201c%1\u201d is full.\n\nThe results were not saved. Make room "
@@ -99,7 +107,7 @@ class StartController : public ViewController, public TextFieldDelegate {
   void viewDidLoad() override;
 
  private:
-  void saveToDrive(const RemovableDrive& drive);
+  void saveToDrive(const RemovableDrive& drive, bool whole);
   void showPasscodeNotice(Passcode::Kind kind);
   // The command that sets this kiosk's passcode, naming its home.
   QString setPasscodeCommand() const;

@@ -33,6 +33,9 @@ LOCKED = f"Export Locked\nFive wrong codes in a row.\n\nThe export is locked for
 STILL_LOCKED = "Export Locked\nThe export is locked after five wrong codes.\n\nTry again in {}."
 SAVED = ("Results Saved\nThe results were saved to the USB drive \u201cSTICK\u201d as {}.\n\n"
          "You can take the drive out now.")
+INCOMPLETE = ("Results Incomplete\nThe results were saved to the USB drive \u201cSTICK\u201d as {}, "
+              "but without the latest sessions: results.csv cannot take them yet, so the kiosk "
+              "keeps them.\n\nOnce results.csv can be written again, save the results again.")
 NOT_SAVED = "Not Saved\nThe USB drive \u201cSTICK\u201d "
 FULL_DRIVE = ("is full.\n\nThe results were not saved. Make room on it or use another drive, "
               "then try again.")
@@ -348,7 +351,8 @@ def usb_export():
     sweeping away what an interrupted export left; an earlier copy of other rows (results.csv
     was started again) stays, and the new one takes the next name. A full drive, a read-only one,
     one unmounted during the copy or right after it, and one that fails its sync each say why,
-    and none is taken for a copy that is on the drive."""
+    and none is taken for a copy that is on the drive. Sessions still waiting to be written to
+    results.csv go in first, or the kiosk says the copy lacks them."""
     if os.geteuid() or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or
                                                               shutil.which("fusefat")):
         raise Skip("mounting a vfat image needs root, mkfs.vfat (dosfstools) and vfat or fusefat")
@@ -368,17 +372,33 @@ def usb_export():
         # after the copy and its folder were synced: only reading it back can tell
         "unmounted late": ({}, stop("fsync", "2"), NOT_SAVED + REMOVED),
         "sync fails": ({}, {"QFAULT_FN": "fsync", "QFAULT_N": "1", "QFAULT_DO": "eio"},
-                       NOT_SAVED + REMOVED)}
+                       NOT_SAVED + REMOVED),
+        # a session waits in the store, and results.csv will not take it (every append's sync
+        # fails)
+        "sessions waiting": ({}, {"QFAULT_FN": "fdatasync", "QFAULT_N": "1", "QFAULT_DO": "eio",
+                                  "QFAULT_PERSIST": "1", "QFAULT_PREFIX": "Documents"},
+                             INCOMPLETE.format(name))}
     for case, (drive, fault, alert) in cases.items():
         home = Kiosk().home
         os.makedirs(os.path.join(home, "Documents"))
         write(os.path.join(home, "Documents", "results.csv"), results)
+        waiting = fault.get("QFAULT_PREFIX") == "Documents"
+        if waiting:
+            with contextlib.closing(sqlite3.connect(os.path.join(home, "settings.sqlite3"))) as db:
+                with db:
+                    db.execute("CREATE TABLE settings (key TEXT PRIMARY KEY NOT NULL, kind TEXT NOT"
+                               " NULL, value NOT NULL)")
+                    db.execute("INSERT INTO settings VALUES ('qn_pending_rows', 'text', ?)",
+                               ("2,2026-12-07 10:00:00 +0000,0,N,0,0,0,0,0,0,0,0\n",))
         with usb_drive(home, **drive) as (mount, image):
             env = dict(fault, QUORIN_EXPORT_ROOT=os.path.dirname(mount),
                        QUORIN_KIOSK_NAME="Ward 3/kiosk")
             if fault:
-                env.update(LD_PRELOAD=shim, QFAULT_PREFIX=mount)
+                env.update(LD_PRELOAD=shim,
+                           QFAULT_PREFIX=os.path.join(home, "Documents") if waiting else mount)
             with Kiosk(home, env=env) as k:
+                if waiting:  # the launch could not write it either
+                    k.dismiss(None, WRITE_FAILED)
                 k.keypad("7395")
                 if fault.get("QFAULT_DO") == "stop":  # pulled out while the copy was written
                     stat = f"/proc/{k.proc.pid}/stat"
@@ -386,11 +406,14 @@ def usb_export():
                     subprocess.run(["umount", "-l", mount], check=True)
                     os.kill(k.proc.pid, signal.SIGCONT)
                 try:
-                    k.dismiss(None, alert)
+                    if waiting:  # the export's own try says so first
+                        k.expect(None, [WRITE_FAILED, alert])
+                    else:
+                        k.dismiss(None, alert)
                 except Failure as e:
                     raise Failure(f"{case}: {e}") from None
         # Unmounted late, the copy did reach the drive, but the kiosk could not confirm it.
-        there = case in ("saved", "unmounted late")
+        there = case in ("saved", "unmounted late", "sessions waiting")
         expected = {name: results if there else None, leftover: None}
         if case == "started again":
             expected = {name: other, second: results}
