@@ -146,9 +146,9 @@ std::optional<Tail> readTail(const std::string& path) {
 }
 
 // Appends those lines of `rows` that the file does not already end with, and syncs them. A row
-// that a power cut tore off at the end is finished rather than written again. Returns "" or the
-// failure's text.
-std::string appendOnce(const std::string& path, std::string_view rows) {
+// that a power cut tore off at the end is finished rather than written again. *last becomes the
+// highest row number in the file afterwards. Returns "" or the failure's text.
+std::string appendOnce(const std::string& path, std::string_view rows, long long* last) {
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
   struct stat status {};
@@ -172,22 +172,39 @@ std::string appendOnce(const std::string& path, std::string_view rows) {
     return "the file is saved as UTF-16 or UTF-32 text, not as CSV (UTF-8); save it as CSV again "
            "or move it away, and the waiting rows follow";
   }
-  std::string missing;
+  std::vector<std::string> missingRows;
   for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
        from = end + 1) {
     const std::string_view line = rows.substr(from, end - from);
-    if (!tail->hasLine(line)) missing.append(line).push_back('\n');
+    if (!tail->hasLine(line)) missingRows.emplace_back(line);
   }
   std::string failure;
   std::string& partial = tail->partial;
   // Zeros where a power cut left blocks allocated but unwritten, after a torn row or alone: never
   // text, cut them off.
   const std::size_t zeros = partial.size() - (partial.find_last_not_of('\0') + 1);
-  if (!missing.empty() && zeros > 0) {
+  if (!missingRows.empty() && zeros > 0) {
     if (::ftruncate(fd, status.st_size - static_cast<off_t>(zeros)) != 0) {
       failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
     }
     partial.resize(partial.size() - zeros);
+  }
+  // A run whose store could not be read numbered its rows on from the file, not knowing the rows
+  // that waited in the store: a waiting row whose number the file already uses takes the next
+  // free one, unless the file holds its session already (written under its new number before a
+  // stop). So numbers stay unique and rising in the file.
+  *last = tail->lastNumber;
+  std::string missing;
+  for (std::string& row : missingRows) {
+    const long long number = rowNumberOf(row);
+    const bool finishesTornRow = missing.empty() && !partial.empty() && row.starts_with(partial);
+    if (number > 0 && number <= *last && !finishesTornRow) {
+      const std::size_t comma = row.find(',');
+      if (tail->hasSession(std::string_view(row).substr(comma), 0)) continue;
+      row = std::to_string(*last + 1) + row.substr(comma);
+    }
+    *last = std::max(*last, rowNumberOf(row));
+    missing.append(row).push_back('\n');
   }
   if (failure.empty() && !missing.empty() && !partial.empty()) {
     if (missing.starts_with(partial)) {
@@ -360,8 +377,10 @@ bool CSVFile::flushPendingRows() {
 bool CSVFile::writeRows(const std::string& rows, bool kept) {
   std::string failure;
   if (fileExists(filePath_) || createWithHeader()) {
-    failure = appendOnce(filePath_, rows);
+    long long last = 0;
+    failure = appendOnce(filePath_, rows, &last);
     if (failure.empty()) {
+      if (last > storedRowCount()) setRowCount(last);
       // Once in the file the rows may be forgotten. If the store cannot save that, a later
       // append finds them in the file and does not write them again.
       store_->removeValueForKey(kPendingRowsKey);

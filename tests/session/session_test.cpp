@@ -332,8 +332,13 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     long counter;
     bool sessionStored;  // session 0, complete, is still in the store
     std::string after;   // after the header
+    long counterAfter = -1;  // the counter afterwards, when it matters
   };
   const std::string other = row(9, 0, "0,N,0,0,0,0,0,0,0,9");
+  // Rows 1 and 2 of other sessions, from a run that could not read the store and numbered on
+  // from the file while one and two waited there.
+  const std::string others = row(1, 3, "0,N,0,0,0,0,0,0,0,3") + row(2, 4, "0,N,0,0,0,0,0,0,0,4");
+  const std::string renumbered = row(3) + row(4, 0, "0,N,0,0,0,0,0,0,0,0");
   std::string many;  // waited long: more than the file's end that is usually read
   for (int n = 1; n <= 1500; ++n) many += row(n, n);
   const Case cases[] = {
@@ -366,6 +371,10 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
        0, true, resaved(one, "\t", "\n")},
       {"a counter no log could have stored", "", two, std::numeric_limits<long>::max(), true,
        two + row(3)},
+      {"pending rows whose numbers another run used", one + two, others, 2, false,
+       others + renumbered, 4},
+      {"pending rows written under new numbers", one + two, others + renumbered, 2, false,
+       others + renumbered, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -383,6 +392,9 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       EXPECT_TRUE(csv_.addToCsv(tool_, true));
     }
     EXPECT_EQ(readFile(results_), kHeader + c.after);
+    if (c.counterAfter >= 0) {
+      EXPECT_EQ(csv_.rowCount(), c.counterAfter);
+    }
     EXPECT_EQ(pending(), "<none>");
     EXPECT_FALSE(tool_.started());
     EXPECT_EQ(alerts_->shown, 0);
