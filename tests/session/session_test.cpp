@@ -330,8 +330,8 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     std::string pending;  // "" for none
     std::string before;   // after the header
     long counter;
-    bool sessionStored;  // session 0, complete, is still in the store
-    std::string after;   // after the header
+    bool sessionStored;      // session 0, complete, is still in the store
+    std::string after;       // after the header
     long counterAfter = -1;  // the counter afterwards, when it matters
   };
   const std::string other = row(9, 0, "0,N,0,0,0,0,0,0,0,9");

@@ -19,9 +19,9 @@ namespace quorin {
 // store which could not save is still holding is recognised in the file's last rows by its start
 // date and answers. Row numbers stay unique and rising: the next is one above both the counter
 // and the last row in the file, and a pending row whose number the file already uses (a run with
-// a detached store numbered on from the file) takes the next free one. A failed append is cut back off the file, shown with the alert
-// and logged; its row stays pending. The log never replaces or rewrites an existing file, and
-// reads only its last 64 KiB. Main thread only.
+// a detached store numbered on from the file) takes the next free one. A failed append is cut
+// back off the file, shown with the alert and logged; its row stays pending. The log never
+// replaces or rewrites an existing file, and reads only its last 64 KiB. Main thread only.
 class CSVFile {
  public:
   // The log for `documentsFolder`/results.csv; touches neither the file nor the store.
