@@ -276,8 +276,8 @@ MUTATIONS = [
      "", "page flow: a translation's cut-off text goes unnamed"),
     ("c-pending-window", LOG, "readTail(fd, status.st_size, rows.size() + kTailBytes)",
      "readTail(fd, status.st_size)", "results log: long-waiting rows beyond the usual tail written twice"),
-    ("c-torn-zeros", LOG, "if (!missing.empty() && zeros > 0) {",
-     "if (!missing.empty() && zeros > 0 && zeros == partial.size()) {",
+    ("c-torn-zeros", LOG, "if (!missingRows.empty() && zeros > 0) {",
+     "if (!missingRows.empty() && zeros > 0 && zeros == partial.size()) {",
      "results log: a torn row before power-cut zeros left as garbage"),
     ("c-counted", LOG, "rowNumberOf(line) > counted", "rowNumberOf(line) + 0 * counted >= 0",
      "results log: a session like a counted row dropped at launch"),
@@ -285,6 +285,15 @@ MUTATIONS = [
      "results log: rows appended to a UTF-16 file without a byte-order mark"),
     ("q-read-detach", STORE, "    detached_ = true;\n    connection_.reset();",
      "    connection_.reset();", "settings: a launch that cannot read writes over the stored session"),
+    ("c-launch-detached", LOG, "if (fromLaunch && store_->isDetached()) {", "if (false) {",
+     "results log: a session read in part at launch logged, and again at the next"),
+    ("c-renumber", LOG, "if (number > 0 && number <= *last && !finishesTornRow) {",
+     "if (number < 0 && !finishesTornRow) {",
+     "results log: a waiting row keeps a number another run used"),
+    ("c-renumber-once", LOG, "if (tail->hasSession(std::string_view(row).substr(comma), 0)) continue;",
+     "", "results log: a renumbered row written again after a stop"),
+    ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
+     "export: a copy without the waiting sessions said to be whole"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
