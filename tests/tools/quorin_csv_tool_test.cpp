@@ -231,6 +231,17 @@ TEST(ToolWriteTest, BadInputAndWriteFailuresExitWithOneAndLeaveTheFileAlone) {
       EXPECT_EQ(status(QUORIN_CSV_TOOL + info + " >/dev/full 2>&-"), 1) << info;
     }
   }
+#ifdef QUORIN_FAULT_SHIM
+  // A file system that answers "try again" for a regular file, which is always ready: a failure,
+  // not a wait that never ends.
+  EXPECT_EQ(status("echo '[[\"a\"]]' | LD_PRELOAD=" QUORIN_FAULT_SHIM " QFAULT_PREFIX=" +
+                   folder.path.string() +
+                   " QFAULT_FN=write QFAULT_N=1 QFAULT_DO=eagain QFAULT_PERSIST=1 timeout "
+                   "60 " QUORIN_CSV_TOOL " write -o " +
+                   folder / "again.csv" + " 2>" + folder / "err"),
+            1);
+  EXPECT_THAT(readFile(folder / "err").value_or(""), HasSubstr(strerror(EAGAIN)));
+#endif
 }
 
 }  // namespace
