@@ -290,7 +290,7 @@ MUTATIONS = [
     ("c-renumber", LOG, "if (number > 0 && number <= *last && !finishesTornRow) {",
      "if (number < 0 && !finishesTornRow) {",
      "results log: a waiting row keeps a number another run used"),
-    ("c-renumber-once", LOG, "if (tail->hasSession(std::string_view(row).substr(comma), 0)) continue;",
+    ("c-renumber-once", LOG, "if (tail->hasSession(std::string_view(row).substr(comma), number)) continue;",
      "", "results log: a renumbered row written again after a stop"),
     ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
      "export: a copy without the waiting sessions said to be whole"),

@@ -200,7 +200,7 @@ std::string appendOnce(const std::string& path, std::string_view rows, long long
     const bool finishesTornRow = missing.empty() && !partial.empty() && row.starts_with(partial);
     if (number > 0 && number <= *last && !finishesTornRow) {
       const std::size_t comma = row.find(',');
-      if (tail->hasSession(std::string_view(row).substr(comma), 0)) continue;
+      if (tail->hasSession(std::string_view(row).substr(comma), number)) continue;
       row = std::to_string(*last + 1) + row.substr(comma);
     }
     *last = std::max(*last, rowNumberOf(row));
