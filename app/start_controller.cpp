@@ -194,7 +194,8 @@ bool StartController::textFieldShouldReturn(QLineEdit* field) {
 void StartController::openDoc(QObject* /*unused*/) {
   CSVFile& log = app_.csvFile();
   // Rows that an append could not write yet go in first, so that the copy is the whole log; if
-  // the file still will not take them (its alert says so), no message may call the copy whole.
+  // the file still will not take them (its alert says so), or the settings where they wait could
+  // not be read, no message may call the copy whole.
   const bool whole = log.flushPendingRows();
   if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
     logExport(whole ? QStringLiteral("nothing to export, no results yet")

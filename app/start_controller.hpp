@@ -57,12 +57,12 @@ class StartController : public ViewController, public TextFieldDelegate {
       "You can take the drive out now.");
   static constexpr const char* kSavedIncompleteTitle = QT_TR_NOOP("Results Incomplete");
   static constexpr const char* kSavedIncompleteMessage = QT_TR_NOOP(
-      "The results were saved to the USB drive \u201c%1\u201d as %2, but without the latest "
-      "sessions: results.csv cannot take them yet, so the kiosk keeps them.\n\n"
-      "Once results.csv can be written again, save the results again.");
+      "The results were saved to the USB drive \u201c%1\u201d as %2, but the latest sessions "
+      "may be missing: the kiosk could not add them to results.csv yet.\n\n"
+      "Save the results again once the kiosk has added them.");
   static constexpr const char* kRowsWaitingMessage = QT_TR_NOOP(
-      "The completed sessions could not be written to results.csv yet, so there is nothing to "
-      "export.\n\nThe kiosk keeps them until the file can be written.");
+      "There is no results file to export yet, and completed sessions may be waiting to be "
+      "written to it.\n\nThe kiosk keeps them until it can write the file.");
   static constexpr const char* kSaveFailedTitle = QT_TR_NOOP("Not Saved");
   static constexpr const char* kDriveFullMessage = QT_TR_NOOP(
       "The USB drive \u201c%1\u201d is full.\n\nThe results were not saved. Make room "

@@ -292,6 +292,12 @@ MUTATIONS = [
      "results log: a waiting row keeps a number another run used"),
     ("c-renumber-once", LOG, "if (tail->hasSession(std::string_view(row).substr(comma), number)) continue;",
      "", "results log: a renumbered row written again after a stop"),
+    ("c-torn-renumbered", LOG,
+     "if (failure.empty() && !missingRows.empty() && isTornRowOf(partial, missingRows)) {",
+     "if (failure.empty() && missingRows.empty() && isTornRowOf(partial, missingRows)) {",
+     "results log: a renumbered row torn by a power cut left as garbage and written again"),
+    ("c-detached-flush", LOG, "return written && !store_->isDetached();", "return written;",
+     "results log: an export calls the copy whole while the settings could not be read"),
     ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
      "export: a copy without the waiting sessions said to be whole"),
 ]

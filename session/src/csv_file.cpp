@@ -94,6 +94,17 @@ std::string asWritten(std::string_view line) {
   return out;
 }
 
+// Whether `partial`, the file's unfinished end, is one of `rows` as this log writes it, torn by a
+// power cut: a row number, its comma and the start of the row's rest, under whatever number.
+bool isTornRowOf(std::string_view partial, const std::vector<std::string>& rows) {
+  const std::string torn = asWritten(partial);
+  if (rowNumberOf(torn) == 0) return false;
+  const std::string_view rest = std::string_view(torn).substr(torn.find(','));
+  return std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
+    return std::string_view(row).substr(row.find(',')).starts_with(rest);
+  });
+}
+
 // Reads the tail of the file open as `fd` (size `size`), at least `least` bytes of it when it
 // has them; a failure is a failed read.
 std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
@@ -188,6 +199,19 @@ std::string appendOnce(const std::string& path, std::string_view rows, long long
       failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
     }
     partial.resize(partial.size() - zeros);
+  }
+  // A row of ours that a power cut tore may carry a number other than its own (given below, and
+  // not yet stored): it is cut off and written whole with the rest.
+  if (failure.empty() && !missingRows.empty() && isTornRowOf(partial, missingRows)) {
+    const off_t whole = status.st_size - static_cast<off_t>(zeros + partial.size());
+    if (::ftruncate(fd, whole) != 0) {
+      failure = *csv::Error::posix(errno, "cutting off a torn row").description;
+    }
+    partial.clear();
+    tail->lastNumber = 0;
+    for (const std::string& line : tail->lines) {
+      tail->lastNumber = std::max(tail->lastNumber, rowNumberOf(line));
+    }
   }
   // A run whose store could not be read numbered its rows on from the file, not knowing the rows
   // that waited in the store: a waiting row whose number the file already uses takes the next
@@ -371,7 +395,9 @@ bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
 
 bool CSVFile::flushPendingRows() {
   const std::string pending = pendingRows();
-  return pending.empty() || writeRows(pending, true);
+  const bool written = pending.empty() || writeRows(pending, true);
+  // A store that could not be read may hold more: none can be said to remain.
+  return written && !store_->isDetached();
 }
 
 bool CSVFile::writeRows(const std::string& rows, bool kept) {

@@ -34,8 +34,8 @@ STILL_LOCKED = "Export Locked\nThe export is locked after five wrong codes.\n\nT
 SAVED = ("Results Saved\nThe results were saved to the USB drive \u201cSTICK\u201d as {}.\n\n"
          "You can take the drive out now.")
 INCOMPLETE = ("Results Incomplete\nThe results were saved to the USB drive \u201cSTICK\u201d as {}, "
-              "but without the latest sessions: results.csv cannot take them yet, so the kiosk "
-              "keeps them.\n\nOnce results.csv can be written again, save the results again.")
+              "but the latest sessions may be missing: the kiosk could not add them to "
+              "results.csv yet.\n\nSave the results again once the kiosk has added them.")
 NOT_SAVED = "Not Saved\nThe USB drive \u201cSTICK\u201d "
 FULL_DRIVE = ("is full.\n\nThe results were not saved. Make room on it or use another drive, "
               "then try again.")

@@ -49,7 +49,8 @@ class CSVFile {
   // file's last rows hold is then only cleared, and one a detached store could not read whole is
   // left for the next launch.
   bool addToCsv(const Tool& tool, bool fromLaunch = false);
-  // Appends any pending rows; true when none remain. Called at launch.
+  // Appends any pending rows; true when none remain (false when a detached store cannot tell).
+  // Called at launch and before an export.
   bool flushPendingRows();
 
  private:
