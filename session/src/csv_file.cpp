@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -94,15 +95,23 @@ std::string asWritten(std::string_view line) {
   return out;
 }
 
-// Whether `partial`, the file's unfinished end, is one of `rows` as this log writes it, torn by a
-// power cut: a row number, its comma and the start of the row's rest, under whatever number.
-bool isTornRowOf(std::string_view partial, const std::vector<std::string>& rows) {
+// Whether `partial`, the file's unfinished end, is the start of a row as this log writes them,
+// which a power cut tore: a number, then a start date (or none), and the score, Y or N and
+// answers. Staff's own text is not.
+bool isTornRow(std::string_view partial) {
   const std::string torn = asWritten(partial);
-  if (rowNumberOf(torn) == 0) return false;
-  const std::string_view rest = std::string_view(torn).substr(torn.find(','));
-  return std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
-    return std::string_view(row).substr(row.find(',')).starts_with(rest);
-  });
+  std::size_t i = torn.find_first_not_of("0123456789");
+  if (torn.empty() || i == 0) return false;
+  if (i == std::string::npos) return true;  // torn inside the number
+  if (torn[i++] != ',') return false;
+  constexpr std::string_view kDate = "dddd-dd-dd dd:dd:dd +dddd";
+  if (i < torn.size() && torn[i] != ',') {
+    for (std::size_t k = 0; k < kDate.size() && i < torn.size(); ++k, ++i) {
+      const bool digit = torn[i] >= '0' && torn[i] <= '9';
+      if (kDate[k] == 'd' ? !digit : torn[i] != kDate[k]) return false;
+    }
+  }
+  return torn.find_first_not_of("0123456789,YN", i) == std::string::npos;
 }
 
 // Reads the tail of the file open as `fd` (size `size`), at least `least` bytes of it when it
@@ -157,9 +166,13 @@ std::optional<Tail> readTail(const std::string& path) {
 }
 
 // Appends those lines of `rows` that the file does not already end with, and syncs them. A row
-// that a power cut tore off at the end is finished rather than written again. *last becomes the
-// highest row number in the file afterwards. Returns "" or the failure's text.
-std::string appendOnce(const std::string& path, std::string_view rows, long long* last) {
+// that a power cut tore off at the end is cut off and written whole. A row whose number the file
+// already uses is renumbered, and `keep` is given all the rows with their new numbers and the
+// highest before they are written (so that a stop after the write finds them as written). *last
+// becomes the highest row number in the file afterwards. Returns "" or the failure's text.
+std::string appendOnce(const std::string& path, std::string_view rows,
+                       const std::function<void(const std::string&, long long)>& keep,
+                       long long* last) {
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
   struct stat status {};
@@ -183,61 +196,61 @@ std::string appendOnce(const std::string& path, std::string_view rows, long long
     return "the file is saved as UTF-16 or UTF-32 text, not as CSV (UTF-8); save it as CSV again "
            "or move it away, and the waiting rows follow";
   }
-  std::vector<std::string> missingRows;
-  for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
-       from = end + 1) {
-    const std::string_view line = rows.substr(from, end - from);
-    if (!tail->hasLine(line)) missingRows.emplace_back(line);
-  }
   std::string failure;
   std::string& partial = tail->partial;
-  // Zeros where a power cut left blocks allocated but unwritten, after a torn row or alone: never
-  // text, cut them off.
-  const std::size_t zeros = partial.size() - (partial.find_last_not_of('\0') + 1);
-  if (!missingRows.empty() && zeros > 0) {
-    if (::ftruncate(fd, status.st_size - static_cast<off_t>(zeros)) != 0) {
-      failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
-    }
-    partial.resize(partial.size() - zeros);
-  }
-  // A row of ours that a power cut tore may carry a number other than its own (given below, and
-  // not yet stored): it is cut off and written whole with the rest.
-  if (failure.empty() && !missingRows.empty() && isTornRowOf(partial, missingRows)) {
-    const off_t whole = status.st_size - static_cast<off_t>(zeros + partial.size());
-    if (::ftruncate(fd, whole) != 0) {
-      failure = *csv::Error::posix(errno, "cutting off a torn row").description;
-    }
+  // Zeros where a power cut left blocks allocated but unwritten, and a row of ours that it tore:
+  // cut off, the row to be written whole (by this append, or by a later one that can read the
+  // store where it waits). A whole row without its line end (as an editor may save the file) is
+  // a line like the others; staff's own text stays as it is.
+  std::size_t cut = partial.size() - (partial.find_last_not_of('\0') + 1);
+  partial.resize(partial.size() - cut);
+  if (const std::string whole = asWritten(partial);
+      std::count(whole.begin(), whole.end(), ',') >=
+      std::count(kHeader.begin(), kHeader.end(), ',')) {
+    tail->lines.push_back(whole);
+  } else if (isTornRow(partial)) {
+    csv::logDiagnostic("Results log: cutting off the torn row \"" + partial + "\" at the end of " +
+                       path);
+    cut += partial.size();
     partial.clear();
     tail->lastNumber = 0;
     for (const std::string& line : tail->lines) {
       tail->lastNumber = std::max(tail->lastNumber, rowNumberOf(line));
     }
   }
+  std::vector<std::string> lines;
+  bool anyMissing = false;
+  for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
+       from = end + 1) {
+    lines.emplace_back(rows.substr(from, end - from));
+    anyMissing |= !tail->hasLine(lines.back());
+  }
+  if (anyMissing && cut > 0 && ::ftruncate(fd, status.st_size - static_cast<off_t>(cut)) != 0) {
+    failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
+  }
   // A run whose store could not be read numbered its rows on from the file, not knowing the rows
   // that waited in the store: a waiting row whose number the file already uses takes the next
-  // free one, unless the file holds its session already (written under its new number before a
-  // stop). So numbers stay unique and rising in the file.
+  // free one. So numbers stay unique and rising in the file.
   *last = tail->lastNumber;
   std::string missing;
-  for (std::string& row : missingRows) {
-    const long long number = rowNumberOf(row);
-    const bool finishesTornRow = missing.empty() && !partial.empty() && row.starts_with(partial);
-    if (number > 0 && number <= *last && !finishesTornRow) {
-      const std::size_t comma = row.find(',');
-      if (tail->hasSession(std::string_view(row).substr(comma), number)) continue;
-      row = std::to_string(*last + 1) + row.substr(comma);
+  std::string renumbered;  // all the rows, under the numbers they are written with
+  bool anyRenumbered = false;
+  for (std::string& row : lines) {
+    if (!tail->hasLine(row)) {
+      if (const long long number = rowNumberOf(row); number > 0 && number <= *last) {
+        row = std::to_string(*last + 1) + row.substr(row.find(','));
+        anyRenumbered = true;
+      }
+      *last = std::max(*last, rowNumberOf(row));
+      missing.append(row).push_back('\n');
     }
-    *last = std::max(*last, rowNumberOf(row));
-    missing.append(row).push_back('\n');
+    renumbered.append(row).push_back('\n');
   }
+  if (failure.empty() && anyRenumbered) keep(renumbered, *last);
   if (failure.empty() && !missing.empty() && !partial.empty()) {
-    if (missing.starts_with(partial)) {
-      missing.erase(0, partial.size());
-    } else {
-      // An unfinished line that is not one of ours is kept; the rows start on a line of their own.
-      csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
-      missing.insert(missing.begin(), '\n');
-    }
+    // An unfinished line that is not one of ours is kept; the rows start on a line of their own.
+    csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
+    missing.insert(missing.begin(), '\n');
   }
   if (failure.empty() && !missing.empty()) {
     if (csv::durable::Failure written =
@@ -404,7 +417,13 @@ bool CSVFile::writeRows(const std::string& rows, bool kept) {
   std::string failure;
   if (fileExists(filePath_) || createWithHeader()) {
     long long last = 0;
-    failure = appendOnce(filePath_, rows, &last);
+    // Renumbered rows are stored as such before they are written, so that a stop between the
+    // write and forgetting them leaves them findable in the file, not to be renumbered again.
+    const auto keep = [this](const std::string& renumbered, long long highest) {
+      store_->applyChanges({{kPendingRowsKey, SettingValue(renumbered)},
+                            {kRowCountKey, SettingValue(std::int64_t{highest})}});
+    };
+    failure = appendOnce(filePath_, rows, keep, &last);
     if (failure.empty()) {
       if (last > storedRowCount()) setRowCount(last);
       // Once in the file the rows may be forgotten. If the store cannot save that, a later

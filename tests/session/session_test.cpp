@@ -348,6 +348,8 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"all pending rows written", one + two, one + two, 2, false, one + two},
       {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
       {"a pending row torn in its number", one + two, one + two.substr(0, 1), 2, false, one + two},
+      {"pending rows written, an editor dropped the last line end", one + two,
+       one + two.substr(0, two.size() - 1), 2, false, one + two.substr(0, two.size() - 1)},
       {"zeros after a power cut", one, std::string(7, '\0'), 1, false, one},
       {"a torn pending row, then zeros", one + two, one + two.substr(0, 9) + std::string(5, '\0'),
        2, false, one + two},
@@ -374,9 +376,9 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
        two + row(3)},
       {"pending rows whose numbers another run used", one + two, others, 2, false,
        others + renumbered, 4},
-      {"pending rows written under new numbers", one + two, others + renumbered, 2, false,
+      {"pending rows written under new numbers", renumbered, others + renumbered, 4, false,
        others + renumbered, 4},
-      {"a renumbered row torn, then zeros", one + two,
+      {"a renumbered row torn, then zeros", renumbered,
        others + row(3) + renumbered.substr(row(3).size(), 12) + std::string(3, '\0'), 2, false,
        others + renumbered, 4},
   };
@@ -403,6 +405,30 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     EXPECT_FALSE(tool_.started());
     EXPECT_EQ(alerts_->shown, 0);
   }
+  // Renumbered rows are stored under their new numbers before they are written, so that a stop
+  // right after the write finds them in the file as they are, rather than renumbering them again.
+  struct Recording final : SettingsStore {
+    explicit Recording(std::shared_ptr<SettingsStore> store) : inner(std::move(store)) {}
+    std::optional<SettingValue> valueForKey(std::string_view key) const override {
+      return inner->valueForKey(key);
+    }
+    bool applyChanges(const std::vector<SettingChange>& changes) override {
+      for (const SettingChange& c : changes) {
+        if (c.key == "qn_pending_rows")
+          kept.push_back(c.value ? std::get<std::string>(*c.value) : "");
+      }
+      return inner->applyChanges(changes);
+    }
+    std::shared_ptr<SettingsStore> inner;
+    std::vector<std::string> kept;
+  };
+  writeFile(results_, kHeader + others);
+  store_->setValue("qn_pending_rows", one + two);
+  const auto recording = std::make_shared<Recording>(store_);
+  EXPECT_TRUE(CSVFile(recording, documents_, alerts_).flushPendingRows());
+  EXPECT_EQ(recording->kept, (std::vector<std::string>{renumbered, ""}));
+  EXPECT_EQ(readFile(results_), kHeader + others + renumbered);
+
   // During a run, a session like the last row and begun in its second (a clock that stands still)
   // is another person's.
   writeFile(results_, kHeader + one);

@@ -15,7 +15,7 @@ namespace quorin {
 // the settings store (the row is numbered, kept as pending, and the session cleared, together)
 // followed by the synced append; a row is then forgotten from the store. Whatever instant a run
 // stops at, the next append or launch finds the pending rows and writes only those not already
-// at the end of the file, finishing a row that a power cut tore; and a complete session that a
+// at the end of the file, writing whole a row that a power cut tore; and a complete session that a
 // store which could not save is still holding is recognised in the file's last rows by its start
 // date and answers. Row numbers stay unique and rising: the next is one above both the counter
 // and the last row in the file, and a pending row whose number the file already uses (a run with
