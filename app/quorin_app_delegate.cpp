@@ -47,6 +47,7 @@ bool QuorinAppDelegate::didFinishLaunching() {
     csvFile_->addToCsv(*tool_, true);
     tool_->restart();
   }
+  csvFile_->catchUpRowCount();
   window_->setRootViewController(std::make_unique<StartController>(*this));
   window_->makeKeyAndVisible();
   return true;

@@ -413,6 +413,12 @@ bool CSVFile::flushPendingRows() {
   return written && !store_->isDetached();
 }
 
+void CSVFile::catchUpRowCount() {
+  if (store_->isDetached()) return;
+  const std::optional<Tail> tail = readTail(filePath_);
+  if (tail && tail->lastNumber > storedRowCount()) setRowCount(tail->lastNumber);
+}
+
 bool CSVFile::writeRows(const std::string& rows, bool kept) {
   std::string failure;
   if (fileExists(filePath_) || createWithHeader()) {

@@ -348,6 +348,7 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"all pending rows written", one + two, one + two, 2, false, one + two},
       {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
       {"a pending row torn in its number", one + two, one + two.substr(0, 1), 2, false, one + two},
+      {"rows a run without its store numbered on", "", others, 0, false, others, 2},
       {"pending rows written, an editor dropped the last line end", one + two,
        one + two.substr(0, two.size() - 1), 2, false, one + two.substr(0, two.size() - 1)},
       {"zeros after a power cut", one, std::string(7, '\0'), 1, false, one},
@@ -397,6 +398,7 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     if (tool_.complete()) {
       EXPECT_TRUE(csv_.addToCsv(tool_, true));
     }
+    csv_.catchUpRowCount();
     EXPECT_EQ(readFile(results_), kHeader + c.after);
     if (c.counterAfter >= 0) {
       EXPECT_EQ(csv_.rowCount(), c.counterAfter);

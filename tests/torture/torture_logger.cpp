@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
       logRow(startSecond(), true);
       noted(tool.restart(), "restart");
     }
+    csvFile.catchUpRowCount();
     if (mode == "launch") return 0;
   }
   noted(tool.restart(), "restart");  // the questionnaire starts with a restart

@@ -52,6 +52,9 @@ class CSVFile {
   // Appends any pending rows; true when none remain (false when a detached store cannot tell).
   // Called at launch and before an export.
   bool flushPendingRows();
+  // Raises the counter to the file's last row number (rows a run with a detached store numbered
+  // on), so that numbers keep rising if the file is moved away. Called once a launch has logged.
+  void catchUpRowCount();
 
  private:
   // initCsvFile, telling whether the file now exists.
