@@ -296,6 +296,9 @@ MUTATIONS = [
      "results log: a row saved without its line end written again"),
     ("c-detached-flush", LOG, "return written && !store_->isDetached();", "return written;",
      "results log: an export calls the copy whole while the settings could not be read"),
+    ("c-catch-up", LOG, "if (tail && tail->lastNumber > storedRowCount()) setRowCount(tail->lastNumber);",
+     "if (tail && tail->lastNumber < 0) setRowCount(tail->lastNumber);",
+     "results log: the counter left behind rows numbered on from the file"),
     ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
      "export: a copy without the waiting sessions said to be whole"),
 ]
