@@ -95,6 +95,20 @@ std::string asWritten(std::string_view line) {
   return out;
 }
 
+// Whether `partial`, the file's unfinished end, is a whole row without its line end (as an editor
+// may save the file): all its fields. A row of ours that a power cut tore just before its last
+// answer has them all but that one (this log writes a row only with every answer).
+bool isWholeRow(std::string_view partial) {
+  const std::string row = asWritten(partial);
+  if (static_cast<std::size_t>(std::count(row.begin(), row.end(), ',')) <
+      static_cast<std::size_t>(std::count(kHeader.begin(), kHeader.end(), ','))) {
+    return false;
+  }
+  std::size_t answers = 0;  // where the first answer starts, after the fourth comma
+  for (int commas = 0; commas < 4; ++commas) answers = row.find(',', answers) + 1;
+  return row.back() != ',' || row.find(",,", answers - 1) != std::string::npos;
+}
+
 // Whether `partial`, the file's unfinished end, is the start of a row as this log writes them,
 // which a power cut tore: a number, then a start date (or none), and the score, Y or N and
 // answers. Staff's own text is not.
@@ -147,9 +161,11 @@ std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
   // Power-cut zeros come only after the last line; within the lines they are another encoding.
   tail.holdsNul = std::string_view(bytes).substr(0, from).find('\0') != std::string_view::npos;
   tail.partial = bytes.substr(from);
-  // A last row without its line end (as an editor may save the file) still holds a number in use;
-  // a row of ours torn before its comma holds none.
-  tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(asWritten(tail.partial)));
+  // A whole last row without its line end (as an editor may save the file) holds a number in use;
+  // a torn row does not: it is cut off before anything is written.
+  if (isWholeRow(tail.partial)) {
+    tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(asWritten(tail.partial)));
+  }
   return tail;
 }
 
@@ -171,7 +187,7 @@ std::optional<Tail> readTail(const std::string& path) {
 // highest before they are written (so that a stop after the write finds them as written). *last
 // becomes the highest row number in the file afterwards. Returns "" or the failure's text.
 std::string appendOnce(const std::string& path, std::string_view rows,
-                       const std::function<void(const std::string&, long long)>& keep,
+                       const std::function<bool(const std::string&, long long)>& keep,
                        long long* last) {
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
@@ -204,28 +220,20 @@ std::string appendOnce(const std::string& path, std::string_view rows,
   // a line like the others; staff's own text stays as it is.
   std::size_t cut = partial.size() - (partial.find_last_not_of('\0') + 1);
   partial.resize(partial.size() - cut);
-  if (const std::string whole = asWritten(partial);
-      std::count(whole.begin(), whole.end(), ',') >=
-      std::count(kHeader.begin(), kHeader.end(), ',')) {
-    tail->lines.push_back(whole);
+  if (isWholeRow(partial)) {
+    tail->lines.push_back(asWritten(partial));
   } else if (isTornRow(partial)) {
     csv::logDiagnostic("Results log: cutting off the torn row \"" + partial + "\" at the end of " +
                        path);
     cut += partial.size();
     partial.clear();
-    tail->lastNumber = 0;
-    for (const std::string& line : tail->lines) {
-      tail->lastNumber = std::max(tail->lastNumber, rowNumberOf(line));
-    }
   }
   std::vector<std::string> lines;
-  bool anyMissing = false;
   for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
        from = end + 1) {
     lines.emplace_back(rows.substr(from, end - from));
-    anyMissing |= !tail->hasLine(lines.back());
   }
-  if (anyMissing && cut > 0 && ::ftruncate(fd, status.st_size - static_cast<off_t>(cut)) != 0) {
+  if (cut > 0 && ::ftruncate(fd, status.st_size - static_cast<off_t>(cut)) != 0) {
     failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
   }
   // A run whose store could not be read numbered its rows on from the file, not knowing the rows
@@ -246,7 +254,10 @@ std::string appendOnce(const std::string& path, std::string_view rows,
     }
     renumbered.append(row).push_back('\n');
   }
-  if (failure.empty() && anyRenumbered) keep(renumbered, *last);
+  // Written under numbers the store does not know, they would be renumbered and written again.
+  if (failure.empty() && anyRenumbered && !keep(renumbered, *last)) {
+    failure = "the settings store could not keep the new numbers of rows whose numbers were taken";
+  }
   if (failure.empty() && !missing.empty() && !partial.empty()) {
     // An unfinished line that is not one of ours is kept; the rows start on a line of their own.
     csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
@@ -425,9 +436,11 @@ bool CSVFile::writeRows(const std::string& rows, bool kept) {
     long long last = 0;
     // Renumbered rows are stored as such before they are written, so that a stop between the
     // write and forgetting them leaves them findable in the file, not to be renumbered again.
+    // (A detached store keeps nothing on disk that could be renumbered again.)
     const auto keep = [this](const std::string& renumbered, long long highest) {
-      store_->applyChanges({{kPendingRowsKey, SettingValue(renumbered)},
-                            {kRowCountKey, SettingValue(std::int64_t{highest})}});
+      return store_->applyChanges({{kPendingRowsKey, SettingValue(renumbered)},
+                                   {kRowCountKey, SettingValue(std::int64_t{highest})}}) ||
+             store_->isDetached();
     };
     failure = appendOnce(filePath_, rows, keep, &last);
     if (failure.empty()) {

@@ -348,6 +348,11 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"all pending rows written", one + two, one + two, 2, false, one + two},
       {"a torn pending row", one + two, one + two.substr(0, 9), 2, false, one + two},
       {"a pending row torn in its number", one + two, one + two.substr(0, 1), 2, false, one + two},
+      {"a pending row torn before its last answer", one + two, one + two.substr(0, two.size() - 2),
+       2, false, one + two},
+      {"another run's torn row, not stored here", "", one + two.substr(0, 20), 1, true,
+       one + row(2)},
+      {"zeros after the rows, none missing", one, one + std::string(7, '\0'), 1, false, one},
       {"rows a run without its store numbered on", "", others, 0, false, others, 2},
       {"pending rows written, an editor dropped the last line end", one + two,
        one + two.substr(0, two.size() - 1), 2, false, one + two.substr(0, two.size() - 1)},
@@ -415,6 +420,7 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       return inner->valueForKey(key);
     }
     bool applyChanges(const std::vector<SettingChange>& changes) override {
+      if (failing) return false;
       for (const SettingChange& c : changes) {
         if (c.key == "qn_pending_rows")
           kept.push_back(c.value ? std::get<std::string>(*c.value) : "");
@@ -423,10 +429,15 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     }
     std::shared_ptr<SettingsStore> inner;
     std::vector<std::string> kept;
+    bool failing = false;
   };
   writeFile(results_, kHeader + others);
   store_->setValue("qn_pending_rows", one + two);
   const auto recording = std::make_shared<Recording>(store_);
+  recording->failing = true;  // then they wait
+  EXPECT_FALSE(CSVFile(recording, documents_, alerts_).flushPendingRows());
+  EXPECT_EQ(readFile(results_), kHeader + others);
+  recording->failing = false;
   EXPECT_TRUE(CSVFile(recording, documents_, alerts_).flushPendingRows());
   EXPECT_EQ(recording->kept, (std::vector<std::string>{renumbered, ""}));
   EXPECT_EQ(readFile(results_), kHeader + others + renumbered);
