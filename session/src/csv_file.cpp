@@ -46,7 +46,9 @@ constexpr off_t kTailBytes = 64 * 1024;
 
 struct Tail {
   std::vector<std::string> lines;  // the complete lines as this log writes rows, oldest first
-  std::string partial;             // what follows the last line break: a torn row, or nothing
+  std::string partial;             // what follows the last line break, but for zeros
+  std::size_t zeros = 0;           // power-cut zeros at the very end: never text
+  bool torn = false;               // partial is a row of ours that a power cut tore
   long long lastNumber = 0;        // the highest row number among the lines
   bool holdsNul = false;           // a complete line holds a NUL byte: not text in UTF-8
 
@@ -161,10 +163,15 @@ std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
   // Power-cut zeros come only after the last line; within the lines they are another encoding.
   tail.holdsNul = std::string_view(bytes).substr(0, from).find('\0') != std::string_view::npos;
   tail.partial = bytes.substr(from);
-  // A whole last row without its line end (as an editor may save the file) holds a number in use;
-  // a torn row does not: it is cut off before anything is written.
+  tail.zeros = tail.partial.size() - (tail.partial.find_last_not_of('\0') + 1);
+  tail.partial.resize(tail.partial.size() - tail.zeros);
+  // A whole last row without its line end (as an editor may save the file) is a line like the
+  // others; a torn row holds no number in use: it is cut off before anything is written.
   if (isWholeRow(tail.partial)) {
-    tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(asWritten(tail.partial)));
+    tail.lines.push_back(asWritten(tail.partial));
+    tail.lastNumber = std::max(tail.lastNumber, rowNumberOf(tail.lines.back()));
+  } else {
+    tail.torn = isTornRow(tail.partial);
   }
   return tail;
 }
@@ -184,11 +191,10 @@ std::optional<Tail> readTail(const std::string& path) {
 // Appends those lines of `rows` that the file does not already end with, and syncs them. A row
 // that a power cut tore off at the end is cut off and written whole. A row whose number the file
 // already uses is renumbered, and `keep` is given all the rows with their new numbers and the
-// highest before they are written (so that a stop after the write finds them as written). *last
-// becomes the highest row number in the file afterwards. Returns "" or the failure's text.
+// highest before they are written (so that a stop after the write finds them as written).
+// Returns "" or the failure's text.
 std::string appendOnce(const std::string& path, std::string_view rows,
-                       const std::function<bool(const std::string&, long long)>& keep,
-                       long long* last) {
+                       const std::function<bool(const std::string&, long long)>& keep) {
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (fd < 0) return *csv::Error::posix(errno, "opening the file").description;
   struct stat status {};
@@ -214,24 +220,15 @@ std::string appendOnce(const std::string& path, std::string_view rows,
   }
   std::string failure;
   std::string& partial = tail->partial;
-  // Zeros where a power cut left blocks allocated but unwritten, and a row of ours that it tore:
-  // cut off, the row to be written whole (by this append, or by a later one that can read the
-  // store where it waits). A whole row without its line end (as an editor may save the file) is
-  // a line like the others; staff's own text stays as it is.
-  std::size_t cut = partial.size() - (partial.find_last_not_of('\0') + 1);
-  partial.resize(partial.size() - cut);
-  if (isWholeRow(partial)) {
-    tail->lines.push_back(asWritten(partial));
-  } else if (isTornRow(partial)) {
+  // Power-cut zeros, and a row of ours that a power cut tore: cut off, the row to be written whole
+  // (by this append, or by a later one that can read the store where it waits). Staff's own text
+  // stays as it is.
+  std::size_t cut = tail->zeros;
+  if (tail->torn) {
     csv::logDiagnostic("Results log: cutting off the torn row \"" + partial + "\" at the end of " +
                        path);
     cut += partial.size();
     partial.clear();
-  }
-  std::vector<std::string> lines;
-  for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
-       from = end + 1) {
-    lines.emplace_back(rows.substr(from, end - from));
   }
   if (cut > 0 && ::ftruncate(fd, status.st_size - static_cast<off_t>(cut)) != 0) {
     failure = *csv::Error::posix(errno, "cutting off an unfinished end").description;
@@ -239,23 +236,25 @@ std::string appendOnce(const std::string& path, std::string_view rows,
   // A run whose store could not be read numbered its rows on from the file, not knowing the rows
   // that waited in the store: a waiting row whose number the file already uses takes the next
   // free one. So numbers stay unique and rising in the file.
-  *last = tail->lastNumber;
+  long long last = tail->lastNumber;
   std::string missing;
   std::string renumbered;  // all the rows, under the numbers they are written with
   bool anyRenumbered = false;
-  for (std::string& row : lines) {
+  for (std::size_t from = 0, end; (end = rows.find('\n', from)) != std::string_view::npos;
+       from = end + 1) {
+    std::string row(rows.substr(from, end - from));
     if (!tail->hasLine(row)) {
-      if (const long long number = rowNumberOf(row); number > 0 && number <= *last) {
-        row = std::to_string(*last + 1) + row.substr(row.find(','));
+      if (const long long number = rowNumberOf(row); number > 0 && number <= last) {
+        row = std::to_string(last + 1) + row.substr(row.find(','));
         anyRenumbered = true;
       }
-      *last = std::max(*last, rowNumberOf(row));
+      last = std::max(last, rowNumberOf(row));
       missing.append(row).push_back('\n');
     }
     renumbered.append(row).push_back('\n');
   }
   // Written under numbers the store does not know, they would be renumbered and written again.
-  if (failure.empty() && anyRenumbered && !keep(renumbered, *last)) {
+  if (failure.empty() && anyRenumbered && !keep(renumbered, last)) {
     failure = "the settings store could not keep the new numbers of rows whose numbers were taken";
   }
   if (failure.empty() && !missing.empty() && !partial.empty()) {
@@ -433,7 +432,6 @@ void CSVFile::catchUpRowCount() {
 bool CSVFile::writeRows(const std::string& rows, bool kept) {
   std::string failure;
   if (fileExists(filePath_) || createWithHeader()) {
-    long long last = 0;
     // Renumbered rows are stored as such before they are written, so that a stop between the
     // write and forgetting them leaves them findable in the file, not to be renumbered again.
     // (A detached store keeps nothing on disk that could be renumbered again.)
@@ -442,9 +440,8 @@ bool CSVFile::writeRows(const std::string& rows, bool kept) {
                                    {kRowCountKey, SettingValue(std::int64_t{highest})}}) ||
              store_->isDetached();
     };
-    failure = appendOnce(filePath_, rows, keep, &last);
+    failure = appendOnce(filePath_, rows, keep);
     if (failure.empty()) {
-      if (last > storedRowCount()) setRowCount(last);
       // Once in the file the rows may be forgotten. If the store cannot save that, a later
       // append finds them in the file and does not write them again.
       store_->removeValueForKey(kPendingRowsKey);
