@@ -56,6 +56,8 @@ MUTATIONS = [
     ("e-read-back", "csv/src/decoder.cpp",
      "if (readsBackAs(std::string_view(out).substr(start), utf8)) return true;", "return true;",
      "encoder: a character written as one the reader reads as another"),
+    ("e-ascii-block", DEC, "p[i - 2] >= 0xE0 || p[i - 3] >= 0xF0)) break;", "p[i - 2] >= 0xE0)) break;",
+     "validator: a four-byte sequence cut short before an ASCII block passes"),
     ("e-ef-utf8", "csv/src/encoding_detection.cpp", "      if (utf8) break;\n", "",
      "detection: UTF-8 starting with U+F000-U+FFFF read in the system encoding"),
     ("e-utf32le", DET, "if (n >= 4 && b[2] == 0x00 && b[3] == 0x00)", "if (n >= 4 && b[2] == 0x00)",

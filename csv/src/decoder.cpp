@@ -118,6 +118,12 @@ __attribute__((target("avx2"))) std::size_t avx2CleanPrefix(const std::uint8_t* 
   std::size_t i = 0;
   for (; i + 32 <= n; i += 32) {
     const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    if (_mm256_movemask_epi8(input) == 0) {
+      // All ASCII, the usual block: it is clean unless the block before ended inside a sequence.
+      if (i >= 3 && (p[i - 1] >= 0xC0 || p[i - 2] >= 0xE0 || p[i - 3] >= 0xF0)) break;
+      previous = input;
+      continue;
+    }
     const __m256i carried = _mm256_permute2x128_si256(previous, input, 0x21);
     const __m256i prev1 = _mm256_alignr_epi8(input, carried, 15);
     const __m256i prev2 = _mm256_alignr_epi8(input, carried, 14);

@@ -57,22 +57,25 @@ void expectValidPrefixAsDefined(const std::string& s) {
 }
 
 // Long inputs take the vector path; one bad or cut sequence is put at every position of a text
-// mixing ASCII and two-, three- and four-byte characters, and random pieces are strung together.
+// mixing ASCII and two-, three- and four-byte characters, and of plain ASCII (whose blocks take a
+// shortcut), and random pieces are strung together.
 TEST(UTF8ValidatorTest, AgreesWithTheDefinition) {
   const std::string unit = "ab\u00E9\u20AC\U0001F600 \u0915\u094D,";
-  std::string text;
-  while (text.size() < 300) text += unit;
+  std::string mixed;
+  while (mixed.size() < 300) mixed += unit;
   const char* faults[] = {"\xFF",         "\x80",
                           "\xC3",         "\xE2\x82",
                           "\xED\xA0\x80", "\xF4\x90\x80\x80",
                           "\xC0\xAF",     "\xF0\x9F\x98",
                           "\xE0\x80\x80", "\xF0\x8F\xBF\xBF",
                           "\xEF\xBB\xBF"};
-  for (std::size_t at = 0; at <= text.size(); ++at) {
-    for (const char* fault : faults) {
-      ASSERT_NO_FATAL_FAILURE(expectValidPrefixAsDefined(text.substr(0, at) + fault));
-      ASSERT_NO_FATAL_FAILURE(
-          expectValidPrefixAsDefined(text.substr(0, at) + fault + text.substr(at)));
+  for (const std::string& text : {mixed, std::string(160, 'a')}) {
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+      for (const char* fault : faults) {
+        ASSERT_NO_FATAL_FAILURE(expectValidPrefixAsDefined(text.substr(0, at) + fault));
+        ASSERT_NO_FATAL_FAILURE(
+            expectValidPrefixAsDefined(text.substr(0, at) + fault + text.substr(at)));
+      }
     }
   }
   std::mt19937 random(7);
