@@ -302,6 +302,9 @@ MUTATIONS = [
     ("c-catch-up", LOG, "if (tail && tail->lastNumber > storedRowCount()) setRowCount(tail->lastNumber);",
      "if (tail && tail->lastNumber < 0) setRowCount(tail->lastNumber);",
      "results log: the counter left behind rows numbered on from the file"),
+    ("x-short-read", EXPORT,
+     "if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {",
+     "if (::fstat(fd, &status) != 0) {", "export: a file that ends early read as whole"),
     ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
      "export: a copy without the waiting sessions said to be whole"),
 ]

@@ -351,7 +351,8 @@ def usb_export():
     sweeping away what an interrupted export left; an earlier copy of other rows (results.csv
     was started again) stays, and the new one takes the next name. A full drive, a read-only one,
     one unmounted during the copy or right after it, and one that fails its sync each say why,
-    and none is taken for a copy that is on the drive. Sessions still waiting to be written to
+    and none is taken for a copy that is on the drive; an earlier copy that reads short is not
+    taken for the start of this one. Sessions still waiting to be written to
     results.csv go in first, or the kiosk says the copy lacks them."""
     if os.geteuid() or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or
                                                               shutil.which("fusefat")):
@@ -366,6 +367,10 @@ def usb_export():
     cases = {  # drive, fault shim settings, what the kiosk says
         "saved": ({"files": {name: HEADER + "\n", leftover: "1,2026"}}, {}, SAVED.format(name)),
         "started again": ({"files": {name: other}}, {}, SAVED.format(second)),
+        # a failing stick ends the earlier copy early: it must not pass for the start of this one
+        "read cut short": ({"files": {name: other}},
+                           {"QFAULT_FN": "read", "QFAULT_N": "1", "QFAULT_DO": "zero"},
+                           SAVED.format(second)),
         "full": ({"size_kb": 2048, "full": True}, {}, NOT_SAVED + FULL_DRIVE),
         "read-only": ({"read_only": True}, {}, NOT_SAVED + READ_ONLY),
         "unmounted": ({}, stop("write", "1"), NOT_SAVED + REMOVED),
@@ -415,7 +420,7 @@ def usb_export():
         # Unmounted late, the copy did reach the drive, but the kiosk could not confirm it.
         there = case in ("saved", "unmounted late", "sessions waiting")
         expected = {name: results if there else None, leftover: None}
-        if case == "started again":
+        if case in ("started again", "read cut short"):
             expected = {name: other, second: results}
         for file, text in expected.items():
             copy = on_image(image, file)
