@@ -75,11 +75,21 @@ class ScrollViewAccessible : public QAccessibleWidget {
 };
 
 // The content of a scroll view: a child of the view rather than a window. Its screen position
-// comes from QWidget::mapToGlobal, which already maps through the proxy.
+// comes from QWidget::mapToGlobal, which already maps through the proxy. Of its children (the
+// pages) it lists only those the view shows, so that a screen reader reads the page in front of
+// the person rather than the controls of pages off to the side.
 class ScrollContentAccessible : public QAccessibleWidget {
  public:
   explicit ScrollContentAccessible(QWidget* content)
       : QAccessibleWidget(content, QAccessible::Grouping) {}
+  int childCount() const override { return static_cast<int>(shownChildren().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QList<QAccessibleInterface*> shown = shownChildren();
+    return index >= 0 && index < shown.size() ? shown.at(index) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return static_cast<int>(shownChildren().indexOf(const_cast<QAccessibleInterface*>(child)));
+  }
   QAccessibleInterface* parent() const override {
     if (ScrollView* view = scrollViewShowing(widget())) {
       return QAccessible::queryAccessibleInterface(view);
@@ -90,6 +100,33 @@ class ScrollContentAccessible : public QAccessibleWidget {
     QAccessible::State s = QAccessibleWidget::state();
     s.invisible = !widget()->isVisible();
     return s;
+  }
+  // The view moved: when other pages come into view or leave it, screen readers are told to
+  // look at the children again.
+  void contentMoved() {
+    QList<QObject*> shown;
+    for (QAccessibleInterface* page : shownChildren()) shown.append(page->object());
+    if (shown == lastShown_) return;
+    lastShown_ = shown;
+    QAccessibleEvent event(widget(), QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&event);
+  }
+
+ private:
+  QList<QObject*> lastShown_;  // compared, never followed
+
+  QList<QAccessibleInterface*> shownChildren() const {
+    QList<QAccessibleInterface*> shown;
+    const ScrollView* view = scrollViewShowing(widget());
+    const QRect visible =
+        view != nullptr ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : QRect();
+    for (int i = 0, n = QAccessibleWidget::childCount(); i < n; ++i) {
+      QAccessibleInterface* page = QAccessibleWidget::child(i);
+      if (page != nullptr && (view == nullptr || page->rect().intersects(visible))) {
+        shown.append(page);
+      }
+    }
+    return shown;
   }
 };
 
@@ -206,6 +243,14 @@ void installAccessibility() {
 void registerScrollContent(QWidget* content) {
   // Registered before the proxy shows it, which is when Qt would make its own interface.
   QAccessible::registerAccessibleInterface(new ScrollContentAccessible(content));
+}
+
+void scrollContentMoved(QWidget* content) {
+  if (content == nullptr || !QAccessible::isActive()) return;
+  if (auto* accessible =
+          dynamic_cast<ScrollContentAccessible*>(QAccessible::queryAccessibleInterface(content))) {
+    accessible->contentMoved();
+  }
 }
 
 }  // namespace quorin

@@ -5,7 +5,8 @@
 // - The ScrollView shows its content through a QGraphicsProxyWidget, which makes the strip of
 //   pages a top-level widget of its own: Qt lists it beside the window and leaves the view empty.
 //   Here the strip is the view's one child and its parent is the view, so the pages are reached
-//   through the window; it is no longer listed as a window of its own.
+//   through the window; it is no longer listed as a window of its own. It lists only the pages
+//   the view shows, so that the controls of pages off to the side are not read out.
 // - Checkable push buttons are announced as check boxes. A button whose dynamic property `role`
 //   is "choice" acts as one of a radio group (the answers, the help question) and is announced
 //   as a radio button; every push button offers "Press".
@@ -31,5 +32,8 @@ void installAccessibility();
 // Describes `content` as the child of the ScrollView that is about to show it through a proxy.
 // Called by ScrollView before the proxy shows it.
 void registerScrollContent(QWidget* content);
+// Tells screen readers when the pages of `content` that its ScrollView shows change. Called by
+// ScrollView whenever the content moves.
+void scrollContentMoved(QWidget* content);
 
 }  // namespace quorin

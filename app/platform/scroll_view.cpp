@@ -343,6 +343,7 @@ void ScrollView::updateTransform() {
   if (proxy_ == nullptr) return;
   proxy_->setScale(zoom_);
   proxy_->setPos(-offset_);
+  scrollContentMoved(content_);
 }
 
 void ScrollView::stopMotion() {
