@@ -151,23 +151,39 @@ bool characterHasFlagSlow(const char* p, std::uint8_t flag) {
   return hasCodePointFlag(decodeUTF8(p, &length), flag);
 }
 
-std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final) {
+std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final,
+                       ClusterScan* progress) {
   std::size_t length = 0;
-  char32_t previous = decodeUTF8(text + start, &length);
-  std::size_t i = start + length;
+  char32_t previous;
+  std::size_t i;
   // utf8proc's state carries the regional-indicator and emoji-sequence context; it starts afresh
   // at a cluster boundary, which utf8proc documents as safe.
-  utf8proc_int32_t state = UTF8PROC_BOUNDCLASS_START;
+  utf8proc_int32_t state;
+  if (progress != nullptr && progress->scanned > 0) {
+    previous = progress->previous;
+    i = start + progress->scanned;
+    state = progress->state;
+  } else {
+    previous = decodeUTF8(text + start, &length);
+    i = start + length;
+    state = UTF8PROC_BOUNDCLASS_START;
+  }
   while (i < size) {
     const char32_t next = decodeUTF8(text + i, &length);
     if (utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
                                          static_cast<utf8proc_int32_t>(next), &state)) {
+      if (progress != nullptr) *progress = {};
       return i;
     }
     previous = next;
     i += length;
   }
-  return final ? size : kClusterNeedsMoreText;
+  if (final) {
+    if (progress != nullptr) *progress = {};
+    return size;
+  }
+  if (progress != nullptr) *progress = {i - start, previous, state};
+  return kClusterNeedsMoreText;
 }
 
 }  // namespace csv::detail

@@ -165,9 +165,20 @@ inline std::size_t asciiClusterEnd(const char* text, std::size_t start, const Su
 // Marker returned by clusterEnd when the text ends before the cluster is known to end.
 inline constexpr std::size_t kClusterNeedsMoreText = static_cast<std::size_t>(-1);
 
+// How far the search for a cluster's end got before the text ran out, so that a cluster longer
+// than a read (a character with millions of marks) is not searched again from its start after
+// every read. `scanned` counts bytes from the cluster's start; zero: not begun.
+struct ClusterScan {
+  std::size_t scanned = 0;
+  char32_t previous = 0;
+  std::int32_t state = 0;
+};
+
 // The end of the extended grapheme cluster that starts at `start` (a cluster boundary) in
 // text[0, size). When the cluster reaches `size` and more text may follow (`final` false) the
-// answer is kClusterNeedsMoreText. CR LF is one cluster (GB3).
-std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final);
+// answer is kClusterNeedsMoreText, and `progress` (if given) keeps where the search stopped: the
+// next call for the same cluster, with the same text and more after it, goes on from there.
+std::size_t clusterEnd(const char* text, std::size_t start, std::size_t size, bool final,
+                       ClusterScan* progress = nullptr);
 
 }  // namespace csv::detail

@@ -300,6 +300,8 @@ bool Tokenizer::skipOrdinary() {
 // ---- The parse ----
 
 void Tokenizer::begin() {
+  clusterScan_ = {};
+  clusterScanStart_ = kNoClusterScan;
   cursor_.previous = Kind::kOther;
   cursor_.beforePrevious = Kind::kOther;
 }
@@ -346,6 +348,7 @@ std::size_t Tokenizer::release() {
   // Keep the current field's text; in a comment nothing before the next cluster is needed.
   const std::size_t keep = c.state == kInComment ? c.pos : std::min(c.fieldStart, c.pos);
   c.pos -= keep;
+  clusterScanStart_ = clusterScanStart_ >= keep ? clusterScanStart_ - keep : kNoClusterScan;
   c.fieldStart = c.fieldStart >= keep ? c.fieldStart - keep : 0;
   windowLimit_ = 0;
   return keep;
@@ -488,8 +491,12 @@ bool Tokenizer::processClusterFast(const TokenSink& sink) {
 
 bool Tokenizer::processCluster(const TokenSink& sink) {
   const std::size_t pos = cursor_.pos;
-  const std::size_t end = clusterEnd(data_, pos, size_, endOfInput_);
-  if (end == kClusterNeedsMoreText) return false;
+  if (clusterScanStart_ != pos) clusterScan_ = {};  // another cluster than the one searched
+  const std::size_t end = clusterEnd(data_, pos, size_, endOfInput_, &clusterScan_);
+  if (end == kClusterNeedsMoreText) {
+    clusterScanStart_ = pos;
+    return false;
+  }
   std::size_t firstLength = 0;
   const char32_t ch = decodeUTF8(data_ + pos, &firstLength);
   Kind kind = Kind::kOther;

@@ -251,6 +251,11 @@ class Tokenizer {
   // is not kept as text.
   NewlineRun leftover_;
   std::string scratch_;  // the cleaned field when clean-up had to copy it
+  // How far the reference path got into a cluster that outlasted the text, and where that
+  // cluster starts; a cluster of millions of marks is then searched once, not once per read.
+  static constexpr std::size_t kNoClusterScan = static_cast<std::size_t>(-1);
+  ClusterScan clusterScan_;
+  std::size_t clusterScanStart_ = kNoClusterScan;
 
   // The classified window: text offsets [windowBase_, windowLimit_), empty when equal, and the
   // stop bits of each kind of run (bit i: offset windowBase_ + i).

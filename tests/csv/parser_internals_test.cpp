@@ -177,6 +177,18 @@ TEST(GraphemeTest, ClusterEndMatchesSegmentingTheWholeText) {
       found.push_back(at);
     }
     ASSERT_EQ(found, referenceBoundaries(s)) << ::testing::PrintToString(s);
+    // The text arriving a code point at a time: each search goes on where the last one stopped.
+    std::vector<std::size_t> resumed;
+    ClusterScan progress;
+    for (std::size_t at = 0; at < s.size();) {
+      std::size_t end = kClusterNeedsMoreText;
+      for (std::size_t size = at + 1; end == kClusterNeedsMoreText; ++size) {
+        if (size < s.size() && (static_cast<unsigned char>(s[size]) & 0xC0) == 0x80) continue;
+        end = clusterEnd(s.data(), at, size, size == s.size(), &progress);
+      }
+      resumed.push_back(at = end);
+    }
+    ASSERT_EQ(resumed, found) << ::testing::PrintToString(s);
   }
 }
 
