@@ -305,6 +305,8 @@ MUTATIONS = [
     ("a-off-screen-pages", "app/platform/accessibility.cpp",
      "(view == nullptr || page->rect().intersects(visible))", "true",
      "accessibility: the controls of pages off screen read out"),
+    ("w-long-name", "csv/src/durable_file.cpp", "  prefix += nameInTemporary(destination);",
+     "  prefix += baseName(destination);", "atomic writer: a long legal name refused"),
     ("x-short-read", EXPORT,
      "if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {",
      "if (::fstat(fd, &status) != 0) {", "export: a file that ends early read as whole"),

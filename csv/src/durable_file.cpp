@@ -47,12 +47,28 @@ std::string randomHex() {
   return text;
 }
 
+// The longest destination name that a temporary's name holds whole: a name has at most
+// NAME_MAX bytes, and two dots, the hex digits and ".tmp" take 22 of them.
+constexpr std::size_t kLongestNameInTemporary = NAME_MAX - 2 - kHexDigits - 4;
+
+// The destination's name as its temporaries' names hold it: whole, or cut between two characters
+// to fit, so that a name of any legal length can be written atomically.
+std::string nameInTemporary(const std::string& destination) {
+  std::string name = baseName(destination);
+  if (name.size() > kLongestNameInTemporary) {
+    std::size_t cut = kLongestNameInTemporary;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return name;
+}
+
 // ".<name>.": the start of every temporary name for that destination. The leading dot hides it,
 // and no name can start with "-", which a shell would take for an option.
 std::string temporaryPrefix(const std::string& destination) {
   // Appended rather than "." + name, which GCC 12 misreads as an overlapping copy (-Wrestrict).
   std::string prefix(1, '.');
-  prefix += baseName(destination);
+  prefix += nameInTemporary(destination);
   prefix += '.';
   return prefix;
 }
@@ -229,7 +245,7 @@ AtomicFile::AtomicFile(std::string destination)
     return;
   }
   // A younger one may belong to a writer that has created it but not yet locked it.
-  const std::string name = baseName(destination_);
+  const std::string name = nameInTemporary(destination_);
   removeTemporaries(
       folder_, [&](std::string_view ours) { return ours == name; }, kStaleAfterSeconds);
   // Unnamed: nothing can be left behind. Linking it into place needs /proc.

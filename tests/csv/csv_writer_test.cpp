@@ -270,6 +270,25 @@ TEST(CSVWriterFileTest, AtomicWritersLeaveNothingBehind) {
             (Names{"-12345-r.csv", ".q.csv.3123456789abcdef.tmp", ".r.csv.1123456789abcdef.tmp",
                    ".r.csv.2123456789abcdef.tmp", "r.csv"}));
   EXPECT_EQ(readFile(folder / "r.csv"), "new");
+
+  // Names of every legal length, whose temporaries hold them cut (between characters): written
+  // and replaced, and an abandoned temporary of theirs swept.
+  for (const std::string& name : {std::string(251, 'n') + ".csv", [] {
+                                    std::string japanese;
+                                    while (japanese.size() < 249) japanese += "\u60A3";
+                                    return japanese + ".csv";
+                                  }()}) {
+    TempFolder longNames;
+    const std::string cut = name.substr(0, name[0] == 'n' ? 233 : 231);
+    writeFile(longNames.path / ("." + cut + ".0123456789abcdef.tmp"), "partial");
+    fs::last_write_time(longNames.path / ("." + cut + ".0123456789abcdef.tmp"),
+                        fs::file_time_type::clock::now() - std::chrono::minutes(2));
+    for (const char* text : {"first", "second"}) {
+      CSVWriter::withCSVFile(longNames / name, true)->writeField(text);
+      EXPECT_EQ(readFile(longNames / name), text) << name.size() << " bytes";
+      EXPECT_EQ(listFolder(longNames.path), Names{name});
+    }
+  }
 }
 
 // Nothing is lost: what could not go to the file is in stringValue; a folder in the way keeps
