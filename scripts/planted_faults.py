@@ -307,6 +307,8 @@ MUTATIONS = [
      "accessibility: the controls of pages off screen read out"),
     ("w-long-name", "csv/src/durable_file.cpp", "  prefix += nameInTemporary(destination);",
      "  prefix += baseName(destination);", "atomic writer: a long legal name refused"),
+    ("a-key-grace", ALERT, "  static void alertShown() { watch().shownSince_.start(); }",
+     "  static void alertShown() { watch(); }", "alert: a second Enter closes it unread"),
     ("x-short-read", EXPORT,
      "if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {",
      "if (::fstat(fd, &status) != 0) {", "export: a file that ends early read as whole"),

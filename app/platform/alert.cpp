@@ -36,6 +36,9 @@ std::function<void(Alert&)>& shownObserver() {
 // whatever lay under the button: on the question page, an answer the person never chose. So for
 // a double-click interval after a person closes an alert, a press where the closing one was
 // reaches nothing, nor do the moves and the release that follow it. A tap elsewhere is meant.
+// Keys, likewise: Enter pressed twice on the start screen (the export can take seconds) would
+// close the alert the first one brought before anyone read it, so for a moment after an alert
+// appears, keys reach nothing.
 class TapGuard : public QObject {
  public:
   // Watches presses from the first alert on (the press that closes one must be seen).
@@ -47,6 +50,8 @@ class TapGuard : public QObject {
     }
     return *guard;
   }
+  // An alert has just appeared.
+  static void alertShown() { watch().shownSince_.start(); }
   // A person has just closed an alert.
   static void start() {
     TapGuard& guard = watch();
@@ -75,6 +80,11 @@ class TapGuard : public QObject {
       case QEvent::TouchEnd:
       case QEvent::TouchCancel:
         return std::exchange(swallowing_, false);
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+        return shownSince_.isValid() && !shownSince_.hasExpired(kKeyGraceMs) &&
+               !Alert::visibleAlerts().isEmpty();
       default:
         return false;
     }
@@ -82,10 +92,12 @@ class TapGuard : public QObject {
 
  private:
   using QObject::QObject;
-  static constexpr double kRadius = 40;  // how far apart two taps of a double tap may land
-  QElapsedTimer since_;                  // since a person last closed an alert
-  QPointF lastPress_;                    // where the latest press went down
-  QPointF closedAt_;                     // where the press that closed the alert went down
+  static constexpr double kRadius = 40;    // how far apart two taps of a double tap may land
+  static constexpr int kKeyGraceMs = 500;  // too soon to have read an alert
+  QElapsedTimer since_;                    // since a person last closed an alert
+  QElapsedTimer shownSince_;               // since an alert last appeared
+  QPointF lastPress_;                      // where the latest press went down
+  QPointF closedAt_;                       // where the press that closed the alert went down
   bool swallowing_ = false;
 };
 
@@ -186,7 +198,7 @@ Alert::~Alert() {
 void Alert::show() {
   if (visible_ || finished_) return;
   visible_ = true;
-  TapGuard::watch();
+  TapGuard::alertShown();
   onScreen().append(this);
   box_->setWindowModality(box_->parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
   shownBeforeWindow_ = box_->parentWidget() != nullptr && !box_->parentWidget()->isVisible();

@@ -237,7 +237,8 @@ def passcodes():
     with the command that sets this kiosk's own; that command, typed at a terminal without the
     kiosk's environment (and refused, changing nothing, with a mistyped --home), then stores only
     a hash, the old code fails, the new one works and the notice is gone; a damaged hash file
-    turns the export off and says so instead of reopening it to the old code."""
+    turns the export off and says so instead of reopening it to the old code. Enter pressed twice
+    does not close the alert that the first press brought before it can be read."""
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         command = f"quorin --home {k.home} --set-passcode"
         check(notices(k) == [DEFAULT_NOTICE.format(command)], f"notices: {notices(k)}")
@@ -266,6 +267,12 @@ def passcodes():
             k.codes([(typed, alert)], keyboard=True)
             left = k.find("Administrator passcode", "password text").queryText().characterCount
             check(left == 0, f"{left} characters left after {typed!r}")
+        # Enter twice in quick succession: the second does not close, unread, the alert that the
+        # first one brought.
+        k.type_into("Administrator passcode", "7395")
+        xdotool("key", "--delay", "40", "Return", "Return")
+        k.expect(None, [NO_RESULTS], hold=1)
+        k.dismiss(None, NO_RESULTS)
         k.click("Inactivity time-out in seconds", "text")
         k.keypad("<<<<4<75")
         wait(lambda: k.setting("qn_timeout") == 75, "the time-out typed on the keypad stored")
