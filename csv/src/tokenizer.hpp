@@ -42,6 +42,7 @@
 // every cluster takes the reference path.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -73,14 +74,19 @@ class TokenSink {
   TokenSink(CSVParser& parser, CSVParserDelegate* const& delegate)
       : parser_(parser), delegate_(delegate) {}
 
-  void startLine(std::uint32_t line) const {
-    if (CSVParserDelegate* delegate = delegate_) delegate->didStartLine(parser_, line);
+  void startLine(std::uint64_t line) const {
+    if (CSVParserDelegate* delegate = delegate_) delegate->didStartLine(parser_, reported(line));
   }
   void field(std::string_view text) const {
     if (CSVParserDelegate* delegate = delegate_) delegate->didReadFieldView(parser_, text);
   }
-  void endLine(std::uint32_t line) const {
-    if (CSVParserDelegate* delegate = delegate_) delegate->didEndLine(parser_, line);
+  void endLine(std::uint64_t line) const {
+    if (CSVParserDelegate* delegate = delegate_) delegate->didEndLine(parser_, reported(line));
+  }
+  // The delegate's numbers are 32 bits: past their largest, a line gets the largest rather than
+  // a small number that another line already had.
+  static std::uint32_t reported(std::uint64_t line) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(line, UINT32_MAX));
   }
 
  private:
@@ -242,7 +248,7 @@ class Tokenizer {
   bool endOfInput_ = false;
 
   Cursor cursor_;
-  std::uint32_t currentLine_ = 0;
+  std::uint64_t currentLine_ = 0;  // the error messages' numbers never wrap
   std::optional<Error> error_;
   // The current field's raw text is leftover_ followed by the text from fieldStart to pos.
   // leftover_ is empty except around comment lines, whose text is skipped while the newlines

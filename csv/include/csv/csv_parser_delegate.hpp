@@ -26,7 +26,8 @@ class CSVParserDelegate {
   virtual void didEndDocument(CSVParser& parser, const std::optional<std::string>& csvFile) = 0;
   // For each field, in order: its cleaned text, which the delegate may keep.
   virtual void didReadField(CSVParser& parser, std::string field) = 0;
-  // When a line ends, with its number (counted from 1).
+  // When a line ends, with its number (counted from 1; lines past 4,294,967,295 all get that
+  // number, while error messages give the true one).
   virtual void didEndLine(CSVParser& parser, std::uint32_t line) = 0;
   // When a line begins, before its fields.
   virtual void didStartLine(CSVParser& parser, std::uint32_t line) = 0;
