@@ -250,6 +250,9 @@ void StartController::saveToDrive(const RemovableDrive& drive, bool whole) {
     case ExportOutcome::Mismatch:
       message = tr(kDriveMismatchMessage).arg(name);
       break;
+    case ExportOutcome::Unreadable:
+      message = tr(kResultsUnreadableMessage).arg(name);
+      break;
     case ExportOutcome::Saved:
     case ExportOutcome::Failed:
       message = tr(kDriveFailedMessage).arg(name, QString::fromStdString(result.detail));

@@ -77,6 +77,10 @@ class StartController : public ViewController, public TextFieldDelegate {
   static constexpr const char* kDriveMismatchMessage = QT_TR_NOOP(
       "The copy on the USB drive \u201c%1\u201d does not match the results.\n\n"
       "The drive may be failing: please use another one.");
+  static constexpr const char* kResultsUnreadableMessage = QT_TR_NOOP(
+      "The kiosk could not read its own results file, so nothing was saved to the USB drive "
+      "\u201c%1\u201d.\n\nTry again. If this happens again, ask for support: the kiosk's "
+      "storage may be failing.");
   static constexpr const char* kDriveFailedMessage =
       QT_TR_NOOP("The results could not be saved to the USB drive \u201c%1\u201d.\n\n%2");
 

@@ -224,6 +224,7 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   }
   if (!bytes) {
     if (error == ENOENT) return {ExportOutcome::NoResults, result.path, resultsPath};
+    result.outcome = ExportOutcome::Unreadable;
     result.detail = csv::Error::posix(error, "cannot read " + resultsPath).description.value_or("");
     return result;
   }
@@ -249,14 +250,29 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   const std::string stem =
       fileName.ends_with(".csv") ? fileName.substr(0, fileName.size() - 4) : fileName;
   for (int n = 2;; ++n) {
-    const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO at the name (or a drive that stopped answering) must not hang the
+    // screen.
+    const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno == ENOENT) break;
     std::optional<std::string> earlier;
     if (fd >= 0) {
-      earlier = readAll(fd, &error);
+      struct stat status {};
+      const bool known = ::fstat(fd, &status) == 0;
+      if (known && status.st_dev != mount.st_dev) {
+        ::close(fd);
+        return failed(result, ENODEV, drive.mountPoint + " is no longer the drive it was");
+      }
+      // Only a regular file no longer than the new copy can be its start; another is not read
+      // (a file of gigabytes would fill the memory).
+      if (known && S_ISREG(status.st_mode) &&
+          static_cast<std::uint64_t>(status.st_size) <= bytes->size()) {
+        earlier = readAll(fd, &error);
+      }
       ::close(fd);
     }
-    if (earlier && bytes->starts_with(*earlier)) break;
+    // One marked read-only (a drive's read-only attribute) is kept, as the writer would refuse
+    // to replace it: the copy takes the next name rather than failing.
+    if (earlier && bytes->starts_with(*earlier) && csv::durable::mayWrite(result.path)) break;
     if (n > 99) return failed(result, EEXIST, "no free name beside " + result.path);
     result.path =
         withoutTrailingSlashes(drive.mountPoint) + "/" + stem + "-" + std::to_string(n) + ".csv";
@@ -276,6 +292,13 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   {
     csv::durable::AtomicFile file(result.path);
     if (file.fd() < 0) return failed(result, *file.failure());
+    // A drive unmounted meanwhile leaves its empty mount folder on the kiosk's own disk: the
+    // patients' answers are not written there (and another drive mounted there is not written
+    // over on a decision made for this one).
+    struct stat created {};
+    if (::fstat(file.fd(), &created) != 0 || created.st_dev != mount.st_dev) {
+      return failed(result, ENODEV, drive.mountPoint + " was unmounted before the copy");
+    }
     if (auto failure = csv::durable::writeAll(file.fd(), *bytes, "cannot write " + result.path)) {
       return failed(result, *failure);
     }

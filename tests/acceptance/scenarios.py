@@ -37,6 +37,9 @@ INCOMPLETE = ("Results Incomplete\nThe results were saved to the USB drive \u201
               "but the latest sessions may be missing: the kiosk could not add them to "
               "results.csv yet.\n\nSave the results again once the kiosk has added them.")
 NOT_SAVED = "Not Saved\nThe USB drive \u201cSTICK\u201d "
+UNREADABLE = ("Not Saved\nThe kiosk could not read its own results file, so nothing was saved to "
+              "the USB drive \u201cSTICK\u201d.\n\nTry again. If this happens again, ask for "
+              "support: the kiosk's storage may be failing.")
 FULL_DRIVE = ("is full.\n\nThe results were not saved. Make room on it or use another drive, "
               "then try again.")
 READ_ONLY = ("cannot be written to: it is read-only or its lock switch is on.\n\nThe results "
@@ -360,8 +363,9 @@ def usb_export():
     day's date, equal to results.csv, replacing the day's earlier copy that it extends and
     sweeping away what an interrupted export left; an earlier copy of other rows (results.csv
     was started again) stays, and the new one takes the next name. A full drive, a read-only one,
-    one unmounted during the copy or right after it, and one that fails its sync each say why,
-    and none is taken for a copy that is on the drive; an earlier copy that reads short is not
+    one unmounted before the copy, during it or right after it, and one that fails its sync each
+    say why, none is taken for a copy that is on the drive, and nothing is written into the
+    empty mount folder of one that is gone; an earlier copy that reads short is not
     taken for the start of this one. Sessions still waiting to be written to
     results.csv go in first, or the kiosk says the copy lacks them."""
     if os.geteuid() or not shutil.which("mkfs.vfat") or not (KERNEL_VFAT or
@@ -384,6 +388,10 @@ def usb_export():
         "full": ({"size_kb": 2048, "full": True}, {}, NOT_SAVED + FULL_DRIVE),
         "read-only": ({"read_only": True}, {}, NOT_SAVED + READ_ONLY),
         "unmounted": ({}, stop("write", "1"), NOT_SAVED + REMOVED),
+        # pulled out once the earlier copy was read: the copy must not go into the empty mount
+        # folder on the kiosk's own disk
+        "unmounted first": ({"files": {name: HEADER + "\n"}}, stop("read", "1"),
+                            NOT_SAVED + REMOVED),
         # after the copy and its folder were synced: only reading it back can tell
         "unmounted late": ({}, stop("fsync", "2"), NOT_SAVED + REMOVED),
         "sync fails": ({}, {"QFAULT_FN": "fsync", "QFAULT_N": "1", "QFAULT_DO": "eio"},
@@ -392,12 +400,17 @@ def usb_export():
         # fails)
         "sessions waiting": ({}, {"QFAULT_FN": "fdatasync", "QFAULT_N": "1", "QFAULT_DO": "eio",
                                   "QFAULT_PERSIST": "1", "QFAULT_PREFIX": "Documents"},
-                             INCOMPLETE.format(name))}
+                             INCOMPLETE.format(name)),
+        # the kiosk's own disk fails every read of results.csv: staff are told it is the kiosk's
+        # file, not the drive
+        "own file unreadable": ({}, {"QFAULT_FN": "read", "QFAULT_N": "1", "QFAULT_DO": "eio",
+                                     "QFAULT_PERSIST": "1", "QFAULT_PREFIX": "Documents"},
+                                UNREADABLE)}
     for case, (drive, fault, alert) in cases.items():
         home = Kiosk().home
         os.makedirs(os.path.join(home, "Documents"))
         write(os.path.join(home, "Documents", "results.csv"), results)
-        waiting = fault.get("QFAULT_PREFIX") == "Documents"
+        waiting = case == "sessions waiting"
         if waiting:
             with contextlib.closing(sqlite3.connect(os.path.join(home, "settings.sqlite3"))) as db:
                 with db:
@@ -410,7 +423,8 @@ def usb_export():
                        QUORIN_KIOSK_NAME="Ward 3/kiosk")
             if fault:
                 env.update(LD_PRELOAD=shim,
-                           QFAULT_PREFIX=os.path.join(home, "Documents") if waiting else mount)
+                           QFAULT_PREFIX=os.path.join(home, "Documents")
+                           if fault.get("QFAULT_PREFIX") == "Documents" else mount)
             with Kiosk(home, env=env) as k:
                 if waiting:  # the launch could not write it either
                     k.dismiss(None, WRITE_FAILED)
@@ -420,6 +434,9 @@ def usb_export():
                     wait(lambda: read(stat).rsplit(")", 1)[1].split()[0] == "T", "the copy stopped")
                     subprocess.run(["umount", "-l", mount], check=True)
                     os.kill(k.proc.pid, signal.SIGCONT)
+                    k.expect(None, [alert])
+                    left = os.listdir(mount)
+                    check(not left, f"{case}: written to the empty mount folder: {left}")
                 try:
                     if waiting:  # the export's own try says so first
                         k.expect(None, [WRITE_FAILED, alert])
@@ -432,6 +449,8 @@ def usb_export():
         expected = {name: results if there else None, leftover: None}
         if case in ("started again", "read cut short"):
             expected = {name: other, second: results}
+        if case == "unmounted first":  # the earlier copy stays as it was
+            expected = {name: HEADER + "\n", leftover: None}
         for file, text in expected.items():
             copy = on_image(image, file)
             check(copy == (text and text.encode()), f"{case}: {file} on the drive: {copy!r}")

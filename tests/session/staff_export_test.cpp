@@ -2,12 +2,15 @@
 // the kiosk home and the documents are, which mounts count as drives, safe file names, the
 // passcode file's states and the lock's count.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <tuple>
 
+#include "private_tmpfs.hpp"
 #include "session/passcode.hpp"
 #include "session/paths.hpp"
 #include "session/results_export.hpp"
@@ -117,6 +120,56 @@ TEST(ExportNameTest, KioskNamesBecomeSafeFileNames) {
       {"Straße \xFF", "Stra-e"},  // no plain letter, and no UTF-8 at all
       {std::string(60, 'k'), std::string(40, 'k')}};
   for (const auto& [name, safe] : cases) EXPECT_EQ(safeFileName(name), safe) << name;
+}
+
+// What stands at the copy's name and cannot be its start is not read: a FIFO (which would block
+// the screen until something writes to it) nor a file larger than the copy (a damaged drive's
+// terabyte, which would fill the memory). Either stays, and the copy takes the next name. An
+// alarm fails the test instead of hanging it.
+TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
+  test::TempFolder home;
+  const std::string results = home.write("results.csv", "#,Start Date\n1,2026-12-07\n");
+  test::inPrivateTmpfs("size=1m", [&](const std::filesystem::path& drive) {
+    ::alarm(20);
+    const std::string name = "results-k-2026-12-08.csv";
+    const std::string at = (drive / name).string();
+    ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0);
+    ExportResult result = exportResults(results, {drive.string(), "STICK"}, name);
+    EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
+    EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
+    std::filesystem::remove(at);
+    std::filesystem::remove(result.path);
+    test::writeFile(at, "");
+    std::filesystem::resize_file(at, std::uintmax_t{1} << 40);  // sparse
+    result = exportResults(results, {drive.string(), "STICK"}, name);
+    EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
+    EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
+    EXPECT_EQ(std::filesystem::file_size(at), std::uintmax_t{1} << 40);
+  });
+}
+
+// An earlier copy that the copy extends, but that is marked read-only, is kept: the copy takes the
+// next name. As an ordinary user: root may replace any file.
+TEST(ExportTest, AnEarlierCopyMarkedReadOnlyIsKept) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to become an ordinary user";
+  test::inPrivateTmpfs("size=1m", [&](const std::filesystem::path& drive) {
+    constexpr uid_t kNobody = 65534;
+    const std::string results = (drive / "results.csv").string();
+    const std::string at = (drive / "results-k-2026-12-08.csv").string();
+    test::writeFile(results, "#,Start Date\n1,2026-12-07\n");
+    test::writeFile(at, "#,Start Date\n");
+    ASSERT_EQ(::chmod(at.c_str(), 0444), 0);
+    for (const std::string& path : {drive.string(), at}) {
+      ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+    }
+    ASSERT_EQ(::setresgid(kNobody, kNobody, kNobody), 0);
+    ASSERT_EQ(::setresuid(kNobody, kNobody, kNobody), 0);
+    const ExportResult result =
+        exportResults(results, {drive.string(), "STICK"}, "results-k-2026-12-08.csv");
+    EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
+    EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
+    EXPECT_EQ(test::readFile(at), "#,Start Date\n");
+  });
 }
 
 // The file decides which code is right: without one the out-of-the-box code alone (no prefix of

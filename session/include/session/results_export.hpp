@@ -43,7 +43,8 @@ enum class ExportOutcome {
   ReadOnly,   // the drive cannot be written (mounted read-only, write-protected, no permission)
   Removed,    // the drive went away or stopped answering during the copy
   Mismatch,   // what was read back is not what was written
-  Failed,     // anything else; `detail` says what
+  Unreadable,  // the kiosk's own results file could not be read: nothing was copied
+  Failed,      // anything else; `detail` says what
 };
 
 struct ExportResult {
@@ -57,7 +58,10 @@ struct ExportResult {
 // and synced, and only when the new copy begins with the earlier one (else it is named
 // "<stem>-2.csv", "-3", ...), then reads the copy back from the drive and compares it. The copy is
 // read through the drive's mount, so a drive unmounted or pulled out meanwhile is not reported
-// saved. Temporary copies that interrupted exports left on the drive are removed first.
+// saved, and nothing is written once the drive's file system is no longer the one mounted there.
+// What stands at the name and is no regular file, or is longer than the new copy, is not read
+// (it cannot be the copy's start). Temporary copies that interrupted exports left on the drive
+// are removed first.
 ExportResult exportResults(const std::string& resultsPath, const RemovableDrive& drive,
                            const std::string& fileName);
 
