@@ -38,11 +38,11 @@ std::string exportFileName(std::string_view kiosk, std::chrono::system_clock::ti
 // How saving to a drive ended.
 enum class ExportOutcome {
   Saved,
-  NoResults,  // there is no results file yet
-  Full,       // the drive has no room (or the copy is larger than it allows)
-  ReadOnly,   // the drive cannot be written (mounted read-only, write-protected, no permission)
-  Removed,    // the drive went away or stopped answering during the copy
-  Mismatch,   // what was read back is not what was written
+  NoResults,   // there is no results file yet
+  Full,        // the drive has no room (or the copy is larger than it allows)
+  ReadOnly,    // the drive cannot be written (mounted read-only, write-protected, no permission)
+  Removed,     // the drive went away or stopped answering during the copy
+  Mismatch,    // what was read back is not what was written
   Unreadable,  // the kiosk's own results file could not be read: nothing was copied
   Failed,      // anything else; `detail` says what
 };
