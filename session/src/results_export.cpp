@@ -250,25 +250,27 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   const std::string stem =
       fileName.ends_with(".csv") ? fileName.substr(0, fileName.size() - 4) : fileName;
   for (int n = 2;; ++n) {
-    // Not blocking: a FIFO at the name (or a drive that stopped answering) must not hang the
-    // screen.
-    const int fd = ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT) break;
+    // Only a regular file of the drive's, no longer than the new copy, can be its start. Anything
+    // else is not even opened (a FIFO would block the screen, a device node would be woken, a
+    // link may lead off the drive), nor read (a file of gigabytes would fill the memory).
+    struct stat status {};
+    if (::lstat(result.path.c_str(), &status) != 0 && errno == ENOENT) break;
     std::optional<std::string> earlier;
-    if (fd >= 0) {
-      struct stat status {};
-      const bool known = ::fstat(fd, &status) == 0;
-      if (known && status.st_dev != mount.st_dev) {
-        ::close(fd);
-        return failed(result, ENODEV, drive.mountPoint + " is no longer the drive it was");
+    if (S_ISREG(status.st_mode) && static_cast<std::uint64_t>(status.st_size) <= bytes->size()) {
+      const int fd =
+          ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+      if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        if (status.st_dev == mount.st_dev) {
+          earlier = readAll(fd, &error);
+        } else if (struct stat now{};
+                   ::stat(drive.mountPoint.c_str(), &now) != 0 || now.st_dev != mount.st_dev) {
+          // Not a file mounted over the name: the drive itself is gone, or another one is
+          // mounted in its place.
+          ::close(fd);
+          return failed(result, ENODEV, drive.mountPoint + " is no longer the drive it was");
+        }
       }
-      // Only a regular file no longer than the new copy can be its start; another is not read
-      // (a file of gigabytes would fill the memory).
-      if (known && S_ISREG(status.st_mode) &&
-          static_cast<std::uint64_t>(status.st_size) <= bytes->size()) {
-        earlier = readAll(fd, &error);
-      }
-      ::close(fd);
+      if (fd >= 0) ::close(fd);
     }
     // One marked read-only (a drive's read-only attribute) is kept, as the writer would refuse
     // to replace it: the copy takes the next name rather than failing.

@@ -123,9 +123,9 @@ TEST(ExportNameTest, KioskNamesBecomeSafeFileNames) {
 }
 
 // What stands at the copy's name and cannot be its start is not read: a FIFO (which would block
-// the screen until something writes to it) nor a file larger than the copy (a damaged drive's
-// terabyte, which would fill the memory). Either stays, and the copy takes the next name. An
-// alarm fails the test instead of hanging it.
+// the screen until something writes to it), a file larger than the copy (a damaged drive's
+// terabyte, which would fill the memory), a link off the drive. Each stays, and the copy takes
+// the next name. An alarm fails the test instead of hanging it.
 TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
   test::TempFolder home;
   const std::string results = home.write("results.csv", "#,Start Date\n1,2026-12-07\n");
@@ -145,6 +145,14 @@ TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
     EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
     EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
     EXPECT_EQ(std::filesystem::file_size(at), std::uintmax_t{1} << 40);
+    // A link leading off the drive is not the drive gone.
+    std::filesystem::remove(at);
+    std::filesystem::remove(result.path);
+    std::filesystem::create_symlink(results, at);
+    result = exportResults(results, {drive.string(), "STICK"}, name);
+    EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
+    EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
+    EXPECT_TRUE(std::filesystem::is_symlink(at));
   });
 }
 
