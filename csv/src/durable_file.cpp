@@ -57,7 +57,11 @@ std::string nameInTemporary(const std::string& destination) {
   std::string name = baseName(destination);
   if (name.size() > kLongestNameInTemporary) {
     std::size_t cut = kLongestNameInTemporary;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    // Back to the start of the character cut through: three bytes at most (a name need not be
+    // UTF-8 at all).
+    for (int back = 0; back < 3 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80; ++back) {
+      --cut;
+    }
     name.resize(cut);
   }
   return name;

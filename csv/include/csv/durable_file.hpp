@@ -38,8 +38,8 @@ void removeAbandonedTemporaries(const std::string& folder, std::string_view name
 
 // A new file beside `destination` that becomes it only when committed, so a reader or a crash
 // never meets a partial destination. Unnamed (O_TMPFILE) where the file system allows it, else
-// named ".<name>.<16 hex digits>.tmp" (a name too long for that cut to fit); either way locked
-// (flock) while this object lives, and a named one that an interrupted writer left behind is
+// named ".<name>.<16 hex digits>.tmp" (a longer name cut, between characters, to fit); either way
+// locked (flock) while this object lives, and a named one that an interrupted writer left behind is
 // removed by the next AtomicFile for the same destination once its lock is free. Not copyable; one
 // thread at a time.
 class AtomicFile {
