@@ -28,6 +28,13 @@ ScrollView* scrollViewShowing(const QWidget* widget) {
   return nullptr;
 }
 
+// True when a modal alert stands over `widget`: a screen reader can no more press it than a
+// finger can.
+bool behindModal(const QWidget* widget) {
+  const QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr && widget->window() != modal && !modal->isAncestorOf(widget);
+}
+
 // The application without the proxied strip among its windows: it is reached through its view.
 class Application : public QAccessibleApplication {
  public:
@@ -164,10 +171,13 @@ class ButtonAccessible : public QAccessibleWidget {
     return s;
   }
   QStringList actionNames() const override {
-    return button()->isEnabled() ? QStringList{pressAction()} : QStringList{};
+    return button()->isEnabled() && !behindModal(button()) ? QStringList{pressAction()}
+                                                           : QStringList{};
   }
   void doAction(const QString& action) override {
-    if (action == pressAction() && button()->isEnabled()) button()->click();
+    if (action == pressAction() && button()->isEnabled() && !behindModal(button())) {
+      button()->click();
+    }
   }
   QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
@@ -201,9 +211,13 @@ class PageDotAccessible : public QAccessibleWidget {
     s.selected = control() != nullptr && control()->currentPage() == index();
     return s;
   }
-  QStringList actionNames() const override { return {pressAction()}; }
+  QStringList actionNames() const override {
+    return behindModal(widget()) ? QStringList{} : QStringList{pressAction()};
+  }
   void doAction(const QString& action) override {
-    if (action == pressAction() && control() != nullptr) control()->tapPage(index());
+    if (action == pressAction() && control() != nullptr && !behindModal(widget())) {
+      control()->tapPage(index());
+    }
   }
   QStringList keyBindingsForAction(const QString&) const override { return {}; }
 

@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointerEvent>
@@ -36,9 +37,9 @@ std::function<void(Alert&)>& shownObserver() {
 // whatever lay under the button: on the question page, an answer the person never chose. So for
 // a double-click interval after a person closes an alert, a press where the closing one was
 // reaches nothing, nor do the moves and the release that follow it. A tap elsewhere is meant.
-// Keys, likewise: Enter pressed twice on the start screen (the export can take seconds) would
-// close the alert the first one brought before anyone read it, so for a moment after an alert
-// appears, keys reach nothing.
+// Keys, likewise: Enter pressed twice on the start screen (the export can take seconds), or held
+// down, would close the alert the first press brought before anyone read it, so for a moment
+// after an alert appears keys reach nothing, and a held key's repeats never reach one.
 class TapGuard : public QObject {
  public:
   // Watches presses from the first alert on (the press that closes one must be seen).
@@ -81,10 +82,20 @@ class TapGuard : public QObject {
       case QEvent::TouchCancel:
         return std::exchange(swallowing_, false);
       case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-        return shownSince_.isValid() && !shownSince_.hasExpired(kKeyGraceMs) &&
-               !Alert::visibleAlerts().isEmpty();
+      case QEvent::KeyRelease: {
+        // A key held down repeats: a release and a press at the same moment. Not every repeat
+        // is marked as one, so the moment tells too; a person pressing again lets go first.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool repeat = key->isAutoRepeat() ||
+                            (event->type() == QEvent::KeyPress && key->key() == releasedKey_ &&
+                             key->timestamp() - releasedAt_ <= kRepeatGapMs);
+        if (event->type() == QEvent::KeyRelease) {
+          releasedKey_ = key->key();
+          releasedAt_ = key->timestamp();
+        }
+        return !Alert::visibleAlerts().isEmpty() &&
+               ((shownSince_.isValid() && !shownSince_.hasExpired(kKeyGraceMs)) || repeat);
+      }
       default:
         return false;
     }
@@ -92,12 +103,15 @@ class TapGuard : public QObject {
 
  private:
   using QObject::QObject;
-  static constexpr double kRadius = 40;    // how far apart two taps of a double tap may land
-  static constexpr int kKeyGraceMs = 500;  // too soon to have read an alert
-  QElapsedTimer since_;                    // since a person last closed an alert
-  QElapsedTimer shownSince_;               // since an alert last appeared
-  QPointF lastPress_;                      // where the latest press went down
-  QPointF closedAt_;                       // where the press that closed the alert went down
+  static constexpr double kRadius = 40;       // how far apart two taps of a double tap may land
+  static constexpr int kKeyGraceMs = 500;     // too soon to have read an alert
+  static constexpr quint64 kRepeatGapMs = 5;  // a release and a press this close are a repeat
+  QElapsedTimer since_;                       // since a person last closed an alert
+  QElapsedTimer shownSince_;                  // since an alert last appeared
+  int releasedKey_ = 0;                       // the key last let go, and when (the event's clock)
+  quint64 releasedAt_ = 0;
+  QPointF lastPress_;  // where the latest press went down
+  QPointF closedAt_;   // where the press that closed the alert went down
   bool swallowing_ = false;
 };
 

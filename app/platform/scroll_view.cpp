@@ -317,6 +317,7 @@ void ScrollView::resizeEvent(QResizeEvent* event) {
   QGraphicsView::resizeEvent(event);
   scene()->setSceneRect(QRectF(QPointF(0, 0), QSizeF(viewport()->size())));
   if (delegate_ != nullptr) delegate_->scrollViewDidResize(*this);
+  scrollContentMoved(content_);  // other pages may be in view now
 }
 
 void ScrollView::applyOffset(QPointF offset) {

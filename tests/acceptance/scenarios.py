@@ -4,7 +4,7 @@ of sessions in `many_sessions` (20)."""
 import contextlib, datetime, os, re, shlex, shutil, signal, sqlite3, subprocess, sys, tempfile, time
 
 from kiosk import (BINARY, BUILD, CHOICES, HEADER, PAGES, ROOT, Failure, Kiosk, Skip, check,
-                   children, desktop_portal, extents, on_screen, read, run, under, wait,
+                   children, desktop_portal, extents, on_screen, quietly, read, run, under, wait,
                    window_manager, write, xdotool)
 
 FULL = [3, 2, 1, 0, 2, 2, 0, 1]  # score 4
@@ -103,7 +103,7 @@ def timed_out(k, page, warning=MORE_TIME):
 
 def questions_page():
     """One window reaches the page on screen, and only that one, and a screen reader can press a
-    page dot. Seven answers: the
+    page dot, but nothing an alert stands over. Seven answers: the
     score pages are refused by drag, by dot and by the result button, in an alert named by its
     message. An answer the store cannot write at once: the kiosk says so, shows the choice only
     as the model holds it, and writes it with the next answer. "Start over" asks first: Cancel
@@ -131,6 +131,13 @@ def questions_page():
                         lambda: k.click("See my result")):
             attempt()
             k.expect("Questions", [PLEASE_COMPLETE], hold=0.5)
+            # Nor can a screen reader press what the alert stands over (it offers no action).
+            for name, role in ((f"Question 8: {CHOICES[0]}", "radio button"),
+                               ("Page 1 of 7", "page tab")):
+                node = k.find(name, role)
+                quietly(lambda: node.queryAction().doAction(0))
+            k.expect("Questions", [PLEASE_COMPLETE], hold=0.5)
+            check(k.answers_stored()[7] is None, f"pressed behind the alert: {k.answers_stored()}")
             alert = k.alert_nodes()[0]
             unnamed = [n for n in under(alert) if n.getRoleName() == "label" and not n.name]
             check(alert.name == PLEASE_COMPLETE and not unnamed, f"the alert {alert.name!r}")
@@ -240,8 +247,8 @@ def passcodes():
     with the command that sets this kiosk's own; that command, typed at a terminal without the
     kiosk's environment (and refused, changing nothing, with a mistyped --home), then stores only
     a hash, the old code fails, the new one works and the notice is gone; a damaged hash file
-    turns the export off and says so instead of reopening it to the old code. Enter pressed twice
-    does not close the alert that the first press brought before it can be read."""
+    turns the export off and says so instead of reopening it to the old code. Enter pressed twice,
+    or held down, does not close the alert that the first press brought before it can be read."""
     with Kiosk(env={"QUORIN_LOCKOUT_SECONDS": str(LOCK)}) as k:
         command = f"quorin --home {k.home} --set-passcode"
         check(notices(k) == [DEFAULT_NOTICE.format(command)], f"notices: {notices(k)}")
@@ -275,6 +282,13 @@ def passcodes():
         k.type_into("Administrator passcode", "7395")
         xdotool("key", "--delay", "40", "Return", "Return")
         k.expect(None, [NO_RESULTS], hold=1)
+        k.dismiss(None, NO_RESULTS)
+        # Nor does Enter held down, once it repeats.
+        k.type_into("Administrator passcode", "7395")
+        xdotool("keydown", "Return")
+        time.sleep(1.5)
+        xdotool("keyup", "Return")
+        k.expect(None, [NO_RESULTS], hold=0.5)
         k.dismiss(None, NO_RESULTS)
         k.click("Inactivity time-out in seconds", "text")
         k.keypad("<<<<4<75")
