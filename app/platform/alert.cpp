@@ -108,10 +108,10 @@ class TapGuard : public QObject {
   static constexpr quint64 kRepeatGapMs = 5;  // a release and a press this close are a repeat
   QElapsedTimer since_;                       // since a person last closed an alert
   QElapsedTimer shownSince_;                  // since an alert last appeared
-  int releasedKey_ = 0;                       // the key last let go, and when (the event's clock)
-  quint64 releasedAt_ = 0;
-  QPointF lastPress_;  // where the latest press went down
-  QPointF closedAt_;   // where the press that closed the alert went down
+  int releasedKey_ = 0;                       // the key last let go
+  quint64 releasedAt_ = 0;                    // when (the key events' own clock)
+  QPointF lastPress_;                         // where the latest press went down
+  QPointF closedAt_;                          // where the press that closed the alert went down
   bool swallowing_ = false;
 };
 
