@@ -55,8 +55,9 @@ struct Tail {
   bool hasLine(std::string_view line) const {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
-  // True when a row numbered above `counted` holds `session`: everything after the row number.
-  bool hasSession(std::string_view session, long long counted) const;
+  // True when a row numbered above `counted` holds the session started at `startDate` (its
+  // answers may be newer than the store's).
+  bool hasSession(std::string_view startDate, long long counted) const;
 };
 
 // The leading row number of `line` (as asWritten gives it), or 0 (the header, or anything that is
@@ -77,11 +78,12 @@ std::size_t lineEndAt(std::string_view text, std::size_t at) {
   return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
-bool Tail::hasSession(std::string_view session, long long counted) const {
+bool Tail::hasSession(std::string_view startDate, long long counted) const {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
     const std::size_t comma = line.find(',');
-    return comma != std::string::npos && std::string_view(line).substr(comma) == session &&
-           rowNumberOf(line) > counted;
+    if (comma == std::string::npos || rowNumberOf(line) <= counted) return false;
+    const std::string_view date = std::string_view(line).substr(comma + 1);
+    return date.substr(0, date.find(',')) == startDate;
   });
 }
 
@@ -396,12 +398,14 @@ bool CSVFile::addToCsv(const Tool& tool, bool fromLaunch) {
   }
   // A row the counter already counts was logged with its session's clearing, in one step: a
   // session like it is another one (a clock that came back to the same second).
-  if (fromLaunch && tail && tool.startDate() && tail->hasSession(session, counted)) {
+  const std::string startDate = session.substr(1, session.find(',', 1) - 1);
+  if (fromLaunch && tail && tool.startDate() && tail->hasSession(startDate, counted)) {
     // A run that stopped between the append and clearing the store, with a store that could not
-    // save the clearing, leaves the logged session stored: it is cleared, not logged again.
-    csv::logDiagnostic("Results log: the session started " +
-                       session.substr(1, session.find(',', 1) - 1) + " is already in " + filePath_ +
-                       "; it is not logged again");
+    // save the clearing, leaves the logged session stored: it is cleared, not logged again. Its
+    // start tells it; its answers may be older than the row's, if the store could not save the
+    // last ones either (a full disk). No person finishes a session within the second.
+    csv::logDiagnostic("Results log: the session started " + startDate + " is already in " +
+                       filePath_ + "; it is not logged again");
     store_->applyChanges(tool.newSessionChanges());
     return pending.empty() || writeRows(pending, true);
   }

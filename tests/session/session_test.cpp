@@ -318,8 +318,8 @@ TEST_F(SessionTest, StoredValuesOfAnotherKindReadAsNumbers) {
 // launch writes each row exactly once, finishes a torn one, and numbers above the file's last row.
 TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
   session();  // the session of rows numbered 1 below
-  const std::string one = row(1), two = row(2, 0, "0,N,0,0,0,0,0,0,0,0");
-  const std::string nine = "\"9\",\"2013-04-02 14:05:09 +0000\",\"0\",\"N\",,,,,,,,\n";
+  const std::string one = row(1), two = row(2, 2, "0,N,0,0,0,0,0,0,0,0");
+  const std::string nine = "\"9\",\"2013-04-02 14:14:09 +0000\",\"0\",\"N\",,,,,,,,\n";
   const auto resaved = [](std::string text, const std::string& delimiter, const std::string& end) {
     std::string out;
     for (const char c : text) out += c == ',' ? delimiter : c == '\n' ? end : std::string(1, c);
@@ -334,11 +334,11 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     std::string after;       // after the header
     long counterAfter = -1;  // the counter afterwards, when it matters
   };
-  const std::string other = row(9, 0, "0,N,0,0,0,0,0,0,0,9");
+  const std::string other = row(9, 9, "0,N,0,0,0,0,0,0,0,9");  // another session's
   // Rows 1 and 2 of other sessions, from a run that could not read the store and numbered on
   // from the file while one and two waited there.
   const std::string others = row(1, 3, "0,N,0,0,0,0,0,0,0,3") + row(2, 4, "0,N,0,0,0,0,0,0,0,4");
-  const std::string renumbered = row(3) + row(4, 0, "0,N,0,0,0,0,0,0,0,0");
+  const std::string renumbered = row(3) + row(4, 2, "0,N,0,0,0,0,0,0,0,0");
   std::string many;  // waited long: more than the file's end that is usually read
   for (int n = 1; n <= 1500; ++n) many += row(n, n);
   const Case cases[] = {
@@ -361,9 +361,12 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
        2, false, one + two},
       {"an unfinished line of staff notes", one, "notes", 1, false, "notes\n" + one},
       {"the logged session still stored", "", one, 0, true, one},
+      // A full disk kept the store from saving the last answer, then the session's end: the row
+      // holds the answer the person ended with, the store an older one. Still the same session.
+      {"the logged session stored without its last answer", "", row(1, 0, "5,N,3,2,1,0,2,2,0,3"), 0,
+       true, row(1, 0, "5,N,3,2,1,0,2,2,0,3")},
       {"a session like a row the counter counts", "", one, 1, true, one + row(2)},
-      {"a counter behind the file", "", row(9, 0, "0,N,0,0,0,0,0,0,0,9"), 2, true,
-       row(9, 0, "0,N,0,0,0,0,0,0,0,9") + row(10)},
+      {"a counter behind the file", "", other, 2, true, other + row(10)},
       // As a spreadsheet may save the file: numbers in quotes, no line end after the last row.
       {"a counter behind quoted numbers", "", nine, 2, true, nine + row(10)},
       {"a counter behind a last row without its end", "", nine.substr(0, nine.size() - 1), 2, true,

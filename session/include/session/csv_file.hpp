@@ -45,8 +45,9 @@ class CSVFile {
   std::string toolToCsvRow(const Tool& tool);
   // Logs the model's complete session (after any pending rows) and clears it from the store;
   // true when its row is durably in the file. The caller restarts the model next. `fromLaunch`:
-  // the session the store held at launch, which a stopped run may have logged already; one the
-  // file's last rows hold is then only cleared, and one a detached store could not read whole is
+  // the session the store held at launch, which a stopped run may have logged already; one whose
+  // start a row of the file's end above the counter holds is then only cleared (the row may hold
+  // newer answers than the store could save), and one a detached store could not read whole is
   // left for the next launch.
   bool addToCsv(const Tool& tool, bool fromLaunch = false);
   // Appends any pending rows; true when none remain (false when a detached store cannot tell).
