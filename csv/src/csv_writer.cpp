@@ -9,6 +9,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -133,6 +136,7 @@ struct FileState {
   bool buffered = false;
   bool failed = false;      // opening, writing or finishing failed: the file is not to be trusted
   bool truncatable = true;  // a failed write may be cut back (the writer's own file)
+  bool regular = true;      // a regular file, not a pipe, socket or device
   int fd = -1;
   detail::ByteBuffer pending;  // bytes of the operation (or block) not yet written
   StringEncoding pendingEncoding = kEncodingUTF8;
@@ -162,7 +166,7 @@ struct CSVWriter::Impl {
 
   detail::ByteBuffer* directBuffer() const;
   detail::ByteBuffer& beginPiece();
-  void endPiece(detail::ByteBuffer& buffer);
+  bool endPiece(detail::ByteBuffer& buffer);  // false: the piece was left out
   void writeString(std::string_view piece);
   void writeFieldPieces(const Value& value);
   void writeFieldText(std::string_view text);
@@ -253,6 +257,41 @@ bool isRegularFile(int fd) {
   errno = saved;
   return regular;
 }
+
+// A pipe or socket whose reader has gone answers a write with EPIPE, which the writer reports,
+// and raises SIGPIPE, which would end the calling program. While one of these lives, this thread
+// holds SIGPIPE back, and takes back one that its writes raised.
+class HeldSigpipe {
+ public:
+  HeldSigpipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~HeldSigpipe() {
+    sigset_t pending;
+    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{};
+      (void)sigtimedwait(&pipe_, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  HeldSigpipe(const HeldSigpipe&) = delete;
+  HeldSigpipe& operator=(const HeldSigpipe&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool wasPending_ = false;
+};
+
+// Whether a path can name a file at all: the system would read one with a NUL byte only up to
+// it, and so write another file than the one named.
+bool namesAFile(const std::string& path) {
+  return !path.empty() && path.find('\0') == std::string::npos;
+}
 }  // namespace
 
 std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool atomic) {
@@ -262,13 +301,28 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
   FileState& f = *w.file_;
   f.destinationFile = path;
   int openError = 0;
+  if (!namesAFile(path)) {
+    f.failed = true;
+    w.recordError(Error::posix(path.empty() ? ENOENT : EINVAL,
+                               path.empty() ? "cannot create a file without a name"
+                                            : "cannot create a file whose name holds a NUL byte"),
+                  true);
+    return writer;
+  }
   if (atomic) {
     f.atomic = std::make_unique<durable::AtomicFile>(path);
     f.fd = f.atomic->fd();
     struct stat old {};
-    if (f.fd >= 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-      // The replacement keeps the old file's permissions (a private log stays private).
-      f.atomic->setMode(old.st_mode);
+    if (f.fd >= 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        !f.atomic->setMode(old.st_mode)) {
+      // The replacement keeps the old file's permissions (a private log stays private); one it
+      // could not give them would open the file to others: the old file stays instead.
+      f.fd = -1;
+      f.failed = true;
+      w.recordError(
+          Error::posix(errno, "cannot give the new " + path + " the old file's permissions"), true);
+      f.atomic->abort();
+      return writer;
     }
   } else {
     // An existing file or link is replaced by a new empty file, which keeps the old file's
@@ -298,6 +352,7 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
                     O_WRONLY | O_CLOEXEC | O_NONBLOCK | (openFile ? O_APPEND : O_CREAT | O_TRUNC),
                     old.mode ? 0600 : 0666);
       openError = errno;
+      // Created private: should its old permissions not be given back, it stays private.
       if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);
       if (f.fd >= 0) {
         const int flags = ::fcntl(f.fd, F_GETFL);
@@ -305,6 +360,7 @@ std::unique_ptr<CSVWriter> CSVWriter::withCSVFile(const std::string& path, bool 
       }
     }
   }
+  if (f.fd >= 0) f.regular = isRegularFile(f.fd);
   if (f.fd < 0) {
     f.failed = true;
     if (f.atomic) {
@@ -466,8 +522,8 @@ detail::ByteBuffer& CSVWriter::Impl::beginPiece() {
   return *stringValue_;
 }
 
-void CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
-  if (!file_ || &buffer != &file_->scratch) return;
+bool CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
+  if (!file_ || &buffer != &file_->scratch) return true;
   FileState& f = *file_;
   if (!f.encoder || f.encoderEncoding != encoding_) {
     f.encoder = detail::makeEncoder(encoding_);
@@ -487,7 +543,7 @@ void CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
     why = detail::describeEncodingFailure(encoding_, rejected);
   } else {
     f.pending.append(f.encoded);
-    return;
+    return true;
   }
   if (!error_) {
     // Left out, not fatal: the rest of the output is still worth having.
@@ -495,6 +551,7 @@ void CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
                              "cannot convert output: " + why + "; a piece was left out"),
                 false);
   }
+  return false;
 }
 
 void CSVWriter::Impl::writeString(std::string_view piece) {
@@ -523,6 +580,7 @@ void CSVWriter::Impl::writeFieldPieces(const Value& value) {
 
 void CSVWriter::Impl::writeFieldText(std::string_view text) {
   char32_t leftOut = 0;
+  bool written = true;
   if (detail::ByteBuffer* out = directBuffer()) {
     // Nothing to convert: delimiter and field go straight to their place.
     leftOut = appendField(*out, text, currentField_ > 0);
@@ -530,10 +588,11 @@ void CSVWriter::Impl::writeFieldText(std::string_view text) {
     if (currentField_ > 0) writeString(delimiter_);
     detail::ByteBuffer& buffer = beginPiece();
     leftOut = appendField(buffer, text, false);
-    endPiece(buffer);
+    written = endPiece(buffer);
   }
   if (leftOut != 0) recordError(hiddenCharacterError(leftOut), false);
-  onlyFieldEmpty_ = currentField_ == 0 && text.empty();
+  // A field the encoding could not hold, left out, is as empty as an empty one.
+  onlyFieldEmpty_ = currentField_ == 0 && (text.empty() || !written);
   ++currentField_;
 }
 
@@ -640,10 +699,12 @@ bool CSVWriter::Impl::writePending() {
   // and a reader never sees half of one.
   const char* data = f.pending.view().data();
   std::size_t left = f.pending.size();
+  std::optional<HeldSigpipe> held;
+  if (!f.regular) held.emplace();
   while (left > 0) {
     const ssize_t written = ::write(f.fd, data, left);
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !isRegularFile(f.fd)) {
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !f.regular) {
       // A process's own output may be a non-blocking pipe or socket: wait until it takes more.
       // (A regular file is always ready: there the refusal is a failure, or this would spin.)
       pollfd ready{f.fd, POLLOUT, 0};
@@ -703,6 +764,11 @@ void CSVWriter::Impl::closeFile() {
     direct_ = nullptr;
     if (durable::Failure failure = f.atomic->commit(true)) {
       f.failed = true;
+      // Nothing is lost: what the new file holds, the whole output, goes to stringValue.
+      if (std::optional<std::string> written = f.atomic->contents()) {
+        if (!stringValue_) stringValue_ = std::make_unique<detail::ByteBuffer>();
+        appendAsUTF8(f.pendingEncoding, *written, *stringValue_);
+      }
       f.atomic->abort();
       recordError(std::move(*failure), true);
     }

@@ -277,8 +277,8 @@ AtomicFile::AtomicFile(std::string destination)
 
 AtomicFile::~AtomicFile() { abort(); }
 
-void AtomicFile::setMode(unsigned mode) {
-  if (fd_ >= 0) (void)::fchmod(fd_, static_cast<mode_t>(mode & 07777));
+bool AtomicFile::setMode(unsigned mode) {
+  return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode & 07777)) == 0;
 }
 
 Failure AtomicFile::linkInPlace(bool replace, bool* existed) {
@@ -306,7 +306,7 @@ Failure AtomicFile::linkInPlace(bool replace, bool* existed) {
   }
   if (replace) {
     if (::rename(temporaryName_.c_str(), destination_.c_str()) != 0) {
-      return posixFailure(errno, "cannot move " + temporaryName_ + " to " + destination_);
+      return posixFailure(errno, "cannot put the new file in place of " + destination_);
     }
     temporaryName_.clear();
     return std::nullopt;
@@ -342,6 +342,26 @@ Failure AtomicFile::commit(bool replace, bool* existed) {
   ::close(fd_);
   fd_ = -1;
   return syncFolder(folder_);
+}
+
+std::optional<std::string> AtomicFile::contents() const {
+  if (fd_ < 0) return std::nullopt;
+  // The file is open for writing only; its /proc name opens it again for reading, named or not.
+  const int fd = ::open(procPath(fd_).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  ssize_t got;
+  while ((got = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return text;
 }
 
 void AtomicFile::abort() {

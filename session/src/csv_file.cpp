@@ -332,10 +332,10 @@ bool CSVFile::createWithHeader() {
   // holds people's health answers.
   csv::durable::AtomicFile file(filePath_);
   csv::durable::Failure failure = file.failure();
-  if (!failure) {
-    file.setMode(0600);
-    failure = csv::durable::writeAll(file.fd(), kHeader, "writing the header");
+  if (!failure && !file.setMode(0600)) {
+    failure = csv::Error::posix(errno, "could not make " + filePath_ + " private");
   }
+  if (!failure) failure = csv::durable::writeAll(file.fd(), kHeader, "writing the header");
   if (!failure) failure = file.commit(false);
   if (!failure) return true;
   reportWriteFailure(failure->description.value_or("unknown failure"));

@@ -112,7 +112,7 @@ std::optional<std::string> Passcode::store(const std::string& path, std::string_
   if (auto failure = makeFolders(folder)) return failure;
   csv::durable::AtomicFile file(path);
   if (file.fd() < 0) return file.failure()->description.value_or("cannot create " + path);
-  file.setMode(0600);
+  if (!file.setMode(0600)) return posixText(errno, "cannot make " + path + " private");
   // Set by root for a kiosk that runs as its own user: the file goes to whoever owns the kiosk
   // home, or the kiosk could not read it.
   struct stat home {};

@@ -314,6 +314,10 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
       {folder / "pipe-link.csv", false, ENXIO, true},  // nobody reads the pipe
       {folder / "null.csv", true, EINVAL, true},
       {folder / "null.csv", false, 0, false},
+      {"", false, ENOENT, true},
+      {"", true, ENOENT, true},
+      {folder / "r.csv" + std::string(1, '\0') + "x", false, EINVAL, true},  // not r.csv
+      {folder / "r.csv" + std::string(1, '\0') + "x", true, EINVAL, true},
   };
   for (const auto& [path, atomic, code, fails] : cases) {
     SCOPED_TRACE(path + (atomic ? " atomic" : ""));
@@ -362,6 +366,29 @@ TEST(CSVWriterFileTest, FilesThatCannotBeCreatedOrReplacedAreReported) {
   EXPECT_STREQ(received, "a,b\n");
   ::close(journal[0]);
   ::close(journal[1]);
+
+  // A socket whose reader has gone: reported, what was not written kept, and the program lives on
+  // (the system's SIGPIPE would end it).
+  int gone[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, gone), 0);
+  ::close(gone[1]);
+  fs::create_symlink("/dev/fd/" + std::to_string(gone[0]), folder / "gone");
+  auto unread = CSVWriter::withCSVFile(folder / "gone", false);
+  unread->writeLineWithFields({"a", "b"});
+  unread->closeFile();
+  ::close(gone[0]);
+  EXPECT_EQ(errorOf(*unread), posix(EPIPE));
+  EXPECT_EQ(unread->stringValue(), "a,b\n");
+
+  // An atomic writer whose new file cannot be put in place (a folder appeared there) keeps the
+  // whole output in stringValue.
+  auto late = CSVWriter::withCSVFile(folder / "late.csv", true);
+  late->writeLineWithFields({"a", "b"});
+  late->writeLineWithFields({"c", "d"});
+  fs::create_directory(folder / "late.csv");
+  late->closeFile();
+  EXPECT_EQ(errorOf(*late), posix(EISDIR));
+  EXPECT_EQ(late->stringValue(), "a,b\nc,d\n");
 }
 
 TEST(CSVWriterFileTest, BufferedModeWritesLargeBlocksAndFlushesWhenDestroyed) {
@@ -435,6 +462,14 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
   writer->writeLine();
   writer->closeFile();
   EXPECT_EQ(readFile(path), "\xC3\xA9,\0\xE9\0\n"s);
+  // A row whose one field is left out is a row of one empty field, not a blank line that a reader
+  // would skip.
+  auto lone = CSVWriter::withCSVFile(path, false);
+  lone->setEncoding(kEncodingISOLatin1);
+  for (const char* field : {"first", "日本", "\"日\"", "last"}) lone->writeLineWithFields({field});
+  lone->closeFile();
+  EXPECT_EQ(readFile(path), "first\n\"\"\n\"\"\nlast\n");
+  EXPECT_EQ(errorOf(*lone), posix(EILSEQ));
 }
 
 // Every encoding the reader reads, the writer writes: a document written in it reads back the

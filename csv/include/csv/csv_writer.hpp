@@ -34,21 +34,26 @@ using OptionalValueList = std::vector<std::optional<Value>>;
 // file writer whose file could not be created, or after closeFile(). A failed write (a full
 // disk) closes the file: a non-atomic file keeps the whole operations written before it, an
 // atomic writer removes its temporary file and leaves the destination as it was, and the output
-// from the failed write on collects in stringValue(). Every such failure is kept in error().
+// from the failed write on collects in stringValue() (all of it when an atomic writer's final step
+// fails). A pipe or socket whose reader has gone is such a failure too: no SIGPIPE reaches the
+// program. Every such failure is kept in error().
 // Output to a file in an encoding other than UTF-8 is converted piece by piece, without
 // byte-order marks (stringValue() holds text, always UTF-8, whatever the encoding); a
 // piece that cannot be converted without loss is left out and recorded in error(), and the
-// writer carries on. Used by one thread at a time. Destroying a file writer closes it (a failure
-// then goes to the diagnostic log), except that an atomic writer destroyed by an exception on its
-// way through leaves the destination as it was.
+// writer carries on (a line's one field left out is written as "", as an empty one). Used by one
+// thread at a time. Destroying a file writer closes it (a failure then goes to the diagnostic log),
+// except that an atomic writer destroyed by an exception on its way through leaves the destination
+// as it was.
 class CSVWriter {
  public:
   // A file writer. Non-atomic: an existing file at `path` is replaced by an empty file at once.
   // Atomic: output goes to a temporary file beside `path` that replaces it in one step on
-  // closeFile. Either way the new file keeps the old one's permissions (not its owner). A pipe, a
-  // device or a name for an open file (/dev/stdout), even behind a link, is never replaced: the
-  // non-atomic writer writes to it (to an open file after what it holds), the atomic one reports
-  // it; nor is a file this process may not write (marked read-only). A name for this process's
+  // closeFile. Either way the new file keeps the old one's permissions (not its owner; an atomic
+  // writer that cannot give them fails rather than replace the file with a more open one). A
+  // path that is empty or holds a NUL byte is refused. A pipe, a device or a name for an open
+  // file (/dev/stdout), even behind a link, is never replaced: the non-atomic writer writes to it
+  // (to an open file after what it holds), the atomic one reports it; nor is a file this process
+  // may not write (marked read-only). A name for this process's
   // own open file (/dev/stdout, /dev/fd/3) writes through that file, where its output stands.
   // Never null; a file that cannot be created or opened is recorded in error().
   static std::unique_ptr<CSVWriter> withCSVFile(const std::string& path, bool atomic);

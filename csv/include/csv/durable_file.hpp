@@ -55,8 +55,12 @@ class AtomicFile {
   int fd() const { return fd_; }
   // Why the file could not be created, or nullopt.
   const Failure& failure() const { return failure_; }
-  // Gives the file `mode`'s permission bits (a replacement keeps the old file's).
-  void setMode(unsigned mode);
+  // Gives the file `mode`'s permission bits (a replacement keeps the old file's); false, with
+  // errno set, when that failed.
+  bool setMode(unsigned mode);
+  // What has been written to the file (before a commit, or after one that failed), or nullopt
+  // when it cannot be read back.
+  std::optional<std::string> contents() const;
   // Syncs the data, then makes the file the destination and syncs the folder. With `replace`
   // false an existing destination is kept and *existed (if given) is set instead.
   Failure commit(bool replace, bool* existed = nullptr);
