@@ -23,6 +23,11 @@ class FileInputStream final : public InputStream {
 
   void open() override {
     if (status_ != StreamStatusNotOpen) return;
+    // The system would read a name only up to a NUL byte, and so open another file.
+    if (path_.find('\0') != std::string::npos) {
+      fail(EINVAL);
+      return;
+    }
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
       fail(errno);

@@ -77,6 +77,13 @@ TEST(ReadDocumentTest, FailuresGiveTheirErrorAndAnEmptyListOnlyForAnUnopenablePa
   EXPECT_EQ(e[2].code, CSVErrorCodeInput);
   EXPECT_EQ(e[3].code, CSVErrorCodeInput);
   EXPECT_EQ(CSVComponents(later), std::nullopt);
+  // A name with a NUL byte names no file, not the file named by its start.
+  folder.write("victim", "a,b\n");
+  Error nul;
+  EXPECT_EQ(
+      withContentsOfCSVFile(folder / "victim" + std::string(1, '\0') + ".csv", kEncodingNone, &nul),
+      CSVLines());
+  EXPECT_EQ(nul.code, CSVErrorCodeInput);
 }
 
 // One rule everywhere: a delimiter is one UTF-16 code unit that is no line break, quote, "#",
