@@ -42,7 +42,7 @@ MUTATIONS = [
      "if (false) {", "durable files: /dev/stdout replaced by a file"),
     ("w-comment-quote", W, "writeString(\"\\\\\");", "",
      "writer: a quote in a comment breaks the document"),
-    ("w-keep-mode", W, "f.atomic->setMode(old.st_mode);", "",
+    ("w-keep-mode", W, "!f.atomic->setMode(old.st_mode)) {", "!f.atomic->setMode(0666)) {",
      "writer: atomic replace loses the file mode"),
     ("w-plain-mode", W, "    if (f.fd >= 0 && old.mode) (void)::fchmod(f.fd, *old.mode & 07777);\n", "",
      "writer: a replaced file loses its permissions"),
