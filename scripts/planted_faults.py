@@ -334,7 +334,7 @@ MUTATIONS = [
      "writer: a failed atomic commit loses the output"),
     ("w-lone-left-out", W, "(text.empty() || !written);", "(text.empty() || (written ? false : text.empty()));",
      "writer: a row whose one field is left out becomes a blank line"),
-    ("w-nul-path", W, "  if (!namesAFile(path)) {", "  if (path.empty()) {",
+    ("w-nul-path", W, "return !path.empty() && path.find('\\0') == std::string::npos;", "return !path.empty();",
      "writer: a path with a NUL byte writes another file"),
     ("x-short-read", EXPORT,
      "if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {",
