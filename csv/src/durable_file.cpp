@@ -200,6 +200,29 @@ Failure writeAll(int fd, std::string_view bytes, std::string_view what) {
   return std::nullopt;
 }
 
+std::optional<std::string> readAll(int fd, int* error) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = errno;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  // A drive that ends a file before its size (a failing stick, a file cut short meanwhile) would
+  // make an earlier copy look like the start of this one, or a copy look complete.
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {
+    *error = EIO;
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 Failure syncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return posixFailure(errno, "cannot open folder " + folder + " to sync it");
@@ -349,17 +372,8 @@ std::optional<std::string> AtomicFile::contents() const {
   // The file is open for writing only; its /proc name opens it again for reading, named or not.
   const int fd = ::open(procPath(fd_).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::string text;
-  char buffer[65536];
-  ssize_t got;
-  while ((got = ::read(fd, buffer, sizeof buffer)) != 0) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
+  int error = 0;
+  std::optional<std::string> text = readAll(fd, &error);
   ::close(fd);
   return text;
 }

@@ -94,30 +94,6 @@ ExportResult failed(const ExportResult& attempt, int errnoValue, const std::stri
   return failed(attempt, csv::Error::posix(errnoValue, what));
 }
 
-// The whole file, or the errno that stopped the reading.
-std::optional<std::string> readAll(int fd, int* error) {
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = errno;
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  // A drive that ends a file before its size (a failing stick, a file cut short meanwhile) would
-  // make an earlier copy look like the start of this one, or a copy look complete.
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || bytes.size() < static_cast<std::size_t>(status.st_size)) {
-    *error = EIO;
-    return std::nullopt;
-  }
-  return bytes;
-}
-
 }  // namespace
 
 std::vector<std::string> driveFolders() {
@@ -217,7 +193,7 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   int error = 0;
   std::optional<std::string> bytes;
   if (const int fd = ::open(resultsPath.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-    bytes = readAll(fd, &error);
+    bytes = csv::durable::readAll(fd, &error);
     ::close(fd);
   } else {
     error = errno;
@@ -261,7 +237,7 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
           ::open(result.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
       if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         if (status.st_dev == mount.st_dev) {
-          earlier = readAll(fd, &error);
+          earlier = csv::durable::readAll(fd, &error);
         } else if (struct stat now{};
                    ::stat(drive.mountPoint.c_str(), &now) != 0 || now.st_dev != mount.st_dev) {
           // Not a file mounted over the name: the drive itself is gone, or another one is
@@ -317,7 +293,7 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   // The copy is synced, so its cached pages are clean and can be dropped: the comparison then
   // reads what the drive holds.
   (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  const std::optional<std::string> back = readAll(fd, &error);
+  const std::optional<std::string> back = csv::durable::readAll(fd, &error);
   ::close(fd);
   if (!back) return failed(result, error, "cannot read back " + result.path);
   if (*back != *bytes) {

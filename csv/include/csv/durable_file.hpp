@@ -25,6 +25,9 @@ bool mayWrite(const std::string& path);
 std::string folderOf(const std::string& path);
 // Writes all of `bytes` to `fd`, resuming after interruptions and short writes.
 Failure writeAll(int fd, std::string_view bytes, std::string_view what);
+// Reads the file open as `fd` from its offset to its end; nullopt with *error set when a read
+// fails or the file ends before its size (a failing drive, a file cut short meanwhile: EIO).
+std::optional<std::string> readAll(int fd, int* error);
 // Syncs `folder`, so that names created, linked or renamed in it survive a power cut.
 Failure syncFolder(const std::string& folder);
 // Appends `bytes` to the file open as `fd` (O_APPEND) and syncs them; on failure the file is cut
