@@ -1,11 +1,10 @@
 """Looks at the installed kiosk running under the compositor, for deb_test.sh, with the acceptance
 suite's kiosk.py beside it.
-  kiosk_probe.py screen SHOT WIDTH HEIGHT   the screenshot is the whole output, filled by the kiosk
-  kiosk_probe.py ready PID WIDTH HEIGHT     over AT-SPI (DBUS_SESSION_BUS_ADDRESS): the window of
-                                            kiosk PID fills the output and shows the start button
-  kiosk_probe.py press PID WIDTH HEIGHT     pressing the start button brings the first page
-Exits 1 with the reason when a check fails."""
-import sys
+  kiosk_probe.py PID WIDTH HEIGHT
+Over AT-SPI (DBUS_SESSION_BUS_ADDRESS) the window of kiosk PID fills the output and shows the start
+button; a screenshot (grim, WAYLAND_DISPLAY) is the whole output, filled by the kiosk; pressing the
+start button brings the first page. Exits 1 with the reason when a check fails."""
+import os, subprocess, sys, time
 
 from PIL import Image
 
@@ -16,30 +15,38 @@ from kiosk import Failure, check, children, extents, wait
 # the output, the compositor shows black.
 BACKGROUND = (0xF2, 0xF5, 0xF7)
 
-def screen(path, width, height):
+def screen(width, height):
+    """What is wrong with a screenshot of the output; None when the kiosk fills it."""
+    path = os.path.join(os.environ["XDG_RUNTIME_DIR"], "start.png")
+    subprocess.run(["grim", path], check=True)
     shot = Image.open(path).convert("RGB")
-    check(shot.size == (width, height), f"the screenshot is {shot.size}, not {width}x{height}")
+    if shot.size != (width, height):
+        return f"the screenshot is {shot.size}, not {width}x{height}"
     edges = {"left edge": [(0, y) for y in range(height)],
              "right edge": [(width - 1, y) for y in range(height)],
              "bottom edge": [(x, height - 1) for x in range(width)]}
     for name, points in edges.items():
         share = sum(shot.getpixel(p) == BACKGROUND for p in points) / len(points)
-        check(share >= 0.5, f"the kiosk's background covers {share:.0%} of the screenshot's {name}")
+        if share < 0.5:
+            return f"the kiosk's background covers {share:.0%} of the screenshot's {name}"
     most, colour = max(shot.getcolors(width * height))
-    check(most <= 0.9 * width * height,
-          f"{most / (width * height):.0%} of the screenshot is one colour {colour}")
-    print(f"screenshot {width}x{height}, background at the edges")
+    if most > 0.9 * width * height:
+        return f"{most / (width * height):.0%} of the screenshot is one colour {colour}"
 
-def ready(k):
+def main(pid, width, height):
+    kiosk.W, kiosk.H = output = int(width), int(height)
+    k = kiosk.Kiosk(home="/")  # launched by the compositor, not by us
+    # The kiosk joins the accessibility bus once the bus has been asked for: poll.
+    k.app = wait(lambda: kiosk.app_of(int(pid)), "the kiosk on the accessibility bus", 30)
     # The window may join the bus before the compositor's first configure has sized it.
-    output = (kiosk.W, kiosk.H)
     wait(lambda: tuple(extents(children(k.app)[0])[2:]) == output,
          f"the kiosk's window to fill the {output} output", 10)
-    k.find("Start questionnaire", timeout=10)
-    print(f"the kiosk's window fills the {output} output")
-
-def press(k):
     action = k.find("Start questionnaire", timeout=10).queryAction()
+    for _ in range(5):  # the first frame may follow the window's appearance by a moment
+        if not (problem := screen(*output)):
+            break
+        time.sleep(0.5)
+    check(not problem, problem)
     names = [action.getName(i) for i in range(action.nActions)]
     check("Press" in names, f"the start button offers {names}, not Press")
     action.doAction(names.index("Press"))
@@ -49,17 +56,7 @@ def press(k):
         return (page and extents(page[0])[2] == kiosk.W and k.nodes("Page 1 of 7", "page tab")
                 and not k.nodes("Start questionnaire"))
     wait(first_page, "the first page across the screen after the start button", 10)
-    print("start button pressed: the first page fills the screen")
-
-def main(command, *args):
-    if command == "screen":
-        screen(args[0], int(args[1]), int(args[2]))
-    else:
-        kiosk.W, kiosk.H = int(args[1]), int(args[2])
-        k = kiosk.Kiosk(home="/")  # launched by the compositor, not by us
-        # The kiosk joins the accessibility bus once the bus has been asked for: poll.
-        k.app = wait(lambda: kiosk.app_of(int(args[0])), "the kiosk on the accessibility bus", 30)
-        {"ready": ready, "press": press}[command](k)
+    print(f"the kiosk fills the {output} output; its start button brings the first page")
 
 if __name__ == "__main__":
     try:

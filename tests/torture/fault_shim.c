@@ -2,12 +2,12 @@
 // touched (descriptors are mapped to paths through /proc/self/fd), so stderr, pipes and libraries
 // behave normally. Environment:
 //   QFAULT_PREFIX  folder whose files are affected (required)
-//   QFAULT_REPORT  file that receives "<call> <count>" per call at exit (also on SIGTERM) and a
-//                  "fired <call> <n>" line the moment a fault is injected
+//   QFAULT_REPORT  file that receives "<call> <count>" per call at exit and a "fired <call> <n>"
+//                  line the moment a fault is injected
 //   QFAULT_FN      comma-separated calls that are counted for QFAULT_N (default: all hooked)
 //   QFAULT_N       the Nth counted call (1-based) is hit; 0 or unset: count only
-//   QFAULT_DO      eio | enospc | eagain | short (write half) | zero (a read finds the end early) |
-//                  kill | stop (SIGKILL/SIGSTOP self right after the call succeeds)
+//   QFAULT_DO      eio | enospc | short (write half) | zero (a read finds the end early) | kill |
+//                  stop (SIGKILL/SIGSTOP self right after the call succeeds)
 //   QFAULT_PERSIST 1: every later counted call fails the same way
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -30,9 +30,8 @@
 #define NAME(name) #name,
 enum { CALLS(ID) kCalls };
 static const char* const kNames[kCalls] = {CALLS(NAME)};
-enum { kCount, kEio, kEnospc, kEagain, kShort, kZero, kKill, kStop, kActions };
-static const char* const kActionNames[kActions] = {"",      "eio",  "enospc", "eagain",
-                                                   "short", "zero", "kill",   "stop"};
+enum { kCount, kEio, kEnospc, kShort, kZero, kKill, kStop, kActions };
+static const char* const kActionNames[] = {"", "eio", "enospc", "short", "zero", "kill", "stop"};
 
 static const char* prefix;
 static size_t prefixLength;
@@ -46,11 +45,6 @@ static void writeReport(void) {
   if (!out) return;
   for (int i = 0; i < kCalls; ++i) fprintf(out, "%s %ld\n", kNames[i], counts[i]);
   fclose(out);
-}
-static void onTerm(int sig) {
-  (void)sig;
-  writeReport();
-  _exit(143);
 }
 
 __attribute__((constructor)) static void setUp(void) {
@@ -71,7 +65,6 @@ __attribute__((constructor)) static void setUp(void) {
   persist = (env = getenv("QFAULT_PERSIST")) && *env == '1';
   if ((env = getenv("QFAULT_REPORT"))) {
     snprintf(report, sizeof report, "%s", env);
-    signal(SIGTERM, onTerm);
     atexit(writeReport);
   }
 }
@@ -106,8 +99,8 @@ static int decide(int call) {
     fprintf(out, "fired %s %ld\n", kNames[call], n);
     fclose(out);
   }
-  if (action != kEio && action != kEnospc && action != kEagain) return action;
-  errno = action == kEio ? EIO : action == kEnospc ? ENOSPC : EAGAIN;
+  if (action != kEio && action != kEnospc) return action;
+  errno = action == kEio ? EIO : ENOSPC;
   return -1;
 }
 

@@ -10,21 +10,18 @@ header or unfinished line, a file system fsck cannot repair. crashed: a signal w
 a failed exit, a hang. silent: a fault took effect, an answered session is missing or doubled,
 and nothing (an ALERT, a false return, a line on stderr) said so. Mounts need root; the script
 runs itself in a private mount namespace so they vanish with it."""
-import argparse, calendar, contextlib, os, random, re, shutil, signal, subprocess, sys, tempfile
-import threading, time
+import argparse, calendar, contextlib, itertools, os, random, re, shutil, signal, subprocess, sys
+import tempfile, threading, time
 
 SIZES = {  # driver kills, driver power cuts, kiosk kills, kiosk cuts, kiosk sync instants, sweep
     'small': dict(kills=120, cuts=30, kkills=6, kcuts=4, instants=2, sweep=0.12),
     'full': dict(kills=1000, cuts=300, kkills=100, kcuts=40, instants=10, sweep=1.0)}
 KEYS = ('lost', 'duplicated', 'torn', 'crashed', 'silent')
 HEADER = b'#,Start Date,Score,Wants Help,Q1,Q2,Q3,Q4,Q5,Q6,Q7,Q8\n'
-WRITES = ('write', 'pwrite', 'pwrite64')
-READS = ('read', 'pread', 'pread64')
-epoch_now = [1_400_000_000]
+EPOCHS = itertools.count(1_400_100_000, 100_000)
 
 def epoch():  # a fresh clock start per process, so every session's start second is its own
-    epoch_now[0] += 100_000
-    return str(epoch_now[0])
+    return str(next(EPOCHS))
 
 def expected(s):  # torture_logger's row for the session starting at second s, less "#,"
     h = (s * 2654435761) & 0xFFFFFFFF
@@ -34,25 +31,27 @@ def expected(s):  # torture_logger's row for the session starting at second s, l
     return '%s,%d,%s,%s' % (date, sum(x > 1 for x in a), wants, ','.join(map(str, a)))
 
 class Tally:
-    def __init__(self, name):
-        self.name, self.acked, self.n, self.notes = name, 0, dict.fromkeys(KEYS, 0), []
+    def __init__(self, name):  # acked: the sessions acknowledged, as start seconds
+        self.name, self.acked, self.n, self.notes = name, set(), dict.fromkeys(KEYS, 0), []
+        self.began = time.time()
 
     def add(self, key, count, note):
         if count:
             self.n[key] += count
             self.notes.append('%s %d: %s' % (key, count, note))
 
-    def done(self, began):
+    def done(self):
         counts = ' '.join('%s=%d' % kv for kv in self.n.items())
-        print('\n  '.join(['%s: acknowledged=%d %s' % (self.name, self.acked, counts),
-                           *self.notes[:8], '(%.0f s)' % (time.time() - began)]), flush=True)
+        print('\n  '.join(['%s: acknowledged=%d %s' % (self.name, len(self.acked), counts),
+                           *self.notes[:8], '(%.0f s)' % (time.time() - self.began)]), flush=True)
         return any(self.n.values())
 
-def check(home, acked, tally, where=''):
-    """Counts lost, duplicated and torn in home's results.csv; returns {start second: rows}."""
+def check(home, acked, tally, where='', answered=()):
+    """Counts lost, duplicated and torn in home's results.csv; returns whether it found any, or an
+    answered session missing or doubled."""
     path = os.path.join(home, 'Documents', 'results.csv')
     data = open(path, 'rb').read() if os.path.exists(path) else b''
-    torn, seen, last = [], {}, 0
+    before, torn, seen, last = dict(tally.n), [], {}, 0
     if data and not data.startswith(HEADER):
         torn.append('header %r' % data[:60])
     *lines, tail = data[len(HEADER):].split(b'\n') if data.startswith(HEADER) else [b'']
@@ -66,18 +65,10 @@ def check(home, acked, tally, where=''):
         if m:
             last = max(last, int(m[1]))
             seen[s] = seen.get(s, 0) + 1
-    lost = sorted(acked - seen.keys())
-    dups = {s: c for s, c in seen.items() if c > 1}
+    lost, dups = sorted(acked - seen.keys()), [s for s, c in seen.items() if c > 1]
     tally.add('lost', len(lost), '%s sessions %s' % (where, lost[:5]))
-    tally.add('duplicated', sum(dups.values()) - len(dups),
-              '%s sessions %s' % (where, list(dups)[:5]))
+    tally.add('duplicated', sum(seen.values()) - len(seen), '%s sessions %s' % (where, dups[:5]))
     tally.add('torn', len(torn), '%s %s' % (where, torn[:3]))
-    return seen
-
-def harmed(home, acked, answered, tally, where):
-    """check(), and whether it found harm or an answered session is missing or doubled."""
-    before = dict(tally.n)
-    seen = check(home, acked, tally, where)
     return tally.n != before or any(seen.get(s) != 1 for s in answered)
 
 def parse(out, err=''):
@@ -142,10 +133,11 @@ def settle(p, idle_syscalls=(), limit=60):
 def sh(*cmd):
     return subprocess.run(cmd, capture_output=True, text=True)
 
-def fresh(name):
+def fresh(name, like=None):
+    """An empty folder in the work folder, or a copy of the folder `like`."""
     path = os.path.join(WORK, name)
     shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
+    shutil.copytree(like, path) if like else os.makedirs(path)
     return path
 
 def take(report):
@@ -164,8 +156,7 @@ class Disk:
 
     def __init__(self, name):
         self.image, self.mnt = os.path.join(WORK, name + '.img'), fresh(name)
-        sh('truncate', '-s', '24M', self.image)
-        sh('mkfs.ext4', '-q', '-F', self.image)
+        sh('mkfs.ext4', '-q', '-F', self.image, '24M')
         self.mount()
 
     def mount(self):
@@ -189,11 +180,11 @@ class Disk:
 def interruptions(size, cut=False):
     """kill -9, or a power cut on ext4 in a loop-mounted image, at random moments of continuous
     logging; then a recovery launch."""
-    t, acked, disk = Tally('powercut' if cut else 'kill'), set(), cut and Disk('cut')
+    t, disk = Tally('powercut' if cut else 'kill'), cut and Disk('cut')
     home = os.path.join(disk.mnt if cut else fresh('kill'), 'home')
     # The time of a launch and some sessions: 50 on the work tmpfs, where they are fast, else 10.
     began = time.time()
-    acked |= acks(['log', epoch(), '50' if MOUNT and not cut else '10'], home, t)
+    t.acked |= acks(['log', epoch(), '50' if MOUNT and not cut else '10'], home, t)
     span = time.time() - began
     for _ in range(size['cuts' if cut else 'kills']):
         p = start([LOGGER, 'log', epoch()], home)
@@ -201,20 +192,15 @@ def interruptions(size, cut=False):
         p.send_signal(signal.SIGSTOP if cut else signal.SIGKILL)
         if cut and settle(p) != 'stopped' or not cut and p.wait() != -9:
             t.add('crashed', 1, 'exited %s before the end' % p.returncode)
-        acked |= parse(disk.cut(p, t) if cut else p.communicate()[0])[0]
-    acked |= acks(['launch', epoch()], home, t)
-    check(home, acked, t)
-    if cut:
-        sh('umount', disk.mnt)
-    t.acked = len(acked)
+        t.acked |= parse(disk.cut(p, t) if cut else p.communicate()[0])[0]
+    t.acked |= acks(['launch', epoch()], home, t)
+    check(home, t.acked, t)
     return t
 
-IDLE = ('7', '271')  # poll, ppoll: the kiosk's main thread waits in its event loop
-
 def kiosk(home, tally, shim=None, what='launch'):
-    """Runs the kiosk until it is idle, exits or stops; returns (process, how, stderr)."""
+    """Runs the kiosk until it is idle, exits or stops; returns (process, how)."""
     p = start([KIOSK], home, shim)
-    how = settle(p, IDLE)
+    how = settle(p, ('7', '271'))  # poll, ppoll: the main thread waits in its event loop
     if how == 'hang':
         tally.add('crashed', 1, 'kiosk %s: no idle event loop after 60 s' % what)
     if how in ('idle', 'hang'):
@@ -225,12 +211,12 @@ def kiosk(home, tally, shim=None, what='launch'):
     err = '' if how == 'stopped' else p.communicate()[1]
     if how == 'exited' and p.returncode not in (0, -9):
         tally.add('crashed', 1, 'kiosk %s exited %s: %s' % (what, p.returncode, err[-300:]))
-    return p, how, err
+    return p, how
 
 def kiosks(size):
     """The kiosk with a stored complete session, killed, then power-cut, during its launch: at a
     random call, and (power cuts and kills) right after the row's sync."""
-    t, report, total = Tally('kiosk'), os.path.join(WORK, 'kiosk.count'), 0
+    t, report = Tally('kiosk'), os.path.join(WORK, 'kiosk.count')
     if not os.access(KIOSK, os.X_OK):
         print('kiosk: skipped, %s is not built' % KIOSK)
         return None
@@ -253,25 +239,23 @@ def kiosks(size):
                  for _ in range(size['instants'] if cut else 0)]
         for shim in plan:
             acked |= acks(['seed', epoch()], home, t)
-            p, how, _ = kiosk(home, t, shim, shim['do'])
+            p, how = kiosk(home, t, shim, shim['do'])
             if how == 'stopped':
                 disk.cut(p, t)
             how = kiosk(home, t, what='recovery')[1]
             t.add('crashed', how != 'idle', 'the recovery launch did not reach its event loop')
         check(home, acked, t, 'power cuts:' if cut else 'kills:')
-        if cut:
-            sh('umount', disk.mnt)
-        total += len(acked)
-    t.acked = total
+        t.acked |= acked
     return t
 
 def sweep(size):
     """One fault (EIO, ENOSPC, short write; once or from then on) at every call of a first
     logging cycle, a later one, a launch with pending rows and a stored session, and the answer
     writes."""
-    t, total = Tally('sweep'), set()
+    t, report = Tally('sweep'), os.path.join(WORK, 'sweep.count')
     # name: (setup runs, the run swept). "pending": the row's sync fails, so it waits in the store;
     # "killed": killed right after the row's sync, so the row is in the file and pending.
+    syncs = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}
     targets = {'first': ([], 'log 1'),  # creates the store and results.csv
                'cycle': (['log 1'], 'log 1'),
                'launch': (['log 1', 'log 1 pending', 'seed'], 'launch'),
@@ -282,41 +266,36 @@ def sweep(size):
         base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
         for step in setup:
             mode, *rest = step.split()
-            how = {'pending': dict(do='eio', persist=1), 'killed': dict(do='kill')}.get(
-                rest[-1] if rest else '')
+            how = syncs.get(rest[-1] if rest else mode)
             shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
             acked |= acks([mode, epoch(), *filter(str.isdigit, rest)], base,
                           None if 'killed' in rest else t, shim)
-        home, report = fresh('sweep-count'), os.path.join(WORK, 'sweep.count')
-        shutil.copytree(base, home, dirs_exist_ok=True)
-        run([faulted[0], epoch(), *faulted[1:]], home, dict(report=report), t)
+        run([faulted[0], epoch(), *faulted[1:]], fresh('sweep-count', base), dict(report=report), t)
         calls = counts(report)
         cases = [(fn, n, do, persist) for fn, c in calls.items() for n in range(1, c + 1)
-                 for do in (('eio', 'enospc', 'short') if fn in WRITES else
-                            ('eio', 'zero') if fn in READS else ('eio', 'enospc'))
+                 for do in (('eio', 'enospc', 'short') if 'write' in fn else
+                            ('eio', 'zero') if 'read' in fn else ('eio', 'enospc'))
                  for persist in (0, 1)]
         for fn, n, do, persist in random.sample(cases, max(1, round(len(cases) * size['sweep']))):
-            home = fresh('sweep-case')
-            shutil.copytree(base, home, dirs_exist_ok=True)
+            home = fresh('sweep-case', base)
             case = '%s %s #%d %s%s' % (name, fn, n, do, ' from then on' if persist else '')
             shim = dict(fn=fn, n=n, do=do, persist=persist, report=report)
             out, err = run([faulted[0], epoch(), *faulted[1:]], home, shim, t)
             fired = any(l.startswith('fired ') for l in take(report))
             out2, err2 = run(['launch', epoch()], home, tally=t)
             got, answered, reported = parse(out + out2, err + err2)
-            wrong = harmed(home, acked | got, answered, t, case + ':')
+            wrong = check(home, acked | got, t, case + ':', answered)
             if fired and wrong and not reported:
                 t.add('silent', 1, case)
-            total |= {(name, s) for s in acked | got}
+            t.acked |= acked | got
         print('sweep %s: %d of %d cases over the calls %s' % (
             name, round(len(cases) * size['sweep']), len(cases),
             ' '.join('%s=%d' % kv for kv in calls.items() if kv[1])))
-    t.acked = len(total)
     return t
 
 def conditions(size):
     """A full disk and read-only folders while sessions go on; then the condition is lifted."""
-    t, total = Tally('conditions'), 0
+    t = Tally('conditions')
     for name in ('full disk', 'read-only documents', 'read-only home'):
         root = fresh(name.replace(' ', '-'))
         if name == 'full disk':
@@ -345,15 +324,12 @@ def conditions(size):
             t.add('crashed', 1, '%s: exited %s: %s' % (name, p.returncode, err[-300:]))
         out = ''.join(lines) + out + run(['launch', epoch()], home, tally=t)[0]
         _, answered, reported = parse(out, err)
-        wrong = harmed(home, acked | answered, answered, t, name + ':')
+        wrong = check(home, acked | answered, t, name + ':', answered)
         if not (during or parse('', err)[2]):
             t.add('silent', 1, name + ': nothing reported while writing was impossible')
         elif wrong and not reported:
             t.add('silent', 1, name)
-        total += len(acked | answered)
-        if name == 'full disk':
-            sh('umount', root)
-    t.acked = total
+        t.acked |= acked | answered
     return t
 
 def main():
@@ -371,8 +347,7 @@ def main():
             os.execvp('unshare', ['unshare', '-m', '--propagation', 'private', sys.executable,
                                   os.path.abspath(__file__), *sys.argv[1:]])
     random.seed(a.seed)
-    build = os.path.abspath(a.build)
-    LOGGER, SHIM, KIOSK = (os.path.join(build, p) for p in (
+    LOGGER, SHIM, KIOSK = (os.path.join(os.path.abspath(a.build), p) for p in (
         'tests/torture/torture_logger', 'tests/torture/quorin_fault_shim.so', 'app/quorin'))
     WORK = tempfile.mkdtemp(prefix='quorin-torture-')
     MOUNT = (os.environ.get('TORTURE_NAMESPACE') == '1' and
@@ -386,14 +361,13 @@ def main():
             if name in ('powercut', 'conditions') and not MOUNT:
                 print('%s: skipped, it needs root, mount and loop devices' % name)
                 continue
-            started = time.time()
             try:
                 tally = scenarios[name](SIZES[a.size])
             except RuntimeError as e:  # a loop device that cannot be mounted
                 print('%s: skipped, %s' % (name, e))
                 continue
             if tally:
-                failed |= tally.done(started)
+                failed |= tally.done()
                 ran += 1
     finally:
         if MOUNT:

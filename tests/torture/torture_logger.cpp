@@ -1,8 +1,7 @@
 // The torture suite's driver: the kiosk's session code without its screens, telling on stdout
 // what it has made durable, so that the orchestrator can check results.csv against it.
 //   torture_logger log EPOCH [N]   launch, then N sessions (default: until killed)
-//   torture_logger step EPOCH      the same, one session per line read from stdin (after
-//                                  printing "ready"), until EOF
+//   torture_logger step EPOCH      the same, a session per line read from stdin after "ready"
 //   torture_logger seed EPOCH      one complete session stored, not logged
 //   torture_logger launch EPOCH    the kiosk's launch sequence only
 // The kiosk home is $QUORIN_HOME. The clock starts at EPOCH (seconds) and gains a second per
@@ -61,16 +60,12 @@ int main(int argc, char** argv) {
   std::shared_ptr<quorin::SqliteSettingsStore> store =
       quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
   // The kiosk's alerts for a store that cannot open or cannot save (app/main.cpp).
-  const auto alerts = std::make_shared<PrintingAlerts>();
-  store->setUnsavedHandler(
-      [alerts] { alerts->simpleWithTitle("Error", "Could not save the answers to disk!"); });
-  const auto openFailed = [alerts] {
-    alerts->simpleWithTitle("Error", "Could not open the kiosk's settings!");
-  };
+  store->setUnsavedHandler([] { say("ALERT Could not save the answers to disk!"); });
+  const auto openFailed = [] { say("ALERT Could not open the kiosk's settings!"); };
   store->setDetachedHandler(openFailed);
   if (!store->openFailure().empty()) openFailed();
   quorin::Tool tool(store, [&] { return quorin::Date(seconds(last = now++)); });
-  quorin::CSVFile csvFile(store, quorin::documentsFolder(), alerts);
+  quorin::CSVFile csvFile(store, quorin::documentsFolder(), std::make_shared<PrintingAlerts>());
   const auto startSecond = [&tool]() -> std::int64_t {
     const auto start = tool.startDate();
     return start ? std::chrono::duration_cast<seconds>(start->time_since_epoch()).count() : -1;
