@@ -16,7 +16,7 @@ PAGE, START = "app/page_controller.cpp", "app/start_controller.cpp"
 PASSCODE, EXPORT = "session/src/passcode.cpp", "session/src/results_export.cpp"
 RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
-CSVTOOL = "tools/quorin_csv_tool.cpp"
+CSVTOOL, GRAPHEME = "tools/quorin_csv_tool.cpp", "csv/src/grapheme.cpp"
 READING, ALERT = "app/platform/reading_order.cpp", "app/platform/alert.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && (p[0] == '#'", "n > 1 && (p[0] == '#'",
@@ -341,6 +341,19 @@ MUTATIONS = [
      "if (::fstat(fd, &status) != 0) {", "export: a file that ends early read as whole"),
     ("x-waiting", START, "const bool whole = log.flushPendingRows();", "const bool whole = true;",
      "export: a copy without the waiting sessions said to be whole"),
+    ("g-resume-state", GRAPHEME, "    state = progress->state;\n",
+     "    state = UTF8PROC_BOUNDCLASS_START;\n",
+     "graphemes: a search resumed with more text forgets the flag and emoji context"),
+    ("g-spacing-mark", GRAPHEME, " ||\n      boundclass == UTF8PROC_BOUNDCLASS_SPACINGMARK)", ")",
+     "graphemes: a spacing mark is not known to join the character before it"),
+    ("g-four-byte", GRAPHEME, "summarize(first, 0x1000)", "summarize(first, 0x40)",
+     "graphemes: a four-byte character's flags hidden by its lead bytes' summary"),
+    ("e-utf16-split", DEC, "if (i + 4 > n) break;  // the low surrogate has not arrived yet",
+     "if (i + 4 > n) {\n          r.invalid = true;\n          break;\n        }",
+     "decoder: a UTF-16 pair split between two reads is taken for an invalid one"),
+    ("e-iconv-split", DEC, "if (done == static_cast<std::size_t>(-1) && errno == EILSEQ)",
+     "if (done == static_cast<std::size_t>(-1) && errno != E2BIG)",
+     "decoder: a multi-byte character split between two reads is taken for an invalid one"),
 ]
 
 EXCLUDE = "^([Tt]orture|[Aa]cceptance)"  # the slow suites run on their own
