@@ -79,12 +79,9 @@ class PageFlowFixture : public ::testing::Test {
     return *std::static_pointer_cast<ToolPageController>(flow_->views()[4]);
   }
   void advance(milliseconds step) { home_->scheduler->advance(step); }
-  // Puts the visible area at page `page` (as a drag would), at the current zoom.
-  void scrollTo(double page) {
-    scrollView().setContentOffset(QPointF(page * scrollView().frame().width(), 0));
-  }
+  // Puts the visible area at page `page`, as a drag would.
   void goToPage(int page) {
-    scrollTo(page);
+    scrollView().setContentOffset(QPointF(page * scrollView().frame().width(), 0));
     ASSERT_EQ(flow().currentPage(), page);
   }
   // Clicks the answer button of question q (1-8), choice c (0-3).
