@@ -6,8 +6,8 @@
 //                  line the moment a fault is injected
 //   QFAULT_FN      comma-separated calls that are counted for QFAULT_N (default: all hooked)
 //   QFAULT_N       the Nth counted call (1-based) is hit; 0 or unset: count only
-//   QFAULT_DO      eio | enospc | short (write half) | zero (a read finds the end early) | kill |
-//                  stop (SIGKILL/SIGSTOP self right after the call succeeds)
+//   QFAULT_DO      eio | enospc | eagain | short (write half) | zero (a read finds the end early) |
+//                  kill | stop (SIGKILL/SIGSTOP self right after the call succeeds)
 //   QFAULT_PERSIST 1: every later counted call fails the same way
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -30,8 +30,9 @@
 #define NAME(name) #name,
 enum { CALLS(ID) kCalls };
 static const char* const kNames[kCalls] = {CALLS(NAME)};
-enum { kCount, kEio, kEnospc, kShort, kZero, kKill, kStop, kActions };
-static const char* const kActionNames[] = {"", "eio", "enospc", "short", "zero", "kill", "stop"};
+enum { kCount, kEio, kEnospc, kEagain, kShort, kZero, kKill, kStop, kActions };
+static const char* const kActionNames[] = {"",      "eio",  "enospc", "eagain",
+                                           "short", "zero", "kill",   "stop"};
 
 static const char* prefix;
 static size_t prefixLength;
@@ -99,8 +100,8 @@ static int decide(int call) {
     fprintf(out, "fired %s %ld\n", kNames[call], n);
     fclose(out);
   }
-  if (action != kEio && action != kEnospc) return action;
-  errno = action == kEio ? EIO : ENOSPC;
+  if (action != kEio && action != kEnospc && action != kEagain) return action;
+  errno = action == kEio ? EIO : action == kEnospc ? ENOSPC : EAGAIN;
   return -1;
 }
 
