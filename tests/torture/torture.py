@@ -266,7 +266,7 @@ def sweep(size):
         base, acked, faulted = fresh('sweep-' + name), set(), faulted.split()
         for step in setup:
             mode, *rest = step.split()
-            how = syncs.get(rest[-1] if rest else mode)
+            how = syncs.get(rest[-1]) if rest else None
             shim = how and dict(how, fn='fdatasync', n=1, prefix=base + '/Documents')
             acked |= acks([mode, epoch(), *filter(str.isdigit, rest)], base,
                           None if 'killed' in rest else t, shim)

@@ -29,9 +29,11 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
+void alert(const std::string& message) { say("ALERT " + message); }
+
 struct PrintingAlerts : quorin::AlertPresenter {
   void simpleWithTitle(const std::optional<std::string>&, const std::string& message) override {
-    say("ALERT " + message);
+    alert(message);
   }
 };
 
@@ -60,8 +62,8 @@ int main(int argc, char** argv) {
   std::shared_ptr<quorin::SqliteSettingsStore> store =
       quorin::SqliteSettingsStore::open(quorin::settingsDatabasePath());
   // The kiosk's alerts for a store that cannot open or cannot save (app/main.cpp).
-  store->setUnsavedHandler([] { say("ALERT Could not save the answers to disk!"); });
-  const auto openFailed = [] { say("ALERT Could not open the kiosk's settings!"); };
+  store->setUnsavedHandler([] { alert("Could not save the answers to disk!"); });
+  const auto openFailed = [] { alert("Could not open the kiosk's settings!"); };
   store->setDetachedHandler(openFailed);
   if (!store->openFailure().empty()) openFailed();
   quorin::Tool tool(store, [&] { return quorin::Date(seconds(last = now++)); });
