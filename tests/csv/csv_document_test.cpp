@@ -2,11 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -22,7 +20,6 @@ namespace csv {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using Rows = std::vector<std::vector<std::string>>;
 using quorin::test::listFolder;
 using quorin::test::readFile;
@@ -146,9 +143,8 @@ TEST(DelimiterTest, EveryComponentRefusesTheSameDelimitersBeforeTouchingAnything
   }
 }
 
-// A list with an element that is no row fails before the disk is touched, and a write that fails
-// returns the OS error; an atomic write then leaves the old destination whole and no temporary.
-TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
+// A list with an element that is no row fails before the disk is touched.
+TEST(WriteFileTest, NoRowLeavesTheDestination) {
   for (const bool atomic : {false, true}) {
     SCOPED_TRACE(atomic ? "atomic" : "direct");
     TempFolder folder;
@@ -160,25 +156,6 @@ TEST(WriteFileTest, NoRowOrAFailedWriteLeavesTheDestination) {
     EXPECT_FALSE(writeToCSVFile(ValueList{Value(1)}, folder / "new.csv", atomic));
     EXPECT_EQ(readFile(path), "keep,me\n");
     EXPECT_THAT(listFolder(folder.path), ElementsAre("out.csv"));
-    // Files of this process may grow to 1 MB only, so that a write beyond fails (EFBIG) instead
-    // of raising SIGXFSZ.
-    rlimit previous{};
-    getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit lowered = previous;
-    lowered.rlim_cur = 1 << 20;
-    auto* handler = std::signal(SIGXFSZ, SIG_IGN);
-    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) GTEST_SKIP() << "cannot lower RLIMIT_FSIZE";
-    const bool written =
-        writeToCSVFile(ValueList(40000, ValueList{std::string(99, 'x')}), path, atomic, &error);
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, handler);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(error.domain + " " + std::to_string(error.code),
-              std::string(kPOSIXErrorDomain) + " " + std::to_string(EFBIG));
-    if (atomic) {
-      EXPECT_EQ(readFile(path), "keep,me\n");
-      EXPECT_THAT(listFolder(folder.path), ElementsAre("out.csv"));
-    }
   }
 }
 

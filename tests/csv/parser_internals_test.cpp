@@ -1,6 +1,6 @@
 // The parser's inner stages, each against an independent statement of its rule: the UTF-8
 // validator against a plain decoder, the decoders fed in every split, the grapheme shortcuts
-// against utf8proc segmenting the whole text, and the field clean-up.
+// against utf8proc segmenting the whole text, and the collapse of doubled quotes.
 #include <gtest/gtest.h>
 #include <utf8proc.h>
 
@@ -124,7 +124,7 @@ TEST(DecoderTest, EveryEncodingAnySplit) {
       {kEncodingUTF32BE, std::string("\x00\x01\xF6\x00\x00\x00\x00\x41", 8), "\U0001F600A", false},
       {kEncodingUTF32LE, std::string("\x41\x00\x00\x00\x00\xD8\x00\x00", 8), "A", true},
       {kEncodingUTF32LE, std::string("\x00\x00\x11\x00", 4), "", true},  // above U+10FFFF
-      {kEncodingMacOSRoman, "caf\x8E\xA5", "caf\u00E9\u2022", false},
+      {kEncodingMacOSRoman, "caf\x8E\xA5\xF0", "caf\u00E9\u2022\uF8FF", false},
       {kEncodingISOLatin1, "\xE9\xFF", "\u00E9\u00FF", false},
       {kEncodingASCII, "ab\x80", "ab", true},
       {0x80000A02, "\xC1\xC2", "\u0430\u0431", false},  // KOI8-R through iconv
@@ -237,43 +237,6 @@ TEST(GraphemeTest, FlagsMatchUtf8proc) {
   EXPECT_TRUE(isWhitespaceOrNewline(0x2029));
   EXPECT_FALSE(isWhitespaceOrNewline(0x200B));  // zero width space is Cf
   EXPECT_FALSE(isWhitespaceOrNewline(0x180E));  // no longer Zs
-}
-
-struct CleanupCase {
-  std::string raw;
-  std::string cleaned;
-  std::string delimiter = ",";
-};
-
-TEST(FieldCleanupTest, Steps) {
-  const CleanupCase cases[] = {
-      {"", ""},
-      {"\n a \n", "a"},               // (1) then (4)
-      {"\n\"quoted\"\r", "quoted"},   // (1) then (2)
-      {" \"quoted\"", "\"quoted\""},  // white space hides the quotes from (2)
-      {"\"", "\""},                   // a lone quote stays
-      {"\"\"\"\"", "\""},             // (2) then (5)
-      {",", ""},                      // (3): the leftover delimiter
-      {",\u0301", "\u0301"},          // only the delimiter itself goes
-      {";x", "x", ";"},
-      {"a\"\"\"\"b", "a\"\"b"},  // (5) without overlaps
-      {"a\\,b", "a,b"},          // (6)
-      {"a\\\\\\\\b", "a\\\\b"},  // each backslash keeps the next one
-      {"a\\", "a"},
-      {"\"a\\\"\"\"b\"", "a\"\"b"},
-      {"\\\"\\\"", "\"\""},  // (5) before (6): the other order would give one quote
-      {"\u00A0\u2003x\u3000\u2028", "x"},
-      {"\u200Bx", "\u200Bx"},
-  };
-  for (const CleanupCase& c : cases) {
-    std::string scratch;
-    EXPECT_EQ(cleanField(c.raw, c.delimiter, {kUncounted, true}, scratch), c.cleaned)
-        << ::testing::PrintToString(c.raw);
-    const bool special = c.raw.find_first_of("\"\\") != std::string::npos;
-    if (isCleanField(c.raw, c.delimiter.front(), special)) {
-      EXPECT_EQ(c.cleaned, c.raw) << "called clean: " << ::testing::PrintToString(c.raw);
-    }
-  }
 }
 
 // A run of quotes anywhere in a text longer than the copying blocks collapses pair by pair,
