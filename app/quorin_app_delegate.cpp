@@ -23,8 +23,12 @@ QuorinAppDelegate::QuorinAppDelegate(AppEnvironment environment)
   if (!speech_->available()) {
     qCInfo(lcKiosk).noquote() << "Read aloud is not offered:" << speech_->unavailableReason();
   }
-  connect(speech_.get(), &Speech::becameUnavailable, this, [](const QString& reason) {
-    qCWarning(lcKiosk).noquote() << "Read aloud is no longer offered:" << reason;
+  connect(speech_.get(), &Speech::becameUnavailable, this, [this](const QString& reason) {
+    if (speech_->started()) {
+      qCWarning(lcKiosk).noquote() << "Read aloud is no longer offered:" << reason;
+    } else {
+      qCInfo(lcKiosk).noquote() << "Read aloud is not offered:" << reason;
+    }
   });
 }
 

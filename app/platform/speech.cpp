@@ -1,10 +1,84 @@
 #include "platform/speech.hpp"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QStringList>
 #include <QTextToSpeech>
+#include <QThread>
+
+#include "platform/log.hpp"
 
 namespace quorin {
+
+// The engine and every call into it, on the voice's thread.
+class Voice : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit Voice(QString engine) : engine_(std::move(engine)) {}
+
+  void start() {
+    tts_ = engine_.isEmpty() ? std::make_unique<QTextToSpeech>()
+                             : std::make_unique<QTextToSpeech>(engine_);
+    if (tts_->state() == QTextToSpeech::Error) {
+      const QString why = tts_->errorString();
+      emit failed(
+          QStringLiteral("the text-to-speech engine \"%1\" did not start: %2")
+              .arg(tts_->engine(), why.isEmpty() ? QStringLiteral("no reason given") : why));
+      tts_.reset();
+      return;
+    }
+    connect(tts_.get(), &QTextToSpeech::stateChanged, this, [this](QTextToSpeech::State state) {
+      if (state == QTextToSpeech::Error) {
+        emit failed(QStringLiteral("the text-to-speech engine \"%1\" failed: %2")
+                        .arg(tts_->engine(), tts_->errorString()));
+        return;
+      }
+      if (state == QTextToSpeech::Speaking) asked_ = false;
+      emit speakingChanged(state == QTextToSpeech::Speaking);
+    });
+    emit started();
+  }
+
+  void say(const QString& text) {
+    if (!tts_) return;
+    // A new request replaces the old one rather than queueing behind it: the person asked for this.
+    stop();
+    tts_->say(text);
+    asked_ = true;
+  }
+
+  // Some engines report speaking only a moment after they were asked: what was asked is stopped
+  // too, or it would go on reading a page that is gone, perhaps to the next person.
+  void stop() {
+    if (!tts_) return;
+    if (asked_ || tts_->state() == QTextToSpeech::Speaking) {
+      tts_->stop(QTextToSpeech::BoundaryHint::Immediate);
+    }
+    asked_ = false;
+  }
+
+  void setLanguage(const QString& language) {
+    if (!tts_) return;
+    const QLocale wanted(language);
+    for (const QLocale& locale : tts_->availableLocales()) {
+      if (locale.language() == wanted.language()) {
+        tts_->setLocale(locale);
+        return;
+      }
+    }
+  }
+
+ signals:
+  void started();
+  void failed(const QString& reason);
+  void speakingChanged(bool speaking);
+
+ private:
+  QString engine_;
+  std::unique_ptr<QTextToSpeech> tts_;
+  bool asked_ = false;  // said, and not yet reported speaking nor stopped
+};
 
 Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(parent) {
   if (!engine) {
@@ -24,54 +98,48 @@ Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(
                              .arg(*engine, engines.join(QStringLiteral(", ")));
     return;
   }
-  tts_ = engine->isEmpty() ? std::make_unique<QTextToSpeech>()
-                           : std::make_unique<QTextToSpeech>(*engine);
-  if (tts_->state() == QTextToSpeech::Error) {
-    const QString why = tts_->errorString();
-    unavailableReason_ =
-        QStringLiteral("the text-to-speech engine \"%1\" did not start: %2")
-            .arg(tts_->engine(), why.isEmpty() ? QStringLiteral("no reason given") : why);
-    tts_.reset();
-    return;
-  }
-  connect(tts_.get(), &QTextToSpeech::stateChanged, this, [this](QTextToSpeech::State state) {
-    if (state == QTextToSpeech::Error) {
-      fail(QStringLiteral("the text-to-speech engine \"%1\" failed: %2")
-               .arg(tts_->engine(), tts_->errorString()));
-      return;
-    }
-    const bool speaking = state == QTextToSpeech::Speaking;
-    if (speaking == speaking_) return;
+  thread_ = std::make_unique<QThread>();
+  thread_->setObjectName(QStringLiteral("voice"));
+  voice_ = new Voice(*engine);
+  voice_->moveToThread(thread_.get());
+  connect(thread_.get(), &QThread::started, voice_, &Voice::start);
+  connect(thread_.get(), &QThread::finished, voice_, &QObject::deleteLater);
+  connect(voice_, &Voice::started, this, [this] { started_ = true; });
+  connect(voice_, &Voice::failed, this, &Speech::fail);
+  connect(voice_, &Voice::speakingChanged, this, [this](bool speaking) {
+    if (speaking == speaking_ || !available()) return;
     speaking_ = speaking;
     emit speakingChanged(speaking);
   });
+  thread_->start();
 }
 
-Speech::~Speech() = default;
+Speech::~Speech() {
+  if (!thread_) return;
+  thread_->quit();
+  // An engine that hangs as it starts keeps its thread: the kiosk is ending, so it is left behind
+  // rather than waited for.
+  if (!thread_->wait(QDeadlineTimer(3000))) {
+    qCWarning(lcKiosk) << "The text-to-speech engine did not stop; it is left running";
+    (void)thread_.release();
+  }
+}
 
 bool Speech::speaking() const { return available() && speaking_; }
 
 void Speech::say(const QString& text) {
   if (!available()) return;
-  // A new request replaces the old one rather than queueing behind it: the person asked for this.
-  if (speaking_) tts_->stop(QTextToSpeech::BoundaryHint::Immediate);
-  tts_->say(text);
+  QMetaObject::invokeMethod(voice_, [voice = voice_, text] { voice->say(text); });
 }
 
 void Speech::stop() {
-  if (!available() || !speaking_) return;
-  tts_->stop(QTextToSpeech::BoundaryHint::Immediate);
+  if (!available()) return;
+  QMetaObject::invokeMethod(voice_, [voice = voice_] { voice->stop(); });
 }
 
 void Speech::setLanguage(const QString& language) {
   if (!available()) return;
-  const QLocale wanted(language);
-  for (const QLocale& locale : tts_->availableLocales()) {
-    if (locale.language() == wanted.language()) {
-      tts_->setLocale(locale);
-      return;
-    }
-  }
+  QMetaObject::invokeMethod(voice_, [voice = voice_, language] { voice->setLanguage(language); });
 }
 
 void Speech::fail(const QString& reason) {
@@ -85,3 +153,5 @@ void Speech::fail(const QString& reason) {
 }
 
 }  // namespace quorin
+
+#include "speech.moc"
