@@ -23,6 +23,10 @@ QuorinAppDelegate::QuorinAppDelegate(AppEnvironment environment)
   if (!speech_->available()) {
     qCInfo(lcKiosk).noquote() << "Read aloud is not offered:" << speech_->unavailableReason();
   }
+  connect(speech_.get(), &Speech::ready, this, [](const QString& engine) {
+    qCInfo(lcKiosk).noquote() << "Read aloud is offered: the text-to-speech engine" << engine
+                              << "has started";
+  });
   connect(speech_.get(), &Speech::becameUnavailable, this, [this](const QString& reason) {
     if (speech_->started()) {
       qCWarning(lcKiosk).noquote() << "Read aloud is no longer offered:" << reason;

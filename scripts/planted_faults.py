@@ -18,6 +18,7 @@ RULES, VALUES = "csv/src/text_rules.cpp", "session/src/stored_values.cpp"
 TOOLPAGE, SCROLL = "app/tool_page_controller.cpp", "app/platform/scroll_view.cpp"
 CSVTOOL, GRAPHEME = "tools/quorin_csv_tool.cpp", "csv/src/grapheme.cpp"
 READING, ALERT = "app/platform/reading_order.cpp", "app/platform/alert.cpp"
+SPEECH = "app/platform/speech.cpp"
 MUTATIONS = [
     ("w-hash", W, "n > 0 && (p[0] == '#'", "n > 1 && (p[0] == '#'",
      "writer: a lone # field is not quoted"),
@@ -200,6 +201,8 @@ MUTATIONS = [
      "tool: an option's value taken for --help"),
     ("a-speak-page", PAGE, "  app_.speech().stop();  // what was being read", "  // what was being read",
      "page flow: turning the page does not stop reading aloud"),
+    ("a-voice-start", SPEECH, "    if (started_) return;", "    if ((true)) return;",
+     "reading aloud: a voice that never starts keeps a control that does nothing"),
     ("a-alert-fit", ALERT, "std::max(b->minimumWidth(), b->sizeHint().width())",
      "b->minimumWidth()", "alerts: a long button title is cut off"),
     ("a-double-tap", ALERT, "  TapGuard::start();\n", "",

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTextToSpeech>
 #include <QThread>
+#include <QTimer>
+#include <chrono>
 
 #include "platform/log.hpp"
 
@@ -37,7 +39,7 @@ class Voice : public QObject {
       if (state == QTextToSpeech::Speaking) asked_ = false;
       emit speakingChanged(state == QTextToSpeech::Speaking);
     });
-    emit started();
+    emit started(tts_->engine());
   }
 
   void say(const QString& text) {
@@ -70,7 +72,7 @@ class Voice : public QObject {
   }
 
  signals:
-  void started();
+  void started(const QString& engine);
   void failed(const QString& reason);
   void speakingChanged(bool speaking);
 
@@ -79,6 +81,11 @@ class Voice : public QObject {
   std::unique_ptr<QTextToSpeech> tts_;
   bool asked_ = false;  // said, and not yet reported speaking nor stopped
 };
+
+namespace {
+// Speech services start in a few seconds, even on a slow tablet.
+constexpr std::chrono::milliseconds kStartTimeout{15000};
+}  // namespace
 
 Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(parent) {
   if (!engine) {
@@ -104,7 +111,11 @@ Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(
   voice_->moveToThread(thread_.get());
   connect(thread_.get(), &QThread::started, voice_, &Voice::start);
   connect(thread_.get(), &QThread::finished, voice_, &QObject::deleteLater);
-  connect(voice_, &Voice::started, this, [this] { started_ = true; });
+  connect(voice_, &Voice::started, this, [this](const QString& name) {
+    if (!unavailableReason_.isEmpty()) return;  // too late: the control is gone
+    started_ = true;
+    emit ready(name);
+  });
   connect(voice_, &Voice::failed, this, &Speech::fail);
   connect(voice_, &Voice::speakingChanged, this, [this](bool speaking) {
     if (speaking == speaking_ || !available()) return;
@@ -112,6 +123,14 @@ Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(
     emit speakingChanged(speaking);
   });
   thread_->start();
+  // A speech service that never answers would leave a control that does nothing: after a while
+  // the voice is given up (its thread waits on, harmless).
+  QTimer::singleShot(kStartTimeout, this, [this, name = *engine] {
+    if (started_) return;
+    fail(QStringLiteral("the text-to-speech engine%1 did not start within %2 s")
+             .arg(name.isEmpty() ? name : QStringLiteral(" \"%1\"").arg(name))
+             .arg(std::chrono::duration_cast<std::chrono::seconds>(kStartTimeout).count()));
+  });
 }
 
 Speech::~Speech() {

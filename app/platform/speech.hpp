@@ -42,6 +42,8 @@ class Speech : public QObject {
   void setLanguage(const QString& language);
 
  signals:
+  // The engine has started: text can be spoken at once. `engine` names it.
+  void ready(const QString& engine);
   // Speaking started or ended (finished, stopped, or failed).
   void speakingChanged(bool speaking);
   // The voice stopped working for good, or never started; `reason` says why.

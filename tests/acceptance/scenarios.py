@@ -506,7 +506,8 @@ def reading_aids():
 def read_aloud():
     """Read aloud reads the page the pages rest on, a tapped question alone, Spanish in Spanish;
     the control, a page turn and the restart stop it; alerts are read only to a listener; a long
-    reading outlasts the time-out. Each word lasts a second, so every step is mid-sentence."""
+    reading outlasts the time-out; a voice that fails or never starts takes its control away.
+    Each word lasts a second, so every step is mid-sentence."""
     choices = "Never. Some days. Most days. Every day."
     one_question = re.compile(r"(\d)\. ([^.]+)\. " + re.escape(choices))
     said = lambda count: wait(lambda: k.speech()[count:] or None, "the voice asked to speak")
@@ -593,6 +594,12 @@ def read_aloud():
         wait(lambda: k.nodes("Read aloud") == [], "a read-aloud control without a voice")
         check(k.log_lines('Read aloud is not offered: the text-to-speech engine "recording" did '
                           'not start'), "no reason logged for the missing voice")
+    # A voice that never starts holds back no page (started() went through them); its control is
+    # offered meanwhile, then taken away.
+    with started(10, env={"QUORIN_SPEECH_HANG": "1"}) as k:
+        k.find("Read aloud", AID_ROLE)
+        wait(lambda: k.nodes("Read aloud") == [], "the control of a voice that did not start", 25)
+        check(k.log_lines('engine "recording" did not start within 15 s'), "no reason logged")
 
 def export():
     """The right code offers results.csv to the desktop; when nothing can open it, the alert

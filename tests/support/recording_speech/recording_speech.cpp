@@ -1,12 +1,14 @@
 // A text-to-speech engine for the tests: it appends what it is asked to do to the file
 // $QUORIN_SPEECH_RECORD, one JSON object a line ({"say": text, "locale": name} or {"stop": true}).
 // An utterance lasts 50 ms a word ($QUORIN_SPEECH_WORD_MS), so that speech is seen in progress
-// and stopped. With QUORIN_SPEECH_FAIL set it fails to start, as without its service.
+// and stopped. With QUORIN_SPEECH_FAIL set it fails to start, as without its service; with
+// QUORIN_SPEECH_HANG it does not start for a minute.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextToSpeechEngine>
 #include <QTextToSpeechPlugin>
+#include <QThread>
 #include <QTimer>
 #include <QVoice>
 
@@ -90,6 +92,8 @@ class RecordingPlugin : public QObject, public QTextToSpeechPlugin {
  public:
   QTextToSpeechEngine* createTextToSpeechEngine(const QVariantMap&, QObject* parent,
                                                 QString* errorString) const override {
+    // As a speech service that never answers: the engine is not made for a minute.
+    if (qEnvironmentVariableIsSet("QUORIN_SPEECH_HANG")) QThread::sleep(60);
     if (qEnvironmentVariableIsSet("QUORIN_SPEECH_FAIL")) {
       *errorString = QStringLiteral("no speech service is running");
       return nullptr;
