@@ -594,6 +594,15 @@ def read_aloud():
         wait(lambda: k.nodes("Read aloud") == [], "a read-aloud control without a voice")
         check(k.log_lines('Read aloud is not offered: the text-to-speech engine "recording" did '
                           'not start'), "no reason logged for the missing voice")
+    # Turned at once, before the voice reports speaking (speech-dispatcher's way), the page is
+    # still silenced.
+    with started(10, env={"QUORIN_SPEECH_START_MS": "2000"}) as k:
+        k.click("Read aloud", AID_ROLE)
+        said(0)
+        k.tap_dot(2)
+        k.expect("How it works", hold=3)
+        check(k.speech()[1:] == [{"stop": True}] and not k.checked("Read aloud", AID_ROLE),
+              f"a page that is gone read on: {k.speech()}")
     # A voice that never starts holds back no page (started() went through them); its control is
     # offered meanwhile, then taken away.
     with started(10, env={"QUORIN_SPEECH_HANG": "1"}) as k:

@@ -1,8 +1,10 @@
 // A text-to-speech engine for the tests: it appends what it is asked to do to the file
 // $QUORIN_SPEECH_RECORD, one JSON object a line ({"say": text, "locale": name} or {"stop": true}).
 // An utterance lasts 50 ms a word ($QUORIN_SPEECH_WORD_MS), so that speech is seen in progress
-// and stopped. With QUORIN_SPEECH_FAIL set it fails to start, as without its service; with
-// QUORIN_SPEECH_HANG it does not start for a minute.
+// and stopped. Like speech-dispatcher, it may report speaking only a while after it was asked
+// ($QUORIN_SPEECH_START_MS, 0 by default); a stop meanwhile still silences it. With
+// QUORIN_SPEECH_FAIL set it fails to start, as without its service; with QUORIN_SPEECH_HANG it
+// does not start for a minute.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,7 +22,12 @@ class RecordingEngine : public QTextToSpeechEngine {
  public:
   explicit RecordingEngine(QObject* parent) : QTextToSpeechEngine(parent) {
     finish_.setSingleShot(true);
+    begin_.setSingleShot(true);
     connect(&finish_, &QTimer::timeout, this, [this] { setState(QTextToSpeech::Ready); });
+    connect(&begin_, &QTimer::timeout, this, [this] {
+      setState(QTextToSpeech::Speaking);
+      finish_.start();
+    });
   }
 
   QList<QLocale> availableLocales() const override {
@@ -33,11 +40,18 @@ class RecordingEngine : public QTextToSpeechEngine {
     record({{QStringLiteral("say"), text}, {QStringLiteral("locale"), locale_.name()}});
     bool set = false;
     const int perWord = qEnvironmentVariableIntValue("QUORIN_SPEECH_WORD_MS", &set);
-    finish_.start((set ? perWord : 50) * static_cast<int>(text.split(QLatin1Char(' ')).size()));
-    setState(QTextToSpeech::Speaking);
+    finish_.setInterval((set ? perWord : 50) *
+                        static_cast<int>(text.split(QLatin1Char(' ')).size()));
+    begin_.start(qEnvironmentVariableIntValue("QUORIN_SPEECH_START_MS"));
+    if (begin_.interval() == 0) {
+      begin_.stop();
+      setState(QTextToSpeech::Speaking);
+      finish_.start();
+    }
   }
   void stop(QTextToSpeech::BoundaryHint) override {
-    if (state_ != QTextToSpeech::Speaking) return;
+    if (state_ != QTextToSpeech::Speaking && !begin_.isActive()) return;
+    begin_.stop();
     finish_.stop();
     record({{QStringLiteral("stop"), true}});
     setState(QTextToSpeech::Ready);
@@ -79,6 +93,7 @@ class RecordingEngine : public QTextToSpeechEngine {
     file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
   }
 
+  QTimer begin_;  // until speaking is reported
   QTimer finish_;
   QLocale locale_{QLocale::English, QLocale::UnitedStates};
   QTextToSpeech::State state_ = QTextToSpeech::Ready;
