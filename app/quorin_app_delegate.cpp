@@ -24,8 +24,9 @@ QuorinAppDelegate::QuorinAppDelegate(AppEnvironment environment)
     qCInfo(lcKiosk).noquote() << "Read aloud is not offered:" << speech_->unavailableReason();
   }
   connect(speech_.get(), &Speech::ready, this, [](const QString& engine) {
-    qCInfo(lcKiosk).noquote() << "Read aloud is offered: the text-to-speech engine" << engine
-                              << "has started";
+    qCInfo(lcKiosk).noquote()
+        << QStringLiteral("Read aloud is offered: the text-to-speech engine \"%1\" has started")
+               .arg(engine);
   });
   connect(speech_.get(), &Speech::becameUnavailable, this, [this](const QString& reason) {
     if (speech_->started()) {

@@ -520,6 +520,8 @@ def read_aloud():
         check(title[0].get("locale") == "en_US" and "Welcome." in title[0]["say"],
               f"the title page read as {title}")
         wait(lambda: k.checked("Read aloud", AID_ROLE), "the control shown on while speaking")
+        check(k.log_lines('Read aloud is offered: the text-to-speech engine "recording" has '
+                          'started'), "the voice's start not logged")
         k.tap_dot(2)
         k.expect("How it works")
         stopped(1, "turning the page")
