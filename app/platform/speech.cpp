@@ -84,7 +84,7 @@ class Voice : public QObject {
 
 namespace {
 // Speech services start in a few seconds, even on a slow tablet.
-constexpr std::chrono::milliseconds kStartTimeout{15000};
+constexpr std::chrono::seconds kStartTimeout{15};
 }  // namespace
 
 Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(parent) {
@@ -129,7 +129,7 @@ Speech::Speech(const std::optional<QString>& engine, QObject* parent) : QObject(
     if (started_) return;
     fail(QStringLiteral("the text-to-speech engine%1 did not start within %2 s")
              .arg(name.isEmpty() ? name : QStringLiteral(" \"%1\"").arg(name))
-             .arg(std::chrono::duration_cast<std::chrono::seconds>(kStartTimeout).count()));
+             .arg(kStartTimeout.count()));
   });
 }
 

@@ -24,10 +24,7 @@ class RecordingEngine : public QTextToSpeechEngine {
     finish_.setSingleShot(true);
     begin_.setSingleShot(true);
     connect(&finish_, &QTimer::timeout, this, [this] { setState(QTextToSpeech::Ready); });
-    connect(&begin_, &QTimer::timeout, this, [this] {
-      setState(QTextToSpeech::Speaking);
-      finish_.start();
-    });
+    connect(&begin_, &QTimer::timeout, this, &RecordingEngine::beginSpeaking);
   }
 
   QList<QLocale> availableLocales() const override {
@@ -42,11 +39,10 @@ class RecordingEngine : public QTextToSpeechEngine {
     const int perWord = qEnvironmentVariableIntValue("QUORIN_SPEECH_WORD_MS", &set);
     finish_.setInterval((set ? perWord : 50) *
                         static_cast<int>(text.split(QLatin1Char(' ')).size()));
-    begin_.start(qEnvironmentVariableIntValue("QUORIN_SPEECH_START_MS"));
-    if (begin_.interval() == 0) {
-      begin_.stop();
-      setState(QTextToSpeech::Speaking);
-      finish_.start();
+    if (const int late = qEnvironmentVariableIntValue("QUORIN_SPEECH_START_MS"); late > 0) {
+      begin_.start(late);
+    } else {
+      beginSpeaking();
     }
   }
   void stop(QTextToSpeech::BoundaryHint) override {
@@ -91,6 +87,11 @@ class RecordingEngine : public QTextToSpeechEngine {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) qFatal("cannot record speech");
     file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+  }
+
+  void beginSpeaking() {
+    setState(QTextToSpeech::Speaking);
+    finish_.start();
   }
 
   QTimer begin_;  // until speaking is reported
