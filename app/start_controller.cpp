@@ -244,6 +244,9 @@ void StartController::saveToDrive(const RemovableDrive& drive, bool whole) {
     case ExportOutcome::ReadOnly:
       message = tr(kDriveReadOnlyMessage).arg(name);
       break;
+    case ExportOutcome::NotAllowed:
+      message = tr(kDriveNotAllowedMessage).arg(name);
+      break;
     case ExportOutcome::Removed:
       message = tr(kDriveRemovedMessage).arg(name);
       break;

@@ -70,6 +70,10 @@ class StartController : public ViewController, public TextFieldDelegate {
   static constexpr const char* kDriveReadOnlyMessage = QT_TR_NOOP(
       "The USB drive \u201c%1\u201d cannot be written to: it is read-only or its "
       "lock switch is on.\n\nThe results were not saved.");
+  static constexpr const char* kDriveNotAllowedMessage = QT_TR_NOOP(
+      "The kiosk is not allowed to write to the USB drive \u201c%1\u201d: it was mounted for "
+      "another user.\n\nThe results were not saved. Ask for support to have drives mounted for "
+      "the kiosk.");
   static constexpr const char* kDriveRemovedMessage = QT_TR_NOOP(
       "The USB drive \u201c%1\u201d was removed or stopped answering while the "
       "results were being saved.\n\nThe results were not saved. Plug it in again and "

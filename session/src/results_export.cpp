@@ -62,9 +62,11 @@ ExportOutcome outcomeOf(int errnoValue) {
     case EFBIG:
       return ExportOutcome::Full;
     case EROFS:
+      return ExportOutcome::ReadOnly;
+    // Said apart from a read-only drive: flipping its lock switch would not help.
     case EACCES:
     case EPERM:
-      return ExportOutcome::ReadOnly;
+      return ExportOutcome::NotAllowed;
     case EIO:
     case ENODEV:
     case ENXIO:

@@ -156,9 +156,10 @@ TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
   });
 }
 
-// An earlier copy that the copy extends, but that is marked read-only, is kept: the copy takes the
-// next name. As an ordinary user: root may replace any file.
-TEST(ExportTest, AnEarlierCopyMarkedReadOnlyIsKept) {
+// As an ordinary user (root may write anywhere): an earlier copy that the copy extends, but that is
+// marked read-only, is kept, and the copy takes the next name; a drive the kiosk may not write to
+// is not called read-only, as its lock switch would not help.
+TEST(ExportTest, WhatTheKioskMayNotWriteIsKeptOrSaidSo) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to become an ordinary user";
   test::inPrivateTmpfs("size=1m", [&](const std::filesystem::path& drive) {
     constexpr uid_t kNobody = 65534;
@@ -177,6 +178,9 @@ TEST(ExportTest, AnEarlierCopyMarkedReadOnlyIsKept) {
     EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
     EXPECT_EQ(result.path, (drive / "results-k-2026-12-08-2.csv").string());
     EXPECT_EQ(test::readFile(at), "#,Start Date\n");
+    ASSERT_EQ(::chmod(drive.c_str(), 0555), 0);
+    EXPECT_EQ(exportResults(results, {drive.string(), "STICK"}, "r.csv").outcome,
+              ExportOutcome::NotAllowed);
   });
 }
 

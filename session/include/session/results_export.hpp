@@ -40,7 +40,8 @@ enum class ExportOutcome {
   Saved,
   NoResults,   // there is no results file yet
   Full,        // the drive has no room (or the copy is larger than it allows)
-  ReadOnly,    // the drive cannot be written (mounted read-only, write-protected, no permission)
+  ReadOnly,    // the drive is mounted read-only (write-protected, its lock switch on)
+  NotAllowed,  // the kiosk's user may not write there (the drive was mounted for another user)
   Removed,     // the drive went away or stopped answering during the copy
   Mismatch,    // what was read back is not what was written
   Unreadable,  // the kiosk's own results file could not be read: nothing was copied
