@@ -323,6 +323,8 @@ MUTATIONS = [
     ("x-read-only-earlier", EXPORT,
      "bytes->starts_with(*earlier) && csv::durable::mayWrite(result.path)) break;",
      "bytes->starts_with(*earlier)) break;", "export: a read-only earlier copy fails the export"),
+    ("x-not-allowed", EXPORT, "      return ExportOutcome::NotAllowed;", "      return ExportOutcome::ReadOnly;",
+     "export: a drive the kiosk may not write to called read-only"),
     ("x-bare-folder", EXPORT, "created.st_dev != mount.st_dev) {", "false) {",
      "export: the copy written into a gone drive's empty mount folder"),
     ("x-unreadable", EXPORT, "    result.outcome = ExportOutcome::Unreadable;\n", "",
