@@ -325,6 +325,8 @@ MUTATIONS = [
      "bytes->starts_with(*earlier)) break;", "export: a read-only earlier copy fails the export"),
     ("x-not-allowed", EXPORT, "      return ExportOutcome::NotAllowed;", "      return ExportOutcome::ReadOnly;",
      "export: a drive the kiosk may not write to called read-only"),
+    ("x-torn-copy", EXPORT, "  bytes->resize(finishedLength(*bytes));\n", "",
+     "export: a row a power cut tore is copied to the drive"),
     ("x-bare-folder", EXPORT, "created.st_dev != mount.st_dev) {", "false) {",
      "export: the copy written into a gone drive's empty mount folder"),
     ("x-unreadable", EXPORT, "    result.outcome = ExportOutcome::Unreadable;\n", "",

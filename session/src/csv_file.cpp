@@ -132,6 +132,11 @@ bool isTornRow(std::string_view partial) {
   return torn.find_first_not_of("0123456789,YN", i) == std::string::npos;
 }
 
+// The power-cut zeros at the very end of `text`.
+std::size_t zerosAtEnd(std::string_view text) {
+  return text.size() - (text.find_last_not_of('\0') + 1);
+}
+
 // Reads the tail of the file open as `fd` (size `size`), at least `least` bytes of it when it
 // has them; a failure is a failed read.
 std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
@@ -165,7 +170,7 @@ std::optional<Tail> readTail(int fd, off_t size, std::size_t least = 0) {
   // Power-cut zeros come only after the last line; within the lines they are another encoding.
   tail.holdsNul = std::string_view(bytes).substr(0, from).find('\0') != std::string_view::npos;
   tail.partial = bytes.substr(from);
-  tail.zeros = tail.partial.size() - (tail.partial.find_last_not_of('\0') + 1);
+  tail.zeros = zerosAtEnd(tail.partial);
   tail.partial.resize(tail.partial.size() - tail.zeros);
   // A whole last row without its line end (as an editor may save the file) is a line like the
   // others; a torn row holds no number in use: it is cut off before anything is written.
@@ -300,6 +305,14 @@ std::string percentEncoded(std::string_view path) {
 }
 
 }  // namespace
+
+std::size_t finishedLength(std::string_view contents) {
+  const std::size_t lineEnd = contents.find_last_of("\r\n");
+  const std::size_t from = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+  std::string_view partial = contents.substr(from);
+  partial.remove_suffix(zerosAtEnd(partial));
+  return from + (!isWholeRow(partial) && isTornRow(partial) ? 0 : partial.size());
+}
 
 CSVFile::CSVFile(std::shared_ptr<SettingsStore> store, std::string documentsFolder,
                  std::shared_ptr<AlertPresenter> alerts)

@@ -20,6 +20,7 @@
 
 #include "csv/durable_file.hpp"
 #include "path_text.hpp"
+#include "session/csv_file.hpp"
 
 namespace quorin {
 namespace {
@@ -206,6 +207,10 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
     result.detail = csv::Error::posix(error, "cannot read " + resultsPath).description.value_or("");
     return result;
   }
+  // A row that a power cut tore (or an append that failed and could not be cut back) is not
+  // copied: a spreadsheet would show it as a session with answers missing. It waits in the store,
+  // and the next append writes it whole.
+  bytes->resize(finishedLength(*bytes));
 
   // The drive's device, to tell its files from those of the folder it was mounted on.
   struct stat mount {};

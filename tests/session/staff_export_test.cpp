@@ -156,6 +156,28 @@ TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
   });
 }
 
+// The copy leaves out the end that a power cut tore off a row (the row waits to be written whole)
+// and its zeros, but keeps a last row without its line end and staff's own text.
+TEST(ExportTest, TheCopyLeavesOutATornRow) {
+  using namespace std::string_literals;
+  test::TempFolder home;
+  const std::string kept = "#,Start Date\n1,2026-12-07 09:00:00 +0000,2,Y,1,2,3,0,1,2,3,0\n";
+  test::inPrivateTmpfs("size=1m", [&](const std::filesystem::path& drive) {
+    const std::string whole = "2,2026-12-07 09:10:00 +0000,1,N,0,0,1,2,3,0,1,2";
+    const std::pair<std::string, std::string> ends[] = {{"2,2026-12-07 09:1", ""},
+                                                        {"2" + std::string(9, '\0'), ""},
+                                                        {whole + "\0"s, whole},
+                                                        {"2 sessions lost", "2 sessions lost"}};
+    for (const auto& [end, copied] : ends) {
+      const std::string results = home.write("results.csv", kept + end);
+      const ExportResult result = exportResults(results, {drive.string(), "STICK"}, "r.csv");
+      EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
+      EXPECT_EQ(test::readFile(result.path), kept + copied) << end;
+      std::filesystem::remove(result.path);
+    }
+  });
+}
+
 // As an ordinary user (root may write anywhere): an earlier copy that the copy extends, but that is
 // marked read-only, is kept, and the copy takes the next name; a drive the kiosk may not write to
 // is not called read-only, as its lock switch would not help.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "session/alert_presenter.hpp"
 #include "session/settings_store.hpp"
@@ -77,5 +78,10 @@ class CSVFile {
   std::string filePath_;
   std::shared_ptr<AlertPresenter> alerts_;
 };
+
+// The length of `contents`, the text of results.csv, without the unfinished end that a power cut
+// can leave after the last line: zeros, and a row of this log's that it tore (the row waits in the
+// store, and the next append cuts the end off and writes it whole). Staff's own text stays.
+std::size_t finishedLength(std::string_view contents);
 
 }  // namespace quorin

@@ -62,7 +62,7 @@ struct ExportResult {
 // saved, and nothing is written once the drive's file system is no longer the one mounted there.
 // What stands at the name and is no regular file, or is longer than the new copy, is not read
 // (it cannot be the copy's start). Temporary copies that interrupted exports left on the drive
-// are removed first.
+// are removed first. A row that a power cut tore at the file's end is left out (finishedLength).
 ExportResult exportResults(const std::string& resultsPath, const RemovableDrive& drive,
                            const std::string& fileName);
 
