@@ -7,8 +7,12 @@
 namespace csv {
 
 std::string describeDate(Date date) {
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(date);
-  const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
+  // Whole seconds, rounded down, counted without going back to the clock's own unit: the
+  // earliest dates round down to a second that unit cannot hold.
+  const auto since = date.time_since_epoch();
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+  if (seconds > since) seconds -= std::chrono::seconds(1);
+  const std::time_t t = seconds.count();
   std::tm parts{};
   gmtime_r(&t, &parts);
   char text[64];

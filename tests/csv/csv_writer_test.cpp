@@ -114,11 +114,12 @@ TEST(CSVWriterTest, ListsEndAtTheFirstAbsentValueAndOnlyAWrittenFieldLocksTheDel
       {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::uint64_t>::max(), true,
        false, 0.1, -1e300,
        Date(sys_days{year{2013} / 4 / 2} + hours{14} + minutes{5} + seconds{9} + milliseconds{999}),
-       Date(sys_days{year{1969} / 12 / 31} + seconds{86399})});
+       Date(sys_days{year{1969} / 12 / 31} + seconds{86399}), Date::min(), Date::max()});
   EXPECT_EQ(writer->stringValue(),
             "\n#c\n;5;(p, 1, );\u65E5;\na;2\n-9223372036854775808;18446744073709551615;1;0;0.1;"
             "-1e+300;"
-            "2013-04-02 14:05:09 +0000;1969-12-31 23:59:59 +0000\n");
+            "2013-04-02 14:05:09 +0000;1969-12-31 23:59:59 +0000;1677-09-21 00:12:43 +0000;"
+            "2262-04-11 23:47:16 +0000\n");
   EXPECT_EQ(writer->error(), std::nullopt);
   // The shortest text still reads back as the same number.
   EXPECT_EQ(std::stod(Value(1.0 / 3.0).description()), 1.0 / 3.0);
