@@ -542,7 +542,7 @@ void PageController::timeUp() {
     // The warning went unanswered for a whole interval.
     resetView_ = nullptr;
     restartAndForce(true);
-  } else if (currentPage_ > 0 || app_.tool().started()) {
+  } else if (currentPage_ > 0 || sessionBegun()) {
     // Answers left on the title page must not reach the next person: once a session has begun,
     // the title page times out like any other. The warning takes the place of any other alert,
     // so that one question is on screen at a time.
@@ -563,6 +563,11 @@ void PageController::timeUp() {
     readPending_ = false;
   }
   resetTimer();
+}
+
+bool PageController::sessionBegun() const {
+  return app_.tool().started() ||
+         std::static_pointer_cast<ToolPageController>(views_[kToolPage])->helpChosen();
 }
 
 void PageController::restartAndForce(bool force) {

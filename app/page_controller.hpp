@@ -119,6 +119,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
  private:
   void layoutPages();
+  // True once the person has answered anything, the help question included.
+  bool sessionBegun() const;
   // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
   void restartSession();
   // Reads the page shown once the strip has stopped moving, unless the reading is called off.

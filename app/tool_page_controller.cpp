@@ -218,6 +218,10 @@ void ToolPageController::helpPressed(QObject* sender) {
   helpNoButton_->setChecked(!yes);
 }
 
+bool ToolPageController::helpChosen() const {
+  return helpYesButton_->isChecked() || helpNoButton_->isChecked();
+}
+
 void ToolPageController::showResults(QObject* sender) {
   (void)sender;
   if (tool().complete()) {

@@ -42,6 +42,9 @@ class ToolPageController : public BasePageController,
   QAbstractButton* scoreButton() const { return scoreButton_; }
   QAbstractButton* helpYesButton() const { return helpYesButton_; }
   QAbstractButton* helpNoButton() const { return helpNoButton_; }
+  // True while the help question shows a choice: as the model holds it ("Yes"), or one the model
+  // cannot tell from no answer ("No").
+  bool helpChosen() const;
   // The answer button of `question` and `choice`, or null when the interface file lacks it.
   QAbstractButton* answerButton(int question, int choice) const;
   // The click played on every answer and help choice.

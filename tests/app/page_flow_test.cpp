@@ -55,6 +55,22 @@ TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
   qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
 }
 
+// A help choice alone is an answer: left on the title page it is warned about and cleared like
+// any other, so the next person meets neither a "Yes" logged as theirs nor a "No" shown as theirs.
+TEST_F(PageFlowTest, AHelpChoiceLeftOnTheTitlePageIsCleared) {
+  start();
+  for (QAbstractButton* choice : {toolPage().helpYesButton(), toolPage().helpNoButton()}) {
+    goToPage(4);
+    choice->click();
+    goToPage(0);
+    advance(milliseconds(flow().timeout() * 1000));
+    ASSERT_NE(flow().resetView(), nullptr) << choice->text().toStdString();
+    advance(milliseconds(flow().timeout() * 1000));
+    EXPECT_FALSE(app_->tool().helpWanted());
+    EXPECT_FALSE(choice->isChecked());
+  }
+}
+
 // The time-out warning's buttons keep their meaning when the language changes under it (a
 // screen reader still reaches the language buttons): "More Time" gives a whole interval,
 // "Restart" starts over.
