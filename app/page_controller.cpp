@@ -269,6 +269,7 @@ void PageController::viewDidLoad() {
     frame->show();
     pageFrames_.push_back(frame);
   }
+  retranslate();  // the strip's own texts, in the session's language, its pages' bars included
   new VerticalDrag(zoomView_, pageFrames_, [this] { resetTimer(); });  // reading on is not idling
 
   timeout_ = app_.inactivityTimout();
@@ -285,7 +286,6 @@ void PageController::addSpeakButton() {
   speakButton_->stackUnder(pageControl_);  // a screen reader meets it first, as it stands
   auto* pin = new PinToLeftEnd(bar, speakButton_, pageControl_);
   placeSpeakButton_ = [pin] { pin->place(); };
-  retranslate();
   Speech& speech = app_.speech();
   speakButton_->setVisible(speech.available());
   connect(speakButton_, &QAbstractButton::clicked, this, [this] { readAloud(); });
@@ -317,6 +317,9 @@ void PageController::addSpeakButton() {
 void PageController::retranslate() {
   scrollView_->setAccessibleName(tr("Pages of the check-in"));
   pageControl_->setAccessibleName(tr("Page indicator"));
+  for (QScrollArea* frame : pageFrames_) {
+    frame->verticalScrollBar()->setAccessibleName(tr(kScrollPage));
+  }
   if (speakButton_ != nullptr) {
     speakButton_->setText(tr(kReadAloud));
     speakButton_->setAccessibleName(tr(kReadAloud));

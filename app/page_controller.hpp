@@ -55,6 +55,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   static constexpr const char* kRestart = QT_TR_NOOP("Restart");
   static constexpr const char* kCancel = QT_TR_NOOP("Cancel");
   static constexpr const char* kReadAloud = QT_TR_NOOP("Read aloud");
+  static constexpr const char* kScrollPage = QT_TR_NOOP("Scroll the page");
 
   // Creates the seven pages; arms no timer. `app` must outlive the controller.
   explicit PageController(QuorinAppDelegate& app);

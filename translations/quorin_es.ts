@@ -65,6 +65,10 @@ Atención: se perderán todas las respuestas.</translation>
         <source>Read aloud</source>
         <translation>Leer en voz alta</translation>
     </message>
+    <message>
+        <source>Scroll the page</source>
+        <translation>Desplazar la página</translation>
+    </message>
 </context>
 <context>
     <name>quorin::PageDot</name>

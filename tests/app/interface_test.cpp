@@ -4,12 +4,14 @@
 
 #include <set>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -293,6 +295,9 @@ class LayoutTest : public PageFlowFixture {
     if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
     return {};
   }
+  static bool namedForReaders(QWidget* control) {
+    return !QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty();
+  }
   static void expectLaidOutForTouch(QWidget* screen, QSize control, int font) {
     SCOPED_TRACE(screen->objectName().toStdString());
     const auto placed = [screen](QWidget* w) {
@@ -306,6 +311,7 @@ class LayoutTest : public PageFlowFixture {
       const bool button = qobject_cast<QAbstractButton*>(w) != nullptr;
       if (button || qobject_cast<QLineEdit*>(w)) {
         ++controls;
+        EXPECT_TRUE(namedForReaders(w));
         EXPECT_TRUE(w->width() >= control.width() && w->height() >= control.height());
         EXPECT_GE(w->font().pixelSize(), font);
         EXPECT_TRUE(screen->rect().contains(placed(w)));
@@ -376,6 +382,14 @@ TEST_F(LayoutTest, EveryScreenIsLaidOutForTouch) {
       // The aids change no page's size: a restart turns them off while it scrolls back to the
       // title page, and a resize then would stop that scroll half-way.
       EXPECT_EQ(scrollView().height(), pagesHeight);
+      // A page taller than the screen shows its own bar, which a screen reader names too.
+      int bars = 0;
+      for (QScrollBar* bar : flow().views()[0]->view()->window()->findChildren<QScrollBar*>()) {
+        if (!bar->isVisibleTo(bar->window())) continue;
+        ++bars;
+        EXPECT_TRUE(namedForReaders(bar));
+      }
+      EXPECT_TRUE(bars > 0 || !look.largerText);
       const QRect speak = flow().speakButton()->geometry();
       QWidget* bar = flow().speakButton()->parentWidget();
       QRect dots;
