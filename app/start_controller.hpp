@@ -33,8 +33,10 @@ class StartController : public ViewController, public TextFieldDelegate {
   static constexpr const char* kNoResultsMessage =
       QT_TR_NOOP("There are no results to export yet.\nSomeone must take the survey first.");
   static constexpr const char* kOpenFileErrorTitle = QT_TR_NOOP("Open File Error");
-  static constexpr const char* kNoApplicationMessage =
-      QT_TR_NOOP("No valid applications found.  Please install a spreadsheet application.");
+  // Met on the kiosk itself, which has no spreadsheet program: the drive is the way out.
+  static constexpr const char* kNoApplicationMessage = QT_TR_NOOP(
+      "No valid applications found.  Please install a spreadsheet application, or plug in a USB "
+      "drive to save the results on it.");
   static constexpr const char* kLockedTitle = QT_TR_NOOP("Export Locked");
   static constexpr const char* kLockedMessage =
       QT_TR_NOOP("Five wrong codes in a row.\n\nThe export is locked for %1.");

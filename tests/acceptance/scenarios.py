@@ -20,7 +20,7 @@ WRONG_CODE = "Error\nIncorrect code.  Please try again."
 UNSAVED = ("Error\nCould not save the answers to disk!\n\nThey are kept while the kiosk runs, "
            "but would be lost if it stopped. Please tell staff.")
 NO_APPLICATION = ("Open File Error\nNo valid applications found.  Please install a spreadsheet "
-                  "application.")
+                  "application, or plug in a USB drive to save the results on it.")
 # {} is the command that sets the passcode, naming the kiosk's home.
 DEFAULT_NOTICE = ("The export passcode is still the out-of-the-box code. Set this kiosk's own "
                   "with: {}")
