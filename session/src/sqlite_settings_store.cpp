@@ -1,6 +1,8 @@
 #include "session/sqlite_settings_store.hpp"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -136,6 +138,11 @@ std::string SqliteSettingsStore::ensureOpen() const {
     if (error) {
       return "could not create the folder " + file.parent_path().string() + ": " + error.message();
     }
+  }
+  // It holds people's answers: a new file is private from the start, and SQLite gives its
+  // journal files the database's mode. (An empty file is an empty database.)
+  if (const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); fd >= 0) {
+    ::close(fd);
   }
 
   // Tries once; *busy tells whether another connection's lock was in the way.

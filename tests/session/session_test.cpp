@@ -455,6 +455,11 @@ TEST_F(SessionTest, RowsThatCannotBeWrittenWaitAndAreWrittenFirstLater) {
   EXPECT_FALSE(csv_.flushPendingRows());
   EXPECT_EQ(alerts_->shown, 3);
   EXPECT_EQ(pending(), waiting);
+  // Waiting in the store, they are as private as in the file they wait for.
+  for (const char* file : {"settings.sqlite3", "settings.sqlite3-wal"}) {
+    EXPECT_EQ(std::filesystem::status(folder_ / file).permissions(), std::filesystem::perms(0600))
+        << file;
+  }
   std::filesystem::remove(documents_);
   session();
   EXPECT_TRUE(csv_.addToCsv(tool_));
