@@ -78,7 +78,8 @@ Options:
   --atomic        (write -o) Write into a temporary file that replaces FILE only when complete.
   -o, --output FILE
                   (write) Write to FILE instead of standard output ("-" is standard
-                  output). A FILE you may not write (marked read-only) is left alone.
+                  output). A FILE you may not write (marked read-only, to all but root) is
+                  left alone.
   -h, --help      Shows this text.
   --version       Shows the version, "quorin-csv <version>".
 
