@@ -568,9 +568,12 @@ void PageController::timeUp() {
   resetTimer();
 }
 
+ToolPageController& PageController::toolPage() const {
+  return static_cast<ToolPageController&>(*views_[kToolPage]);
+}
+
 bool PageController::sessionBegun() const {
-  return app_.tool().started() ||
-         std::static_pointer_cast<ToolPageController>(views_[kToolPage])->helpChosen();
+  return app_.tool().started() || toolPage().helpChosen();
 }
 
 void PageController::restartAndForce(bool force) {
@@ -606,7 +609,7 @@ void PageController::restartSession() {
 void PageController::setLook(KioskLook look) {
   setKioskLook(look);
   if (placeSpeakButton_) placeSpeakButton_();  // its words have a new size
-  std::static_pointer_cast<ToolPageController>(views_[kToolPage])->stackChoices(look.largerText);
+  toolPage().stackChoices(look.largerText);
 }
 
 void PageController::resetLook() {

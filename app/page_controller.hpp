@@ -23,6 +23,7 @@ namespace quorin {
 
 class BasePageController;
 class QuorinAppDelegate;
+class ToolPageController;
 
 // Seven pages side by side in a paged, zoomable ScrollView with a PageControl (interface file
 // "Page", outlets scrollView and pageControl, the indicator's action "changePage:"). Keeps the
@@ -120,6 +121,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
  private:
   void layoutPages();
+  // The question page, which the constructor puts at kToolPage.
+  ToolPageController& toolPage() const;
   // True once the person has answered anything, the help question included.
   bool sessionBegun() const;
   // Closes every alert, logs a complete session, starts a fresh one and returns to page 0.
