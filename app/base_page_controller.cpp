@@ -89,7 +89,12 @@ void BasePageController::resetTimer() {
 
 void BasePageController::restart(QObject* sender) {
   (void)sender;
-  if (pageController_) pageController_->restartAndForce(false);
+  // Ending a session cannot be undone: a double tap on the control that brought this page (the
+  // score page's "Try a calming exercise" sits where the practice page's "I'm done" comes) must
+  // not end the session before the person has seen where it led.
+  if (pageController_ && !pageController_->pageJustArrived()) {
+    pageController_->restartAndForce(false);
+  }
 }
 
 void BasePageController::nextPage(QObject* sender) {

@@ -36,7 +36,8 @@ class BasePageController : public ViewController {
   // Asks the page flow to re-arm its inactivity timer.
   void resetTimer();
 
-  // Action of a restart control: the page flow restarts, asking first when progress would be lost.
+  // Action of a restart control: the page flow restarts, asking first when progress would be lost;
+  // a tap just after the page came into view is ignored (see PageController::kArrivalGuard).
   Q_INVOKABLE void restart(QObject* sender);
   // Action of a "next" control: scrolls to the following page, as a swipe to the left would.
   Q_INVOKABLE void nextPage(QObject* sender);

@@ -215,6 +215,7 @@ QString PageController::faultIn(QWidget& form) const {
 
 PageController::~PageController() {
   app_.scheduler().cancel(timer_);
+  app_.scheduler().cancel(arrivalGuard_);
   // The alerts that report to this controller must not outlive it on screen.
   for (Alert* alert : {alertView_.data(), resetView_.data()}) {
     if (alert != nullptr && alert->isVisible()) {
@@ -471,6 +472,12 @@ void PageController::scrollViewDidScroll(ScrollView& scrollView) {
   if (scrollView.isDragging()) scrollTarget_ = -1;
   if (page == currentPage_) return;
   currentPage_ = page;
+  Scheduler& scheduler = app_.scheduler();
+  scheduler.cancel(arrivalGuard_);
+  QPointer<PageController> self(this);
+  arrivalGuard_ = scheduler.schedule(kArrivalGuard, [self] {
+    if (self) self->arrivalGuard_ = 0;
+  });
   app_.speech().stop();  // what was being read is no longer on screen
   pageControl_->setCurrentPage(page);
   if (page == scrollTarget_) scrollTarget_ = -1;

@@ -48,6 +48,9 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   // Time-outs below kShortestTimeout seconds are replaced by kReplacementTimeout.
   static constexpr int kShortestTimeout = 10;
   static constexpr int kReplacementTimeout = 45;
+  // A tap this soon after a page came into view is the second half of a double tap aimed at the
+  // page before (the control under the finger changed in between), not a choice made on this one.
+  static constexpr std::chrono::milliseconds kArrivalGuard{800};
 
   static constexpr const char* kTimeoutMessage = QT_TR_NOOP("\nWould you like more time?\n");
   static constexpr const char* kRestartMessage =
@@ -64,6 +67,8 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
 
   // Index of the page shown, 0 to 6.
   int currentPage() const { return currentPage_; }
+  // True for kArrivalGuard after the page shown changed.
+  bool pageJustArrived() const { return arrivalGuard_ != 0; }
   // True while the last completion reminder is on screen.
   bool warningDisplayed() const;
   // The inactivity interval in seconds, read when the view loaded.
@@ -152,6 +157,7 @@ class PageController : public ViewController, public ScrollViewDelegate, public 
   int listenedSeconds_ = 0;             // time-outs put off by the reading under way
   const Alert* spokenAlert_ = nullptr;  // the alert being read out, for identity only
   Scheduler::TaskId timer_ = 0;
+  Scheduler::TaskId arrivalGuard_ = 0;  // pending while the page shown has only just come
   QPointer<Alert> alertView_;
   QPointer<Alert> warningView_;
   QPointer<Alert> resetView_;

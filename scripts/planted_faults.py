@@ -157,6 +157,8 @@ MUTATIONS = [
      "page flow: a help \"Yes\" left on the title page reaches the next person"),
     ("a-help-no-left", TOOLPAGE, "|| helpNoButton_->isChecked();", ";",
      "page flow: a help \"No\" left on the title page is shown to the next person"),
+    ("a-double-tap", "app/base_page_controller.cpp", "!pageController_->pageJustArrived()",
+     "true", "page flow: a double tap's second half ends the session on the page it brought"),
     ("a-timeout-force", PAGE, "restartAndForce(true);", "restartAndForce(false);",
      "page flow: unanswered warning asks instead of restarting"),
     ("a-restart-order", PAGE,

@@ -141,6 +141,7 @@ class Kiosk:
         self.own_home = home is None
         self.args, self.env = list(args), env or {}
         self.proc = self.app = None
+        self.arrived = 0.0  # when expect() last saw its page come to rest
 
     def path(self, *parts):
         return os.path.join(self.home, *parts)
@@ -232,6 +233,8 @@ class Kiosk:
             time.sleep(pause)
             try:
                 wait(state, "", min(timeout, 5) if pause else timeout)
+                if page is not None and not pause:
+                    self.arrived = time.monotonic()
             except Failure:
                 seen = wait(lambda: (self.page_now(), self.alerts()), "a steady screen")
                 raise Failure(f"expected page {page!r} with alerts {list(alerts)!r}, saw page "
@@ -246,10 +249,19 @@ class Kiosk:
     def click(self, name, role="push button"):
         self.tap(self.find(name, role))
 
-    def tap(self, node, taps=1):
+    def finish(self, name="I’m done"):
+        """Taps a control that ends the session once its page has been seen, as a person does:
+        the kiosk takes a tap in the first moment after a page arrives for a double tap's second."""
+        time.sleep(max(0.0, self.arrived + 1.0 - time.monotonic()))
+        self.click(name)
+
+    def tap(self, node, taps=1, delay=150, at=(0.5, 0.5)):
+        """Taps `node` at the fraction `at` of its width and height (the middle unless told)."""
         x, y, w, h = extents(node)
         # Moving onto the pointer's own position with --sync can stall: never use --sync.
-        xdotool("mousemove", x + w // 2, y + h // 2, "click", "--repeat", taps, "--delay", 150, "1")
+        xdotool("mousemove", x + int(w * at[0]), y + int(h * at[1]), "click", "--repeat", taps,
+                "--delay", delay, "1")
+        return x + int(w * at[0]), y + int(h * at[1])
 
     def drag(self, dx, y=H // 2, dy=0, x=W // 2):
         """Drags a finger by `dx` across and `dy` down, in 12 steps, starting dx/2 left of x."""
