@@ -197,7 +197,9 @@ void StartController::openDoc(QObject* /*unused*/) {
   // the file still will not take them (its alert says so), or the settings where they wait could
   // not be read, no message may call the copy whole.
   const bool whole = log.flushPendingRows();
-  if (!QFileInfo::exists(QString::fromStdString(log.filePath()))) {
+  // An emptied file holds no more results than a missing one.
+  const QFileInfo results(QString::fromStdString(log.filePath()));
+  if (!results.exists() || (results.isFile() && results.size() == 0)) {
     logExport(whole ? QStringLiteral("nothing to export, no results yet")
                     : QStringLiteral("nothing to export, sessions wait for results.csv"));
     Alert::simpleWithTitle(tr(kErrorTitle), tr(whole ? kNoResultsMessage : kRowsWaitingMessage));

@@ -269,6 +269,11 @@ std::string appendOnce(const std::string& path, std::string_view rows,
     csv::logDiagnostic("Results log: " + path + " ends in an unfinished line; it is kept");
     missing.insert(missing.begin(), '\n');
   }
+  if (failure.empty() && !missing.empty() && status.st_size == static_cast<off_t>(cut)) {
+    // An emptied file (staff took the rows away and kept the file) starts with the header, as a
+    // new one does: a spreadsheet would take the first row for the column names.
+    missing.insert(0, kHeader);
+  }
   if (failure.empty() && !missing.empty()) {
     if (csv::durable::Failure written =
             csv::durable::appendSynced(fd, missing, "writing the row")) {

@@ -211,6 +211,8 @@ ExportResult exportResults(const std::string& resultsPath, const RemovableDrive&
   // copied: a spreadsheet would show it as a session with answers missing. It waits in the store,
   // and the next append writes it whole.
   bytes->resize(finishedLength(*bytes));
+  // An emptied file holds no results; a copy of it would look like a successful export.
+  if (bytes->empty()) return {ExportOutcome::NoResults, result.path, resultsPath};
 
   // The drive's device, to tell its files from those of the folder it was mounted on.
   struct stat mount {};

@@ -273,6 +273,7 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
     bool sessionStored;      // session 0, complete, is still in the store
     std::string after;       // after the header
     long counterAfter = -1;  // the counter afterwards, when it matters
+    bool emptied = false;    // the file holds `before` alone, without the header
   };
   const std::string other = row(9, 9, "0,N,0,0,0,0,0,0,0,9");  // another session's
   // Rows 1 and 2 of other sessions, from a run that could not read the store and numbered on
@@ -319,11 +320,14 @@ TEST_F(SessionTest, WhatAStoppedRunLeftIsWrittenExactlyOnce) {
       {"a renumbered row torn, then zeros", renumbered,
        others + row(3) + renumbered.substr(row(3).size(), 12) + std::string(3, '\0'), 2, false,
        others + renumbered, 4},
+      // Staff who took the rows away may leave the file empty; a power cut may leave it zeros.
+      {"an emptied file", one, "", 0, false, one, -1, true},
+      {"an emptied file's zeros", "", std::string(4, '\0'), 0, true, one, -1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::create_directories(documents_);
-    writeFile(results_, kHeader + c.before);
+    writeFile(results_, c.emptied ? c.before : kHeader + c.before);
     c.pending.empty() ? (void)store_->removeValueForKey("qn_pending_rows")
                       : (void)store_->setValue("qn_pending_rows", c.pending);
     csv_.setRowCount(c.counter);

@@ -157,7 +157,8 @@ TEST(ExportTest, WhatCannotBeTheCopysStartIsNotRead) {
 }
 
 // The copy leaves out the end that a power cut tore off a row (the row waits to be written whole)
-// and its zeros, but keeps a last row without its line end and staff's own text.
+// and its zeros, but keeps a last row without its line end and staff's own text.  A file with
+// nothing else has no results to copy.
 TEST(ExportTest, TheCopyLeavesOutATornRow) {
   using namespace std::string_literals;
   test::TempFolder home;
@@ -174,6 +175,13 @@ TEST(ExportTest, TheCopyLeavesOutATornRow) {
       EXPECT_EQ(result.outcome, ExportOutcome::Saved) << result.detail;
       EXPECT_EQ(test::readFile(result.path), kept + copied) << end;
       std::filesystem::remove(result.path);
+    }
+    // Emptied, or only a power cut's zeros: no results, and nothing that looks like a copy.
+    for (const std::string& emptied : {""s, std::string(9, '\0')}) {
+      const std::string results = home.write("results.csv", emptied);
+      EXPECT_EQ(exportResults(results, {drive.string(), "STICK"}, "r.csv").outcome,
+                ExportOutcome::NoResults);
+      EXPECT_FALSE(std::filesystem::exists(drive / "r.csv"));
     }
   });
 }

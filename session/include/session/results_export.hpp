@@ -38,7 +38,7 @@ std::string exportFileName(std::string_view kiosk, std::chrono::system_clock::ti
 // How saving to a drive ended.
 enum class ExportOutcome {
   Saved,
-  NoResults,   // there is no results file yet
+  NoResults,   // there is no results file yet, or it is empty
   Full,        // the drive has no room (or the copy is larger than it allows)
   ReadOnly,    // the drive is mounted read-only (write-protected, its lock switch on)
   NotAllowed,  // the kiosk's user may not write there (the drive was mounted for another user)
