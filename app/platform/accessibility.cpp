@@ -161,6 +161,8 @@ class ButtonAccessible : public QAccessibleWidget {
     if (t == QAccessible::Description && s.isEmpty() && !button()->accessibleName().isEmpty()) {
       return shown;
     }
+    // A tooltip that only repeats the name would be heard twice.
+    if (t == QAccessible::Description && s == text(QAccessible::Name)) return {};
     return s;
   }
   QAccessible::State state() const override {

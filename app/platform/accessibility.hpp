@@ -9,7 +9,9 @@
 //   the view shows, so that the controls of pages off to the side are not read out.
 // - Checkable push buttons are announced as check boxes. A button whose dynamic property `role`
 //   is "choice" acts as one of a radio group (the answers, the help question) and is announced
-//   as a radio button; every push button offers "Press".
+//   as a radio button; every push button offers "Press", which taps it. (Qt offers a checkable
+//   one "Toggle", which changes its state without the tap that runs its action: a reading aid
+//   would show on and stay off.)
 // - The page dots are painted widgets without text: each is a page tab called "Page N of M"
 //   that can be pressed, inside a page tab list.
 #pragma once

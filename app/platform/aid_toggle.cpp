@@ -7,7 +7,7 @@
 
 namespace quorin {
 
-AidToggle::AidToggle(QWidget* parent) : QPushButton(parent) { setCheckable(true); }
+AidToggle::AidToggle(QWidget* parent) : Button(parent) { setCheckable(true); }
 
 void AidToggle::paintEvent(QPaintEvent* event) {
   QPushButton::paintEvent(event);  // the styled round button, without text

@@ -3,11 +3,11 @@
 // property `aid` names the aid: "largerText" or "highContrast".
 #pragma once
 
-#include <QPushButton>
+#include "platform/accessibility.hpp"
 
 namespace quorin {
 
-class AidToggle : public QPushButton {
+class AidToggle : public Button {
   Q_OBJECT
 
  public:

@@ -7,7 +7,7 @@
 
 namespace quorin {
 
-SpeakButton::SpeakButton(QWidget* parent) : QPushButton(parent) {
+SpeakButton::SpeakButton(QWidget* parent) : Button(parent) {
   setCheckable(true);
   setProperty("role", QStringLiteral("speak"));
   setFocusPolicy(Qt::NoFocus);

@@ -2,11 +2,11 @@
 // words, so that people who read poorly recognise it too. Checked while the kiosk is speaking.
 #pragma once
 
-#include <QPushButton>
+#include "platform/accessibility.hpp"
 
 namespace quorin {
 
-class SpeakButton : public QPushButton {
+class SpeakButton : public Button {
   Q_OBJECT
 
  public:
