@@ -167,6 +167,13 @@ Alert::Alert(std::optional<QString> title, QString message, AlertDelegate* deleg
     buttons_.append(b);
     if (cancel) box_->setEscapeButton(b);
   }
+  // The message of a titled alert is made after the buttons, so a screen reader (and reading
+  // aloud) would meet "Close" before it: it goes before them in reading order.
+  if (auto* info = box_->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+    if (auto* row = box_->findChild<QWidget*>(QStringLiteral("qt_msgbox_buttonbox"))) {
+      info->stackUnder(row);
+    }
+  }
   // No icon, and no indent kept for one: the text lines up with the box's margin. Room around
   // the text, so that the alert reads as a calm card rather than a system error box.
   if (auto* grid = qobject_cast<QGridLayout*>(box_->layout())) {

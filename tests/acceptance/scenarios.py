@@ -245,7 +245,15 @@ def passcodes():
                                 timeout=10)
         check(second.returncode == 1 and "another kiosk is running" in second.stderr,
               f"a second kiosk on the home: {second.returncode} {second.stderr[-200:]}")
-        k.codes([("1111", WRONG_CODE)] * 4 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4 +
+        # A screen reader meets an alert's title, its message and then its button, in that order.
+        k.keypad("1111")
+        k.expect(None, [WRONG_CODE])
+        in_order = lambda node: [node] + [n for c in children(node) for n in in_order(c)]
+        heard = [n.name for n in in_order(k.alert_nodes()[0])
+                 if n.name and n.getRoleName() in ("label", "push button")]
+        check(heard == WRONG_CODE.split("\n") + ["Close"], f"the alert read as {heard}")
+        k.press_alert("Close")
+        k.codes([("1111", WRONG_CODE)] * 3 + [("7395", NO_RESULTS)] + [("1111", WRONG_CODE)] * 4 +
                 [("", WRONG_CODE)] * 2)
         before = time.monotonic()  # the lock begins between these two moments
         k.codes([("2222", LOCKED)])
