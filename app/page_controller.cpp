@@ -617,6 +617,16 @@ void PageController::setLook(KioskLook look) {
   setKioskLook(look);
   if (placeSpeakButton_) placeSpeakButton_();  // its words have a new size
   toolPage().stackChoices(look.largerText);
+  // A page's bar, once shown, would stay when the page fits again: Qt measures the page at the
+  // width the bar leaves it, where its text wraps into more lines than the screen holds. Measured
+  // at the whole width, the bar goes, and the page looks as it did before the aid.
+  for (QScrollArea* frame : pageFrames_) {
+    if (frame->widget() != nullptr && frame->widget()->layout() != nullptr) {
+      frame->widget()->layout()->activate();
+    }
+    frame->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    frame->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  }
 }
 
 void PageController::resetLook() {

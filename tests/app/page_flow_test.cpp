@@ -55,6 +55,30 @@ TEST_F(PageFlowTest, ReadingAidsEndWithTheSession) {
   qobject_cast<QApplication*>(QCoreApplication::instance())->setStyleSheet(QString());
 }
 
+// Larger text on and off again leaves the question page as it was: its bar, needed only while
+// the text was larger, goes, and the questions have their whole width back.
+TEST_F(PageFlowTest, LargerTextLeavesNoTraceOnTheQuestionPage) {
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  applyKioskStyle(*app);
+  start();
+  goToPage(4);
+  QCoreApplication::processEvents();
+  const auto layout = [&] {
+    std::vector<std::pair<QString, QRect>> placed;
+    for (QWidget* w : toolPage().view()->findChildren<QWidget*>()) {
+      if (w->isVisibleTo(toolPage().view())) placed.emplace_back(w->objectName(), w->geometry());
+    }
+    return placed;
+  };
+  const auto fresh = layout();
+  for (const bool larger : {true, false}) {
+    flow().setLook({larger, false});
+    QCoreApplication::processEvents();
+  }
+  EXPECT_TRUE(layout() == fresh);
+  app->setStyleSheet(QString());
+}
+
 // A help choice alone is an answer: left on the title page it is warned about and cleared like
 // any other, so the next person meets neither a "Yes" logged as theirs nor a "No" shown as theirs.
 TEST_F(PageFlowTest, AHelpChoiceLeftOnTheTitlePageIsCleared) {
