@@ -52,7 +52,7 @@ void PageDot::paintEvent(QPaintEvent* event) {
     return;
   }
   QColor colour = palette().color(QPalette::WindowText);
-  if (!current_) colour.setAlphaF(0.35f);
+  if (!current_) colour.setAlphaF(static_cast<float>(kIdleOpacity));
   painter.setPen(Qt::NoPen);
   painter.setBrush(colour);
   painter.drawEllipse(centre, kDotDiameter / 2.0, kDotDiameter / 2.0);

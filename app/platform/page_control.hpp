@@ -12,6 +12,10 @@ class PageDot : public QWidget {
   Q_OBJECT
 
  public:
+  // How strongly the other pages' dots show their colour: enough for 3:1 against the bar, as a
+  // control needs to be seen, and still plainly fainter than the current one.
+  static constexpr double kIdleOpacity = 0.6;
+
   explicit PageDot(QWidget* parent = nullptr);
 
   // The image drawn instead of the round dot (null for the round dot).

@@ -478,6 +478,17 @@ TEST(KioskStyleTest, TextContrast) {
     for (const auto& [text, background] : kioskTextPairs(palette)) {
       EXPECT_GE(contrastRatio(text, background), high ? 7.0 : 4.5) << text << " on " << background;
     }
+    // The other pages' dots are controls, to be seen at 3:1 against the bar.
+    const QColor dot(QLatin1String(palette.text)), bar(QLatin1String(palette.surface));
+    const auto mix = [](int a, int b) {
+      return static_cast<int>(
+          std::lround(PageDot::kIdleOpacity * a + (1 - PageDot::kIdleOpacity) * b));
+    };
+    const QByteArray idle = QColor(mix(dot.red(), bar.red()), mix(dot.green(), bar.green()),
+                                   mix(dot.blue(), bar.blue()))
+                                .name()
+                                .toLatin1();
+    EXPECT_GE(contrastRatio(idle.constData(), palette.surface), 3.0) << idle.constData();
   }
   const KioskPalette& p = kioskPalette(true);
   const std::set<QString> colours = {
