@@ -186,6 +186,8 @@ struct CSVWriter::Impl {
   bool hasStarted_ = false;
   unsigned currentField_ = 0;
   bool onlyFieldEmpty_ = false;  // the line so far is one empty field
+  bool lineJustEnded_ = false;   // the last thing written was a line end
+  bool blankLineLast_ = false;   // ... and an empty line after another line end
   StringEncoding encoding_ = kEncodingNone;
   std::string delimiter_;
   // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
@@ -591,6 +593,7 @@ void CSVWriter::Impl::writeFieldText(std::string_view text) {
     written = endPiece(buffer);
   }
   if (leftOut != 0) recordError(hiddenCharacterError(leftOut), false);
+  lineJustEnded_ = blankLineLast_ = false;
   // A field the encoding could not hold, left out, is as empty as an empty one.
   onlyFieldEmpty_ = currentField_ == 0 && (text.empty() || !written);
   ++currentField_;
@@ -613,6 +616,8 @@ void CSVWriter::Impl::writeLinePieces() {
   // A line of one empty field would be a blank line, which a reader skips: the row would be lost.
   if (currentField_ == 1 && onlyFieldEmpty_) writeString("\"\"");
   writeString("\n");
+  blankLineLast_ = currentField_ == 0 && lineJustEnded_;
+  lineJustEnded_ = true;
   currentField_ = 0;
 }
 
@@ -634,6 +639,14 @@ void CSVWriter::Impl::writeLineOfFields(const OptionalValueList& values) {
 
 void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
   if (currentField_ > 0) writeLinePieces();
+  if (blankLineLast_) {
+    // After an empty line a reader takes a "#" line for a row: the note would become data.
+    recordError(leftOutError("cannot write a comment right after an empty line, where a reader "
+                             "would take it for a row; the comment was left out"),
+                false);
+    endOperation();
+    return;
+  }
   // Every line of the text gets its own "#": a break inside a comment must not start a row.
   std::size_t start = 0;
   std::size_t i = 0;
@@ -644,6 +657,7 @@ void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
       continue;
     }
     writeString("#");
+    lineJustEnded_ = false;
     writeCommentText(comment.substr(start, i - start));
     writeLinePieces();
     if (i >= comment.size()) break;

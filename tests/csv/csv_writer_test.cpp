@@ -147,6 +147,19 @@ TEST(CSVWriterTest, EveryLineOfACommentIsACommentLine) {
     const CSVLines rows{{"a"}, {"b"}};
     EXPECT_EQ(CSVComponents(*writer->stringValue() + "b\n"), rows) << comment;
   }
+  // After an empty line a reader takes a "#" line for a row: that comment is left out, and said
+  // so. First in the text, or after a comment, it stays a comment.
+  auto writer = CSVWriter::forWritingToString();
+  writer->writeLineWithFields({});
+  writer->writeCommentLine("first");
+  writer->writeLineWithFields({"a"});
+  writer->writeLineWithFields({});
+  writer->writeCommentLine("secret");
+  EXPECT_EQ(writer->stringValue(), "\n#first\na\n\n");
+  ASSERT_TRUE(writer->error());
+  EXPECT_EQ(writer->error()->code, EILSEQ);
+  writer->writeLineWithFields({"b"});
+  EXPECT_EQ(CSVComponents(*writer->stringValue()), (CSVLines{{""}, {"a"}, {"b"}}));
 }
 
 TEST(CSVWriterFileTest, NonAtomicReplacesTheFileOrLinkAtOnceAndWritesEachOperation) {

@@ -88,7 +88,8 @@ class CSVWriter {
   // multi-line text becomes its own comment line, so no part of it can be read back as data; a
   // quote before ordinary text gets a backslash and a line starting with a mark a space after the
   // "#", without which a reader would refuse the document or take the line for a row (in an
-  // encoding without a backslash such a quote is left out and recorded in error()).
+  // encoding without a backslash such a quote is left out and recorded in error()). Right after
+  // an empty line, where a reader takes a "#" line for a row, the comment is left out instead.
   void writeCommentLine(std::string_view comment);
 
   // Closes the file; an atomic writer then moves its result over the destination. Idempotent.
@@ -96,7 +97,7 @@ class CSVWriter {
   // A copy of the text collected in memory so far; nullopt when nothing was collected.
   std::optional<std::string> stringValue() const;
   // The first failure of the file (opening, writing, finishing an atomic write), else the first
-  // piece that could not be converted; nullopt when none.
+  // piece left out (not convertible, or not to be read back as written); nullopt when none.
   const std::optional<Error>& error() const;
 
   // Buffered mode (off by default): output to the file is held in memory and written in large
