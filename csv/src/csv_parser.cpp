@@ -171,7 +171,9 @@ void CSVParser::parse() {
 
 void CSVParser::cancelParsing() {
   core_->tokenizer_.cancel();
-  core_->error_ = Error::csv(CSVErrorCodeCancelled, std::nullopt);
+  // A failure already found (the malformed field whose line is being finished, a decoding
+  // error) is what the caller needs to hear; the cancellation would hide it.
+  if (!core_->error_) core_->error_ = Error::csv(CSVErrorCodeCancelled, std::nullopt);
 }
 
 CSVParserDelegate* CSVParser::parserDelegate() const { return core_->parserDelegate_; }

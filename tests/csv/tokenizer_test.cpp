@@ -177,6 +177,24 @@ TEST(CancelTest, FromEachCallbackStopsWithCodeThree) {
       }
     }
   }
+  // A failure already found is not hidden by a cancellation while its line is finished or while
+  // it is reported: a malformed field (2), undecodable bytes (1).
+  for (const auto& [input, at, code] :
+       {std::tuple{"\"a\"b\nc\n", "end line 1", 2L}, std::tuple{"a\nb\xFF", "end line 2", 1L},
+        std::tuple{"\"a\"b\nc\n",
+                   "fail 2: Invalid CSV format on line #1 immediately after \"\"a\"\"", 2L}}) {
+    SCOPED_TRACE(at);
+    auto parser = CSVParser::withStream(InputStream::withData(input), kEncodingUTF8);
+    testing::RecordingDelegate delegate;
+    delegate.afterEvent = [&, &at = at](CSVParser& p, const std::string& event) {
+      if (event == at) p.cancelParsing();
+    };
+    parser->setParserDelegate(&delegate);
+    parser->parse();
+    EXPECT_TRUE(delegate.events.back().starts_with("fail " + std::to_string(code)))
+        << delegate.events.back();
+    EXPECT_EQ(parser->error().value_or(Error()).code, code);
+  }
 }
 
 TEST(DelimiterTest, RefusedWhileParsingAndAllowedAfter) {

@@ -66,7 +66,8 @@ class CSVParser {
   // exception from a callback passes through and ends the parse as a cancellation. Throws
   // std::invalid_argument when called from a callback.
   void parse();
-  // From inside a delegate callback: stop after the current character with error code 3.
+  // From inside a delegate callback: stop after the current character with error code 3 (a
+  // failure already found, whose line is being finished, stays the one reported).
   void cancelParsing();
 
   // The receiver of the callbacks; not owned, may be null (callbacks are then skipped).
