@@ -249,8 +249,20 @@ Failure appendSynced(int fd, std::string_view bytes, std::string_view what) {
   return failure;
 }
 
+namespace {
+
+// `path` from the root: the file is put in place on commit, and a relative name would then be
+// looked up in whatever folder the program has moved to meanwhile.
+std::string anchored(std::string path) {
+  char here[PATH_MAX];
+  if (path.empty() || path.front() == '/' || ::getcwd(here, sizeof here) == nullptr) return path;
+  return std::string(here) + "/" + path;
+}
+
+}  // namespace
+
 AtomicFile::AtomicFile(std::string destination)
-    : destination_(std::move(destination)), folder_(folderOf(destination_)) {
+    : destination_(anchored(std::move(destination))), folder_(folderOf(destination_)) {
   // Only a file is ever put in place: a rename over a device, a pipe or a socket would remove the
   // node itself (the system's null device, for a writer running as root).
   struct stat existing {};

@@ -222,6 +222,17 @@ TEST(CSVWriterFileTest, AtomicTouchesTheDestinationOnlyOnCloseAndKeepsItsPermiss
   } catch (const std::runtime_error&) {
   }
   EXPECT_EQ(readFile(path), "changed later\n");
+  // A relative name means the folder it was given in, though the program moves on before close.
+  const fs::path start = fs::current_path();
+  fs::create_directory(folder / "elsewhere");
+  fs::current_path(folder.path);
+  auto relative = CSVWriter::withCSVFile("relative.csv", true);
+  relative->writeLineWithFields({"r"});
+  fs::current_path(folder / "elsewhere");
+  relative->closeFile();
+  fs::current_path(start);
+  EXPECT_EQ(readFile(folder / "relative.csv"), "r\n");
+  EXPECT_EQ(listFolder(folder / "elsewhere"), Names{});
 }
 
 // Atomic writers name nothing until they commit, so a crash leaves nothing behind. A named

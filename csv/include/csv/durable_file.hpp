@@ -47,7 +47,8 @@ void removeAbandonedTemporaries(const std::string& folder, std::string_view name
 // thread at a time.
 class AtomicFile {
  public:
-  // Creates the file; on failure fd() is -1 and failure() says why.
+  // Creates the file for `destination` (a relative one taken from the current folder now); on
+  // failure fd() is -1 and failure() says why.
   explicit AtomicFile(std::string destination);
   // Discards the file unless it was committed.
   ~AtomicFile();
