@@ -178,6 +178,9 @@ struct CSVWriter::Impl {
   bool copyIfPlain(std::string_view text, char* dest) const;
   bool writePending();
   void failFile(int errnoValue, std::string_view context);
+  void failFile(Error error);
+  // The delimiter between two fields; a file that cannot hold it fails (see failFile).
+  void writeDelimiter();
   std::string fileLabel() const;  // the file in messages
   void recordError(Error error, bool fileFailure);
 
@@ -549,9 +552,10 @@ bool CSVWriter::Impl::endPiece(detail::ByteBuffer& buffer) {
   }
   if (!error_) {
     // Left out, not fatal: the rest of the output is still worth having.
-    recordError(Error::posix(f.encoder ? EILSEQ : EINVAL,
-                             "cannot convert output: " + why + "; a piece was left out"),
-                false);
+    std::string description = "cannot convert output: " + why + "; a piece was left out";
+    recordError(
+        f.encoder ? leftOutError(std::move(description)) : Error::posix(EINVAL, description),
+        false);
   }
   return false;
 }
@@ -564,6 +568,18 @@ void CSVWriter::Impl::writeString(std::string_view piece) {
   detail::ByteBuffer& buffer = beginPiece();
   buffer.append(piece);
   endPiece(buffer);
+}
+
+void CSVWriter::Impl::writeDelimiter() {
+  // (An encoding not supported at all leaves every piece out, and says so, as before.)
+  if (!canEncode(delimiter_) && file_->encoder) {
+    // Left out like a field's text, the delimiter would run every line's fields together: the
+    // file is given up, and the text (delimiters and all) goes on in stringValue().
+    failFile(leftOutError("cannot convert output: the delimiter " + delimiter_ +
+                          " cannot be represented in " + detail::encodingName(encoding_) +
+                          "; the file was given up and the text kept in memory"));
+  }
+  writeString(delimiter_);
 }
 
 void CSVWriter::Impl::writeField(const Value& value) {
@@ -587,7 +603,7 @@ void CSVWriter::Impl::writeFieldText(std::string_view text) {
     // Nothing to convert: delimiter and field go straight to their place.
     leftOut = appendField(*out, text, currentField_ > 0);
   } else {
-    if (currentField_ > 0) writeString(delimiter_);
+    if (currentField_ > 0) writeDelimiter();
     detail::ByteBuffer& buffer = beginPiece();
     leftOut = appendField(buffer, text, false);
     written = endPiece(buffer);
@@ -738,8 +754,12 @@ bool CSVWriter::Impl::writePending() {
 }
 
 void CSVWriter::Impl::failFile(int errnoValue, std::string_view context) {
+  failFile(Error::posix(errnoValue, context));
+}
+
+void CSVWriter::Impl::failFile(Error error) {
   FileState& f = *file_;
-  recordError(Error::posix(errnoValue, context), true);
+  recordError(std::move(error), true);
   f.failed = true;
   if (f.atomic) {
     // The destination was never touched; the incomplete new file is of no use.

@@ -433,6 +433,20 @@ TEST(CSVWriterFileTest, ConvertsEachPieceToTheEncodingWithoutByteOrderMarks) {
   lone->closeFile();
   EXPECT_EQ(readFile(path), "first\n\"\"\n\"\"\nlast\n");
   EXPECT_EQ(errorOf(*lone), posix(EILSEQ));
+  EXPECT_EQ(lone->error()->description->find("Invalid"), std::string::npos)
+      << "the system's words would blame the input: " << *lone->error()->description;
+  // A delimiter the encoding cannot hold would run the fields together: the file stops at the
+  // last whole line, and the text goes on in memory.
+  auto euro = CSVWriter::withCSVFile(path, false);
+  euro->setEncoding(kEncodingISOLatin1);
+  euro->setDelimiter("€");
+  for (const std::vector<Value>& line : {std::vector<Value>{"one"}, {"a", "b"}, {"c", "d"}}) {
+    euro->writeLineWithFields(line);
+  }
+  euro->closeFile();
+  EXPECT_EQ(readFile(path), "one\n");
+  EXPECT_EQ(euro->stringValue(), "a€b\nc€d\n");
+  EXPECT_EQ(errorOf(*euro), posix(EILSEQ));
 }
 
 // Every encoding the reader reads, the writer writes: a document written in it reads back the

@@ -70,6 +70,8 @@ class CSVWriter {
   // The current delimiter ("," unless changed).
   const std::string& delimiter() const;
   // Sets the encoding code for later output; any code is accepted (unknown ones write nothing).
+  // A file whose encoding cannot hold the delimiter fails at the next one; the text goes on in
+  // stringValue().
   void setEncoding(StringEncoding encoding);
   // The encoding code: 0 until the first output, then 4 (UTF-8) unless one was set.
   StringEncoding encoding() const;
