@@ -216,8 +216,11 @@ Options parseOptions(const std::vector<std::string_view>& args) {
   if (options.output && options.output->empty()) throw UsageError("-o needs a file name");
   if (options.file && options.file->empty()) throw UsageError("the input file name is empty");
   // "-" is standard output, as it is standard input for the reading commands.
+  if (options.atomic && (!options.output || *options.output == "-")) {
+    throw UsageError(options.output ? "--atomic needs -o FILE; standard output cannot be replaced"
+                                    : "--atomic needs -o FILE");
+  }
   if (options.output && *options.output == "-") options.output.reset();
-  if (options.atomic && !options.output) throw UsageError("--atomic needs -o FILE");
   if (options.file && *options.file == "-") options.file.reset();
   return options;
 }
@@ -265,6 +268,15 @@ std::string oneLine(std::string_view text) {
     }
   }
   return out;
+}
+
+// A JSON library message on one line, without its tag ("[json.exception.parse_error.101] ").
+std::string untagged(const std::exception& e) {
+  std::string what = e.what();
+  if (const std::size_t tag = what.find("] "); what.starts_with("[json.") && tag != what.npos) {
+    what.erase(0, tag + 2);
+  }
+  return oneLine(what);
 }
 
 int reportError(const csv::Error& error) {
@@ -546,15 +558,11 @@ int runWrite(const Options& options) {
       return kExitFailure;
     }
   } catch (const nlohmann::json::parse_error& e) {
-    // Without the JSON library's own tag ("[json.exception.parse_error.101] ").
-    std::string what = e.what();
-    if (const std::size_t tag = what.find("] "); what.starts_with("[json.") && tag != what.npos) {
-      what.erase(0, tag + 2);
-    }
-    std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", oneLine(what).c_str());
+    std::fprintf(stderr, "quorin-csv: the input is not JSON: %s\n", untagged(e).c_str());
     return kExitFailure;
   } catch (const nlohmann::json::out_of_range& e) {
-    std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n", e.what());
+    std::fprintf(stderr, "quorin-csv: a number in the input is out of range: %s\n",
+                 untagged(e).c_str());
     return kExitFailure;
   }
   if (!document.is_array()) {
