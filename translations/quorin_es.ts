@@ -100,4 +100,11 @@ Se conservan mientras el quiosco está en marcha, pero se perderían si se detuv
         <translation>Error</translation>
     </message>
 </context>
+<context>
+    <name>quorin::ReadingOrder</name>
+    <message>
+        <source>%1, selected</source>
+        <translation>%1, seleccionado</translation>
+    </message>
+</context>
 </TS>

@@ -1,6 +1,7 @@
 #include "platform/reading_order.hpp"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTextDocumentFragment>
 #include <QWidget>
@@ -43,10 +44,16 @@ QString shownText(const QWidget& widget) {
 }
 
 QString spokenText(const QList<QWidget*>& widgets) {
+  static const char* const kSelected = QT_TRANSLATE_NOOP("quorin::ReadingOrder", "%1, selected");
   QStringList sentences;
   for (const QWidget* widget : widgets) {
     QString text = shownText(*widget);
     if (text.isEmpty()) continue;
+    // A chosen answer says so, as it shows: someone who listens checks their answers by ear.
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        button != nullptr && button->isCheckable() && button->isChecked()) {
+      text = QCoreApplication::translate("quorin::ReadingOrder", kSelected).arg(text);
+    }
     static const QString stops = QStringLiteral(".!?:;,\u2026");
     if (!stops.contains(text.back())) text += QLatin1Char('.');
     sentences.append(text);

@@ -17,7 +17,8 @@ QList<QWidget*> readingOrder(const QWidget& root);
 QString shownText(const QWidget& widget);
 
 // The shown texts of `widgets`, in order, as sentences: each ends with a stop unless it already
-// ends with punctuation, so that a voice pauses between a question and each of its choices.
+// ends with punctuation, so that a voice pauses between a question and each of its choices; a
+// chosen button's text is followed by ", selected".
 QString spokenText(const QList<QWidget*>& widgets);
 
 }  // namespace quorin
