@@ -215,11 +215,11 @@ Options parseOptions(const std::vector<std::string_view>& args) {
   }
   if (options.output && options.output->empty()) throw UsageError("-o needs a file name");
   if (options.file && options.file->empty()) throw UsageError("the input file name is empty");
-  // "-" is standard output, as it is standard input for the reading commands.
   if (options.atomic && (!options.output || *options.output == "-")) {
     throw UsageError(options.output ? "--atomic needs -o FILE; standard output cannot be replaced"
                                     : "--atomic needs -o FILE");
   }
+  // "-" is standard output, as it is standard input for the reading commands.
   if (options.output && *options.output == "-") options.output.reset();
   if (options.file && *options.file == "-") options.file.reset();
   return options;

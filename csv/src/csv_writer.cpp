@@ -189,8 +189,8 @@ struct CSVWriter::Impl {
   bool hasStarted_ = false;
   unsigned currentField_ = 0;
   bool onlyFieldEmpty_ = false;  // the line so far is one empty field
-  bool lineJustEnded_ = false;   // the last thing written was a line end
-  bool blankLineLast_ = false;   // ... and an empty line after another line end
+  // Line ends written since the last text: two mean the output ends in a blank line.
+  unsigned lineEndsInARow_ = 0;
   StringEncoding encoding_ = kEncodingNone;
   std::string delimiter_;
   // illegalCharacters as a class per byte of UTF-8 text, and the ASCII delimiter in every byte
@@ -571,14 +571,15 @@ void CSVWriter::Impl::writeString(std::string_view piece) {
 }
 
 void CSVWriter::Impl::writeDelimiter() {
+  detail::ByteBuffer& buffer = beginPiece();
+  buffer.append(delimiter_);
   // (An encoding not supported at all leaves every piece out, and says so, as before.)
-  if (!canEncode(delimiter_) && file_->encoder) {
-    // Left out like a field's text, the delimiter would run every line's fields together: the
-    // file is given up, and the text (delimiters and all) goes on in stringValue().
-    failFile(leftOutError("cannot convert output: the delimiter " + delimiter_ +
-                          " cannot be represented in " + detail::encodingName(encoding_) +
-                          "; the file was given up and the text kept in memory"));
-  }
+  if (endPiece(buffer) || !file_->encoder) return;
+  // Left out like a field's text, the delimiter would run every line's fields together: the
+  // file is given up, and the text (delimiters and all) goes on in stringValue().
+  failFile(leftOutError("cannot convert output: the delimiter " + delimiter_ +
+                        " cannot be represented in " + detail::encodingName(encoding_) +
+                        "; the file was given up and the text kept in memory"));
   writeString(delimiter_);
 }
 
@@ -609,7 +610,7 @@ void CSVWriter::Impl::writeFieldText(std::string_view text) {
     written = endPiece(buffer);
   }
   if (leftOut != 0) recordError(hiddenCharacterError(leftOut), false);
-  lineJustEnded_ = blankLineLast_ = false;
+  lineEndsInARow_ = 0;
   // A field the encoding could not hold, left out, is as empty as an empty one.
   onlyFieldEmpty_ = currentField_ == 0 && (text.empty() || !written);
   ++currentField_;
@@ -632,8 +633,7 @@ void CSVWriter::Impl::writeLinePieces() {
   // A line of one empty field would be a blank line, which a reader skips: the row would be lost.
   if (currentField_ == 1 && onlyFieldEmpty_) writeString("\"\"");
   writeString("\n");
-  blankLineLast_ = currentField_ == 0 && lineJustEnded_;
-  lineJustEnded_ = true;
+  lineEndsInARow_ = currentField_ == 0 ? std::min(lineEndsInARow_ + 1, 2u) : 1;
   currentField_ = 0;
 }
 
@@ -655,7 +655,7 @@ void CSVWriter::Impl::writeLineOfFields(const OptionalValueList& values) {
 
 void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
   if (currentField_ > 0) writeLinePieces();
-  if (blankLineLast_) {
+  if (lineEndsInARow_ == 2) {
     // After an empty line a reader takes a "#" line for a row: the note would become data.
     recordError(leftOutError("cannot write a comment right after an empty line, where a reader "
                              "would take it for a row; the comment was left out"),
@@ -673,7 +673,7 @@ void CSVWriter::Impl::writeCommentLine(std::string_view comment) {
       continue;
     }
     writeString("#");
-    lineJustEnded_ = false;
+    lineEndsInARow_ = 0;
     writeCommentText(comment.substr(start, i - start));
     writeLinePieces();
     if (i >= comment.size()) break;
